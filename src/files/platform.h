@@ -1,0 +1,81 @@
+// The one unit that makes the operating system's file calls for the library. Every POSIX call the
+// file classes and the storage need is made here; errno is read right at the call and turned into
+// the plain result below, once. Nothing here throws.
+//
+// Tests can replace the system calls underneath through SysCalls (fault injection); production code
+// never changes them.
+#ifndef GLPS_FILES_PLATFORM_H_
+#define GLPS_FILES_PLATFORM_H_
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+namespace glps {
+namespace platform {
+
+// Result of a read or a write: the call succeeded, and the number of bytes transferred.
+using IoResult = std::pair<bool, std::uint32_t>;
+
+using FileHandle = int;
+constexpr FileHandle kInvalidHandle = -1;
+
+// Opens `path` for reading and writing, creating it empty when missing; the position starts at 0.
+// A symbolic link is refused, and so is anything that is not a regular file. The descriptor is
+// close-on-exec and holds an exclusive, non-blocking lock tied to its open file description, so a
+// second writer (in this process or another) fails to open while plain readers read freely.
+// Returns kInvalidHandle on any failure.
+FileHandle OpenExclusive(const std::string& path);
+
+// Closes the descriptor (and so drops its lock). Does not flush.
+void Close(FileHandle handle);
+
+// Reads up to `count` bytes at the current position. End of file is (true, 0).
+IoResult Read(FileHandle handle, void* buffer, std::uint32_t count);
+
+// Writes `count` bytes at the current position, continuing after partial writes until all bytes are
+// written or an error occurs; the result counts the bytes actually written.
+IoResult Write(FileHandle handle, const void* buffer, std::uint32_t count);
+
+// Cuts or extends the file to `size` bytes and leaves the position at its end. A negative size fails.
+bool Truncate(FileHandle handle, std::int64_t size);
+
+// The file's size, or -1 when it cannot be read.
+std::int64_t Size(FileHandle handle);
+
+// Makes the file's content durable (fsync).
+bool Sync(FileHandle handle);
+
+// Replaces the regular file at `path` with `contents` so that readers see either the old or the new
+// file, never a mix: writes a temporary file in the same directory, syncs it, renames it over
+// `path` and syncs the directory. On failure the old file is left as it was and no temporary file
+// remains. An existing file whose write permission bits are all clear is not replaced (false), also
+// when the process runs as root.
+bool ReplaceFile(const std::string& path, const std::string& contents);
+
+// Reads the whole regular file at `path` into `contents`. False when it cannot be opened or read,
+// or is larger than `max_size` bytes.
+bool ReadWholeFile(const std::string& path, std::string* contents,
+                   std::int64_t max_size = INT64_MAX);
+
+// The system calls underneath, replaceable by tests to inject faults.
+struct SysCalls {
+  int (*open)(const char* path, int flags, mode_t mode);
+  ssize_t (*read)(int fd, void* buffer, size_t count);
+  ssize_t (*write)(int fd, const void* buffer, size_t count);
+  int (*fsync)(int fd);
+  int (*ftruncate)(int fd, off_t length);
+  int (*rename)(const char* from, const char* to);
+  int (*close)(int fd);
+};
+
+// The calls in use. Defaults to the real ones; RestoreSysCalls puts them back.
+SysCalls& CurrentSysCalls();
+void RestoreSysCalls();
+
+}  // namespace platform
+}  // namespace glps
+
+#endif  // GLPS_FILES_PLATFORM_H_
