@@ -1,0 +1,14 @@
+// Everything a host program needs of the audit-trail library: the service, the records, the Glps
+// enumerations and constants, and the host-library classes it exchanges with the service or sets
+// up (report items, GUIDs, times, texts, file utilities, users, rights, directories).
+#ifndef GLPS_GLPS_H_
+#define GLPS_GLPS_H_
+
+#include "glps/export.h"
+#include "glps/host/gen.h"
+#include "glps/host/reports.h"
+#include "glps/host/services.h"
+#include "glps/records.h"
+#include "glps/services.h"
+
+#endif  // GLPS_GLPS_H_

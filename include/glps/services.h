@@ -1,0 +1,107 @@
+// KECGlpsServices: the library's one entry point for the host application.
+#ifndef GLPS_SERVICES_H_
+#define GLPS_SERVICES_H_
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "glps/export.h"
+#include "glps/host/gen.h"
+#include "glps/host/reports.h"
+#include "glps/records.h"
+
+class KECGlpsLogSession;
+
+// The audit-trail service: keeps at most one application log and at most one experiment log, each
+// an open log session in a directory of its own, and writes the host's messages, report items,
+// metadata, links, crash and tamper entries into them.
+//
+// A singleton: Instance() creates it on first use, Destroy() (or unloading the library) deletes it
+// together with any log still open, without saving that log. It owns its two sessions.
+//
+// Not thread-safe: the host must not call into the service from two threads at once. Every
+// operation completes before it returns. Failures are reported by false results; nothing throws.
+class GLPS_API KECGlpsServices {
+ public:
+  static KECGlpsServices* Instance();
+  static void Destroy();
+
+  KECGlpsServices(const KECGlpsServices&) = delete;
+  KECGlpsServices& operator=(const KECGlpsServices&) = delete;
+
+  // --- The application log ---------------------------------------------------------------------
+  // Opens the application log in the host's application-log directory, verifying it against the
+  // info the host received at the end of its previous run (the default info when none is known).
+  bool LogAppInit(const KECGlpsLogInfo& info);
+  bool LogAppMsg(const std::string& message);
+  bool LogAppReportItem(const KCRptReportItem& item);
+  // Writes the closing entries, saves and closes the application log; `info` (may be null) receives
+  // the info to hand back to the next LogAppInit.
+  bool LogAppExit(KECGlpsLogInfo* info);
+  const std::string GetLogAppFileName() const;
+  bool ExportLogApp(const std::string& directory) const;
+  bool IsLogAppTampered() const;
+
+  // --- The experiment log ----------------------------------------------------------------------
+  // Opens the experiment log in `directory`. `error` receives 0xE02A2712 when the experiment is
+  // refused and 0xE02A2711 when the log cannot be used; `opened` is set once a session exists.
+  // Neither is written otherwise, so the host initialises both.
+  bool LogExpInit(const std::string& directory, bool glp, const KECGlpsLogInfo& info,
+                  const KECGlpsLogInfoCrash& crash, const KECGlpsLogInfoExperiment& experiment,
+                  unsigned int* error, bool* opened);
+  bool LogExpExit(KECGlpsLogInfo* info);
+  bool LogExpSave(const std::string& unused, KECGlpsLogInfo* info);
+  bool LogExpMsg(const std::string& message);
+  bool LogExpMsgContext(const std::string& message, const std::string& context);
+  bool LogExpReportItem(const KCRptReportItem& item);
+  bool LogExpLink(const std::string& fileName);
+  std::pair<std::string, std::int64_t> GetLogExpLinkHashInfo(const std::string& fileName) const;
+  bool LogExpMetaData(const KECGlpsLogMetaData& meta);
+  bool LogExpMetaDataName(const std::string& name);
+  bool LogExpMetaDataEntity(const KECGlpsLogMetaDataEntity& entity);
+  // The experiment log's metadata as last set; a default record when no experiment log is open.
+  KECGlpsLogMetaData GetLogExpMetaData() const;
+  std::vector<std::pair<std::string, KCGenGUID>> GetLogExpMetaDataEntity(Glps::ELogEntity type,
+                                                                         int handle) const;
+  bool ClearLogExp() const;
+  bool ExportLogExp(const std::string& directory) const;
+  const std::string GetLogExpFileName() const;
+  const std::string GetLogExpDirectory() const;
+  void SetMerCodingSchemeInfo(const std::pair<bool, std::int32_t>& info);
+  std::pair<bool, std::int32_t> GetMerCodingSchemeInfo() const;
+
+  // --- Crash and tamper entries of the application log ------------------------------------------
+  bool LogAppCrash(const KECGlpsLogInfoCrash& crash);
+  bool LogAppTampered(bool tampered, bool crashed);
+
+  // --- The running user ------------------------------------------------------------------------
+  // True when the running user is one of the restriction service's users; otherwise
+  // `administrators` (may be null) receives the administrators' names.
+  bool IsCurrentUserOK(std::vector<std::string>* administrators) const;
+  std::vector<std::string> GetCurrentRights() const;
+
+ private:
+  KECGlpsServices();
+  virtual ~KECGlpsServices();
+
+  bool IsGlp() const;
+  std::string GenerateMessagePrefix(Glps::IndexType type, bool dateTime, bool user) const;
+  std::vector<std::string> GenerateProductStrings() const;
+  bool CopyLogExpInfo(KECGlpsLogInfo* info) const;
+  bool LogExpExtra(const KECGlpsLogInfoExperiment& experiment);
+  bool LogExpCrash(const KECGlpsLogInfoCrash& crash);
+  bool LogCrashImpl(bool appLog, const KECGlpsLogInfoCrash& crash);
+  bool LogExpTampered(bool tampered, bool crashed);
+  bool LogTamperedImpl(bool appLog, bool tampered, bool crashed);
+
+  static KECGlpsServices* ms_pInstance;
+
+  // Experiment logging is switched on: set by LogExpInit, cleared by LogExpExit.
+  bool m_bGlp;
+  KECGlpsLogSession* m_pLogApp;  // owned; null when the application log is not open
+  KECGlpsLogSession* m_pLogExp;  // owned; null when no experiment log is open
+};
+
+#endif  // GLPS_SERVICES_H_
