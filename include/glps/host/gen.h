@@ -180,7 +180,9 @@ class GLPSHOST_API KCGenFileUtils {
   // extension.  "a/b.html","xml" -> "a/b.xml";  "a/b","xml" -> "a/b.xml";  "d.x/b","xml" ->
   // "d.x/b.xml".
   static std::string MakeNameExtension(const std::string& name, const std::string& ext);
-  // Joins directory and name with exactly one '/' between them. An empty directory gives the name.
+  // Joins directory and name with exactly one '/' between them (trailing slashes of the directory
+  // and leading slashes of the name are dropped). An empty directory gives the name unchanged; an
+  // empty name gives the directory with one trailing '/'.
   static std::string MakeNamePath(const std::string& directory, const std::string& name);
 };
 
