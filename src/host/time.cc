@@ -109,12 +109,13 @@ bool ParseInstant(const std::string& text, std::int64_t* microseconds) {
   }
   const std::int64_t days = DaysFromCivil(year, month, day);
   const std::int64_t seconds = days * kSecondsPerDay + hour * 3600 + minute * 60 + second;
-  std::int64_t result = 0;
-  if (__builtin_mul_overflow(seconds, kMicrosPerSecond, &result) ||
-      __builtin_add_overflow(result, fraction, &result)) {
+  // Wide arithmetic: the smallest instant is only reached after adding the fraction.
+  const __int128 result = static_cast<__int128>(seconds) * kMicrosPerSecond + fraction;
+  if (result < std::numeric_limits<std::int64_t>::min() ||
+      result > std::numeric_limits<std::int64_t>::max()) {
     return false;
   }
-  *microseconds = result;
+  *microseconds = static_cast<std::int64_t>(result);
   return true;
 }
 
