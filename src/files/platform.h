@@ -7,6 +7,7 @@
 #ifndef GLPS_FILES_PLATFORM_H_
 #define GLPS_FILES_PLATFORM_H_
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -29,7 +30,7 @@ constexpr FileHandle kInvalidHandle = -1;
 // Returns kInvalidHandle on any failure.
 FileHandle OpenExclusive(const std::string& path);
 
-// Closes the descriptor (and so drops its lock). Does not flush.
+// Closes the descriptor (and so drops its lock). Does not flush. kInvalidHandle is ignored.
 void Close(FileHandle handle);
 
 // Reads up to `count` bytes at the current position. End of file is (true, 0).
@@ -42,25 +43,40 @@ IoResult Write(FileHandle handle, const void* buffer, std::uint32_t count);
 // Cuts or extends the file to `size` bytes and leaves the position at its end. A negative size fails.
 bool Truncate(FileHandle handle, std::int64_t size);
 
+// Moves the position to the absolute `offset`. A negative offset fails.
+bool Seek(FileHandle handle, std::int64_t offset);
+
 // The file's size, or -1 when it cannot be read.
 std::int64_t Size(FileHandle handle);
 
 // Makes the file's content durable (fsync).
 bool Sync(FileHandle handle);
 
+// True when anything is at `path`: a file, a directory, a symbolic link (even one that points
+// nowhere). Also true when the system cannot tell (for instance, no permission to search the
+// directory), so that a name is never taken for free by mistake. False only when nothing is there.
+bool PathExists(const std::string& path);
+
 // Replaces the regular file at `path` with `contents` so that readers see either the old or the new
-// file, never a mix: writes a temporary file in the same directory, syncs it, renames it over
-// `path` and syncs the directory. On failure the old file is left as it was and no temporary file
-// remains. An existing file whose write permission bits are all clear is not replaced (false), also
-// when the process runs as root.
+// file, never a mix: writes a temporary file ".<name>.tmp-XXXXXX" in the same directory, syncs it,
+// renames it over `path` and syncs the directory. A missing file is created (mode 0644 less the
+// umask); an existing one keeps its permission bits. On failure before the rename the old file is
+// left as it was and no temporary file remains. A failure to sync the directory after the rename
+// also gives false: the new content is then in place but may not survive a crash.
+// Refused (false, nothing written): an existing file whose write permission bits are all clear,
+// also when the process runs as root; a path that names anything but a regular file, a symbolic
+// link included (the link is neither followed nor replaced).
 bool ReplaceFile(const std::string& path, const std::string& contents);
 
-// Reads the whole regular file at `path` into `contents`. False when it cannot be opened or read,
-// or is larger than `max_size` bytes.
+// Reads the whole regular file at `path` into `contents` (left unchanged on failure). False when it
+// is a symbolic link or not a regular file, cannot be opened or read, or is larger than `max_size`
+// bytes.
 bool ReadWholeFile(const std::string& path, std::string* contents,
                    std::int64_t max_size = INT64_MAX);
 
-// The system calls underneath, replaceable by tests to inject faults.
+// The system calls underneath, replaceable by tests to inject faults. Each member has the
+// signature and the errno convention of the call it is named after (fcntl only with an int
+// argument: F_GETFL / F_SETFL).
 struct SysCalls {
   int (*open)(const char* path, int flags, mode_t mode);
   ssize_t (*read)(int fd, void* buffer, size_t count);
@@ -69,9 +85,17 @@ struct SysCalls {
   int (*ftruncate)(int fd, off_t length);
   int (*rename)(const char* from, const char* to);
   int (*close)(int fd);
+  int (*fstat)(int fd, struct stat* st);
+  int (*lstat)(const char* path, struct stat* st);
+  off_t (*lseek)(int fd, off_t offset, int whence);
+  int (*flock)(int fd, int operation);
+  int (*fcntl)(int fd, int cmd, int arg);
+  int (*fchmod)(int fd, mode_t mode);
+  int (*unlink)(const char* path);
 };
 
-// The calls in use. Defaults to the real ones; RestoreSysCalls puts them back.
+// The calls in use. Defaults to the real ones; RestoreSysCalls puts them back. Tests that change
+// them restore them before they end; nothing here is meant for use from two threads.
 SysCalls& CurrentSysCalls();
 void RestoreSysCalls();
 

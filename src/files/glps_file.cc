@@ -1,0 +1,61 @@
+#include "files/glps_file.h"
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "glps/host/gen.h"
+
+namespace platform = glps::platform;
+
+KECGlpsFile::KECGlpsFile(const std::string& path)
+    : m_strPath(path),
+      m_strName(KCGenFileUtils::ExtractFileName(path)),
+      m_hFile(platform::OpenExclusive(path)) {}
+
+KECGlpsFile::~KECGlpsFile() { Close(); }
+
+bool KECGlpsFile::IsOpen() const { return m_hFile != platform::kInvalidHandle; }
+
+bool KECGlpsFile::Flush() { return IsOpen() && platform::Sync(m_hFile); }
+
+bool KECGlpsFile::Truncate(std::int64_t size) {
+  return IsOpen() && platform::Truncate(m_hFile, size);
+}
+
+KECGlpsIoResult KECGlpsFile::Read(void* buffer, std::uint32_t count) {
+  if (!IsOpen()) return KECGlpsIoResult(false, 0);
+  KECGlpsIoResult result = platform::Read(m_hFile, buffer, count);
+  OnRead(buffer, count, result);
+  return result;
+}
+
+KECGlpsIoResult KECGlpsFile::Write(const std::string& text) {
+  if (text.size() > std::numeric_limits<std::uint32_t>::max()) return KECGlpsIoResult(false, 0);
+  return Write(text.data(), static_cast<std::uint32_t>(text.size()));
+}
+
+KECGlpsIoResult KECGlpsFile::Write(const void* buffer, std::uint32_t count) {
+  if (!IsOpen()) return KECGlpsIoResult(false, 0);
+  KECGlpsIoResult result = platform::Write(m_hFile, buffer, count);
+  OnWritten(buffer, count, result);
+  return result;
+}
+
+void KECGlpsFile::OnRead(void*, std::uint32_t, const KECGlpsIoResult&) {}
+
+void KECGlpsFile::OnWritten(const void*, std::uint32_t, const KECGlpsIoResult&) {}
+
+std::int64_t KECGlpsFile::GetSize() const {
+  if (!IsOpen()) return 0;
+  return platform::Size(m_hFile);
+}
+
+std::string KECGlpsFile::GetFileName() const { return m_strName; }
+
+bool KECGlpsFile::Seek(std::int64_t offset) { return IsOpen() && platform::Seek(m_hFile, offset); }
+
+void KECGlpsFile::Close() {
+  platform::Close(m_hFile);
+  m_hFile = platform::kInvalidHandle;
+}

@@ -1,0 +1,79 @@
+// The raw file under every file the audit trail writes and verifies.
+#ifndef GLPS_FILES_GLPS_FILE_H_
+#define GLPS_FILES_GLPS_FILE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "files/platform.h"
+
+// Result of every read and write: the call succeeded, and the bytes actually transferred.
+using KECGlpsIoResult = glps::platform::IoResult;
+
+// One file, opened once at construction for reading and writing and closed at destruction, with
+// unbuffered read, write, flush, size and truncate, and two hooks that run after every read and
+// every write of an open object. The hooks are where KECGlpsFileHashed keeps its running digest.
+//
+// The object owns its descriptor; it is not copyable. The open creates a missing file empty,
+// refuses a symbolic link and anything but a regular file, and takes an exclusive lock tied to the
+// descriptor: while the object lives no second KECGlpsFile (in this process or another) can open
+// the same file, but plain readers can. An object whose open failed stays usable and answers false,
+// (false, 0) or 0; there is no reopen.
+//
+// Requires of its caller: one thread at a time per object. Reads and writes happen at the current
+// position, which starts at offset 0. Derived classes that override one Write should bring the
+// other into scope (using KECGlpsFile::Write).
+class KECGlpsFile {
+ public:
+  explicit KECGlpsFile(const std::string& path);
+  // Closes the file without flushing it; the lock goes with the descriptor.
+  virtual ~KECGlpsFile();
+  KECGlpsFile(const KECGlpsFile&) = delete;
+  KECGlpsFile& operator=(const KECGlpsFile&) = delete;
+
+  virtual bool IsOpen() const;
+  // Makes the written content durable (fsync). False when not open or the sync fails.
+  virtual bool Flush();
+  // Cuts or extends the file to `size` bytes and leaves the position at the end, so the next write
+  // appends. False when not open, for a negative size, or when the system call fails.
+  virtual bool Truncate(std::int64_t size);
+  // Reads up to `count` bytes at the current position, then calls OnRead with the requested count
+  // and the result, also when the read failed. End of file is (true, 0). Not open: (false, 0) and
+  // no hook.
+  virtual KECGlpsIoResult Read(void* buffer, std::uint32_t count);
+  // Writes the text's characters (no terminating zero) through the virtual Write(buffer, count).
+  // A text longer than the 32-bit count can express is not written: (false, 0), no hook.
+  virtual KECGlpsIoResult Write(const std::string& text);
+  // Writes `count` bytes at the current position, continuing after partial writes, then calls
+  // OnWritten with the requested count and the result, also when the write failed. The result
+  // counts the bytes that reached the file, on failure too. Not open: (false, 0) and no hook.
+  virtual KECGlpsIoResult Write(const void* buffer, std::uint32_t count);
+
+ protected:
+  // Run after every read and write of an open object; do nothing here.
+  virtual void OnRead(void* buffer, std::uint32_t count, const KECGlpsIoResult& result);
+  virtual void OnWritten(const void* buffer, std::uint32_t count, const KECGlpsIoResult& result);
+
+ public:
+  // The file's size: 0 when not open, -1 when the system cannot tell it (never mistaken for an
+  // empty file).
+  std::int64_t GetSize() const;
+  // The file name part of the path given to the constructor.
+  std::string GetFileName() const;
+
+ protected:
+  // Moves the position to an absolute offset. False when not open or the move fails.
+  bool Seek(std::int64_t offset);
+  // Closes the file early, for a derived class that cannot bring it into a usable state; the
+  // object is not open afterwards.
+  void Close();
+
+  // The path exactly as given to the constructor.
+  const std::string m_strPath;
+  // ExtractFileName of m_strPath, taken once.
+  const std::string m_strName;
+  // The open descriptor; kInvalidHandle when the open failed or after Close.
+  glps::platform::FileHandle m_hFile;
+};
+
+#endif  // GLPS_FILES_GLPS_FILE_H_

@@ -1,0 +1,72 @@
+// A file that keeps the fingerprint of its content while it is written.
+#ifndef GLPS_FILES_GLPS_FILE_HASHED_H_
+#define GLPS_FILES_GLPS_FILE_HASHED_H_
+
+#include <cstdint>
+#include <string>
+
+#include "files/glps_file.h"
+#include "files/md5_hash.h"
+
+// A KECGlpsFile with a running MD5 digest of its content, so that the fingerprint of an
+// append-only file is known at any time without reading the file again. The existing content is
+// hashed once at construction; afterwards every byte written through the object is added. The
+// fingerprint text is the Base64 of the digest, 24 characters; the empty text means none.
+//
+// The opening constructor takes a file as it is and leaves the position at its end, so writes
+// append. The verifying constructor checks the file against a recorded fingerprint and size and
+// marks it tampered when they differ; with the truncate flag it also brings the file back to the
+// recorded size, so writes continue the recorded content.
+//
+// Owned by whoever constructs it (the file manager, or a document deriving from it); not copyable.
+// Requires of its caller: one thread at a time, and no writer but this object while it lives
+// (other KECGlpsFile objects are kept out by the lock; other programs must only read). Reads and
+// Truncate do not touch the digest, so a caller that moves the position through them must not
+// write afterwards.
+class KECGlpsFileHashed : public KECGlpsFile {
+ public:
+  // Opens (creating when missing) and hashes the whole file. If the size cannot be read or the
+  // content cannot be read to its end, the object is not open.
+  explicit KECGlpsFileHashed(const std::string& path);
+  // Opens the file and compares it with the recorded fingerprint text and size; see IsTampered.
+  // The first `expectedSize` bytes are hashed (a shorter file whole). An empty `expectedHash`
+  // compares the size only. With `truncate` the file is then cut back or extended to
+  // `expectedSize`, whatever the comparison found; the bytes an extension adds (zeros) are hashed
+  // too, so the fingerprint describes the file as it now stands. A negative recorded size is
+  // tampered; with `truncate` the file then stays as found and the position goes to its end. If
+  // the file cannot be brought to that state (a read or truncate error), the object is not open.
+  // A file that does not open is not tampered.
+  KECGlpsFileHashed(const std::string& path, const std::string& expectedHash,
+                    std::int64_t expectedSize, bool truncate);
+  ~KECGlpsFileHashed() override;
+
+  // The fingerprint text of everything hashed so far; more may be added afterwards. Empty when the
+  // object is not open or the digest is unavailable.
+  std::string GetHash() const;
+  // True when the verifying constructor found the size or the fingerprint different from the
+  // record, or could not read the recorded content. Decided once; false for the opening
+  // constructor.
+  bool IsTampered() const;
+
+ protected:
+  // Adds the bytes that reached the file (result.second), also when the write then failed, so the
+  // digest keeps matching the file.
+  void OnWritten(const void* buffer, std::uint32_t count, const KECGlpsIoResult& result) override;
+
+  // Reads up to `count` bytes from the current position through the virtual Read, 1024 at a time,
+  // and adds them to the digest. Stops at end of file or on a read error. A count of 0 or below
+  // hashes nothing. Returns the number of bytes hashed.
+  std::int64_t HashExisting(std::int64_t count);
+
+ private:
+  // Hashes the whole file, starting at offset 0 (where the position must stand); true when every
+  // byte of its size was hashed, leaving the position at its end.
+  bool HashWholeFile();
+
+  // Covers bytes [0, position) of the file as this object read or wrote them, until a caller moves
+  // the position with Read or Truncate.
+  glps::crypto::Md5Hash m_hHash;
+  bool m_bTampered;
+};
+
+#endif  // GLPS_FILES_GLPS_FILE_HASHED_H_

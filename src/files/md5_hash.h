@@ -1,0 +1,49 @@
+// The running MD5 digest behind a file's fingerprint. Every OpenSSL call the hashed file needs is
+// made here, so that the file classes see only this small interface.
+#ifndef GLPS_FILES_MD5_HASH_H_
+#define GLPS_FILES_MD5_HASH_H_
+
+#include <cstddef>
+#include <string>
+
+struct evp_md_ctx_st;
+
+namespace glps {
+namespace crypto {
+
+// An MD5 digest that grows piece by piece and can be read at any time without ending it.
+//
+// Owned by value by the object whose bytes it digests; not copyable. One thread at a time. When
+// OpenSSL cannot provide MD5 (for instance under a FIPS-only configuration) the object is not
+// valid: Update does nothing and the fingerprint text is empty.
+class Md5Hash {
+ public:
+  Md5Hash();
+  ~Md5Hash();
+  Md5Hash(const Md5Hash&) = delete;
+  Md5Hash& operator=(const Md5Hash&) = delete;
+
+  bool IsValid() const { return m_pContext != nullptr; }
+
+  // Adds `count` bytes to the digest. False when the object is not valid or OpenSSL fails; the
+  // digest is then of no further use (the caller may keep calling, the text will simply be wrong
+  // or empty).
+  bool Update(const void* data, std::size_t count);
+
+  // The digest of everything added so far as fingerprint text: standard Base64 of the 16 bytes,
+  // with no line breaks or blanks (24 characters, ending in "=="). Works on a copy of the state,
+  // so more data can be added afterwards. Empty when the object is not valid or OpenSSL fails.
+  std::string FingerprintText() const;
+
+ private:
+  // The running state; null when it could not be created.
+  evp_md_ctx_st* m_pContext;
+};
+
+// Standard Base64 (RFC 4648, "+" and "/", "=" padding) of `count` bytes, on one line.
+std::string Base64Encode(const void* data, std::size_t count);
+
+}  // namespace crypto
+}  // namespace glps
+
+#endif  // GLPS_FILES_MD5_HASH_H_

@@ -1,0 +1,46 @@
+#include "files/md5_hash.h"
+
+#include <string>
+
+#include "gtest/gtest.h"
+
+namespace {
+
+using glps::crypto::Base64Encode;
+using glps::crypto::Md5Hash;
+
+TEST(Md5HashTest, KnownDigestsAsFingerprintText) {
+  Md5Hash empty;
+  ASSERT_TRUE(empty.IsValid());
+  EXPECT_EQ(empty.FingerprintText(), "1B2M2Y8AsgTpgAmY7PhCfg==");
+
+  Md5Hash abc;
+  EXPECT_TRUE(abc.Update("abc", 3));
+  EXPECT_EQ(abc.FingerprintText(), "kAFQmDzST7DWlj99KOF/cg==");
+}
+
+TEST(Md5HashTest, ReadingTheDigestDoesNotEndIt) {
+  Md5Hash hash;
+  hash.Update("a", 1);
+  const std::string afterA = hash.FingerprintText();
+  EXPECT_EQ(hash.FingerprintText(), afterA);
+  hash.Update("bc", 2);
+  hash.Update("", 0);
+  EXPECT_EQ(hash.FingerprintText(), "kAFQmDzST7DWlj99KOF/cg==");
+  EXPECT_NE(afterA, "kAFQmDzST7DWlj99KOF/cg==");
+}
+
+TEST(Md5HashTest, Base64UsesTheStandardAlphabetAndPadding) {
+  EXPECT_EQ(Base64Encode("", 0), "");
+  EXPECT_EQ(Base64Encode("f", 1), "Zg==");
+  EXPECT_EQ(Base64Encode("fo", 2), "Zm8=");
+  EXPECT_EQ(Base64Encode("foobar", 6), "Zm9vYmFy");
+  const unsigned char high[] = {0xfb, 0xff, 0xbf};
+  EXPECT_EQ(Base64Encode(high, 3), "+/+/");
+  // Longer than one encoder line of 64 characters: still one line.
+  const std::string text = Base64Encode(std::string(100, 'x').data(), 100);
+  EXPECT_EQ(text.size(), 136u);
+  EXPECT_EQ(text.find_first_of("\r\n "), std::string::npos);
+}
+
+}  // namespace
