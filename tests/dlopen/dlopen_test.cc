@@ -1,0 +1,148 @@
+// Loading and unloading libglps.so at run time, the way a host loads it as a plugin. This program
+// does not link the library: it loads it (directly, or through a host module that links it) with
+// dlopen and checks after dlclose that it is gone, and that a log left open was destroyed without
+// being saved: no log.xml, and no file of the log directory still open in this process.
+#include <dlfcn.h>
+#include <link.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using OpenLogFunction = bool (*)(const char*);
+using DestroyFunction = void (*)();
+
+// Whether the shared object with this soname is loaded in this process.
+bool IsLoaded(const char* soname) {
+  void* handle = dlopen(soname, RTLD_NOW | RTLD_NOLOAD);
+  if (handle == nullptr) return false;
+  dlclose(handle);
+  return true;
+}
+
+// The path from which the loaded object with this soname was mapped; empty when it is not loaded.
+std::string LoadedPath(const char* soname) {
+  void* handle = dlopen(soname, RTLD_NOW | RTLD_NOLOAD);
+  if (handle == nullptr) return std::string();
+  link_map* map = nullptr;
+  std::string path;
+  if (dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr) path = map->l_name;
+  dlclose(handle);
+  return path;
+}
+
+// The files below `directory` that this process holds open.
+std::vector<std::string> OpenFilesBelow(const std::string& directory) {
+  std::vector<std::string> files;
+  const std::string root = fs::canonical(directory).string() + "/";
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd", ec)) {
+    const fs::path target = fs::read_symlink(entry.path(), ec);
+    if (!ec && target.string().compare(0, root.size(), root) == 0) {
+      files.push_back(target.string());
+    }
+  }
+  return files;
+}
+
+std::vector<std::string> FilesIn(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+class DlopenTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The program must not have the library already (it would never unload).
+    ASSERT_FALSE(IsLoaded(GLPS_LIBRARY_SONAME));
+  }
+
+  glps_test::TempDir temp_;
+};
+
+// Loading does nothing beyond initialising the library's constants: no service, no log, and the
+// library unloads again.
+TEST_F(DlopenTest, LoadingAloneOpensNothingAndUnloads) {
+  const std::string appLogDir = temp_ / "applog";
+  ASSERT_EQ(setenv("GLPS_APPLOG_DIR", appLogDir.c_str(), 1), 0);
+
+  void* library = dlopen(GLPS_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  EXPECT_NE(dlsym(library, "_ZN15KECGlpsServices8InstanceEv"), nullptr)
+      << "KECGlpsServices::Instance is not exported";
+  EXPECT_EQ(dlclose(library), 0) << dlerror();
+
+  EXPECT_FALSE(IsLoaded(GLPS_LIBRARY_SONAME));
+  EXPECT_FALSE(fs::exists(appLogDir));
+  unsetenv("GLPS_APPLOG_DIR");
+}
+
+struct UnloadCase {
+  const char* name;
+  bool destroyFirst;  // the host calls Destroy itself before unloading
+};
+
+void PrintTo(const UnloadCase& unloadCase, std::ostream* out) { *out << unloadCase.name; }
+
+class DlopenUnloadTest : public DlopenTest, public ::testing::WithParamInterface<UnloadCase> {};
+
+// An experiment log left open is destroyed without saving when the library is unloaded, also after
+// an explicit Destroy (which must not destroy anything twice). The library is loaded twice in a row
+// to show that it loads afresh after unloading.
+TEST_P(DlopenUnloadTest, OpenLogIsDestroyedUnsavedAtUnload) {
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::string logDir = temp_ / ("log" + std::to_string(round));
+    fs::create_directory(logDir);
+
+    void* module = dlopen(GLPS_HOST_MODULE_FILE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(module, nullptr) << dlerror();
+    ASSERT_EQ(fs::canonical(LoadedPath(GLPS_LIBRARY_SONAME)), fs::canonical(GLPS_LIBRARY_FILE))
+        << "the module did not load the library just built";
+    auto openLog =
+        reinterpret_cast<OpenLogFunction>(dlsym(module, "glps_module_open_experiment_log"));
+    auto destroy = reinterpret_cast<DestroyFunction>(dlsym(module, "glps_module_destroy"));
+    ASSERT_NE(openLog, nullptr) << dlerror();
+    ASSERT_NE(destroy, nullptr) << dlerror();
+
+    ASSERT_TRUE(openLog(logDir.c_str()));
+    // The log is open: its document exists and is held open, and nothing is saved yet.
+    EXPECT_FALSE(FilesIn(logDir).empty());
+    EXPECT_FALSE(OpenFilesBelow(logDir).empty());
+    EXPECT_FALSE(fs::exists(logDir + "/log.xml"));
+
+    if (GetParam().destroyFirst) {
+      destroy();
+      EXPECT_TRUE(OpenFilesBelow(logDir).empty());
+    }
+    ASSERT_EQ(dlclose(module), 0) << dlerror();
+
+    EXPECT_FALSE(IsLoaded(GLPS_LIBRARY_SONAME)) << "dlclose left libglps.so loaded";
+    EXPECT_TRUE(OpenFilesBelow(logDir).empty()) << "the session was not destroyed at unload";
+    EXPECT_FALSE(fs::exists(logDir + "/log.xml")) << "the session was saved at unload";
+    EXPECT_FALSE(FilesIn(logDir).empty()) << "unloading removed the log's files";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Unload, DlopenUnloadTest,
+                         ::testing::Values(UnloadCase{"LeftOpen", false},
+                                           UnloadCase{"DestroyedFirst", true}),
+                         [](const ::testing::TestParamInfo<UnloadCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
