@@ -1,0 +1,372 @@
+#include "glps/services.h"
+
+#include <cstdlib>
+
+#include "glps/host/services.h"
+#include "session/log_session.h"
+
+namespace {
+
+const unsigned kTextProductTitle = 10050;
+const unsigned kTextLogName = 18630;
+const unsigned kTextTamperTitle = 18631;
+const unsigned kTextExtraNote = 18635;
+const unsigned kTextStart = 18701;
+const unsigned kTextExit = 18702;
+
+const std::int32_t kLowestAcceptedVersion = 400;
+const unsigned int kErrorRefusedExperiment = 0xE02A2712u;
+const unsigned int kErrorUnusableLog = 0xE02A2711u;
+
+bool AppLogAllowed() { return KECQrmsServices::Instance()->GetIsAllowed(Qrms::RightAppGlpLog); }
+
+bool g_bDestroyRegistered = false;
+
+}  // namespace
+
+KECGlpsServices* KECGlpsServices::ms_pInstance = nullptr;
+
+KECGlpsServices* KECGlpsServices::Instance() {
+  if (ms_pInstance == nullptr) {
+    if (!g_bDestroyRegistered) {
+      // The crypto singleton must exist before Destroy is registered, so that it is still there
+      // when Destroy runs at unload (handlers run in reverse order of registration).
+      KCGenCryptUtils::Instance();
+      // Registered from this library, the handler runs when the library is unloaded (or at exit).
+      g_bDestroyRegistered = std::atexit(&KECGlpsServices::Destroy) == 0;
+    }
+    KECGlpsServices* instance = new KECGlpsServices();
+    KCGenCryptUtils::Instance()->InitCrypto();
+    ms_pInstance = instance;
+  }
+  return ms_pInstance;
+}
+
+void KECGlpsServices::Destroy() {
+  KECGlpsServices* instance = ms_pInstance;
+  ms_pInstance = nullptr;
+  delete instance;
+}
+
+KECGlpsServices::KECGlpsServices() : m_bGlp(false), m_pLogApp(nullptr), m_pLogExp(nullptr) {}
+
+KECGlpsServices::~KECGlpsServices() {
+  delete m_pLogExp;
+  m_pLogExp = nullptr;
+  delete m_pLogApp;
+  m_pLogApp = nullptr;
+  KCGenCryptUtils::Instance()->ExitCrypto();
+}
+
+bool KECGlpsServices::IsGlp() const { return m_bGlp; }
+
+std::string KECGlpsServices::GenerateMessagePrefix(Glps::IndexType type, bool dateTime,
+                                                   bool user) const {
+  std::string prefix;
+  KECGlpsLogSession* session = nullptr;
+  if (type == Glps::eIndexApp) session = m_pLogApp;
+  if (type == Glps::eIndexExp) session = m_pLogExp;
+  if (session != nullptr) prefix += Gen::convert2str(session->GetNextIndex()) + Glps::g_strSeparator;
+  if (dateTime) {
+    KCGenTime time(false);
+    KCTimeMasterClock::Instance()->GetTimeStamp(&time, false);
+    std::string date;
+    std::string timeOfDay;
+    time.DateString(&date);
+    time.TimeString(&timeOfDay, false);
+    prefix += date + Glps::g_strSeparator + timeOfDay + Glps::g_strSeparator;
+  }
+  if (user) {
+    std::string name;
+    KCGenUserInfo::Instance()->GetCurrentUserName(&name);
+    prefix += name + Glps::g_strSeparator;
+  }
+  return prefix;
+}
+
+std::vector<std::string> KECGlpsServices::GenerateProductStrings() const {
+  return {Txts::GetString(kTextProductTitle), KCGenVersionInfo().GetProductVersionLong()};
+}
+
+// --- The application log ---------------------------------------------------------------------
+
+bool KECGlpsServices::LogAppInit(const KECGlpsLogInfo& info) {
+  if (!AppLogAllowed()) return true;
+  delete m_pLogApp;
+  m_pLogApp = nullptr;
+  const std::string baseName = Txts::GetString(kTextLogName) + Glps::g_strHyphen + Qor::g_szKelvara;
+  m_pLogApp =
+      new KECGlpsLogSession(KECBaseFilesAndLocations::GetDirectoryAppLog(), baseName, info);
+  LogAppMsg(Txts::GetString(kTextStart, GenerateProductStrings()));
+  return m_pLogApp->IsValid();
+}
+
+bool KECGlpsServices::LogAppMsg(const std::string& message) {
+  if (!AppLogAllowed() || message.empty()) return true;
+  const std::string prefix = GenerateMessagePrefix(Glps::eIndexApp, true, true);
+  const bool a = LogAppReportItem(KCRptRepItNormal(prefix, false, false, false));
+  const bool b = LogAppReportItem(KCRptRepItNormal(message, false, false, false));
+  const bool c = LogAppReportItem(KCRptRepItNewLine(1));
+  return a && b && c;
+}
+
+bool KECGlpsServices::LogAppReportItem(const KCRptReportItem& item) {
+  const std::string html = item.GetHtml();
+  if (html.empty() || m_pLogApp == nullptr) return true;
+  return m_pLogApp->WriteText(html);
+}
+
+bool KECGlpsServices::LogAppExit(KECGlpsLogInfo* info) {
+  if (m_pLogApp == nullptr) return false;
+  LogAppMsg(Txts::GetString(kTextExit, GenerateProductStrings()));
+  LogAppReportItem(KCRptRepItNewLine(1));
+  LogAppReportItem(KCRptRepItHorizontalLine(3, false));
+  LogAppReportItem(KCRptRepItNewLine(1));
+  m_pLogApp->Close();
+  if (info != nullptr) *info = m_pLogApp->GetLogInfo();
+  delete m_pLogApp;
+  m_pLogApp = nullptr;
+  return true;
+}
+
+const std::string KECGlpsServices::GetLogAppFileName() const {
+  if (m_pLogApp == nullptr) return KCGenStringDefinesTraits<char>::ms_strEmpty;
+  return m_pLogApp->GetLogFileName();
+}
+
+bool KECGlpsServices::ExportLogApp(const std::string& directory) const {
+  return m_pLogApp != nullptr && m_pLogApp->Export(directory);
+}
+
+bool KECGlpsServices::IsLogAppTampered() const {
+  return m_pLogApp != nullptr && m_pLogApp->IsTampered();
+}
+
+// --- The experiment log ------------------------------------------------------------------------
+
+bool KECGlpsServices::LogExpInit(const std::string& directory, bool glp,
+                                 const KECGlpsLogInfo& info, const KECGlpsLogInfoCrash& crash,
+                                 const KECGlpsLogInfoExperiment& experiment, unsigned int* error,
+                                 bool* opened) {
+  m_bGlp = glp;
+  if (!glp) return true;
+  if (experiment.m_bExtra && experiment.m_nVersion < kLowestAcceptedVersion) {
+    if (error != nullptr) *error = kErrorRefusedExperiment;
+    return false;
+  }
+  delete m_pLogExp;
+  m_pLogExp = nullptr;
+  const std::string baseName =
+      Txts::GetString(kTextLogName) + Glps::g_strHyphen + experiment.m_strExperiment;
+  m_pLogExp = new KECGlpsLogSession(directory, baseName, experiment.m_strExperiment, info);
+  LogCrashImpl(false, crash);
+  LogExpExtra(experiment);
+  LogTamperedImpl(false, m_pLogExp->IsTampered(), crash.m_bCrashed);
+  if (opened != nullptr) *opened = true;
+  if (!m_pLogExp->IsValid()) {
+    if (error != nullptr) *error = kErrorUnusableLog;
+    return false;
+  }
+  return true;
+}
+
+bool KECGlpsServices::LogExpExit(KECGlpsLogInfo* info) {
+  if (!m_bGlp) return true;
+  m_bGlp = false;
+  if (m_pLogExp == nullptr) return false;
+  m_pLogExp->Close();
+  CopyLogExpInfo(info);
+  delete m_pLogExp;
+  m_pLogExp = nullptr;
+  return true;
+}
+
+bool KECGlpsServices::LogExpSave(const std::string& /*unused*/, KECGlpsLogInfo* info) {
+  if (!m_bGlp) return true;
+  if (m_pLogExp == nullptr) return false;
+  m_pLogExp->Save();
+  CopyLogExpInfo(info);
+  return true;
+}
+
+bool KECGlpsServices::CopyLogExpInfo(KECGlpsLogInfo* info) const {
+  if (m_pLogExp == nullptr || info == nullptr) return false;
+  *info = m_pLogExp->GetLogInfo();
+  return true;
+}
+
+bool KECGlpsServices::LogExpExtra(const KECGlpsLogInfoExperiment& experiment) {
+  if (!experiment.m_bExtra) return false;
+  LogExpReportItem(KCRptRepItNormal(Txts::GetString(kTextExtraNote), false, false, false));
+  return LogExpReportItem(KCRptRepItNewLine(1));
+}
+
+bool KECGlpsServices::LogExpReportItem(const KCRptReportItem& item) {
+  if (!m_bGlp) return true;
+  const std::string html = item.GetHtml();
+  if (html.empty() || m_pLogExp == nullptr) return true;
+  return m_pLogExp->WriteText(html);
+}
+
+bool KECGlpsServices::LogExpMsg(const std::string& message) {
+  if (!m_bGlp || message.empty()) return true;
+  const std::string prefix = GenerateMessagePrefix(Glps::eIndexExp, true, true);
+  const bool a = LogExpReportItem(KCRptRepItNormal(prefix, false, false, false));
+  const bool b = LogExpReportItem(KCRptRepItNormal(message, true, false, false));
+  const bool c = LogExpReportItem(KCRptRepItNewLine(1));
+  return a && b && c;
+}
+
+bool KECGlpsServices::LogExpMsgContext(const std::string& message, const std::string& context) {
+  if (!m_bGlp) return true;
+  const std::string prefix = GenerateMessagePrefix(Glps::eIndexExp, true, true);
+  bool result = LogExpReportItem(KCRptRepItNormal(prefix, false, false, false));
+  result = LogExpReportItem(KCRptRepItNormal(message, false, false, false)) && result;
+  if (!context.empty()) {
+    result = LogExpReportItem(KCRptRepItNormal(Glps::g_strColon, false, false, false)) && result;
+    const std::string quoted =
+        Glps::g_strSeparator + Glps::g_strQuote + context + Glps::g_strQuote;
+    result = LogExpReportItem(KCRptRepItNormal(quoted, true, false, false)) && result;
+  }
+  result = LogExpReportItem(KCRptRepItNewLine(1)) && result;
+  return result;
+}
+
+bool KECGlpsServices::LogExpLink(const std::string& fileName) {
+  return m_pLogExp != nullptr && m_pLogExp->AddLink(fileName);
+}
+
+std::pair<std::string, std::int64_t> KECGlpsServices::GetLogExpLinkHashInfo(
+    const std::string& fileName) const {
+  if (m_pLogExp == nullptr) return {std::string(), 0};
+  return m_pLogExp->GetLinkHashInfo(fileName);
+}
+
+bool KECGlpsServices::LogExpMetaData(const KECGlpsLogMetaData& meta) {
+  return m_pLogExp != nullptr && m_pLogExp->SetMetaData(meta);
+}
+
+bool KECGlpsServices::LogExpMetaDataName(const std::string& name) {
+  return m_pLogExp != nullptr && m_pLogExp->SetMetaDataName(name);
+}
+
+bool KECGlpsServices::LogExpMetaDataEntity(const KECGlpsLogMetaDataEntity& entity) {
+  return m_pLogExp != nullptr && m_pLogExp->AddMetaDataEntity(entity);
+}
+
+KECGlpsLogMetaData KECGlpsServices::GetLogExpMetaData() const {
+  if (m_pLogExp == nullptr) return KECGlpsLogMetaData();
+  return m_pLogExp->GetMetaData();
+}
+
+std::vector<std::pair<std::string, KCGenGUID>> KECGlpsServices::GetLogExpMetaDataEntity(
+    Glps::ELogEntity type, int handle) const {
+  if (m_pLogExp == nullptr) return {};
+  return m_pLogExp->GetMetaDataEntities(type, handle);
+}
+
+bool KECGlpsServices::ClearLogExp() const { return m_pLogExp != nullptr && m_pLogExp->Clear(); }
+
+bool KECGlpsServices::ExportLogExp(const std::string& directory) const {
+  return m_pLogExp != nullptr && m_pLogExp->Export(directory);
+}
+
+const std::string KECGlpsServices::GetLogExpFileName() const {
+  if (m_pLogExp == nullptr) return KCGenStringDefinesTraits<char>::ms_strEmpty;
+  return m_pLogExp->GetLogFileName();
+}
+
+const std::string KECGlpsServices::GetLogExpDirectory() const {
+  if (m_pLogExp == nullptr) return KCGenStringDefinesTraits<char>::ms_strEmpty;
+  return m_pLogExp->GetDirectory();
+}
+
+void KECGlpsServices::SetMerCodingSchemeInfo(const std::pair<bool, std::int32_t>& info) {
+  if (m_pLogExp != nullptr) m_pLogExp->SetMerCodingSchemeInfo(info);
+}
+
+std::pair<bool, std::int32_t> KECGlpsServices::GetMerCodingSchemeInfo() const {
+  if (m_pLogExp == nullptr) return {true, -1};
+  return m_pLogExp->GetMerCodingSchemeInfo();
+}
+
+// --- Crash and tamper entries -------------------------------------------------------------------
+
+bool KECGlpsServices::LogAppCrash(const KECGlpsLogInfoCrash& crash) {
+  return LogCrashImpl(true, crash);
+}
+
+bool KECGlpsServices::LogExpCrash(const KECGlpsLogInfoCrash& crash) {
+  return LogCrashImpl(false, crash);
+}
+
+bool KECGlpsServices::LogCrashImpl(bool appLog, const KECGlpsLogInfoCrash& crash) {
+  if (!crash.m_bCrashed) return false;
+  const auto write = [this, appLog](const KCRptReportItem& item) {
+    return appLog ? LogAppReportItem(item) : LogExpReportItem(item);
+  };
+  if (!crash.m_vLines.empty()) {
+    write(KCRptRepItNormal(crash.m_strText, false, false, false));
+    write(KCRptRepItNewLine(1));
+    for (const std::string& line : crash.m_vLines) {
+      write(KCRptRepItNormal(Glps::g_strTab + line, false, false, false));
+      write(KCRptRepItNewLine(1));
+    }
+  }
+  write(KCRptRepItNewLine(1));
+  return true;
+}
+
+bool KECGlpsServices::LogAppTampered(bool tampered, bool crashed) {
+  return LogTamperedImpl(true, tampered, crashed);
+}
+
+bool KECGlpsServices::LogExpTampered(bool tampered, bool crashed) {
+  return LogTamperedImpl(false, tampered, crashed);
+}
+
+bool KECGlpsServices::LogTamperedImpl(bool appLog, bool tampered, bool crashed) {
+  if (!tampered || crashed) return false;
+  const auto write = [this, appLog](const KCRptReportItem& item) {
+    return appLog ? LogAppReportItem(item) : LogExpReportItem(item);
+  };
+  const bool a = write(KCRptRepItNewLine(1));
+  const bool b = write(KCRptRepItTitle(Txts::GetString(kTextTamperTitle)));
+  return a && b;
+}
+
+// --- The running user ---------------------------------------------------------------------------
+
+bool KECGlpsServices::IsCurrentUserOK(std::vector<std::string>* administrators) const {
+  if (administrators != nullptr) administrators->clear();
+  std::string login;
+  KCGenUserInfo::Instance()->GetCurrentUserName(&login);
+  const std::vector<KCRmsUserInfo> users = KECQrmsServices::Instance()->GetAllUsers();
+  for (const KCRmsUserInfo& user : users) {
+    if (user.GetUserNameA() == login) return true;
+  }
+  if (administrators != nullptr) {
+    for (const KCRmsUserInfo& user : users) {
+      if (!user.IsAdmin()) continue;
+      std::string fullName;
+      const std::string name = user.GetUserNameA();
+      if (KCGenUserInfo::Instance()->GetFullUserName(name, &fullName) && !fullName.empty()) {
+        administrators->push_back(fullName + " (" + name + ")");
+      } else {
+        administrators->push_back(name);
+      }
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> KECGlpsServices::GetCurrentRights() const {
+  std::string login;
+  KCGenUserInfo::Instance()->GetCurrentUserName(&login);
+  for (const KCRmsUserInfo& user : KECQrmsServices::Instance()->GetAllUsers()) {
+    if (user.GetUserNameA() == login) {
+      return KECQrmsServices::Instance()->GetUserEnabledRoleRestr(login);
+    }
+  }
+  return {};
+}

@@ -1,0 +1,340 @@
+#include "session/log_session.h"
+
+#include <boost/make_shared.hpp>
+
+#include <sstream>
+
+#include "filemanager/file_manager.h"
+#include "filemanager/file_manager_data.h"
+#include "files/glps_file_html.h"
+#include "files/platform.h"
+#include "files/text_mode.h"
+#include "glps/host/gen.h"
+#include "glps/host/services.h"
+#include "html/html_generator.h"
+#include "session/session_data_storage.h"
+
+namespace {
+
+const char kLogFileName[] = "log.xml";
+const char kDocumentExtension[] = "html";
+const char kMainPage[] = "GLP-Main.html";
+const char kMenuPage[] = "GLP-Menu.html";
+const char kMenuTarget[] = "menu";
+const char kLogTarget[] = "log";
+const std::int32_t kContentTypeAppLog = 533;
+const std::int32_t kContentTypeExpLog = 534;
+const std::uint16_t kContentVersion = 410;
+// From this recorded size on, the last document is not continued when the log is opened.
+const std::int64_t kDocumentSizeLimit = 0x100000;
+// A new document never takes the name of a file that is already in the directory; after this many
+// names in use the log gives up on a new document.
+const unsigned kMaxDocumentNameTries = 1000;
+
+// Parsed once, when the library is loaded.
+const KCGenGUID g_guidNewHeader("{D15149F8-F127-4781-B1F6-3C762D712E15}");
+
+}  // namespace
+
+KECGlpsLogSession::KECGlpsLogSession(const std::string& directory, const std::string& baseName,
+                                     const KECGlpsLogInfo& info)
+    : m_bAppLog(true),
+      m_strDirectory(directory),
+      m_strBaseName(baseName),
+      m_pFileManager(nullptr),
+      m_infoLog(info),
+      m_bValid(false),
+      m_bTampered(false) {
+  Open();
+}
+
+KECGlpsLogSession::KECGlpsLogSession(const std::string& directory, const std::string& baseName,
+                                     const std::string& /*experiment*/,
+                                     const KECGlpsLogInfo& info)
+    : m_bAppLog(false),
+      m_strDirectory(directory),
+      m_strBaseName(baseName),
+      m_pFileManager(nullptr),
+      m_infoLog(info),
+      m_bValid(false),
+      m_bTampered(false) {
+  Open();
+}
+
+KECGlpsLogSession::~KECGlpsLogSession() {
+  // Documents point back to the file manager: release them first.
+  m_ptrDocument.reset();
+  delete m_pFileManager;
+}
+
+std::string KECGlpsLogSession::MakePath(const std::string& fileName) const {
+  return KCGenFileUtils::MakeNamePath(m_strDirectory, fileName);
+}
+
+std::string KECGlpsLogSession::MakeDocumentName(unsigned number) const {
+  return KCGenFileUtils::MakeNameExtension(KECBaseNameUtils::MakeDefaultName(m_strBaseName, number + 1),
+                                           kDocumentExtension);
+}
+
+bool KECGlpsLogSession::Open() {
+  KECGlpsLogSessionDataStorage storage(MakePath(kLogFileName));
+  const int status = storage.GetStatus();
+  const bool matches = storage.MatchesLogInfo(m_infoLog);
+  const bool loaded = storage.Load();
+
+  m_bTampered = !matches;
+  m_bValid = status != 2;
+  const bool isNew = !loaded && m_infoLog == KECGlpsLogInfo();
+
+  TakeHeader(storage, isNew);
+  TakeMetaData(storage);
+  TakeCatalog(storage);
+  TakeFileData(storage);
+  const bool documentOpen = OpenDocument();
+  m_bValid = m_bValid && documentOpen;
+  return m_bValid;
+}
+
+void KECGlpsLogSession::TakeHeader(const KECGlpsLogSessionDataStorage& storage, bool isNew) {
+  m_ptrHeader = storage.GetHeader();
+  if (!isNew) return;
+  m_ptrHeader->m_eContentType = static_cast<KCGenStandardFileHeader::EContentType>(
+      m_bAppLog ? kContentTypeAppLog : kContentTypeExpLog);
+  m_ptrHeader->m_usContentVersion = kContentVersion;
+  m_ptrHeader->m_tmCreation = KCGenTime(true);
+  m_ptrHeader->m_guid = g_guidNewHeader;
+}
+
+void KECGlpsLogSession::TakeMetaData(const KECGlpsLogSessionDataStorage& storage) {
+  m_ptrMetaData = storage.GetMetaData();
+}
+
+void KECGlpsLogSession::TakeCatalog(const KECGlpsLogSessionDataStorage& storage) {
+  m_ptrCatalog = storage.GetCatalog();
+}
+
+void KECGlpsLogSession::TakeFileData(const KECGlpsLogSessionDataStorage& storage) {
+  KECGlpsFileManager* manager = new KECGlpsFileManager(m_strDirectory, storage.GetFileData());
+  m_ptrDocument.reset();
+  delete m_pFileManager;
+  m_pFileManager = manager;
+  if (m_pFileManager->IsTampered()) {
+    m_bTampered = true;
+    m_pFileManager->AcceptCurrentFiles();
+  }
+}
+
+bool KECGlpsLogSession::OpenDocument() {
+  std::string name;
+  bool isNew = false;
+  unsigned number = 0;
+  KECGlpsFileManagerData last;
+  if (m_pFileManager->GetLastFile(Glps::FileLog, last)) {
+    if (last.m_nSize >= kDocumentSizeLimit) {
+      isNew = true;
+      number = m_pFileManager->GetFileCount(Glps::FileLog);
+    } else {
+      name = last.m_strFileName;
+    }
+  } else {
+    isNew = true;
+  }
+
+  if (isNew) {
+    // A file left in the directory under the new document's name (for instance the documents of a
+    // log whose log.xml was lost) is evidence: it is never emptied. The next free name is taken.
+    for (unsigned tries = 0;; ++tries, ++number) {
+      if (tries == kMaxDocumentNameTries) return false;
+      name = MakeDocumentName(number);
+      if (!glps::platform::PathExists(MakePath(name))) break;
+    }
+    KCGenFileUtils::Create_File(MakePath(name));
+    m_pFileManager->AddFile(name, Glps::FileLog, true);
+  }
+
+  m_ptrDocument = m_pFileManager->GetDocument(name);
+  if (isNew && m_ptrDocument) WriteCaption(name);
+  if (m_pFileManager->GetFileCount(Glps::FileLog) > 1) GenerateIndexPages(name);
+  return m_ptrDocument && m_ptrDocument->IsOpen();
+}
+
+bool KECGlpsLogSession::WriteCaption(const std::string& name) {
+  const std::string caption = "<I>(" + name + ")<BR><BR></I>";
+  if (!m_ptrDocument->Write(caption).first) return false;
+  return m_pFileManager->UpdateFileInfo(*m_ptrDocument);
+}
+
+bool KECGlpsLogSession::GenerateIndexPages(const std::string& currentDocument) {
+  std::ostringstream main;
+  KECGlpsHtmlMainGenerator mainGenerator(main, std::string());
+  mainGenerator.SetMenuFrame(kMenuPage, kMenuTarget);
+  mainGenerator.SetContentFrame(currentDocument, kLogTarget);
+  mainGenerator.Generate();
+  if (!glps::platform::ReplaceFile(MakePath(kMainPage), glps::ToTextFile(main.str()))) {
+    return false;
+  }
+  m_pFileManager->AddFile(kMainPage, Glps::FileIndexMain, false);
+
+  std::ostringstream menu;
+  KECGlpsHtmlMenuGenerator menuGenerator(menu, std::string());
+  m_pFileManager->ForEachFile(Glps::FileLog, [&menuGenerator](const std::string& document) {
+    menuGenerator.AddLink(std::string(), document, kLogTarget);
+  });
+  menuGenerator.Generate();
+  if (!glps::platform::ReplaceFile(MakePath(kMenuPage), glps::ToTextFile(menu.str()))) {
+    return false;
+  }
+  m_pFileManager->AddFile(kMenuPage, Glps::FileIndexMenu, false);
+  return true;
+}
+
+std::string KECGlpsLogSession::GetLogFileName() const {
+  if (!m_pFileManager) return std::string();
+  const unsigned count = m_pFileManager->GetFileCount(Glps::FileLog);
+  std::string path;
+  if (count == 1) {
+    path = MakePath(m_pFileManager->GetFile(Glps::FileLog, 0).m_strFileName);
+  } else if (count > 1) {
+    path = MakePath(kMainPage);
+  }
+  if (!path.empty() && !KCGenFileUtils::FileExists(path)) path.clear();
+  return path;
+}
+
+std::pair<std::string, std::int64_t> KECGlpsLogSession::GetLinkHashInfo(
+    const std::string& fileName) const {
+  if (m_pFileManager) {
+    const unsigned count = m_pFileManager->GetFileCount(Glps::FileLink);
+    for (unsigned i = 0; i < count; ++i) {
+      const KECGlpsFileManagerData record = m_pFileManager->GetFile(Glps::FileLink, i);
+      if (record.m_strFileName == fileName) return {record.m_strHash, record.m_nSize};
+    }
+  }
+  return {std::string(), 0};
+}
+
+std::pair<bool, std::int32_t> KECGlpsLogSession::GetMerCodingSchemeInfo() const {
+  if (!m_ptrCatalog) return KECGlpsLogCatalog().m_merCodingSchemeInfo;
+  return m_ptrCatalog->m_merCodingSchemeInfo;
+}
+
+std::vector<std::pair<std::string, KCGenGUID>> KECGlpsLogSession::GetMetaDataEntities(
+    Glps::ELogEntity type, std::int32_t handle) const {
+  std::vector<std::pair<std::string, KCGenGUID>> result;
+  if (!m_pFileManager) return result;
+  const unsigned count = m_pFileManager->GetFileCount(Glps::FileLog);
+  for (unsigned i = 0; i < count; ++i) {
+    const std::string name = m_pFileManager->GetFile(Glps::FileLog, i).m_strFileName;
+    const auto document = m_pFileManager->GetDocument(name);
+    if (!document) continue;
+    for (const KCGenGUID& guid : document->GetEntities(type, handle)) {
+      result.emplace_back(name, guid);
+    }
+  }
+  return result;
+}
+
+KECGlpsLogMetaData KECGlpsLogSession::GetMetaData() const {
+  return m_ptrMetaData ? *m_ptrMetaData : KECGlpsLogMetaData();
+}
+
+bool KECGlpsLogSession::WriteText(const std::string& html) {
+  if (!m_ptrDocument) return false;
+  if (!m_ptrDocument->Write(html).first) return false;
+  return m_pFileManager->UpdateFileInfo(*m_ptrDocument);
+}
+
+bool KECGlpsLogSession::AddLink(const std::string& fileName) {
+  if (!m_pFileManager) return false;
+  return m_pFileManager->AddFile(fileName, Glps::FileLink, true);
+}
+
+bool KECGlpsLogSession::SetMetaData(const KECGlpsLogMetaData& meta) {
+  if (!m_ptrMetaData) return false;
+  m_ptrMetaData->m_strVersionOriginal = meta.m_strVersionOriginal;
+  m_ptrMetaData->m_guidOriginal = meta.m_guidOriginal;
+  m_ptrMetaData->m_strExpName = meta.m_strExpName;
+  return true;
+}
+
+bool KECGlpsLogSession::SetMetaDataName(const std::string& name) {
+  if (!m_ptrMetaData) return false;
+  m_ptrMetaData->m_strExpName = name;
+  return true;
+}
+
+bool KECGlpsLogSession::AddMetaDataEntity(const KECGlpsLogMetaDataEntity& entity) {
+  if (!m_ptrDocument) return false;
+  return m_ptrDocument->AddEntity(entity);
+}
+
+std::int32_t KECGlpsLogSession::GetNextIndex() {
+  if (!m_ptrCatalog) return -1;
+  // A counter at its maximum (only a changed log.xml can hold one) wraps instead of overflowing.
+  m_ptrCatalog->m_lNextIndex = static_cast<std::int32_t>(
+      static_cast<std::uint32_t>(m_ptrCatalog->m_lNextIndex) + 1u);
+  return m_ptrCatalog->m_lNextIndex;
+}
+
+void KECGlpsLogSession::SetMerCodingSchemeInfo(const std::pair<bool, std::int32_t>& info) {
+  if (m_ptrCatalog) m_ptrCatalog->m_merCodingSchemeInfo = info;
+}
+
+bool KECGlpsLogSession::Save() {
+  // Without its file manager (after Close) the session no longer knows its files: writing log.xml
+  // now would drop every record.
+  if (!m_pFileManager) return false;
+  if (m_ptrDocument) m_ptrDocument->Flush();
+  KECGlpsLogSessionDataStorage storage(MakePath(kLogFileName));
+  storage.PutFileData(m_pFileManager->GetFileData());
+  storage.PutCatalog(m_ptrCatalog);
+  storage.PutMetaData(m_ptrMetaData);
+  storage.PutHeader(m_ptrHeader);
+  const bool saved = storage.Save();
+  m_infoLog = storage.GetLogInfo();
+  return saved;
+}
+
+bool KECGlpsLogSession::Close() {
+  Save();
+  m_bTampered = false;
+  m_bValid = false;
+  m_ptrDocument.reset();
+  delete m_pFileManager;
+  m_pFileManager = nullptr;
+  return true;
+}
+
+bool KECGlpsLogSession::Clear() {
+  if (m_ptrDocument) {
+    m_ptrDocument->Flush();
+    m_ptrDocument.reset();
+  }
+  m_ptrCatalog = boost::make_shared<KECGlpsLogCatalog>();
+  const bool deleted = m_pFileManager && m_pFileManager->DeleteAllFiles();
+  Close();
+  const bool opened = Open();
+  return opened && deleted;
+}
+
+bool KECGlpsLogSession::Export(const std::string& directory) const {
+  if (kstringutil::equal_no_case(directory, m_strDirectory)) return false;
+  if (!m_pFileManager) return false;
+  std::vector<std::string> names;
+  const auto collect = [&names](const std::string& name) { names.push_back(name); };
+  for (Glps::EFileType kind :
+       {Glps::FileIndexMain, Glps::FileIndexMenu, Glps::FileLog, Glps::FileLink}) {
+    m_pFileManager->ForEachFile(kind, collect);
+  }
+  bool result = true;
+  for (const std::string& name : names) {
+    // A record whose name is not a plain file name (only a changed log.xml holds one) is never
+    // joined with either directory.
+    if (!glps::IsPlainFileName(name) ||
+        !KCGenFileUtils::Copy_File(MakePath(name), KCGenFileUtils::MakeNamePath(directory, name),
+                                   false)) {
+      result = false;
+    }
+  }
+  return result;
+}

@@ -1,0 +1,99 @@
+// KECGlpsLogSession: one open log (the application log or an experiment log) in its directory.
+#ifndef GLPS_SESSION_LOG_SESSION_H_
+#define GLPS_SESSION_LOG_SESSION_H_
+
+#include <boost/shared_ptr.hpp>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "glps/records.h"
+
+class KECGlpsFileHtml;
+class KECGlpsFileManager;
+class KECGlpsLogSessionDataStorage;
+
+// One open log. Opening is verification: the constructor loads log.xml, compares it with the info
+// the host kept from the last save, verifies every protected file of the directory, re-bases the
+// records after a mismatch and opens the current HTML document, into which every entry is appended.
+// Nothing reaches log.xml until Save (or Close or Clear).
+//
+// Owned by the service facade, which creates it on the heap and deletes it. Owns its file manager;
+// shares its header, metadata and catalog with the storage objects that load and save log.xml, and
+// its current document with the file manager's cache. One thread; no second writer on the directory
+// (a second session on the same log cannot take the current document and is not valid).
+class KECGlpsLogSession {
+ public:
+  // The application log.
+  KECGlpsLogSession(const std::string& directory, const std::string& baseName,
+                    const KECGlpsLogInfo& info);
+  // An experiment log. The experiment's name is accepted and not used.
+  KECGlpsLogSession(const std::string& directory, const std::string& baseName,
+                    const std::string& experiment, const KECGlpsLogInfo& info);
+  // Releases everything without saving.
+  virtual ~KECGlpsLogSession();
+
+  KECGlpsLogSession(const KECGlpsLogSession&) = delete;
+  KECGlpsLogSession& operator=(const KECGlpsLogSession&) = delete;
+
+  bool IsValid() const { return m_bValid; }
+  bool IsTampered() const { return m_bTampered; }
+  std::string GetDirectory() const { return m_strDirectory; }
+  // The path through which the log is shown: its only document, or the main index page once there
+  // are several; empty when that file does not exist.
+  std::string GetLogFileName() const;
+  KECGlpsLogInfo GetLogInfo() const { return m_infoLog; }
+  std::pair<std::string, std::int64_t> GetLinkHashInfo(const std::string& fileName) const;
+  std::pair<bool, std::int32_t> GetMerCodingSchemeInfo() const;
+  std::vector<std::pair<std::string, KCGenGUID>> GetMetaDataEntities(Glps::ELogEntity type,
+                                                                     std::int32_t handle) const;
+  // A copy of the metadata held; a default record when none is held.
+  KECGlpsLogMetaData GetMetaData() const;
+
+  bool WriteText(const std::string& html);
+  bool AddLink(const std::string& fileName);
+  bool SetMetaData(const KECGlpsLogMetaData& meta);
+  bool SetMetaDataName(const std::string& name);
+  bool AddMetaDataEntity(const KECGlpsLogMetaDataEntity& entity);
+  // Advances the message counter and returns the new number; -1 when no catalog is held.
+  std::int32_t GetNextIndex();
+  void SetMerCodingSchemeInfo(const std::pair<bool, std::int32_t>& info);
+  bool Save();
+  bool Close();
+  bool Clear();
+  bool Export(const std::string& directory) const;
+
+ private:
+  bool Open();
+  std::string MakePath(const std::string& fileName) const;
+  std::string MakeDocumentName(unsigned number) const;
+  void TakeHeader(const KECGlpsLogSessionDataStorage& storage, bool isNew);
+  void TakeMetaData(const KECGlpsLogSessionDataStorage& storage);
+  void TakeCatalog(const KECGlpsLogSessionDataStorage& storage);
+  void TakeFileData(const KECGlpsLogSessionDataStorage& storage);
+  bool OpenDocument();
+  bool WriteCaption(const std::string& name);
+  bool GenerateIndexPages(const std::string& currentDocument);
+
+  bool m_bAppLog;
+  std::string m_strDirectory;
+  std::string m_strBaseName;
+  boost::shared_ptr<KECGlpsLogHeader> m_ptrHeader;
+  boost::shared_ptr<KECGlpsLogMetaData> m_ptrMetaData;
+  boost::shared_ptr<KECGlpsLogCatalog> m_ptrCatalog;
+  // Null before the first opening and after Close.
+  KECGlpsFileManager* m_pFileManager;
+  // The document every entry is appended to; empty when none could be had.
+  boost::shared_ptr<KECGlpsFileHtml> m_ptrDocument;
+  // At construction the info the host expects; after every save the hash and size of the log.xml
+  // on disk.
+  KECGlpsLogInfo m_infoLog;
+  // The log is writable and its current document is open.
+  bool m_bValid;
+  // The last opening found log.xml or a protected file changed.
+  bool m_bTampered;
+};
+
+#endif  // GLPS_SESSION_LOG_SESSION_H_
