@@ -1,0 +1,99 @@
+#include "files/archive_io.h"
+
+#include <cxxabi.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <istream>
+#include <sstream>
+#include <streambuf>
+
+#include "files/platform.h"
+#include "files/text_mode.h"
+
+namespace glps {
+namespace archive_io {
+
+namespace {
+
+// A read-only stream buffer over text that lives elsewhere (no copy of a possibly large file). The
+// archive only reads forward and puts back the one character it has just read.
+class MemoryReadBuffer : public std::streambuf {
+ public:
+  MemoryReadBuffer(const char* data, std::size_t size) {
+    char* begin = const_cast<char*>(data);
+    setg(begin, begin, begin + size);
+  }
+  std::size_t Consumed() const { return static_cast<std::size_t>(gptr() - eback()); }
+};
+
+bool IsXmlBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// What follows the last element of a complete archive: its closing tag, blanks around it, nothing
+// else. A file cut anywhere before the end of that tag is incomplete.
+bool IsCompleteTrailer(const std::string& text, std::size_t pos) {
+  static const std::string kClose = "</boost_serialization>";
+  while (pos < text.size() && IsXmlBlank(text[pos])) ++pos;
+  if (text.compare(pos, kClose.size(), kClose) != 0) return false;
+  pos += kClose.size();
+  return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(pos), text.end(), IsXmlBlank);
+}
+
+}  // namespace
+
+bool SaveXmlArchive(const std::string& path,
+                    const std::function<void(boost::archive::xml_oarchive&)>& write) {
+  try {
+    std::ostringstream out;
+    {
+      boost::archive::xml_oarchive archive(out, 0);
+      write(archive);
+    }  // closing the archive writes its closing tag
+    if (!out) return false;
+    return platform::ReplaceFile(path, ToTextFile(out.str()));
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool LoadXmlArchiveFromText(const std::string& fileText,
+                            const std::function<void(boost::archive::xml_iarchive&)>& read) {
+  try {
+    const std::string text = FromTextFile(fileText);
+    MemoryReadBuffer buffer(text.data(), text.size());
+    std::istream in(&buffer);
+    boost::archive::xml_iarchive archive(in, 0);
+    read(archive);
+    // The archive's destructor reads the closing tag but has to ignore a failure there (and
+    // reading past the end would throw out of it), so the tail is checked here, while an exception
+    // still stops the destructor from reading.
+    if (!IsCompleteTrailer(text, buffer.Consumed())) {
+      boost::serialization::throw_exception(boost::archive::archive_exception(
+          boost::archive::archive_exception::input_stream_error));
+    }
+    return true;
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool LoadXmlArchive(const std::string& path,
+                    const std::function<void(boost::archive::xml_iarchive&)>& read,
+                    std::int64_t maxSize) {
+  try {
+    std::string text;
+    if (!platform::ReadWholeFile(path, &text, maxSize)) return false;
+    return LoadXmlArchiveFromText(text, read);
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace archive_io
+}  // namespace glps

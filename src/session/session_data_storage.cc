@@ -1,0 +1,91 @@
+#include "session/session_data_storage.h"
+
+#include "files/archive_io.h"
+#include "glps/host/gen.h"
+#include "session/log_serialization.h"
+
+namespace boost {
+namespace serialization {
+
+// The storage is written by value as the element "Session": class version 0, not tracked.
+template <class Archive>
+void save(Archive& ar, const KECGlpsLogSessionDataStorage& storage, const unsigned int /*version*/) {
+  const boost::shared_ptr<KECGlpsLogHeader> header = storage.GetHeader();
+  const boost::shared_ptr<KECGlpsLogMetaData> metaData = storage.GetMetaData();
+  const boost::shared_ptr<KECGlpsLogCatalog> catalog = storage.GetCatalog();
+  const boost::shared_ptr<std::vector<KECGlpsFileManagerData>> fileData = storage.GetFileData();
+  ar << make_nvp("m_ptrHeader", header);
+  ar << make_nvp("m_ptrMetaData", metaData);
+  ar << make_nvp("m_ptrCatalog", catalog);
+  ar << make_nvp("m_ptrFileData", fileData);
+}
+
+// Each member takes its new object as soon as that object has been read, so a failure part-way
+// leaves the members before it read and the ones after it as they were.
+template <class Archive>
+void load(Archive& ar, KECGlpsLogSessionDataStorage& storage, const unsigned int version) {
+  glps::archive_io::CheckClassVersion(version, 0);
+  boost::shared_ptr<KECGlpsLogHeader> header;
+  ar >> make_nvp("m_ptrHeader", header);
+  storage.PutHeader(header);
+  boost::shared_ptr<KECGlpsLogMetaData> metaData;
+  ar >> make_nvp("m_ptrMetaData", metaData);
+  storage.PutMetaData(metaData);
+  boost::shared_ptr<KECGlpsLogCatalog> catalog;
+  ar >> make_nvp("m_ptrCatalog", catalog);
+  storage.PutCatalog(catalog);
+  boost::shared_ptr<std::vector<KECGlpsFileManagerData>> fileData;
+  ar >> make_nvp("m_ptrFileData", fileData);
+  storage.PutFileData(fileData);
+}
+
+template <class Archive>
+void serialize(Archive& ar, KECGlpsLogSessionDataStorage& storage, const unsigned int version) {
+  split_free(ar, storage, version);
+}
+
+}  // namespace serialization
+}  // namespace boost
+
+KECGlpsLogSessionDataStorage::KECGlpsLogSessionDataStorage(const std::string& path)
+    : m_strPath(path),
+      m_ptrHeader(new KECGlpsLogHeader()),
+      m_ptrMetaData(new KECGlpsLogMetaData()),
+      m_ptrCatalog(new KECGlpsLogCatalog()),
+      m_ptrFileData(new std::vector<KECGlpsFileManagerData>()) {}
+
+KECGlpsLogSessionDataStorage::~KECGlpsLogSessionDataStorage() = default;
+
+int KECGlpsLogSessionDataStorage::GetStatus() const {
+  if (!KCGenFileUtils::FileExists(m_strPath)) return 1;
+  if (KCGenFileUtils::FileIsReadOnly(m_strPath, true)) return 2;
+  return 0;
+}
+
+KECGlpsLogInfo KECGlpsLogSessionDataStorage::GetLogInfo() const {
+  KECGlpsLogInfo info;
+  if (KCGenFileUtils::FileExists(m_strPath)) {
+    info.m_strLogHash = KCGenCryptUtils::Instance()->GetFileHash(m_strPath);
+    info.m_nLogSize = KCGenFileUtils::FileGetSize(m_strPath);
+  }
+  return info;
+}
+
+bool KECGlpsLogSessionDataStorage::MatchesLogInfo(const KECGlpsLogInfo& info) const {
+  return GetLogInfo() == info;
+}
+
+bool KECGlpsLogSessionDataStorage::Load() {
+  if (m_ptrFileData) m_ptrFileData->clear();
+  return glps::archive_io::LoadXmlArchive(m_strPath, [this](boost::archive::xml_iarchive& archive) {
+    archive >> boost::serialization::make_nvp("Session", *this);
+  });
+}
+
+bool KECGlpsLogSessionDataStorage::Save() {
+  if (!m_ptrHeader || !m_ptrMetaData || !m_ptrCatalog || !m_ptrFileData) return false;
+  return glps::archive_io::SaveXmlArchive(m_strPath, [this](boost::archive::xml_oarchive& archive) {
+    const KECGlpsLogSessionDataStorage& self = *this;
+    archive << boost::serialization::make_nvp("Session", self);
+  });
+}

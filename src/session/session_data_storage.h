@@ -1,0 +1,70 @@
+// The persisted state of one log session and the only reader and writer of its log.xml.
+#ifndef GLPS_SESSION_SESSION_DATA_STORAGE_H_
+#define GLPS_SESSION_SESSION_DATA_STORAGE_H_
+
+#include <string>
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
+
+#include "filemanager/file_manager_data.h"
+#include "glps/records.h"
+
+// Header, metadata, catalog and file records of a log, as kept in the log's log.xml, and the
+// fingerprint (hash text and size) of that file.
+//
+// Short-lived: the log session builds one on the path of log.xml for each opening (Load, then takes
+// the four objects out) and for each save (puts its own objects in, then Save). The objects are
+// shared, never copied; the record vector is also shared with the file manager. One thread, and no
+// second writer of the same log.xml.
+class KECGlpsLogSessionDataStorage {
+ public:
+  // Builds default objects: a default header, metadata and catalog (message number 0, coding-scheme
+  // pair (true, -1)) and an empty record vector.
+  explicit KECGlpsLogSessionDataStorage(const std::string& path);
+  virtual ~KECGlpsLogSessionDataStorage();
+
+  KECGlpsLogSessionDataStorage(const KECGlpsLogSessionDataStorage&) = delete;
+  KECGlpsLogSessionDataStorage& operator=(const KECGlpsLogSessionDataStorage&) = delete;
+
+  // 0: the file exists and is writable; 1: there is no file; 2: the file is read-only.
+  int GetStatus() const;
+  // Hash text and size of the file as it lies on disk; the no-log-info value when there is none.
+  KECGlpsLogInfo GetLogInfo() const;
+  // GetLogInfo equals `info`.
+  bool MatchesLogInfo(const KECGlpsLogInfo& info) const;
+
+  // Empties the shared record vector, then reads log.xml. True when the whole file was read. On
+  // failure the objects read completely before the error have replaced the defaults; the others are
+  // as before (the record vector empty).
+  bool Load();
+  // Writes the four objects to log.xml, replacing the old file atomically. False (the old file left
+  // as it was) when the file cannot be written, it is read-only, or a pointer is empty.
+  bool Save();
+
+  boost::shared_ptr<KECGlpsLogHeader> GetHeader() const { return m_ptrHeader; }
+  boost::shared_ptr<KECGlpsLogMetaData> GetMetaData() const { return m_ptrMetaData; }
+  boost::shared_ptr<KECGlpsLogCatalog> GetCatalog() const { return m_ptrCatalog; }
+  boost::shared_ptr<std::vector<KECGlpsFileManagerData>> GetFileData() const {
+    return m_ptrFileData;
+  }
+
+  void PutHeader(const boost::shared_ptr<KECGlpsLogHeader>& header) { m_ptrHeader = header; }
+  void PutMetaData(const boost::shared_ptr<KECGlpsLogMetaData>& metaData) {
+    m_ptrMetaData = metaData;
+  }
+  void PutCatalog(const boost::shared_ptr<KECGlpsLogCatalog>& catalog) { m_ptrCatalog = catalog; }
+  void PutFileData(const boost::shared_ptr<std::vector<KECGlpsFileManagerData>>& fileData) {
+    m_ptrFileData = fileData;
+  }
+
+ private:
+  std::string m_strPath;
+  // The four pointers are never empty unless a caller puts an empty one in.
+  boost::shared_ptr<KECGlpsLogHeader> m_ptrHeader;
+  boost::shared_ptr<KECGlpsLogMetaData> m_ptrMetaData;
+  boost::shared_ptr<KECGlpsLogCatalog> m_ptrCatalog;
+  boost::shared_ptr<std::vector<KECGlpsFileManagerData>> m_ptrFileData;
+};
+
+#endif  // GLPS_SESSION_SESSION_DATA_STORAGE_H_
