@@ -1,0 +1,146 @@
+#include "files/glps_file_html.h"
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <boost/archive/basic_archive.hpp>
+#include <boost/serialization/collection_size_type.hpp>
+#include <boost/serialization/item_version_type.hpp>
+#include <boost/serialization/nvp.hpp>
+#include <boost/serialization/split_free.hpp>
+#include <boost/serialization/version.hpp>
+
+#include "filemanager/file_manager_data.h"
+#include "files/archive_io.h"
+
+// Sidecar layout: element "m_meta" (class version 0) holding "m_vEntity" (class version 0) in the
+// archive's collection form, "count", "item_version", then one "item" (class version 0) per entity
+// with "m_eType", "m_nHandle" and "m_guid" (the GUID's stream text). Nothing is tracked.
+namespace boost {
+namespace serialization {
+
+template <class Archive>
+void serialize(Archive& ar, KECGlpsFileHtmlMetaDataEntity& entity, const unsigned int version) {
+  glps::archive_io::CheckClassVersion(version, 0);
+  ar& make_nvp("m_eType", entity.m_eType);
+  ar& make_nvp("m_nHandle", entity.m_nHandle);
+  ar& make_nvp("m_guid", entity.m_guid);
+}
+
+template <class Archive>
+void save(Archive& ar, const std::vector<KECGlpsFileHtmlMetaDataEntity>& entities,
+          const unsigned int /*version*/) {
+  const collection_size_type count(entities.size());
+  ar << make_nvp("count", count);
+  if (ar.get_library_version() > boost::archive::library_version_type(3)) {
+    const item_version_type itemVersion(version<KECGlpsFileHtmlMetaDataEntity>::value);
+    ar << make_nvp("item_version", itemVersion);
+  }
+  for (const KECGlpsFileHtmlMetaDataEntity& entity : entities) ar << make_nvp("item", entity);
+}
+
+// `count` comes from the file and is not trusted: nothing is reserved for it, and entities are
+// appended one by one once read whole, so a count beyond the items present fails at the first
+// missing item with the items before it kept.
+template <class Archive>
+void load(Archive& ar, std::vector<KECGlpsFileHtmlMetaDataEntity>& entities,
+          const unsigned int fileVersion) {
+  glps::archive_io::CheckClassVersion(fileVersion, 0);
+  entities.clear();
+  collection_size_type count;
+  ar >> make_nvp("count", count);
+  if (ar.get_library_version() > boost::archive::library_version_type(3)) {
+    item_version_type itemVersion(0);
+    ar >> make_nvp("item_version", itemVersion);
+    glps::archive_io::CheckClassVersion(itemVersion,
+                                        version<KECGlpsFileHtmlMetaDataEntity>::value);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    KECGlpsFileHtmlMetaDataEntity entity;
+    ar >> make_nvp("item", entity);
+    entities.push_back(entity);
+  }
+}
+
+template <class Archive>
+void serialize(Archive& ar, std::vector<KECGlpsFileHtmlMetaDataEntity>& entities,
+               const unsigned int version) {
+  split_free(ar, entities, version);
+}
+
+template <class Archive>
+void serialize(Archive& ar, KECGlpsFileHtmlMetaData& meta, const unsigned int version) {
+  glps::archive_io::CheckClassVersion(version, 0);
+  ar& make_nvp("m_vEntity", meta.m_vEntity);
+}
+
+}  // namespace serialization
+}  // namespace boost
+
+KECGlpsFileHtmlMetaDataEntity::KECGlpsFileHtmlMetaDataEntity()
+    : m_eType(static_cast<Glps::ELogEntity>(0)), m_nHandle(-1), m_guid(true) {}
+
+KECGlpsFileHtmlMetaDataEntity::KECGlpsFileHtmlMetaDataEntity(
+    const KECGlpsLogMetaDataEntity& entity)
+    : m_eType(entity.m_eType), m_nHandle(entity.m_nHandle), m_guid(entity.m_guid) {}
+
+KECGlpsFileHtml::KECGlpsFileHtml(const std::string& path, const std::string& expectedHash,
+                                 std::int64_t expectedSize, KECIGlpsFileManager* fileManager)
+    : KECGlpsFileHashed(path, expectedHash, expectedSize, true), m_pFileManager(fileManager) {
+  LoadMetaData();
+}
+
+KECGlpsFileHtml::~KECGlpsFileHtml() = default;
+
+bool KECGlpsFileHtml::Flush() {
+  const bool flushed = KECGlpsFile::Flush();
+  const bool saved = SaveMetaData();
+  return flushed && saved;
+}
+
+bool KECGlpsFileHtml::AddEntity(const KECGlpsFileHtmlMetaDataEntity& entity) {
+  m_meta.m_vEntity.push_back(entity);
+  return true;
+}
+
+bool KECGlpsFileHtml::AddEntity(const KECGlpsLogMetaDataEntity& entity) {
+  return AddEntity(KECGlpsFileHtmlMetaDataEntity(entity));
+}
+
+std::vector<KCGenGUID> KECGlpsFileHtml::GetEntities(Glps::ELogEntity type,
+                                                    std::int32_t handle) const {
+  std::vector<KCGenGUID> guids;
+  for (const KECGlpsFileHtmlMetaDataEntity& entity : m_meta.m_vEntity) {
+    if (entity.m_eType == type && entity.m_nHandle == handle) guids.push_back(entity.m_guid);
+  }
+  return guids;
+}
+
+std::string KECGlpsFileHtml::GetMetaDataFileName() const {
+  return KCGenFileUtils::MakeNameExtension(m_strPath, "xml");
+}
+
+bool KECGlpsFileHtml::LoadMetaData() {
+  return glps::archive_io::LoadXmlArchive(
+      GetMetaDataFileName(), [this](boost::archive::xml_iarchive& archive) {
+        archive >> boost::serialization::make_nvp("m_meta", m_meta);
+      });
+}
+
+bool KECGlpsFileHtml::SaveMetaData() {
+  const std::string sidecar = GetMetaDataFileName();
+  // A document that itself carries the extension "xml" would be its own sidecar.
+  if (sidecar == m_strPath) return false;
+  const bool saved = glps::archive_io::SaveXmlArchive(
+      sidecar, [this](boost::archive::xml_oarchive& archive) {
+        const KECGlpsFileHtmlMetaData& meta = m_meta;
+        archive << boost::serialization::make_nvp("m_meta", meta);
+      });
+  if (!saved) return false;
+  if (m_pFileManager != nullptr) {
+    m_pFileManager->AddFile(KCGenFileUtils::ExtractFileName(sidecar), Glps::FileMetaData, true);
+  }
+  return true;
+}

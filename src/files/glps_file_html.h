@@ -1,0 +1,81 @@
+// An HTML log document: the hashed file the log entries are appended to, and the list of host
+// entities logged into it, kept in a metadata sidecar next to it.
+#ifndef GLPS_FILES_GLPS_FILE_HTML_H_
+#define GLPS_FILES_GLPS_FILE_HTML_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "files/glps_file_hashed.h"
+#include "glps/host/gen.h"
+#include "glps/records.h"
+
+class KECIGlpsFileManager;
+
+// One host object logged into a document: its kind, the host's handle and its GUID. A copyable
+// value; the values are those of the KECGlpsLogMetaDataEntity the host passed.
+struct KECGlpsFileHtmlMetaDataEntity {
+  KECGlpsFileHtmlMetaDataEntity();
+  explicit KECGlpsFileHtmlMetaDataEntity(const KECGlpsLogMetaDataEntity& entity);
+
+  Glps::ELogEntity m_eType;
+  std::int32_t m_nHandle;
+  KCGenGUID m_guid;
+};
+
+// The metadata of one document, persisted in its sidecar.
+struct KECGlpsFileHtmlMetaData {
+  // In the order the entities were added; duplicates allowed.
+  std::vector<KECGlpsFileHtmlMetaDataEntity> m_vEntity;
+};
+
+// An HTML log document while it is open. The file is opened against its record (recorded
+// fingerprint and size) and brought back to the recorded size, so writing continues exactly the
+// content the record vouches for; the document adds no HTML of its own. Its entity list lives in
+// the sidecar "<document name>.xml", an XML archive rewritten (atomically) at every Flush and then
+// registered with the file manager, which fingerprints it like the document.
+//
+// Created on the heap by the file manager and shared between its document cache and the log
+// session; not copyable. Requires of its callers: one thread; the file manager passed in outlives
+// the document; no second writer on the document or its sidecar. Entities added after the last
+// Flush are lost when the document is destroyed.
+class KECGlpsFileHtml : public KECGlpsFileHashed {
+ public:
+  // Opens the document at `path` against the recorded fingerprint and size (created empty when
+  // missing, then cut back or extended to `expectedSize`) and loads the sidecar, if there is a
+  // readable one. The tamper finding of the open is not reported here; the file manager verifies
+  // documents itself. `fileManager` may be null: the sidecar is then saved but registered nowhere.
+  KECGlpsFileHtml(const std::string& path, const std::string& expectedHash,
+                  std::int64_t expectedSize, KECIGlpsFileManager* fileManager);
+  // Neither flushes nor saves the sidecar.
+  ~KECGlpsFileHtml() override;
+
+  // Makes the HTML durable, then rewrites the sidecar (always); true only if both succeeded.
+  bool Flush() override;
+
+  // Appends a copy to the entity list; written at the next Flush. Always true.
+  bool AddEntity(const KECGlpsFileHtmlMetaDataEntity& entity);
+  bool AddEntity(const KECGlpsLogMetaDataEntity& entity);
+  // The GUIDs of every entity with this type and handle, in stored order.
+  std::vector<KCGenGUID> GetEntities(Glps::ELogEntity type, std::int32_t handle) const;
+  const KECGlpsFileHtmlMetaData& GetMetaData() const { return m_meta; }
+
+  // The sidecar's path: the document's path with the extension "xml".
+  std::string GetMetaDataFileName() const;
+  // Replaces the entity list by the sidecar's. False when there is no readable sidecar (the list
+  // stays as it was) or the sidecar is not a complete, well-formed archive of a known version (the
+  // list keeps the entities read before the error).
+  bool LoadMetaData();
+  // Replaces the sidecar atomically with the entity list, then registers it with the file manager
+  // (kind FileMetaData, hashed). False when the sidecar could not be written; nothing is registered
+  // then.
+  bool SaveMetaData();
+
+ private:
+  KECGlpsFileHtmlMetaData m_meta;
+  // Not owned; outlives this document.
+  KECIGlpsFileManager* m_pFileManager;
+};
+
+#endif  // GLPS_FILES_GLPS_FILE_HTML_H_

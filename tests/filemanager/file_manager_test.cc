@@ -1,0 +1,515 @@
+#include "filemanager/file_manager.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <boost/make_shared.hpp>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "files/file_test_util.h"
+#include "files/glps_file_hashed.h"
+#include "files/glps_file_html.h"
+#include "gtest/gtest.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using glps_test::OpensslMd5Base64;
+using glps_test::ReadFileBytes;
+using glps_test::TempDir;
+using glps_test::WriteFileBytes;
+
+using Records = std::vector<KECGlpsFileManagerData>;
+
+const char kMd5OfNothing[] = "1B2M2Y8AsgTpgAmY7PhCfg==";
+const char kMd5OfAbc[] = "kAFQmDzST7DWlj99KOF/cg==";
+
+KECGlpsFileManagerData MakeRecord(Glps::EFileType kind, const std::string& name,
+                                  const std::string& hash, std::int64_t size, bool hashed = true) {
+  KECGlpsFileManagerData record;
+  record.m_eType = kind;
+  record.m_strFileName = name;
+  record.m_strHash = hash;
+  record.m_nSize = size;
+  record.m_bHashed = hashed;
+  return record;
+}
+
+bool SameRecord(const KECGlpsFileManagerData& a, const KECGlpsFileManagerData& b) {
+  return a.m_eType == b.m_eType && a.m_strFileName == b.m_strFileName &&
+         a.m_strHash == b.m_strHash && a.m_nSize == b.m_nSize && a.m_bHashed == b.m_bHashed;
+}
+
+std::vector<std::string> Names(const Records& records) {
+  std::vector<std::string> names;
+  for (const auto& record : records) names.push_back(record.m_strFileName);
+  return names;
+}
+
+// Every path under `root` (links not followed) with its kind and, for regular files, content.
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string path = entry.path().string();
+    if (entry.is_symlink()) {
+      entries[path] = "link to " + fs::read_symlink(entry.path()).string();
+    } else if (entry.is_regular_file()) {
+      entries[path] = "file " + ReadFileBytes(path);
+    } else {
+      entries[path] = "other";
+    }
+  }
+  return entries;
+}
+
+// A log directory with files written directly and records made to match them.
+class FileManagerTest : public ::testing::Test {
+ protected:
+  FileManagerTest() : records_(boost::make_shared<Records>()) {}
+
+  std::string Path(const std::string& name) const { return dir_ / name; }
+
+  // Writes the file and appends a record that matches it.
+  void AddMatching(Glps::EFileType kind, const std::string& name, const std::string& content,
+                   bool hashed = true) {
+    WriteFileBytes(Path(name), content);
+    records_->push_back(MakeRecord(kind, name, hashed ? OpensslMd5Base64(Path(name)) : "",
+                                   hashed ? static_cast<std::int64_t>(content.size()) : 0,
+                                   hashed));
+  }
+
+  std::unique_ptr<KECGlpsFileManager> Open() {
+    return std::unique_ptr<KECGlpsFileManager>(new KECGlpsFileManager(dir_.path(), records_));
+  }
+
+  TempDir dir_;
+  boost::shared_ptr<Records> records_;
+};
+
+TEST_F(FileManagerTest, EmptyLogIsIntactAndSharesItsRecords) {
+  auto manager = Open();
+  EXPECT_FALSE(manager->IsTampered());
+  EXPECT_EQ(manager->GetFileData(), records_);
+  ASSERT_TRUE(manager->AddFile("doc1.html", Glps::FileLog, true));
+  EXPECT_EQ(records_->size(), 1u);
+
+  KECGlpsFileManager withoutRecords(dir_.path(), boost::shared_ptr<Records>());
+  EXPECT_FALSE(withoutRecords.IsTampered());
+  ASSERT_TRUE(withoutRecords.GetFileData());
+  EXPECT_TRUE(withoutRecords.GetFileData()->empty());
+}
+
+TEST_F(FileManagerTest, AddFileRegistersAfreshInPlace) {
+  struct Case {
+    bool hashed;
+    std::string hash;
+    std::int64_t size;
+  };
+  for (const Case& c : {Case{true, kMd5OfAbc, 3}, Case{false, "", 0}}) {
+    SCOPED_TRACE(c.hashed);
+    records_->clear();
+    AddMatching(Glps::FileLog, "doc1.html", "first");
+    AddMatching(Glps::FileLink, "data.bin", "old content");
+    AddMatching(Glps::FileLog, "doc2.html", "second");
+    auto manager = Open();
+    WriteFileBytes(Path("data.bin"), "abc");
+
+    ASSERT_TRUE(manager->AddFile("data.bin", Glps::FileMetaData, c.hashed));
+
+    EXPECT_EQ(Names(*records_), (std::vector<std::string>{"doc1.html", "data.bin", "doc2.html"}));
+    EXPECT_TRUE(SameRecord((*records_)[1],
+                           MakeRecord(Glps::FileMetaData, "data.bin", c.hash, c.size, c.hashed)));
+  }
+}
+
+TEST_F(FileManagerTest, AddFileCreatesAMissingHashedFileEmpty) {
+  auto manager = Open();
+  ASSERT_TRUE(manager->AddFile("new.bin", Glps::FileLink, true));
+  EXPECT_TRUE(fs::is_regular_file(Path("new.bin")));
+  EXPECT_TRUE(SameRecord(records_->front(), MakeRecord(Glps::FileLink, "new.bin", kMd5OfNothing, 0)));
+  // Unhashed registration touches no file.
+  ASSERT_TRUE(manager->AddFile("GLP-Main.html", Glps::FileIndexMain, false));
+  EXPECT_FALSE(fs::exists(Path("GLP-Main.html")));
+}
+
+TEST_F(FileManagerTest, AddFileOfAnUnopenableFileFailsAndKeepsTheRecordUnfingerprinted) {
+  AddMatching(Glps::FileLink, "held.bin", "abc");
+  auto manager = Open();
+  fs::create_directory(Path("dir.bin"));
+  fs::create_symlink(Path("held.bin"), Path("link.bin"));
+  KECGlpsFileHashed holder(Path("held.bin"));
+  ASSERT_TRUE(holder.IsOpen());
+
+  for (const std::string name : {"held.bin", "dir.bin", "link.bin"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(manager->AddFile(name, Glps::FileLink, true));
+    KECGlpsFileManagerData record;
+    ASSERT_TRUE(manager->GetLastFile(Glps::FileLink, record));
+    EXPECT_TRUE(SameRecord(record, MakeRecord(Glps::FileLink, name, "", 0)));
+  }
+  EXPECT_EQ(ReadFileBytes(Path("held.bin")), "abc");
+}
+
+TEST_F(FileManagerTest, UpdateFileInfoNeedsARecordAndAnOpenFile) {
+  AddMatching(Glps::FileLink, "a.bin", "abc");
+  auto manager = Open();
+  const KECGlpsFileManagerData before = records_->front();
+  {
+    KECGlpsFileHashed unknown(Path("other.bin"));
+    EXPECT_FALSE(manager->UpdateFileInfo(unknown));
+  }
+  {
+    KECGlpsFileHashed holder(Path("a.bin"));
+    KECGlpsFileHashed notOpen(Path("a.bin"));
+    ASSERT_FALSE(notOpen.IsOpen());
+    EXPECT_FALSE(manager->UpdateFileInfo(notOpen));
+    EXPECT_TRUE(SameRecord(records_->front(), before));
+
+    ASSERT_TRUE(holder.Write("def").first);
+    EXPECT_TRUE(manager->UpdateFileInfo(holder));
+  }
+  EXPECT_EQ(records_->front().m_nSize, 6);
+  EXPECT_EQ(records_->front().m_strHash, OpensslMd5Base64(Path("a.bin")));
+  EXPECT_EQ(records_->size(), 1u);
+}
+
+TEST_F(FileManagerTest, ChangedProtectedFilesAreTampered) {
+  struct Case {
+    const char* name;
+    void (*change)(const std::string& path, const std::string& outside);
+    bool tampered;
+  };
+  const std::vector<Case> cases = {
+      {"untouched", [](const std::string&, const std::string&) {}, false},
+      {"byte changed", [](const std::string& p, const std::string&) { WriteFileBytes(p, "aXc"); },
+       true},
+      {"grown", [](const std::string& p, const std::string&) { WriteFileBytes(p, "abcd"); }, true},
+      {"shrunk", [](const std::string& p, const std::string&) { WriteFileBytes(p, "ab"); }, true},
+      {"deleted", [](const std::string& p, const std::string&) { fs::remove(p); }, true},
+      // A link to a file with the very content recorded still does not pass.
+      {"symbolic link",
+       [](const std::string& p, const std::string& outside) {
+         fs::remove(p);
+         fs::create_symlink(outside, p);
+       },
+       true},
+      {"directory",
+       [](const std::string& p, const std::string&) {
+         fs::remove(p);
+         fs::create_directory(p);
+       },
+       true},
+      {"FIFO",
+       [](const std::string& p, const std::string&) {
+         fs::remove(p);
+         ASSERT_EQ(mkfifo(p.c_str(), 0644), 0);
+       },
+       true},
+  };
+  for (Glps::EFileType kind : {Glps::FileLog, Glps::FileMetaData, Glps::FileLink}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + " kind " + std::to_string(kind));
+      TempDir outer;
+      fs::create_directory(outer / "log");
+      WriteFileBytes(outer / "outside", "abc");
+      auto records = boost::make_shared<Records>();
+      WriteFileBytes(outer / "log/before", "1");
+      WriteFileBytes(outer / "log/file", "abc");
+      WriteFileBytes(outer / "log/after", "2");
+      records->push_back(MakeRecord(kind, "before", OpensslMd5Base64(outer / "log/before"), 1));
+      records->push_back(MakeRecord(kind, "file", kMd5OfAbc, 3));
+      records->push_back(MakeRecord(kind, "after", OpensslMd5Base64(outer / "log/after"), 1));
+      c.change(outer / "log/file", outer / "outside");
+
+      KECGlpsFileManager manager(outer / "log", records);
+      EXPECT_EQ(manager.IsTampered(), c.tampered);
+      EXPECT_EQ(manager.VerifyFiles(), !c.tampered);
+      EXPECT_EQ(ReadFileBytes(outer / "outside"), "abc");
+    }
+  }
+}
+
+TEST_F(FileManagerTest, DeletedFileWithRecordedSizeZeroIsRecreatedAndMatches) {
+  records_->push_back(MakeRecord(Glps::FileLog, "doc1.html", kMd5OfNothing, 0));
+  EXPECT_FALSE(Open()->IsTampered());
+  EXPECT_TRUE(fs::is_regular_file(Path("doc1.html")));
+}
+
+TEST_F(FileManagerTest, EmptyRecordedHashChecksTheSizeOnly) {
+  WriteFileBytes(Path("a.bin"), "12345");
+  records_->push_back(MakeRecord(Glps::FileLink, "a.bin", "", 5));
+  EXPECT_FALSE(Open()->IsTampered());
+  WriteFileBytes(Path("a.bin"), "123456");
+  EXPECT_TRUE(Open()->IsTampered());
+}
+
+TEST_F(FileManagerTest, UnprotectedRecordsNeverMatter) {
+  AddMatching(Glps::FileIndexMain, "GLP-Main.html", "main", false);
+  AddMatching(Glps::FileIndexMenu, "GLP-Menu.html", "menu", false);
+  AddMatching(Glps::FileLog, "doc1.html", "entries");
+  // A stale fingerprint on an unprotected record is not looked at either.
+  (*records_)[0].m_strHash = kMd5OfAbc;
+  (*records_)[0].m_nSize = 3;
+  EXPECT_FALSE(Open()->IsTampered());
+
+  WriteFileBytes(Path("GLP-Main.html"), "changed");
+  fs::remove(Path("GLP-Menu.html"));
+  fs::create_symlink("/etc/passwd", Path("GLP-Menu.html"));
+  auto manager = Open();
+  EXPECT_FALSE(manager->IsTampered());
+  manager->AcceptCurrentFiles();
+  EXPECT_EQ((*records_)[0].m_strHash, kMd5OfAbc);
+  EXPECT_EQ((*records_)[1].m_strHash, "");
+}
+
+TEST_F(FileManagerTest, FileHeldByAnotherWriterCountsAsMatching) {
+  AddMatching(Glps::FileLink, "a.bin", "abc");
+  KECGlpsFileHashed holder(Path("a.bin"));
+  ASSERT_TRUE(holder.IsOpen());
+  WriteFileBytes(Path("a.bin"), "changed while held");
+  EXPECT_FALSE(Open()->IsTampered());
+}
+
+// After AcceptCurrentFiles the records describe the files as found and the log is intact, except
+// where a file cannot be taken as it is.
+TEST_F(FileManagerTest, AcceptCurrentFilesRebasesOnTheFilesAsFound) {
+  struct Case {
+    const char* name;
+    Glps::EFileType kind;
+    void (*change)(const std::string& path);
+    std::string content;  // of the file afterwards
+    std::int64_t size;    // recorded afterwards
+    bool tampered;        // afterwards
+  };
+  const std::vector<Case> cases = {
+      {"document grown", Glps::FileLog, [](const std::string& p) { WriteFileBytes(p, "abcdef"); },
+       "abc", 3, false},
+      {"document byte changed", Glps::FileLog,
+       [](const std::string& p) { WriteFileBytes(p, "aXc"); }, "aXc", 3, false},
+      // The document is extended back to its recorded size with zeros, and the record vouches for
+      // the file as it now stands.
+      {"document shrunk", Glps::FileLog, [](const std::string& p) { WriteFileBytes(p, "a"); },
+       std::string("a\0\0", 3), 3, false},
+      {"document deleted", Glps::FileLog, [](const std::string& p) { fs::remove(p); },
+       std::string(3, '\0'), 3, false},
+      {"sidecar changed", Glps::FileMetaData,
+       [](const std::string& p) { WriteFileBytes(p, "<changed/>"); }, "<changed/>", 10, false},
+      {"linked file changed", Glps::FileLink,
+       [](const std::string& p) { WriteFileBytes(p, "abcde"); }, "abcde", 5, false},
+      {"linked file deleted", Glps::FileLink, [](const std::string& p) { fs::remove(p); }, "", 0,
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    records_->clear();
+    AddMatching(Glps::FileLog, "other.html", "other");
+    AddMatching(c.kind, "file", "abc");
+    AddMatching(Glps::FileIndexMain, "GLP-Main.html", "main", false);
+    c.change(Path("file"));
+
+    auto manager = Open();
+    ASSERT_TRUE(manager->IsTampered());
+    const Records before = *records_;
+    manager->AcceptCurrentFiles();
+
+    EXPECT_EQ(manager->IsTampered(), c.tampered);
+    EXPECT_EQ(ReadFileBytes(Path("file")), c.content);
+    EXPECT_TRUE(SameRecord((*records_)[1],
+                           MakeRecord(c.kind, "file", OpensslMd5Base64(Path("file")), c.size)));
+    EXPECT_TRUE(SameRecord((*records_)[0], before[0]));
+    EXPECT_TRUE(SameRecord((*records_)[2], before[2]));
+    EXPECT_FALSE(Open()->IsTampered());
+  }
+}
+
+TEST_F(FileManagerTest, AcceptCurrentFilesTakesADocumentWithANegativeRecordedSizeWhole) {
+  WriteFileBytes(Path("doc1.html"), "abc");
+  records_->push_back(MakeRecord(Glps::FileLog, "doc1.html", kMd5OfAbc, -1));
+  auto manager = Open();
+  ASSERT_TRUE(manager->IsTampered());
+  manager->AcceptCurrentFiles();
+  EXPECT_FALSE(manager->IsTampered());
+  EXPECT_TRUE(SameRecord(records_->front(), MakeRecord(Glps::FileLog, "doc1.html", kMd5OfAbc, 3)));
+  EXPECT_EQ(ReadFileBytes(Path("doc1.html")), "abc");
+}
+
+TEST_F(FileManagerTest, AcceptCurrentFilesLeavesFilesItCannotTakeTampered) {
+  WriteFileBytes(dir_ / "target", "abc");
+  AddMatching(Glps::FileLink, "held.bin", "abc");
+  AddMatching(Glps::FileLog, "held.html", "abc");
+  records_->push_back(MakeRecord(Glps::FileLog, "link.html", kMd5OfAbc, 3));
+  fs::create_symlink(dir_ / "target", Path("link.html"));
+  records_->push_back(MakeRecord(Glps::FileMetaData, "dir.xml", kMd5OfAbc, 3));
+  fs::create_directory(Path("dir.xml"));
+  const Records before = *records_;
+
+  KECGlpsFileHashed holder(Path("held.bin"));
+  ASSERT_TRUE(holder.Write("def").first);
+  KECGlpsFileHashed documentHolder(Path("held.html"));
+  ASSERT_TRUE(documentHolder.Write("def").first);
+  auto manager = Open();
+  ASSERT_TRUE(manager->IsTampered());
+  manager->AcceptCurrentFiles();
+  EXPECT_TRUE(manager->IsTampered());
+  for (size_t i = 0; i < before.size(); ++i) EXPECT_TRUE(SameRecord((*records_)[i], before[i])) << i;
+  EXPECT_EQ(ReadFileBytes(dir_ / "target"), "abc");
+  EXPECT_TRUE(fs::is_symlink(Path("link.html")));
+}
+
+TEST_F(FileManagerTest, QueriesCountInRecordOrder) {
+  auto manager = Open();
+  KECGlpsFileManagerData untouched = MakeRecord(Glps::FileLink, "sentinel", "h", 42, false);
+  KECGlpsFileManagerData out = untouched;
+  EXPECT_FALSE(manager->GetLastFile(Glps::FileLog, out));
+  EXPECT_TRUE(SameRecord(out, untouched));
+  EXPECT_TRUE(SameRecord(manager->GetFile(Glps::FileLog, 0), KECGlpsFileManagerData()));
+  EXPECT_EQ(KECGlpsFileManagerData().m_eType, Glps::FileNone);
+  EXPECT_TRUE(KECGlpsFileManagerData().m_bHashed);
+
+  ASSERT_TRUE(manager->AddFile("doc1.html", Glps::FileLog, true));
+  ASSERT_TRUE(manager->AddFile("doc1.xml", Glps::FileMetaData, true));
+  ASSERT_TRUE(manager->AddFile("doc2.html", Glps::FileLog, true));
+  ASSERT_TRUE(manager->AddFile("link.bin", Glps::FileLink, true));
+  ASSERT_TRUE(manager->AddFile("doc3.html", Glps::FileLog, true));
+  // Registering document 1 again keeps its position.
+  ASSERT_TRUE(manager->AddFile("doc1.html", Glps::FileLog, true));
+  ASSERT_TRUE(manager->SetFileData(MakeRecord(Glps::FileLog, "doc2.html", "x", 9)));
+
+  EXPECT_EQ(manager->GetFileCount(Glps::FileLog), 3u);
+  EXPECT_EQ(manager->GetFileCount(Glps::FileLink), 1u);
+  EXPECT_EQ(manager->GetFileCount(Glps::FileIndexMain), 0u);
+  EXPECT_EQ(manager->GetFile(Glps::FileLog, 1).m_strFileName, "doc2.html");
+  EXPECT_EQ(manager->GetFile(Glps::FileLog, 1).m_nSize, 9);
+  EXPECT_TRUE(SameRecord(manager->GetFile(Glps::FileLog, 3), KECGlpsFileManagerData()));
+  ASSERT_TRUE(manager->GetLastFile(Glps::FileLog, out));
+  EXPECT_TRUE(SameRecord(out, MakeRecord(Glps::FileLog, "doc3.html", kMd5OfNothing, 0)));
+
+  std::vector<std::string> visited;
+  manager->ForEachFile(Glps::FileLog, [&visited](const std::string& name) {
+    visited.push_back(name);
+  });
+  EXPECT_EQ(visited, (std::vector<std::string>{"doc1.html", "doc2.html", "doc3.html"}));
+  EXPECT_EQ(records_->size(), 5u);
+}
+
+TEST_F(FileManagerTest, DocumentsAreOpenedOnceAndCached) {
+  auto manager = Open();
+  ASSERT_TRUE(manager->AddFile("doc1.html", Glps::FileLog, true));
+  ASSERT_TRUE(manager->AddFile("doc2.html", Glps::FileLog, true));
+
+  EXPECT_FALSE(manager->FindOpenDocument("doc1.html"));
+  auto first = manager->GetDocument("doc1.html");
+  ASSERT_TRUE(first && first->IsOpen());
+  EXPECT_EQ(manager->GetDocument("doc1.html"), first);
+  EXPECT_EQ(manager->FindOpenDocument("doc1.html"), first);
+  EXPECT_FALSE(manager->GetDocument("unknown.html"));
+  EXPECT_FALSE(fs::exists(Path("unknown.html")));
+  auto second = manager->GetDocument("doc2.html");
+  ASSERT_TRUE(second && second != first);
+
+  EXPECT_EQ(manager->CloseAllDocuments(), 2u);
+  EXPECT_FALSE(manager->FindOpenDocument("doc1.html"));
+  EXPECT_EQ(manager->CloseAllDocuments(), 0u);
+}
+
+TEST_F(FileManagerTest, DeleteAllFilesGoesOnPastAFileThatCannotBeDeleted) {
+  auto manager = Open();
+  ASSERT_TRUE(manager->AddFile("doc1.html", Glps::FileLog, true));
+  auto doc = manager->GetDocument("doc1.html");
+  ASSERT_TRUE(doc->Flush());
+  doc.reset();
+  fs::create_directory(Path("folder"));
+  WriteFileBytes(Path("folder/inside"), "x");
+  ASSERT_TRUE(manager->AddFile("folder", Glps::FileLink, false));
+  ASSERT_TRUE(manager->AddFile("GLP-Main.html", Glps::FileIndexMain, false));
+  WriteFileBytes(Path("GLP-Main.html"), "main");
+  ASSERT_TRUE(manager->AddFile("gone.bin", Glps::FileLink, false));
+  ASSERT_TRUE(manager->AddFile("link.bin", Glps::FileLink, true));
+  ASSERT_EQ(records_->size(), 6u);
+
+  EXPECT_FALSE(manager->DeleteAllFiles());
+
+  EXPECT_TRUE(records_->empty());
+  EXPECT_FALSE(manager->FindOpenDocument("doc1.html"));
+  for (const char* name : {"doc1.html", "doc1.xml", "GLP-Main.html", "link.bin"}) {
+    EXPECT_FALSE(fs::exists(Path(name))) << name;
+  }
+  EXPECT_EQ(ReadFileBytes(Path("folder/inside")), "x");
+
+  ASSERT_TRUE(manager->AddFile("doc1.html", Glps::FileLog, true));
+  EXPECT_TRUE(manager->DeleteAllFiles());
+  EXPECT_FALSE(fs::exists(Path("doc1.html")));
+}
+
+// Record names come from log.xml: whatever they say, nothing outside the log directory is opened,
+// created, cut or deleted, and a protected record with such a name never passes.
+TEST_F(FileManagerTest, HostileRecordNamesTouchNothingAndNeverPass) {
+  const std::string sentinel = dir_ / "x";
+  const std::vector<std::string> names = {
+      "../x", sentinel, "sub/x", "", ".", "..", std::string("x\0y", 3), "..\\x", "sub/"};
+  for (const std::string& name : names) {
+    for (bool hashed : {true, false}) {
+      SCOPED_TRACE("name '" + name + "' hashed " + std::to_string(hashed));
+      WriteFileBytes(sentinel, "abc");
+      fs::remove_all(dir_ / "log");
+      fs::create_directory(dir_ / "log");
+      fs::create_directory(dir_ / "log/sub");
+      WriteFileBytes(dir_ / "log/sub/x", "abc");
+      auto records = boost::make_shared<Records>();
+      records->push_back(MakeRecord(Glps::FileLog, name, kMd5OfAbc, 1, hashed));
+      const auto before = Snapshot(dir_.path());
+
+      KECGlpsFileManager manager(dir_ / "log", records);
+      EXPECT_EQ(manager.IsTampered(), hashed);
+      manager.AcceptCurrentFiles();
+      EXPECT_EQ(manager.IsTampered(), hashed);
+      EXPECT_TRUE(SameRecord(records->front(), MakeRecord(Glps::FileLog, name, kMd5OfAbc, 1, hashed)));
+      EXPECT_EQ(manager.GetFilePath(name), "");
+      EXPECT_FALSE(manager.GetDocument(name));
+      EXPECT_FALSE(manager.AddFile(name, Glps::FileLink, true));
+      EXPECT_FALSE(manager.AddFile(name, Glps::FileLink, false));
+      EXPECT_EQ(records->size(), 1u);
+      EXPECT_EQ(Snapshot(dir_.path()), before);
+
+      EXPECT_FALSE(manager.DeleteAllFiles());
+      EXPECT_TRUE(records->empty());
+      EXPECT_EQ(Snapshot(dir_.path()), before);
+    }
+  }
+}
+
+TEST_F(FileManagerTest, SymbolicLinkRecordIsTamperedAndNeverFollowed) {
+  TempDir outside;
+  WriteFileBytes(outside / "target.html", "abc");
+  fs::create_symlink(outside / "target.html", Path("doc1.html"));
+  records_->push_back(MakeRecord(Glps::FileLog, "doc1.html", kMd5OfAbc, 3));
+  records_->push_back(MakeRecord(Glps::FileLink, "doc1.xml", kMd5OfAbc, 3));
+  fs::create_symlink(outside / "target.html", Path("doc1.xml"));
+
+  auto manager = Open();
+  EXPECT_TRUE(manager->IsTampered());
+  manager->AcceptCurrentFiles();
+  EXPECT_TRUE(manager->IsTampered());
+  auto doc = manager->GetDocument("doc1.html");
+  ASSERT_TRUE(doc);
+  EXPECT_FALSE(doc->IsOpen());
+  EXPECT_FALSE(doc->Write("more").first);
+  EXPECT_FALSE(doc->Flush());
+  EXPECT_FALSE(manager->AddFile("doc1.xml", Glps::FileMetaData, true));
+  doc.reset();
+
+  EXPECT_TRUE(manager->DeleteAllFiles());
+  EXPECT_FALSE(fs::exists(fs::symlink_status(Path("doc1.html"))));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(Path("doc1.xml"))));
+  EXPECT_EQ(ReadFileBytes(outside / "target.html"), "abc");
+  EXPECT_EQ(Snapshot(outside.path()).size(), 1u);
+}
+
+}  // namespace
