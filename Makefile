@@ -3,6 +3,9 @@
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
+# Where `make run` keeps the demo's logs; a second `make run` continues them.
+DEMO_DIR ?= $(BUILD)/demo
+GLPS = $(BUILD)/tools/glps
 
 .PHONY: all deps configure build run test bench clean
 
@@ -19,8 +22,15 @@ configure: deps $(BUILD)/CMakeCache.txt
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
+# The demo host writes its logs, then the auditor's check runs on each log with the info the demo
+# kept for it (the lines "log DIR HASH SIZE" of its state file).
 run: build
-	$(BUILD)/tools/glps_hash_demo
+	$(GLPS) demo $(DEMO_DIR)
+	@awk '$$1 == "log" { print $$2, $$3 ":" $$4 }' $(DEMO_DIR)/demo-state.txt | \
+	while read -r dir info; do \
+	  echo; echo "$$ glps verify $(DEMO_DIR)/$$dir --info $$info"; \
+	  $(GLPS) verify "$(DEMO_DIR)/$$dir" --info "$$info" || exit $$?; \
+	done
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)

@@ -1,0 +1,34 @@
+// Text helpers of the glps command: safe display of bytes from log files, JSON strings, tables and
+// the parsing of numbers given on the command line.
+#ifndef GLPS_TOOLS_TEXT_H_
+#define GLPS_TOOLS_TEXT_H_
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace glps_tool {
+
+// The text for a terminal: valid UTF-8 passes unchanged; control characters, DEL and bytes that
+// are not valid UTF-8 become "\xNN", and a backslash becomes "\\", so nothing read from a log
+// directory can move the cursor or change the terminal's state, and every byte stays visible.
+std::string Printable(const std::string& bytes);
+
+// The bytes as a quoted JSON string: '"' and '\' escaped, control characters and DEL as \uXXXX
+// (\n, \r, \t, \b, \f in their short forms), valid UTF-8 unchanged, and every byte that is not part
+// of valid UTF-8 as \u00XX (the byte's value taken as a code point).
+std::string JsonString(const std::string& bytes);
+
+// Columns of text, each as wide as its widest cell (counted in characters of valid UTF-8, bytes
+// otherwise), separated by two blanks; columns listed in `rightAligned` are aligned to the right.
+// Cells are written as given: callers pass them through Printable first.
+void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows,
+                const std::vector<bool>& rightAligned, const std::string& indent = "");
+
+// A decimal integer with an optional leading '-', nothing else, within the 64-bit range.
+bool ParseInt64(const std::string& text, std::int64_t* value);
+
+}  // namespace glps_tool
+
+#endif  // GLPS_TOOLS_TEXT_H_
