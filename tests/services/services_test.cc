@@ -689,4 +689,92 @@ TEST_F(ServicesTest, CurrentUserAndRights) {
   EXPECT_TRUE(admins.empty());
 }
 
+
+// --- Logs that cannot be written, logging switched off, tamper reporting --------------------
+
+TEST_F(ServicesTest, WritesIntoALogThatCannotBeOpenedFailButEmptyItemsSucceed) {
+  // The application-log directory is created when asked for; one under a plain file cannot be.
+  WriteFileBytes(tmp_ / "blocker", "");
+  KECBaseFilesAndLocations::SetDirectoryAppLog(tmp_ / "blocker/applog");
+  EXPECT_FALSE(service_->LogAppInit(KECGlpsLogInfo()));
+  EXPECT_FALSE(service_->LogAppMsg("lost"));
+  EXPECT_FALSE(service_->LogAppReportItem(KCRptRepItNormal("lost", false, false, false)));
+  EXPECT_TRUE(service_->LogAppMsg(""));
+  EXPECT_TRUE(service_->LogAppReportItem(KCRptRepItNormal("", true, false, false)));
+  EXPECT_TRUE(service_->LogAppReportItem(KCRptRepItNewLine(0)));
+  EXPECT_EQ(service_->GetLogAppFileName(), "");
+
+  const std::string missing = tmp_ / "missing";
+  unsigned error = 0;
+  bool opened = false;
+  EXPECT_FALSE(service_->LogExpInit(missing, true, KECGlpsLogInfo(), KECGlpsLogInfoCrash(),
+                                    Experiment("E"), &error, &opened));
+  EXPECT_EQ(error, kErrorUnusable);
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(service_->GetLogExpDirectory(), missing) << "the unusable session stays";
+  EXPECT_FALSE(service_->LogExpMsg("lost"));
+  EXPECT_FALSE(service_->LogExpMsgContext("lost", "context"));
+  EXPECT_FALSE(service_->LogExpReportItem(KCRptRepItNormal("lost", false, false, false)));
+  EXPECT_TRUE(service_->LogExpMsg(""));
+  EXPECT_TRUE(service_->LogExpReportItem(KCRptRepItNormal("", false, false, false)));
+
+  KECGlpsServices::Destroy();
+  service_ = KECGlpsServices::Instance();
+  EXPECT_EQ(ListDirectory(tmp_.path()), (std::vector<std::string>{"app", "blocker", "exp"}));
+  EXPECT_EQ(ReadFileBytes(tmp_ / "blocker"), "");
+  EXPECT_TRUE(ListDirectory(AppDir()).empty());
+  EXPECT_TRUE(ListDirectory(ExpDir()).empty());
+}
+
+TEST_F(ServicesTest, LoggingSwitchedOffSilencesEntriesButNotTheForwardingOperations) {
+  WriteFileBytes(ExpDir() + "/data.csv", "abc");
+  ASSERT_TRUE(OpenExp());
+  ASSERT_TRUE(service_->LogExpMsg("kept"));
+  unsigned error = 7;
+  bool opened = false;
+  const std::string other = tmp_ / "other";
+  EXPECT_TRUE(service_->LogExpInit(other, false, KECGlpsLogInfo(), KECGlpsLogInfoCrash(),
+                                   Experiment("E"), &error, &opened));
+  EXPECT_EQ(error, 7u);
+  EXPECT_FALSE(opened);
+
+  const std::string document = ExpDir() + "/" + Documents(ExpDir()).front();
+  const std::string before = ReadFileBytes(document);
+  EXPECT_TRUE(service_->LogExpMsg("silenced"));
+  EXPECT_TRUE(service_->LogExpMsgContext("silenced", "context"));
+  EXPECT_TRUE(service_->LogExpReportItem(KCRptRepItNormal("silenced", false, false, false)));
+  EXPECT_EQ(ReadFileBytes(document), before);
+
+  // The earlier session stays open and the operations that only forward to it still act.
+  EXPECT_EQ(service_->GetLogExpDirectory(), ExpDir());
+  EXPECT_TRUE(service_->LogExpLink("data.csv"));
+  EXPECT_EQ(service_->GetLogExpLinkHashInfo("data.csv").second, 3);
+  EXPECT_TRUE(service_->LogExpMetaDataName("renamed"));
+  EXPECT_EQ(service_->GetLogExpMetaData().m_strExpName, "renamed");
+
+  // Save and exit have nothing to do while logging is off: no log.xml, no info, no closing.
+  KECGlpsLogInfo info;
+  info.m_strLogHash = "untouched";
+  EXPECT_TRUE(service_->LogExpSave("", &info));
+  EXPECT_TRUE(service_->LogExpExit(&info));
+  EXPECT_EQ(info.m_strLogHash, "untouched");
+  EXPECT_FALSE(KCGenFileUtils::FileExists(ExpDir() + "/log.xml"));
+  EXPECT_EQ(service_->GetLogExpDirectory(), ExpDir());
+  EXPECT_FALSE(KCGenFileUtils::FileExists(other));
+}
+
+TEST_F(ServicesTest, ApplicationLogTamperingIsReportedToTheHostNotWrittenByInit) {
+  ASSERT_TRUE(service_->LogAppInit(KECGlpsLogInfo()));
+  KECGlpsLogInfo info;
+  ASSERT_TRUE(service_->LogAppExit(&info));
+  const std::string logXml = AppDir() + "/log.xml";
+  WriteFileBytes(logXml, ReadFileBytes(logXml) + "\r\n");
+
+  ASSERT_TRUE(service_->LogAppInit(info));
+  EXPECT_TRUE(service_->IsLogAppTampered());
+  EXPECT_EQ(CountTitles(AppDir()), 0);
+  EXPECT_TRUE(service_->LogAppTampered(service_->IsLogAppTampered(), false));
+  EXPECT_EQ(CountTitles(AppDir()), 1);
+}
+
 }  // namespace

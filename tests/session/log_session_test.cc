@@ -198,4 +198,47 @@ TEST(LogSession, ReadOnlyLogXmlOpensButIsNotValid) {
   EXPECT_EQ(session.GetLogInfo(), info);
 }
 
+
+TEST(LogSession, SeveralDocumentsAreShownThroughTheMainPageOnlyWhileItExists) {
+  glps_test::TempDir dir;
+  const KECGlpsLogInfo info = WriteLogWithDocumentOfSize(dir, 1048576);
+  KECGlpsLogSession session(dir.path(), kBase, "", info);
+  ASSERT_EQ(session.GetLogFileName(), dir / "GLP-Main.html");
+  unlink((dir / "GLP-Main.html").c_str());
+  EXPECT_EQ(session.GetLogFileName(), "");
+}
+
+TEST(LogSession, ClearKeepsHeaderAndMetadataAndRestartsCatalogAndDocuments) {
+  glps_test::TempDir dir;
+  KECGlpsLogSession session(dir.path(), kBase, "", KECGlpsLogInfo());
+  ASSERT_TRUE(session.SetMetaDataName("kept"));
+  session.SetMerCodingSchemeInfo({false, 3});
+  for (int i = 0; i < 5; ++i) session.GetNextIndex();
+  ASSERT_TRUE(session.WriteText("<P>old</P>"));
+  ASSERT_TRUE(session.Save());
+  KECGlpsLogSessionDataStorage saved(dir / "log.xml");
+  ASSERT_TRUE(saved.Load());
+
+  ASSERT_TRUE(session.Clear());
+  EXPECT_TRUE(session.IsValid());
+  EXPECT_FALSE(session.IsTampered());
+  EXPECT_EQ(session.GetMerCodingSchemeInfo(), std::make_pair(true, -1));
+  EXPECT_EQ(session.GetMetaData().m_strExpName, "kept");
+  EXPECT_EQ(session.GetLogFileName(), dir / DocumentName(1));
+  EXPECT_EQ(ReadFileBytes(dir / DocumentName(1)), "<I>(" + DocumentName(1) + ")<BR><BR></I>");
+  EXPECT_EQ(session.GetNextIndex(), 1);
+
+  // log.xml as the clearing wrote it: the kept header and metadata, a fresh catalog, no records.
+  KECGlpsLogSessionDataStorage cleared(dir / "log.xml");
+  ASSERT_TRUE(cleared.Load());
+  EXPECT_EQ(cleared.GetHeader()->m_tmCreation, saved.GetHeader()->m_tmCreation);
+  EXPECT_EQ(cleared.GetHeader()->m_guid, saved.GetHeader()->m_guid);
+  EXPECT_EQ(cleared.GetHeader()->m_eContentType, 534);
+  EXPECT_EQ(cleared.GetMetaData()->m_strExpName, "kept");
+  EXPECT_EQ(cleared.GetCatalog()->m_lNextIndex, 0);
+  EXPECT_EQ(cleared.GetCatalog()->m_merCodingSchemeInfo, std::make_pair(true, -1));
+  EXPECT_TRUE(cleared.GetFileData()->empty());
+  EXPECT_EQ(session.GetLogInfo(), cleared.GetLogInfo());
+}
+
 }  // namespace
