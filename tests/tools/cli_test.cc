@@ -448,7 +448,8 @@ TEST(DemoTest, EnoughMessagesRollOverIntoASecondDocument) {
       RunTool({"verify", expDir, "--info", DemoInfos(demo).at("experiments/Roll"), "--json"});
   EXPECT_EQ(verify.status, 0);
   std::map<std::string, int> statuses;
-  for (const Json& record : ParsedOrFail(verify.out)["records"].items) {
+  const Json report = ParsedOrFail(verify.out);
+  for (const Json& record : report["records"].items) {
     ++statuses[record["kind"].text + " " + record["status"].text];
   }
   const std::map<std::string, int> expected = {{"log intact", 2},        {"metadata intact", 2},
