@@ -23,17 +23,35 @@ PathState StateOf(const std::string& path) {
 KECGlpsFileManager::KECGlpsFileManager(const std::string& directory, const FileVectorPtr& files)
     : m_strDirectory(directory),
       m_bIntact(true),
-      m_ptrFiles(files ? files : boost::make_shared<FileVector>()) {
+      m_ptrFiles(files ? files : boost::make_shared<FileVector>()),
+      m_nIndexedRecords(0) {
+  IndexRecords();
   m_bIntact = VerifyFiles();
 }
 
 KECGlpsFileManager::~KECGlpsFileManager() = default;
 
-KECGlpsFileManagerData* KECGlpsFileManager::FindRecord(const std::string& fileName) {
-  for (KECGlpsFileManagerData& record : *m_ptrFiles) {
-    if (record.m_strFileName == fileName) return &record;
+void KECGlpsFileManager::IndexRecords() {
+  m_mapPositions.clear();
+  for (std::size_t i = 0; i < m_ptrFiles->size(); ++i) {
+    // emplace keeps the first position of a name that occurs again.
+    m_mapPositions.emplace((*m_ptrFiles)[i].m_strFileName, i);
   }
-  return nullptr;
+  m_nIndexedRecords = m_ptrFiles->size();
+}
+
+KECGlpsFileManagerData* KECGlpsFileManager::FindRecord(const std::string& fileName) {
+  FileVector& files = *m_ptrFiles;
+  // Another length, or a record that is not where the index says, means that the vector was
+  // changed behind the manager's back.
+  if (files.size() != m_nIndexedRecords) IndexRecords();
+  auto it = m_mapPositions.find(fileName);
+  if (it != m_mapPositions.end() &&
+      (it->second >= files.size() || files[it->second].m_strFileName != fileName)) {
+    IndexRecords();
+    it = m_mapPositions.find(fileName);
+  }
+  return it == m_mapPositions.end() ? nullptr : &files[it->second];
 }
 
 bool KECGlpsFileManager::SetFileData(const KECGlpsFileManagerData& record) {
@@ -42,6 +60,8 @@ bool KECGlpsFileManager::SetFileData(const KECGlpsFileManagerData& record) {
     *existing = record;
   } else {
     m_ptrFiles->push_back(record);
+    m_mapPositions.emplace(record.m_strFileName, m_ptrFiles->size() - 1);
+    m_nIndexedRecords = m_ptrFiles->size();
   }
   return true;
 }
@@ -196,5 +216,7 @@ bool KECGlpsFileManager::DeleteAllFiles() {
     if (path.empty() || !KCGenFileUtils::Delete_File(path)) result = false;
   }
   m_ptrFiles->clear();
+  m_mapPositions.clear();
+  m_nIndexedRecords = 0;
   return result;
 }

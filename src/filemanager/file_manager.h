@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <boost/shared_ptr.hpp>
@@ -94,12 +95,15 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   // a failure.
   bool DeleteAllFiles();
 
-  // The record vector, shared with the storage that persists it.
+  // The record vector, shared with the storage that persists it. Callers read it; records are
+  // added, replaced and removed only through this manager, which indexes them.
   const FileVectorPtr& GetFileData() const { return m_ptrFiles; }
 
  private:
-  // The first record with that name, or null.
+  // The first record with that name, or null. Found through m_mapPositions, without a scan.
   KECGlpsFileManagerData* FindRecord(const std::string& fileName);
+  // Indexes the records as they stand: the position of the first record of every name.
+  void IndexRecords();
 
   const std::string m_strDirectory;
   // Result of the last verification.
@@ -107,6 +111,13 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   // Never null. Record order is registration order; names are unique while records are added
   // only through SetFileData.
   FileVectorPtr m_ptrFiles;
+  // For every name in *m_ptrFiles, the position of its first record (log.xml may hold a name
+  // twice). Built by the constructor, kept by SetFileData and DeleteAllFiles, the only changes of
+  // the vector's length or names once the manager exists; FindRecord re-indexes when the vector
+  // was changed behind the manager's back all the same (another length, or a record moved).
+  std::unordered_map<std::string, std::size_t> m_mapPositions;
+  // The length of *m_ptrFiles that m_mapPositions describes.
+  std::size_t m_nIndexedRecords;
   // In opening order; at most one entry per document name.
   std::vector<DocumentPtr> m_vDocuments;
 };

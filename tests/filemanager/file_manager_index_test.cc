@@ -1,0 +1,165 @@
+// The manager finds records by name through an index instead of a scan. These tests hold it to the
+// plain rule (the first record of that name, in record order) through every change of the records.
+#include <boost/make_shared.hpp>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "filemanager/file_manager.h"
+#include "files/glps_file_hashed.h"
+#include "gtest/gtest.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using glps_test::TempDir;
+using Records = std::vector<KECGlpsFileManagerData>;
+
+KECGlpsFileManagerData MakeRecord(Glps::EFileType kind, const std::string& name,
+                                  const std::string& hash, std::int64_t size, bool hashed) {
+  KECGlpsFileManagerData record;
+  record.m_eType = kind;
+  record.m_strFileName = name;
+  record.m_strHash = hash;
+  record.m_nSize = size;
+  record.m_bHashed = hashed;
+  return record;
+}
+
+bool SameRecords(const Records& a, const Records& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i].m_eType != b[i].m_eType || a[i].m_strFileName != b[i].m_strFileName ||
+        a[i].m_strHash != b[i].m_strHash || a[i].m_nSize != b[i].m_nSize ||
+        a[i].m_bHashed != b[i].m_bHashed) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The records as the manager must keep them, with the lookup done by a scan.
+struct Model {
+  Records records;
+
+  KECGlpsFileManagerData* Find(const std::string& name) {
+    for (KECGlpsFileManagerData& record : records) {
+      if (record.m_strFileName == name) return &record;
+    }
+    return nullptr;
+  }
+  void Set(const KECGlpsFileManagerData& record) {
+    if (KECGlpsFileManagerData* existing = Find(record.m_strFileName)) {
+      *existing = record;
+    } else {
+      records.push_back(record);
+    }
+  }
+  bool Update(const std::string& name, const std::string& hash, std::int64_t size) {
+    KECGlpsFileManagerData* record = Find(name);
+    if (record == nullptr) return false;
+    record->m_strHash = hash;
+    record->m_nSize = size;
+    return true;
+  }
+};
+
+// A long random run of registrations, replacements, refreshes, deletions and reopenings; a
+// reopening adds a second record of a name already there, as an edited log.xml may hold one.
+// After every step the manager's records equal the model's, and every refresh went to the record
+// the model chose.
+TEST(FileManagerIndexTest, LookupsFollowEveryChangeOfTheRecords) {
+  TempDir dir;
+  const std::vector<std::string> names = {"a.html", "a.xml", "b.html", "b.xml", "GLP-Main.html",
+                                          "link.bin", "c.html", "d.html", "e.html"};
+  Model model;
+  auto records = boost::make_shared<Records>();
+  std::unique_ptr<KECGlpsFileManager> manager(new KECGlpsFileManager(dir.path(), records));
+
+  std::mt19937 random(20240501);
+  const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+  int duplicates = 0;
+  int refreshesOfDuplicates = 0;
+  for (int step = 0; step < 5000; ++step) {
+    SCOPED_TRACE("step " + std::to_string(step));
+    const std::string name = names[pick(names.size())];
+    const Glps::EFileType kind = static_cast<Glps::EFileType>(2 + pick(5));
+    const std::size_t operation = pick(40);
+    if (operation == 0) {
+      manager->DeleteAllFiles();
+      model.records.clear();
+    } else if (operation < 4 && !model.records.empty()) {
+      KECGlpsFileManagerData again = model.records[pick(model.records.size())];
+      again.m_nSize = -step;
+      model.records.push_back(again);
+      ++duplicates;
+      manager.reset();
+      records = boost::make_shared<Records>(model.records);
+      manager.reset(new KECGlpsFileManager(dir.path(), records));
+    } else if (operation < 16) {
+      const KECGlpsFileManagerData record =
+          MakeRecord(kind, name, "h" + std::to_string(step), step, pick(2) == 0);
+      EXPECT_TRUE(manager->SetFileData(record));
+      model.Set(record);
+    } else if (operation < 22) {
+      EXPECT_TRUE(manager->AddFile(name, kind, false));
+      model.Set(MakeRecord(kind, name, "", 0, false));
+    } else {
+      // A refresh from an open file of that name, grown by a few bytes.
+      KECGlpsFileHashed file(dir / name);
+      ASSERT_TRUE(file.IsOpen());
+      ASSERT_TRUE(file.Write(std::string(1 + pick(5), 'x')).first);
+      int copies = 0;
+      for (const KECGlpsFileManagerData& record : model.records) copies += record.m_strFileName == name;
+      refreshesOfDuplicates += copies > 1;
+      const bool expected = model.Update(name, file.GetHash(), file.GetSize());
+      EXPECT_EQ(manager->UpdateFileInfo(file), expected);
+    }
+    ASSERT_TRUE(SameRecords(*records, model.records));
+  }
+  // The run did meet what it is about.
+  EXPECT_GT(duplicates, 100);
+  EXPECT_GT(refreshesOfDuplicates, 100);
+}
+
+// The vector is shared with the storage; should anyone change its length or move records behind
+// the manager's back, lookups still find the first record of a name.
+TEST(FileManagerIndexTest, LookupsSurviveChangesMadeBehindTheManagersBack) {
+  TempDir dir;
+  auto records = boost::make_shared<Records>();
+  records->push_back(MakeRecord(Glps::FileLog, "one.html", "", 0, false));
+  records->push_back(MakeRecord(Glps::FileLog, "two.html", "", 0, false));
+  KECGlpsFileManager manager(dir.path(), records);
+
+  KECGlpsFileHashed file(dir / "three.html");
+  ASSERT_TRUE(file.Write("abc").first);
+  EXPECT_FALSE(manager.UpdateFileInfo(file));
+
+  // Appended behind the manager's back: found.
+  records->push_back(MakeRecord(Glps::FileLog, "three.html", "", 0, false));
+  ASSERT_TRUE(manager.UpdateFileInfo(file));
+  EXPECT_EQ(records->back().m_nSize, 3);
+
+  // Moved to the front by someone else: found at its new place, and registering it again replaces
+  // it there instead of adding a second record.
+  std::rotate(records->begin(), records->end() - 1, records->end());
+  ASSERT_TRUE(file.Write("de").first);
+  ASSERT_TRUE(manager.UpdateFileInfo(file));
+  EXPECT_EQ(records->front().m_strFileName, "three.html");
+  EXPECT_EQ(records->front().m_nSize, 5);
+  EXPECT_TRUE(manager.SetFileData(MakeRecord(Glps::FileLink, "three.html", "h", 9, false)));
+  ASSERT_EQ(records->size(), 3u);
+  EXPECT_EQ(records->front().m_eType, Glps::FileLink);
+
+  // Emptied behind the manager's back: nothing is found, and a registration starts a new vector
+  // of one record.
+  records->clear();
+  EXPECT_FALSE(manager.UpdateFileInfo(file));
+  EXPECT_TRUE(manager.SetFileData(MakeRecord(Glps::FileLog, "one.html", "", 0, false)));
+  EXPECT_EQ(records->size(), 1u);
+}
+
+}  // namespace
