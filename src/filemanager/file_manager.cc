@@ -83,10 +83,11 @@ bool KECGlpsFileManager::AddFile(const std::string& fileName, Glps::EFileType ki
 bool KECGlpsFileManager::UpdateFileInfo(KECGlpsFileHashed& file) {
   KECGlpsFileManagerData* record = FindRecord(file.GetFileName());
   if (record == nullptr || !file.IsOpen()) return false;
-  const std::int64_t size = file.GetSize();
-  if (size < 0) return false;
-  record->m_nSize = size;
-  record->m_strHash = file.GetHash();
+  // The size the fingerprint covers is the file's size, the file being written through this object
+  // alone; taking it from there saves asking the system after every write, and keeps the record's
+  // size and fingerprint about the same bytes.
+  record->m_nSize = file.GetHashedSize();
+  file.GetHash(&record->m_strHash);
   return true;
 }
 

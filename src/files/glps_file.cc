@@ -51,7 +51,7 @@ std::int64_t KECGlpsFile::GetSize() const {
   return platform::Size(m_hFile);
 }
 
-std::string KECGlpsFile::GetFileName() const { return m_strName; }
+const std::string& KECGlpsFile::GetFileName() const { return m_strName; }
 
 bool KECGlpsFile::Seek(std::int64_t offset) { return IsOpen() && platform::Seek(m_hFile, offset); }
 

@@ -59,7 +59,7 @@ class KECGlpsFile {
   // empty file).
   std::int64_t GetSize() const;
   // The file name part of the path given to the constructor.
-  std::string GetFileName() const;
+  const std::string& GetFileName() const;
 
  protected:
   // Moves the position to an absolute offset. False when not open or the move fails.

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 KECGlpsFileHashed::KECGlpsFileHashed(const std::string& path)
-    : KECGlpsFile(path), m_bTampered(false) {
+    : KECGlpsFile(path), m_nHashedSize(0), m_bTampered(false) {
   if (!IsOpen()) return;
   // Writes must start after the last byte the digest covers; a file that cannot be hashed to its
   // end would have its tail overwritten.
@@ -14,7 +15,7 @@ KECGlpsFileHashed::KECGlpsFileHashed(const std::string& path)
 
 KECGlpsFileHashed::KECGlpsFileHashed(const std::string& path, const std::string& expectedHash,
                                      std::int64_t expectedSize, bool truncate)
-    : KECGlpsFile(path), m_bTampered(false) {
+    : KECGlpsFile(path), m_nHashedSize(0), m_bTampered(false) {
   if (!IsOpen()) return;
   // -1 when unknown, which never equals a recorded size.
   const std::int64_t size = GetSize();
@@ -43,27 +44,44 @@ KECGlpsFileHashed::KECGlpsFileHashed(const std::string& path, const std::string&
 KECGlpsFileHashed::~KECGlpsFileHashed() = default;
 
 std::string KECGlpsFileHashed::GetHash() const {
-  if (!IsOpen()) return std::string();
-  return m_hHash.FingerprintText();
+  std::string hash;
+  GetHash(&hash);
+  return hash;
+}
+
+bool KECGlpsFileHashed::GetHash(std::string* hash) const {
+  if (!IsOpen()) {
+    hash->clear();
+    return false;
+  }
+  return m_hHash.FingerprintText(hash);
 }
 
 bool KECGlpsFileHashed::IsTampered() const { return m_bTampered; }
 
 void KECGlpsFileHashed::OnWritten(const void* buffer, std::uint32_t, const KECGlpsIoResult& result) {
-  if (result.second > 0) m_hHash.Update(buffer, result.second);
+  if (result.second > 0) AddToHash(buffer, result.second);
+}
+
+void KECGlpsFileHashed::AddToHash(const void* data, std::uint32_t count) {
+  m_hHash.Update(data, count);
+  m_nHashedSize += count;
 }
 
 std::int64_t KECGlpsFileHashed::HashExisting(std::int64_t count) {
-  constexpr std::uint32_t kBufferSize = 1024;
-  char buffer[kBufferSize] = {};
+  if (count <= 0) return 0;
+  // No larger than the count, so that the many small files (sidecars) take a small buffer.
+  const std::uint32_t bufferSize =
+      count < kHashBufferSize ? static_cast<std::uint32_t>(count) : kHashBufferSize;
+  std::vector<char> buffer(bufferSize);
   std::int64_t remaining = count;
   std::int64_t hashed = 0;
   while (remaining > 0) {
     const std::uint32_t want =
-        remaining < kBufferSize ? static_cast<std::uint32_t>(remaining) : kBufferSize;
-    const KECGlpsIoResult got = Read(buffer, want);
+        remaining < bufferSize ? static_cast<std::uint32_t>(remaining) : bufferSize;
+    const KECGlpsIoResult got = Read(buffer.data(), want);
     if (!got.first || got.second == 0) break;
-    m_hHash.Update(buffer, got.second);
+    AddToHash(buffer.data(), got.second);
     remaining -= got.second;
     hashed += got.second;
   }

@@ -43,6 +43,13 @@ class KECGlpsFileHashed : public KECGlpsFile {
   // The fingerprint text of everything hashed so far; more may be added afterwards. Empty when the
   // object is not open or the digest is unavailable.
   std::string GetHash() const;
+  // The same text, written into `hash` (its storage reused); false, with `hash` emptied, when the
+  // text is empty.
+  bool GetHash(std::string* hash) const;
+  // How many bytes from the start of the file the fingerprint covers. While this object is the
+  // file's only writer and nobody moved its position with Read or Truncate, that is the file's
+  // size, known without asking the system.
+  std::int64_t GetHashedSize() const { return m_nHashedSize; }
   // True when the verifying constructor found the size or the fingerprint different from the
   // record, or could not read the recorded content. Decided once; false for the opening
   // constructor.
@@ -53,19 +60,28 @@ class KECGlpsFileHashed : public KECGlpsFile {
   // digest keeps matching the file.
   void OnWritten(const void* buffer, std::uint32_t count, const KECGlpsIoResult& result) override;
 
-  // Reads up to `count` bytes from the current position through the virtual Read, 1024 at a time,
-  // and adds them to the digest. Stops at end of file or on a read error. A count of 0 or below
-  // hashes nothing. Returns the number of bytes hashed.
+  // Reads up to `count` bytes from the current position through the virtual Read, in pieces of at
+  // most kHashBufferSize bytes, and adds them to the digest. Stops at end of file or on a read
+  // error. A count of 0 or below hashes nothing. Returns the number of bytes hashed.
   std::int64_t HashExisting(std::int64_t count);
+
+  // The largest read of HashExisting. Large enough that the system calls cost little next to the
+  // digest, small enough to be no burden on memory.
+  static constexpr std::uint32_t kHashBufferSize = 64 * 1024;
 
  private:
   // Hashes the whole file, starting at offset 0 (where the position must stand); true when every
   // byte of its size was hashed, leaving the position at its end.
   bool HashWholeFile();
 
+  // Adds bytes to the digest and counts them.
+  void AddToHash(const void* data, std::uint32_t count);
+
   // Covers bytes [0, position) of the file as this object read or wrote them, until a caller moves
   // the position with Read or Truncate.
   glps::crypto::Md5Hash m_hHash;
+  // The number of bytes m_hHash covers.
+  std::int64_t m_nHashedSize;
   bool m_bTampered;
 };
 

@@ -9,14 +9,17 @@
 namespace glps {
 namespace crypto {
 
-Md5Hash::Md5Hash() : m_pContext(EVP_MD_CTX_new()) {
+Md5Hash::Md5Hash() : m_pContext(EVP_MD_CTX_new()), m_pCopy(nullptr) {
   if (m_pContext != nullptr && EVP_DigestInit_ex(m_pContext, EVP_md5(), nullptr) != 1) {
     EVP_MD_CTX_free(m_pContext);
     m_pContext = nullptr;
   }
 }
 
-Md5Hash::~Md5Hash() { EVP_MD_CTX_free(m_pContext); }
+Md5Hash::~Md5Hash() {
+  EVP_MD_CTX_free(m_pCopy);
+  EVP_MD_CTX_free(m_pContext);
+}
 
 bool Md5Hash::Update(const void* data, std::size_t count) {
   if (m_pContext == nullptr) return false;
@@ -25,21 +28,30 @@ bool Md5Hash::Update(const void* data, std::size_t count) {
 }
 
 std::string Md5Hash::FingerprintText() const {
-  if (m_pContext == nullptr) return std::string();
-  EVP_MD_CTX* copy = EVP_MD_CTX_new();
-  if (copy == nullptr) return std::string();
+  std::string text;
+  FingerprintText(&text);
+  return text;
+}
+
+bool Md5Hash::FingerprintText(std::string* text) const {
+  text->clear();
+  if (m_pContext == nullptr) return false;
+  if (m_pCopy == nullptr) {
+    m_pCopy = EVP_MD_CTX_new();
+    if (m_pCopy == nullptr) return false;
+  }
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  bool ok = EVP_MD_CTX_copy_ex(copy, m_pContext) == 1 &&
-            EVP_DigestFinal_ex(copy, digest, &length) == 1 && length > 0;
-  EVP_MD_CTX_free(copy);
-  if (!ok) return std::string();
-  std::string text = Base64Encode(digest, length);
-  std::string stripped;
-  for (char c : text) {
-    if (c != '\n' && c != '\r' && c != ' ') stripped.push_back(c);
+  if (EVP_MD_CTX_copy_ex(m_pCopy, m_pContext) != 1 ||
+      EVP_DigestFinal_ex(m_pCopy, digest, &length) != 1 || length == 0) {
+    return false;
   }
-  return stripped;
+  // Base64 of the digest, on one line: no line breaks or blanks to remove.
+  unsigned char encoded[4 * ((EVP_MAX_MD_SIZE + 2) / 3) + 1];
+  const int written = EVP_EncodeBlock(encoded, digest, static_cast<int>(length));
+  if (written <= 0) return false;
+  text->assign(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(written));
+  return true;
 }
 
 std::string Base64Encode(const void* data, std::size_t count) {

@@ -34,10 +34,17 @@ class Md5Hash {
   // with no line breaks or blanks (24 characters, ending in "=="). Works on a copy of the state,
   // so more data can be added afterwards. Empty when the object is not valid or OpenSSL fails.
   std::string FingerprintText() const;
+  // The same text, written into `text` (whose storage is reused); false, with `text` emptied, when
+  // there is none.
+  bool FingerprintText(std::string* text) const;
 
  private:
   // The running state; null when it could not be created.
   evp_md_ctx_st* m_pContext;
+  // Where FingerprintText finalises its copy of the running state; made on first use and kept, so
+  // that reading the fingerprint after every write allocates no context. Holds nothing between
+  // calls.
+  mutable evp_md_ctx_st* m_pCopy;
 };
 
 // Standard Base64 (RFC 4648, "+" and "/", "=" padding) of `count` bytes, on one line.

@@ -90,7 +90,7 @@ TEST(GlpsFileHashedTest, KnownFingerprintsAndOneWriteEqualsOneBytePerWrite) {
 
 TEST(GlpsFileHashedTest, FingerprintMatchesOpensslAcrossTheReadBufferSize) {
   TempDir dir;
-  const size_t sizes[] = {0, 1, 1023, 1024, 1025, 2049, 5000};
+  const size_t sizes[] = {0, 1, 1023, 1024, 1025, 2049, 5000, 65535, 65536, 65537, 140000};
   const size_t pieces[] = {1, 7, 1024, 4096};
   for (size_t size : sizes) {
     for (size_t piece : pieces) {
@@ -104,11 +104,13 @@ TEST(GlpsFileHashedTest, FingerprintMatchesOpensslAcrossTheReadBufferSize) {
         WriteInPieces(file, data, piece);
         written = file.GetHash();
         EXPECT_EQ(file.GetSize(), static_cast<std::int64_t>(size));
+        EXPECT_EQ(file.GetHashedSize(), file.GetSize());
       }
       EXPECT_EQ(written.size(), 24u);
       EXPECT_EQ(written, OpensslMd5Base64(path));
       KECGlpsFileHashed reopened(path);
       EXPECT_EQ(reopened.GetHash(), written);
+      EXPECT_EQ(reopened.GetHashedSize(), reopened.GetSize());
     }
   }
 }
@@ -254,9 +256,11 @@ TEST(GlpsFileHashedTest, VerifyingConstructorAgainstARecord) {
     }
     if (test.truncate) {
       // Writing continues after the kept content, and the fingerprint describes the whole file.
+      EXPECT_EQ(file.GetHashedSize(), file.GetSize());
       file.Write(std::string("TAIL"));
       EXPECT_EQ(ReadFileBytes(path), test.fileAfter + "TAIL");
       EXPECT_EQ(file.GetHash(), OpensslMd5Base64(path));
+      EXPECT_EQ(file.GetHashedSize(), file.GetSize());
     }
   }
 }
@@ -282,10 +286,12 @@ TEST(GlpsFileHashedTest, PartialAndFailedWritesAddExactlyTheBytesWritten) {
   EXPECT_EQ(file.Write(std::string("0123456789")), KECGlpsIoResult(false, 5));
   EXPECT_EQ(ReadFileBytes(path), data + "01234");
   EXPECT_EQ(file.GetHash(), OpensslMd5Base64(path));
+  EXPECT_EQ(file.GetHashedSize(), 1005);
 
   const std::string before = file.GetHash();
   EXPECT_EQ(file.Write(std::string("abc")), KECGlpsIoResult(false, 0));
   EXPECT_EQ(file.GetHash(), before);
+  EXPECT_EQ(file.GetHashedSize(), 1005);
 }
 
 // Exposes the hashing step and counts what it asks of Read.
@@ -293,6 +299,7 @@ class ProbeFile : public KECGlpsFileHashed {
  public:
   using KECGlpsFileHashed::KECGlpsFileHashed;
   using KECGlpsFileHashed::HashExisting;
+  using KECGlpsFileHashed::kHashBufferSize;
   bool Rewind() { return Seek(0); }
   KECGlpsIoResult Read(void* buffer, std::uint32_t count) override {
     requests.push_back(count);
@@ -301,21 +308,30 @@ class ProbeFile : public KECGlpsFileHashed {
   std::vector<std::uint32_t> requests;
 };
 
-TEST(GlpsFileHashedTest, HashExistingReadsAtMost1024AtATimeAndNothingForANegativeCount) {
+TEST(GlpsFileHashedTest, HashExistingReadsAtMostItsBufferAtATimeAndNothingForANegativeCount) {
   TempDir dir;
-  WriteFileBytes(dir / "f", Pattern(2100));
+  const std::uint32_t kBuffer = ProbeFile::kHashBufferSize;
+  WriteFileBytes(dir / "f", Pattern(2 * kBuffer + 100));
   ProbeFile file(dir / "f");
   ASSERT_TRUE(file.IsOpen());
   const std::string whole = file.GetHash();
 
   ASSERT_TRUE(file.Rewind());
+  file.requests.clear();
   EXPECT_EQ(file.HashExisting(-1), 0);
   EXPECT_EQ(file.HashExisting(INT64_MIN), 0);
   EXPECT_TRUE(file.requests.empty());
   EXPECT_EQ(file.GetHash(), whole);
 
-  EXPECT_EQ(file.HashExisting(5000), 2100);
-  EXPECT_EQ(file.requests, (std::vector<std::uint32_t>{1024, 1024, 1024, 1024}));
+  // More asked than the file holds: whole buffers, the rest, then the end of the file.
+  EXPECT_EQ(file.HashExisting(INT64_MAX), 2 * kBuffer + 100);
+  EXPECT_EQ(file.requests, (std::vector<std::uint32_t>{kBuffer, kBuffer, kBuffer, kBuffer}));
+
+  // Less than a buffer: one read of exactly that much.
+  ASSERT_TRUE(file.Rewind());
+  file.requests.clear();
+  EXPECT_EQ(file.HashExisting(300), 300);
+  EXPECT_EQ(file.requests, (std::vector<std::uint32_t>{300}));
 }
 
 TEST(GlpsFileHashedTest, UnreadableContentIsNeverOverwrittenNorPassed) {

@@ -28,6 +28,11 @@ TEST(Md5HashTest, ReadingTheDigestDoesNotEndIt) {
   hash.Update("", 0);
   EXPECT_EQ(hash.FingerprintText(), "kAFQmDzST7DWlj99KOF/cg==");
   EXPECT_NE(afterA, "kAFQmDzST7DWlj99KOF/cg==");
+
+  // Into a string that held something longer: replaced whole.
+  std::string text(40, '?');
+  EXPECT_TRUE(hash.FingerprintText(&text));
+  EXPECT_EQ(text, "kAFQmDzST7DWlj99KOF/cg==");
 }
 
 TEST(Md5HashTest, Base64UsesTheStandardAlphabetAndPadding) {
