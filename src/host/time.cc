@@ -2,6 +2,7 @@
 #include <time.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <istream>
 #include <limits>
 #include <ostream>
@@ -119,6 +120,26 @@ bool ParseInstant(const std::string& text, std::int64_t* microseconds) {
   return true;
 }
 
+// Brings the zone rules up to date before a conversion, which localtime_r alone need not do. With
+// TZ set, tzset costs no system call while TZ keeps its value, and a new value counts at once.
+// Without TZ, tzset looks at the system's zone file (a stat) on every call; that look is made at
+// most once a second per thread, so a change of the system's zone counts within a second.
+void RefreshTimeZone() {
+  thread_local bool t_bSystemZoneChecked = false;
+  thread_local time_t t_lCheckedInSecond = 0;
+  if (std::getenv("TZ") != nullptr) {
+    tzset();
+    t_bSystemZoneChecked = false;
+    return;
+  }
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  if (t_bSystemZoneChecked && now.tv_sec == t_lCheckedInSecond) return;
+  tzset();
+  t_bSystemZoneChecked = true;
+  t_lCheckedInSecond = now.tv_sec;
+}
+
 // The instant's local broken-down time and its sub-second microseconds; false when the system
 // cannot convert it.
 bool ToLocal(std::int64_t microseconds, struct tm* local, std::int64_t* fraction) {
@@ -128,8 +149,7 @@ bool ToLocal(std::int64_t microseconds, struct tm* local, std::int64_t* fraction
     return false;
   }
   const time_t t = static_cast<time_t>(seconds);
-  // localtime_r need not notice a change of TZ by itself.
-  tzset();
+  RefreshTimeZone();
   return localtime_r(&t, local) != nullptr;
 }
 

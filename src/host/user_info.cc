@@ -30,6 +30,16 @@ bool WithPasswdEntry(Lookup lookup, Visit visit) {
   }
 }
 
+// The account name last found for an effective user id. A login name does not change while the
+// process runs, so the account database (a file read, or a name service) is asked once per user id
+// instead of for every message.
+struct AccountName {
+  bool found = false;
+  uid_t uid = 0;
+  std::string name;
+};
+AccountName g_account;
+
 }  // namespace
 
 KCGenUserInfo* KCGenUserInfo::Instance() {
@@ -47,6 +57,10 @@ bool KCGenUserInfo::GetCurrentUserName(std::string* name) const {
     return true;
   }
   const uid_t uid = geteuid();
+  if (g_account.found && g_account.uid == uid) {
+    *name = g_account.name;
+    return true;
+  }
   std::string found;
   WithPasswdEntry(
       [uid](struct passwd* pw, char* buf, std::size_t size, struct passwd** result) {
@@ -55,6 +69,13 @@ bool KCGenUserInfo::GetCurrentUserName(std::string* name) const {
       [&found](const struct passwd& pw) {
         if (pw.pw_name != nullptr) found = pw.pw_name;
       });
+  // Only an account found is kept: a lookup that failed (say, a name service that did not answer)
+  // is tried again next time.
+  if (!found.empty()) {
+    g_account.found = true;
+    g_account.uid = uid;
+    g_account.name = found;
+  }
   if (found.empty()) {
     const char* user = std::getenv("USER");
     found = user != nullptr && *user != '\0' ? std::string(user) : std::to_string(uid);

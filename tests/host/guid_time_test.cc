@@ -328,6 +328,27 @@ TEST_F(GenTimeLocal, DateAndTimeOfFixedInstantsInSeveralZones) {
   }
 }
 
+// Nobody calls tzset here: a new TZ, and TZ removed and given again, count from the next text on.
+TEST_F(GenTimeLocal, ChangeOfTzCountsAtOnce) {
+  const KCGenTime time = KCGenTime::FromMicroseconds(1768480496789123);
+  std::string text;
+  for (const auto& zone : std::vector<std::pair<const char*, const char*>>{
+           {"EST5", "07:34:56 -05:00"},
+           {"IST-5:30", "18:04:56 +05:30"},
+           {nullptr, nullptr},
+           {"UTC0", "12:34:56 +00:00"},
+           {"EST5", "07:34:56 -05:00"}}) {
+    if (zone.first == nullptr) {
+      unsetenv("TZ");
+      EXPECT_TRUE(time.TimeString(&text, false));
+      continue;
+    }
+    setenv("TZ", zone.first, 1);
+    EXPECT_TRUE(time.TimeString(&text, false));
+    EXPECT_EQ(text, zone.second) << zone.first;
+  }
+}
+
 TEST_F(GenTimeLocal, PresentTimeMatchesLocaltime) {
   UseZone("Europe/Berlin");
   const KCGenTime now(true);

@@ -72,7 +72,8 @@ class GLPSHOST_API KCGenTime {
   static KCGenTime FromMicroseconds(std::int64_t microseconds);
 
   // The local date "YYYY-MM-DD". The null time, or an instant the system cannot convert to local
-  // time, gives the empty text and false.
+  // time, gives the empty text and false. Local time follows TZ as it stands at the call; without
+  // TZ, a change of the system's time zone counts within a second.
   bool DateString(std::string* out) const;
   // The local time of day with the offset from UTC: "HH:MM:SS +01:00", or with milliseconds
   // "HH:MM:SS.mmm +01:00". An offset with seconds (historic local mean times) is written as
@@ -216,8 +217,8 @@ class GLPSHOST_API KCGenUserInfo {
   static KCGenUserInfo* Instance();
 
   // The login name of the user running the process: the override when one is set, else the
-  // account of the effective user id, else $USER, else the user id as decimal text. True when a
-  // non-empty name was given.
+  // account of the effective user id (looked up once per user id and kept), else $USER, else the
+  // user id as decimal text. True when a non-empty name was given.
   bool GetCurrentUserName(std::string* name) const;
   // The full name of the login: the override for that login when one is set, else the account's
   // GECOS field up to its first comma. True only when that gives a non-empty name; otherwise the
