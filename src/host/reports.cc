@@ -1,6 +1,7 @@
 // Report items and their HTML rendering.
 #include "glps/host/reports.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -69,8 +70,60 @@ void AppendReference(std::string* out, char32_t cp) {
   *out += ';';
 }
 
+// RenderText of a text that is all ASCII, where every byte is one code point: the same rules,
+// without decoding into a buffer first, and with the runs of plain characters copied whole.
+std::string RenderAscii(const std::string& text) {
+  const auto plain = [](char c) {
+    return c > ' ' && c != '&' && c != '<' && c != '>' && c != '"' && c != 0x7F;
+  };
+  std::string out;
+  out.reserve(text.size() + text.size() / 4);
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n;) {
+    if (plain(text[i])) {
+      std::size_t end = i + 1;
+      while (end < n && plain(text[end])) ++end;
+      out.append(text, i, end - i);
+      i = end;
+      continue;
+    }
+    const char c = text[i];
+    switch (c) {
+      case ' ':
+        out += (i == 0 || i + 1 == n || text[i - 1] == ' ') ? "&nbsp;" : " ";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\t':
+      case '\n':
+      case '\r':
+        out += c;
+        break;
+      default:  // the other controls and DEL
+        AppendReference(&out, kReplacement);
+        break;
+    }
+    ++i;
+  }
+  return out;
+}
+
 // The text as HTML that shows it unchanged in any browser, whatever character set it assumes.
 std::string RenderText(const std::string& text) {
+  if (std::all_of(text.begin(), text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return RenderAscii(text);
+  }
   const std::vector<char32_t> cps = DecodeUtf8(text);
   std::string out;
   out.reserve(text.size() + text.size() / 4);
@@ -125,6 +178,7 @@ KCRptRepItNormal::KCRptRepItNormal(const std::string& text, bool bold, bool ital
 
 std::string KCRptRepItNormal::GetHtml() const {
   if (m_strText.empty()) return std::string();
+  if (!m_bBold && !m_bItalic && !m_bUnderline) return RenderText(m_strText);
   std::string html;
   if (m_bBold) html += "<B>";
   if (m_bItalic) html += "<I>";

@@ -140,6 +140,15 @@ void RefreshTimeZone() {
   t_lCheckedInSecond = now.tv_sec;
 }
 
+// Writes `value` (0 or more, fewer than `width` digits wide) as `width` decimal digits, with leading
+// zeros.
+void PutDigits(char* at, int value, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    at[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+}
+
 // The instant's local broken-down time and its sub-second microseconds; false when the system
 // cannot convert it.
 bool ToLocal(std::int64_t microseconds, struct tm* local, std::int64_t* fraction) {
@@ -187,10 +196,20 @@ bool KCGenTime::DateString(std::string* out) const {
   struct tm local;
   std::int64_t fraction = 0;
   if (m_bNull || !ToLocal(m_lMicroseconds, &local, &fraction)) return false;
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%04lld-%02d-%02d",
-                static_cast<long long>(local.tm_year) + 1900, local.tm_mon + 1, local.tm_mday);
-  *out = buffer;
+  const long long year = static_cast<long long>(local.tm_year) + 1900;
+  if (year < 0 || year > 9999) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%04lld-%02d-%02d", year, local.tm_mon + 1, local.tm_mday);
+    *out = buffer;
+    return true;
+  }
+  char buffer[10];
+  PutDigits(buffer, static_cast<int>(year), 4);
+  buffer[4] = '-';
+  PutDigits(buffer + 5, local.tm_mon + 1, 2);
+  buffer[7] = '-';
+  PutDigits(buffer + 8, local.tm_mday, 2);
+  out->assign(buffer, sizeof buffer);
   return true;
 }
 
@@ -200,18 +219,34 @@ bool KCGenTime::TimeString(std::string* out, bool withMilliseconds) const {
   struct tm local;
   std::int64_t fraction = 0;
   if (m_bNull || !ToLocal(m_lMicroseconds, &local, &fraction)) return false;
-  char buffer[48];
-  int n = std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", local.tm_hour, local.tm_min,
-                        local.tm_sec);
+  // "HH:MM:SS", ".mmm", " +HH:MM", ":SS"; an offset of 100 hours and more cannot occur.
+  char buffer[32];
+  char* p = buffer;
+  PutDigits(p, local.tm_hour, 2);
+  p[2] = ':';
+  PutDigits(p + 3, local.tm_min, 2);
+  p[5] = ':';
+  PutDigits(p + 6, local.tm_sec, 2);
+  p += 8;
   if (withMilliseconds) {
-    n += std::snprintf(buffer + n, sizeof buffer - n, ".%03d", static_cast<int>(fraction / 1000));
+    *p++ = '.';
+    PutDigits(p, static_cast<int>(fraction / 1000), 3);
+    p += 3;
   }
   const long offset = local.tm_gmtoff;
   const long magnitude = offset < 0 ? -offset : offset;
-  n += std::snprintf(buffer + n, sizeof buffer - n, " %c%02ld:%02ld", offset < 0 ? '-' : '+',
-                     magnitude / 3600, magnitude / 60 % 60);
-  if (magnitude % 60 != 0) std::snprintf(buffer + n, sizeof buffer - n, ":%02ld", magnitude % 60);
-  *out = buffer;
+  *p++ = ' ';
+  *p++ = offset < 0 ? '-' : '+';
+  PutDigits(p, static_cast<int>(magnitude / 3600 % 100), 2);
+  p[2] = ':';
+  PutDigits(p + 3, static_cast<int>(magnitude / 60 % 60), 2);
+  p += 5;
+  if (magnitude % 60 != 0) {
+    *p++ = ':';
+    PutDigits(p, static_cast<int>(magnitude % 60), 2);
+    p += 2;
+  }
+  out->assign(buffer, static_cast<std::size_t>(p - buffer));
   return true;
 }
 
