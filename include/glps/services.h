@@ -38,7 +38,8 @@ class GLPS_API KECGlpsServices {
   bool LogAppMsg(const std::string& message);
   bool LogAppReportItem(const KCRptReportItem& item);
   // Writes the closing entries, saves and closes the application log; `info` (may be null) receives
-  // the info to hand back to the next LogAppInit.
+  // the info to hand back to the next LogAppInit. False when the log could not be saved (it is
+  // closed all the same, and `info` describes the log.xml on disk).
   bool LogAppExit(KECGlpsLogInfo* info);
   const std::string GetLogAppFileName() const;
   bool ExportLogApp(const std::string& directory) const;
@@ -51,6 +52,9 @@ class GLPS_API KECGlpsServices {
   bool LogExpInit(const std::string& directory, bool glp, const KECGlpsLogInfo& info,
                   const KECGlpsLogInfoCrash& crash, const KECGlpsLogInfoExperiment& experiment,
                   unsigned int* error, bool* opened);
+  // Save and exit hand the info of the log.xml on disk to `info` (may be null), also when the save
+  // failed; false then tells the host that its latest entries are not saved. Exit closes the log
+  // either way.
   bool LogExpExit(KECGlpsLogInfo* info);
   bool LogExpSave(const std::string& unused, KECGlpsLogInfo* info);
   bool LogExpMsg(const std::string& message);

@@ -99,6 +99,7 @@ std::string KECGlpsFileManager::GetFilePath(const std::string& fileName) const {
 }
 
 bool KECGlpsFileManager::VerifyFiles() {
+  m_verifiedDocument.valid = false;
   for (const KECGlpsFileManagerData& record : *m_ptrFiles) {
     if (!record.m_bHashed) continue;
     const std::string path = GetFilePath(record.m_strFileName);
@@ -109,11 +110,18 @@ bool KECGlpsFileManager::VerifyFiles() {
     // Only a regular file held by another writer may go unchecked; the open also fails for
     // whatever took the file's place since the look above.
     if (!file.IsOpen() && StateOf(path) != PathState::kRegularFile) return false;
+    if (record.m_eType == Glps::FileLog && file.IsOpen() && !record.m_strHash.empty()) {
+      m_verifiedDocument.name = record.m_strFileName;
+      m_verifiedDocument.hash = record.m_strHash;
+      m_verifiedDocument.size = record.m_nSize;
+      m_verifiedDocument.valid = file.CopyDigest(&m_verifiedDocument.digest);
+    }
   }
   return true;
 }
 
 bool KECGlpsFileManager::RehashFiles() {
+  m_verifiedDocument.valid = false;
   for (KECGlpsFileManagerData& record : *m_ptrFiles) {
     if (!record.m_bHashed) continue;
     const std::string path = GetFilePath(record.m_strFileName);
@@ -190,7 +198,16 @@ KECGlpsFileManager::DocumentPtr KECGlpsFileManager::GetDocument(const std::strin
   const KECGlpsFileManagerData* record = FindRecord(fileName);
   const std::string path = GetFilePath(fileName);
   if (record == nullptr || path.empty()) return DocumentPtr();
-  document.reset(new KECGlpsFileHtml(path, record->m_strHash, record->m_nSize, this));
+  if (m_verifiedDocument.valid && m_verifiedDocument.name == fileName &&
+      m_verifiedDocument.hash == record->m_strHash && m_verifiedDocument.size == record->m_nSize) {
+    m_verifiedDocument.valid = false;
+    document.reset(new KECGlpsFileHtml(path, record->m_strHash, record->m_nSize, this,
+                                       m_verifiedDocument.digest));
+    if (!document->IsOpen()) document.reset();
+  }
+  if (!document) {
+    document.reset(new KECGlpsFileHtml(path, record->m_strHash, record->m_nSize, this));
+  }
   m_vDocuments.push_back(document);
   return document;
 }
@@ -211,6 +228,7 @@ std::size_t KECGlpsFileManager::CloseAllDocuments() {
 
 bool KECGlpsFileManager::DeleteAllFiles() {
   CloseAllDocuments();
+  m_verifiedDocument.valid = false;
   bool result = true;
   for (const KECGlpsFileManagerData& record : *m_ptrFiles) {
     const std::string path = GetFilePath(record.m_strFileName);

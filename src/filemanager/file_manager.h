@@ -12,6 +12,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "filemanager/file_manager_data.h"
+#include "files/md5_hash.h"
 
 class KECGlpsFileHashed;
 class KECGlpsFileHtml;
@@ -120,6 +121,19 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   std::size_t m_nIndexedRecords;
   // In opening order; at most one entry per document name.
   std::vector<DocumentPtr> m_vDocuments;
+
+  // The last document record that VerifyFiles found matching, and the digest of its content as
+  // verification read it. GetDocument hands the digest to that document (once, and only while the
+  // record still holds the name, fingerprint and size verified), so that opening a log reads its
+  // current document once rather than twice.
+  struct VerifiedDocument {
+    bool valid = false;
+    std::string name;
+    std::string hash;
+    std::int64_t size = 0;
+    glps::crypto::Md5Hash digest;
+  };
+  VerifiedDocument m_verifiedDocument;
 };
 
 #endif  // GLPS_FILEMANAGER_FILE_MANAGER_H_

@@ -30,6 +30,9 @@ KECGlpsFileHashed::KECGlpsFileHashed(const std::string& path, const std::string&
   bool consistent;
   if (expectedSize < 0) {
     consistent = HashWholeFile();
+  } else if (size >= 0 && expectedSize - size > kMaxExtension) {
+    // Everything there was read above, and the position stands at the end.
+    consistent = hashed == size;
   } else {
     consistent = Truncate(expectedSize);
     // What the digest lacks (the extension of a shorter file, or what a read error skipped) is read
@@ -41,7 +44,29 @@ KECGlpsFileHashed::KECGlpsFileHashed(const std::string& path, const std::string&
   if (!consistent) Close();
 }
 
+KECGlpsFileHashed::KECGlpsFileHashed(const std::string& path, const std::string& expectedHash,
+                                     std::int64_t expectedSize,
+                                     const glps::crypto::Md5Hash& verified)
+    : KECGlpsFile(path), m_nHashedSize(0), m_bTampered(false) {
+  if (!IsOpen()) return;
+  if (expectedHash.empty() || expectedSize < 0 || verified.FingerprintText() != expectedHash ||
+      !m_hHash.CopyFrom(verified)) {
+    Close();
+    return;
+  }
+  // The digest stands for the content verified. Should the file have been changed since, the
+  // records that this object's writes refresh no longer fit it, and the next verification says so.
+  m_nHashedSize = expectedSize;
+  // As the verifying constructor leaves it: cut back (or extended) to the recorded size, the
+  // position at the end.
+  if (!Truncate(expectedSize)) Close();
+}
+
 KECGlpsFileHashed::~KECGlpsFileHashed() = default;
+
+bool KECGlpsFileHashed::CopyDigest(glps::crypto::Md5Hash* digest) const {
+  return IsOpen() && digest->CopyFrom(m_hHash);
+}
 
 std::string KECGlpsFileHashed::GetHash() const {
   std::string hash;

@@ -32,12 +32,21 @@ class KECGlpsFileHashed : public KECGlpsFile {
   // The first `expectedSize` bytes are hashed (a shorter file whole). An empty `expectedHash`
   // compares the size only. With `truncate` the file is then cut back or extended to
   // `expectedSize`, whatever the comparison found; the bytes an extension adds (zeros) are hashed
-  // too, so the fingerprint describes the file as it now stands. A negative recorded size is
-  // tampered; with `truncate` the file then stays as found and the position goes to its end. If
+  // too, so the fingerprint describes the file as it now stands. A negative recorded size, or one
+  // more than kMaxExtension beyond the end of the file, is tampered; with `truncate` the file then
+  // stays as found and the position goes to its end. If
   // the file cannot be brought to that state (a read or truncate error), the object is not open.
   // A file that does not open is not tampered.
   KECGlpsFileHashed(const std::string& path, const std::string& expectedHash,
                     std::int64_t expectedSize, bool truncate);
+  // Opens the file against its record like the verifying constructor with `truncate`, but instead
+  // of reading the recorded content again takes over `verified`, the digest of exactly that content
+  // made when the file was verified a moment ago (see CopyDigest). Done only when `verified` gives
+  // the recorded, non-empty fingerprint text; otherwise the object is not open, and the caller
+  // opens the file the ordinary way. A change made to the file since the verification is not
+  // taken into the digest: the next verification finds it.
+  KECGlpsFileHashed(const std::string& path, const std::string& expectedHash,
+                    std::int64_t expectedSize, const glps::crypto::Md5Hash& verified);
   ~KECGlpsFileHashed() override;
 
   // The fingerprint text of everything hashed so far; more may be added afterwards. Empty when the
@@ -50,6 +59,8 @@ class KECGlpsFileHashed : public KECGlpsFile {
   // file's only writer and nobody moved its position with Read or Truncate, that is the file's
   // size, known without asking the system.
   std::int64_t GetHashedSize() const { return m_nHashedSize; }
+  // Copies the running digest into `digest`; false when this object is not open or the copy fails.
+  bool CopyDigest(glps::crypto::Md5Hash* digest) const;
   // True when the verifying constructor found the size or the fingerprint different from the
   // record, or could not read the recorded content. Decided once; false for the opening
   // constructor.
@@ -64,6 +75,12 @@ class KECGlpsFileHashed : public KECGlpsFile {
   // most kHashBufferSize bytes, and adds them to the digest. Stops at end of file or on a read
   // error. A count of 0 or below hashes nothing. Returns the number of bytes hashed.
   std::int64_t HashExisting(std::int64_t count);
+
+  // The most bytes the verifying constructor adds to a file that is shorter than its record. The
+  // recorded size comes from log.xml, which anyone can edit: without a bound, one number there
+  // would make the file any size and its hashing last hours. The zeros of an extension stand for
+  // nothing, so a file beyond the bound is simply left as found.
+  static constexpr std::int64_t kMaxExtension = std::int64_t{64} << 20;
 
   // The largest read of HashExisting. Large enough that the system calls cost little next to the
   // digest, small enough to be no burden on memory.

@@ -92,6 +92,13 @@ KECGlpsFileHtml::KECGlpsFileHtml(const std::string& path, const std::string& exp
   LoadMetaData();
 }
 
+KECGlpsFileHtml::KECGlpsFileHtml(const std::string& path, const std::string& expectedHash,
+                                 std::int64_t expectedSize, KECIGlpsFileManager* fileManager,
+                                 const glps::crypto::Md5Hash& verified)
+    : KECGlpsFileHashed(path, expectedHash, expectedSize, verified), m_pFileManager(fileManager) {
+  if (IsOpen()) LoadMetaData();
+}
+
 KECGlpsFileHtml::~KECGlpsFileHtml() = default;
 
 bool KECGlpsFileHtml::Flush() {

@@ -48,6 +48,12 @@ class KECGlpsFileHtml : public KECGlpsFileHashed {
   // documents itself. `fileManager` may be null: the sidecar is then saved but registered nowhere.
   KECGlpsFileHtml(const std::string& path, const std::string& expectedHash,
                   std::int64_t expectedSize, KECIGlpsFileManager* fileManager);
+  // The same, with the digest of the recorded content taken over from the verification that has
+  // just read it (KECGlpsFileHashed's taking-over constructor); not open, and the sidecar not
+  // loaded, when that digest cannot stand for the file: the caller then uses the constructor above.
+  KECGlpsFileHtml(const std::string& path, const std::string& expectedHash,
+                  std::int64_t expectedSize, KECIGlpsFileManager* fileManager,
+                  const glps::crypto::Md5Hash& verified);
   // Neither flushes nor saves the sidecar.
   ~KECGlpsFileHtml() override;
 

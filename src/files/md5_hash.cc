@@ -27,6 +27,11 @@ bool Md5Hash::Update(const void* data, std::size_t count) {
   return EVP_DigestUpdate(m_pContext, data, count) == 1;
 }
 
+bool Md5Hash::CopyFrom(const Md5Hash& other) {
+  if (m_pContext == nullptr || other.m_pContext == nullptr) return false;
+  return EVP_MD_CTX_copy_ex(m_pContext, other.m_pContext) == 1;
+}
+
 std::string Md5Hash::FingerprintText() const {
   std::string text;
   FingerprintText(&text);

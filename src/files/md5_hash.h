@@ -25,6 +25,10 @@ class Md5Hash {
 
   bool IsValid() const { return m_pContext != nullptr; }
 
+  // Makes this digest a copy of `other`'s, to be continued independently. False (this object then
+  // of no further use) when either is not valid or OpenSSL fails.
+  bool CopyFrom(const Md5Hash& other);
+
   // Adds `count` bytes to the digest. False when the object is not valid or OpenSSL fails; the
   // digest is then of no further use (the caller may keep calling, the text will simply be wrong
   // or empty).

@@ -30,6 +30,11 @@ constexpr FileHandle kInvalidHandle = -1;
 // Returns kInvalidHandle on any failure.
 FileHandle OpenExclusive(const std::string& path);
 
+// Opens the directory at `path` and takes an exclusive, non-blocking lock on it, tied to the
+// returned descriptor: a second holder of the same directory, in this process or another, fails
+// until Close. Returns kInvalidHandle on any failure.
+FileHandle LockDirectory(const std::string& path);
+
 // Closes the descriptor (and so drops its lock). Does not flush. kInvalidHandle is ignored.
 void Close(FileHandle handle);
 

@@ -125,21 +125,33 @@ bool SyncDirectory(const std::string& dir) {
   return ok;
 }
 
+// An exclusive flock that does not wait.
+bool LockExclusive(FileHandle handle) {
+  int rc;
+  do {
+    rc = g_calls.flock(handle, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0;
+}
+
 }  // namespace
 
 FileHandle OpenExclusive(const std::string& path) {
   int fd = OpenRetrying(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) return kInvalidHandle;
-  bool ok = IsRegular(fd);
-  if (ok) {
-    int rc;
-    do {
-      rc = g_calls.flock(fd, LOCK_EX | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
-    ok = rc == 0;
-  }
+  bool ok = IsRegular(fd) && LockExclusive(fd);
   if (ok) ok = ClearNonBlocking(fd);
   if (!ok) {
+    g_calls.close(fd);
+    return kInvalidHandle;
+  }
+  return fd;
+}
+
+FileHandle LockDirectory(const std::string& path) {
+  int fd = OpenRetrying(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (fd < 0) return kInvalidHandle;
+  if (!LockExclusive(fd)) {
     g_calls.close(fd);
     return kInvalidHandle;
   }

@@ -122,11 +122,12 @@ bool KECGlpsServices::LogAppExit(KECGlpsLogInfo* info) {
   LogAppReportItem(KCRptRepItNewLine(1));
   LogAppReportItem(KCRptRepItHorizontalLine(3, false));
   LogAppReportItem(KCRptRepItNewLine(1));
-  m_pLogApp->Close();
+  const bool saved = m_pLogApp->Close();
   if (info != nullptr) *info = m_pLogApp->GetLogInfo();
   delete m_pLogApp;
   m_pLogApp = nullptr;
-  return true;
+  // The log is closed either way; false tells the host that its last entries were not saved.
+  return saved;
 }
 
 const std::string KECGlpsServices::GetLogAppFileName() const {
@@ -174,19 +175,21 @@ bool KECGlpsServices::LogExpExit(KECGlpsLogInfo* info) {
   if (!m_bGlp) return true;
   m_bGlp = false;
   if (m_pLogExp == nullptr) return false;
-  m_pLogExp->Close();
+  const bool saved = m_pLogExp->Close();
   CopyLogExpInfo(info);
   delete m_pLogExp;
   m_pLogExp = nullptr;
-  return true;
+  // The log is closed either way; false tells the host that its last entries were not saved.
+  return saved;
 }
 
 bool KECGlpsServices::LogExpSave(const std::string& /*unused*/, KECGlpsLogInfo* info) {
   if (!m_bGlp) return true;
   if (m_pLogExp == nullptr) return false;
-  m_pLogExp->Save();
+  const bool saved = m_pLogExp->Save();
+  // Also after a failed save: the info is that of the log.xml on disk, which the host keeps.
   CopyLogExpInfo(info);
-  return true;
+  return saved;
 }
 
 bool KECGlpsServices::CopyLogExpInfo(KECGlpsLogInfo* info) const {

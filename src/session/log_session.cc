@@ -18,6 +18,7 @@ namespace {
 
 const char kLogFileName[] = "log.xml";
 const char kDocumentExtension[] = "html";
+const char kSidecarExtension[] = "xml";
 const char kMainPage[] = "GLP-Main.html";
 const char kMenuPage[] = "GLP-Menu.html";
 const char kMenuTarget[] = "menu";
@@ -44,7 +45,8 @@ KECGlpsLogSession::KECGlpsLogSession(const std::string& directory, const std::st
       m_pFileManager(nullptr),
       m_infoLog(info),
       m_bValid(false),
-      m_bTampered(false) {
+      m_bTampered(false),
+      m_hDirectoryLock(glps::platform::kInvalidHandle) {
   Open();
 }
 
@@ -57,7 +59,8 @@ KECGlpsLogSession::KECGlpsLogSession(const std::string& directory, const std::st
       m_pFileManager(nullptr),
       m_infoLog(info),
       m_bValid(false),
-      m_bTampered(false) {
+      m_bTampered(false),
+      m_hDirectoryLock(glps::platform::kInvalidHandle) {
   Open();
 }
 
@@ -65,6 +68,7 @@ KECGlpsLogSession::~KECGlpsLogSession() {
   // Documents point back to the file manager: release them first.
   m_ptrDocument.reset();
   delete m_pFileManager;
+  glps::platform::Close(m_hDirectoryLock);
 }
 
 std::string KECGlpsLogSession::MakePath(const std::string& fileName) const {
@@ -77,6 +81,10 @@ std::string KECGlpsLogSession::MakeDocumentName(unsigned number) const {
 }
 
 bool KECGlpsLogSession::Open() {
+  if (m_hDirectoryLock == glps::platform::kInvalidHandle) {
+    m_hDirectoryLock = glps::platform::LockDirectory(m_strDirectory);
+  }
+  const bool held = m_hDirectoryLock != glps::platform::kInvalidHandle;
   KECGlpsLogSessionDataStorage storage(MakePath(kLogFileName));
   const int status = storage.GetStatus();
   const bool matches = storage.MatchesLogInfo(m_infoLog);
@@ -90,7 +98,8 @@ bool KECGlpsLogSession::Open() {
   TakeMetaData(storage);
   TakeCatalog(storage);
   TakeFileData(storage);
-  const bool documentOpen = OpenDocument();
+  // Without the directory no document is started or opened: the log is another's.
+  const bool documentOpen = held && OpenDocument();
   m_bValid = m_bValid && documentOpen;
   return m_bValid;
 }
@@ -120,7 +129,8 @@ void KECGlpsLogSession::TakeFileData(const KECGlpsLogSessionDataStorage& storage
   m_pFileManager = manager;
   if (m_pFileManager->IsTampered()) {
     m_bTampered = true;
-    m_pFileManager->AcceptCurrentFiles();
+    // Re-basing cuts documents back to their records; only the directory's holder does it.
+    if (m_hDirectoryLock != glps::platform::kInvalidHandle) m_pFileManager->AcceptCurrentFiles();
   }
 }
 
@@ -141,12 +151,17 @@ bool KECGlpsLogSession::OpenDocument() {
   }
 
   if (isNew) {
-    // A file left in the directory under the new document's name (for instance the documents of a
-    // log whose log.xml was lost) is evidence: it is never emptied. The next free name is taken.
+    // A file left in the directory under the new document's name or its sidecar's (for instance
+    // the files of a log whose log.xml was lost, or a host's file) is evidence: it is never emptied
+    // or replaced. The next number whose two names are free is taken.
     for (unsigned tries = 0;; ++tries, ++number) {
       if (tries == kMaxDocumentNameTries) return false;
       name = MakeDocumentName(number);
-      if (!glps::platform::PathExists(MakePath(name))) break;
+      if (!glps::platform::PathExists(MakePath(name)) &&
+          !glps::platform::PathExists(
+              MakePath(KCGenFileUtils::MakeNameExtension(name, kSidecarExtension)))) {
+        break;
+      }
     }
     KCGenFileUtils::Create_File(MakePath(name));
     m_pFileManager->AddFile(name, Glps::FileLog, true);
@@ -240,13 +255,30 @@ KECGlpsLogMetaData KECGlpsLogSession::GetMetaData() const {
 
 bool KECGlpsLogSession::WriteText(const std::string& html) {
   if (!m_ptrDocument) return false;
-  if (!m_ptrDocument->Write(html).first) return false;
-  return m_pFileManager->UpdateFileInfo(*m_ptrDocument);
+  const bool written = m_ptrDocument->Write(html).first;
+  // A write that fails part-way leaves the bytes it wrote in the document and in its fingerprint;
+  // the record follows both, or the next opening would take the document for changed.
+  const bool recorded = m_pFileManager->UpdateFileInfo(*m_ptrDocument);
+  return written && recorded;
 }
 
 bool KECGlpsLogSession::AddLink(const std::string& fileName) {
-  if (!m_pFileManager) return false;
+  if (!m_pFileManager || !glps::IsPlainFileName(fileName) || IsOwnFileName(fileName)) return false;
+  // Only a regular file can be fingerprinted. A link refused afterwards would keep a record that
+  // never verifies, and every later opening would report the log tampered.
+  const std::string path = MakePath(fileName);
+  if (glps::platform::PathExists(path) && !KCGenFileUtils::FileExists(path)) return false;
   return m_pFileManager->AddFile(fileName, Glps::FileLink, true);
+}
+
+bool KECGlpsLogSession::IsOwnFileName(const std::string& fileName) const {
+  if (fileName == kLogFileName || fileName == kMainPage || fileName == kMenuPage) return true;
+  bool own = false;
+  m_pFileManager->ForEachFile(Glps::FileLog, [&](const std::string& document) {
+    own = own || fileName == document ||
+          fileName == KCGenFileUtils::MakeNameExtension(document, kSidecarExtension);
+  });
+  return own;
 }
 
 bool KECGlpsLogSession::SetMetaData(const KECGlpsLogMetaData& meta) {
@@ -284,7 +316,12 @@ bool KECGlpsLogSession::Save() {
   // Without its file manager (after Close) the session no longer knows its files: writing log.xml
   // now would drop every record.
   if (!m_pFileManager) return false;
-  if (m_ptrDocument) m_ptrDocument->Flush();
+  // A session that is not valid does not hold the log (another writer may, or log.xml is
+  // read-only): its log.xml and sidecars would replace the holder's.
+  if (!m_bValid) return false;
+  // A document that cannot be made durable, or whose sidecar cannot be written, fails the save;
+  // log.xml is still written, so that it describes the files as they are.
+  const bool flushed = !m_ptrDocument || m_ptrDocument->Flush();
   KECGlpsLogSessionDataStorage storage(MakePath(kLogFileName));
   storage.PutFileData(m_pFileManager->GetFileData());
   storage.PutCatalog(m_ptrCatalog);
@@ -292,20 +329,22 @@ bool KECGlpsLogSession::Save() {
   storage.PutHeader(m_ptrHeader);
   const bool saved = storage.Save();
   m_infoLog = storage.GetLogInfo();
-  return saved;
+  return saved && flushed;
 }
 
 bool KECGlpsLogSession::Close() {
-  Save();
+  const bool saved = Save();
   m_bTampered = false;
   m_bValid = false;
   m_ptrDocument.reset();
   delete m_pFileManager;
   m_pFileManager = nullptr;
-  return true;
+  return saved;
 }
 
 bool KECGlpsLogSession::Clear() {
+  // Clearing deletes every file of the log: never by a session that does not hold it.
+  if (!m_bValid) return false;
   if (m_ptrDocument) {
     m_ptrDocument->Flush();
     m_ptrDocument.reset();

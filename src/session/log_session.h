@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "files/platform.h"
 #include "glps/records.h"
 
 class KECGlpsFileHtml;
@@ -22,8 +23,9 @@ class KECGlpsLogSessionDataStorage;
 //
 // Owned by the service facade, which creates it on the heap and deletes it. Owns its file manager;
 // shares its header, metadata and catalog with the storage objects that load and save log.xml, and
-// its current document with the file manager's cache. One thread; no second writer on the directory
-// (a second session on the same log cannot take the current document and is not valid).
+// its current document with the file manager's cache. One thread. One session at a time holds a log
+// directory, in this process or another: a second session on the same log is not valid, and it
+// creates, cuts, writes and deletes nothing there.
 class KECGlpsLogSession {
  public:
   // The application log.
@@ -60,8 +62,14 @@ class KECGlpsLogSession {
   // Advances the message counter and returns the new number; -1 when no catalog is held.
   std::int32_t GetNextIndex();
   void SetMerCodingSchemeInfo(const std::pair<bool, std::int32_t>& info);
+  // Flushes the current document and writes log.xml; the info then describes the log.xml on disk.
+  // False when log.xml could not be written or the document not flushed; false, writing nothing,
+  // when the session is not valid.
   bool Save();
+  // Saves, then ends the session; the result is the save's.
   bool Close();
+  // Deletes every file of the log, saves and opens it again. False, deleting nothing, when the
+  // session is not valid.
   bool Clear();
   bool Export(const std::string& directory) const;
 
@@ -76,6 +84,9 @@ class KECGlpsLogSession {
   bool OpenDocument();
   bool WriteCaption(const std::string& name);
   bool GenerateIndexPages(const std::string& currentDocument);
+  // log.xml, an index page, or a document of the log or its sidecar: a name that is never a link,
+  // since the log writes these files itself.
+  bool IsOwnFileName(const std::string& fileName) const;
 
   bool m_bAppLog;
   std::string m_strDirectory;
@@ -94,6 +105,9 @@ class KECGlpsLogSession {
   bool m_bValid;
   // The last opening found log.xml or a protected file changed.
   bool m_bTampered;
+  // The lock on the log directory that makes this session its only writer; taken at the first
+  // opening that can have it, kept until destruction. kInvalidHandle while another holds it.
+  glps::platform::FileHandle m_hDirectoryLock;
 };
 
 #endif  // GLPS_SESSION_LOG_SESSION_H_

@@ -636,13 +636,13 @@ TEST_F(ServicesTest, UnusableLogAndFailedSaves) {
   EXPECT_FALSE(OpenExp(info, KECGlpsLogInfoCrash(), Experiment("Exp1"), &error, &opened));
   EXPECT_EQ(error, kErrorUnusable);
   EXPECT_TRUE(opened);
-  // The session stays; a save that cannot write log.xml still succeeds and reports the file on disk.
+  // The session stays; a save that cannot write log.xml fails and reports the file on disk.
   const std::string before = ReadFileBytes(logXml);
   KECGlpsLogInfo saved;
-  EXPECT_TRUE(service_->LogExpSave("", &saved));
+  EXPECT_FALSE(service_->LogExpSave("", &saved));
   EXPECT_EQ(saved, info);
   EXPECT_EQ(ReadFileBytes(logXml), before);
-  EXPECT_TRUE(service_->LogExpExit(nullptr));
+  EXPECT_FALSE(service_->LogExpExit(nullptr));
 }
 
 TEST_F(ServicesTest, HostileExperimentNamesStayInsideTheDirectory) {
