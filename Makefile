@@ -35,5 +35,18 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# The benchmarks (not part of `make test`): built in Release in their own directory, run, and
+# summarised with the machine and the commands in docs/performance.md.
+BENCH_BUILD ?= build-bench
+
+$(BENCH_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DGLPS_BUILD_BENCH=ON \
+	  -DGLPS_BUILD_TESTS=OFF -DGLPS_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
+
+.PHONY: bench
+bench: deps $(BENCH_BUILD)/CMakeCache.txt
+	cmake --build $(BENCH_BUILD) -j$(JOBS) --target glps_bench
+	bench/run-benchmarks $(BENCH_BUILD) docs/performance.md
+
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,239 @@
+// The benchmark program: runs the benchmarks (Google Benchmark flags apply), prints them as usual,
+// and with --table=FILE writes the summary table of the five measurements against their
+// baselines, taking the median of the repetitions of each.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench_common.h"
+
+namespace {
+
+// One measured run: wall-clock and CPU seconds per iteration, and the counters.
+struct Sample {
+  double seconds = 0;
+  double cpuSeconds = 0;
+  std::map<std::string, double> counters;
+};
+
+// Prints like the console reporter and keeps every run, keyed by "function/args".
+class CollectingReporter : public benchmark::ConsoleReporter {
+ public:
+  CollectingReporter() : benchmark::ConsoleReporter(OO_None) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) continue;
+      std::string key = run.run_name.function_name;
+      if (!run.run_name.args.empty()) key += "/" + run.run_name.args;
+      Sample sample;
+      sample.seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
+      sample.cpuSeconds = run.cpu_accumulated_time / static_cast<double>(run.iterations);
+      for (const auto& counter : run.counters) sample.counters[counter.first] = counter.second.value;
+      m_samples[key].push_back(sample);
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  bool Has(const std::string& key) const { return m_samples.count(key) != 0; }
+
+  // Median over the repetitions of the wall-clock time per iteration.
+  double Seconds(const std::string& key) const {
+    std::vector<double> values;
+    for (const Sample& sample : Samples(key)) values.push_back(sample.seconds);
+    return Median(values);
+  }
+
+  // Median over the repetitions of the CPU time per iteration (user and system, this process).
+  double CpuSeconds(const std::string& key) const {
+    std::vector<double> values;
+    for (const Sample& sample : Samples(key)) values.push_back(sample.cpuSeconds);
+    return Median(values);
+  }
+
+  double Counter(const std::string& key, const std::string& counter) const {
+    std::vector<double> values;
+    for (const Sample& sample : Samples(key)) {
+      const auto it = sample.counters.find(counter);
+      if (it != sample.counters.end()) values.push_back(it->second);
+    }
+    return Median(values);
+  }
+
+  std::size_t Repetitions(const std::string& key) const { return Samples(key).size(); }
+
+ private:
+  const std::vector<Sample>& Samples(const std::string& key) const {
+    static const std::vector<Sample> kNone;
+    const auto it = m_samples.find(key);
+    return it == m_samples.end() ? kNone : it->second;
+  }
+
+  static double Median(std::vector<double> values) {
+    if (values.empty()) return NAN;
+    std::sort(values.begin(), values.end());
+    const std::size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+  }
+
+  std::map<std::string, std::vector<Sample>> m_samples;
+};
+
+std::string Format(const char* format, double value) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, format, value);
+  return buffer;
+}
+
+std::string Verdict(bool met) { return met ? "met" : "**not met**"; }
+
+// The summary table in Markdown. The logging and opening figures compare CPU time (user and
+// system), which other work on a shared machine disturbs less than wall-clock time; the wall-clock
+// ratio is given beside it. Saving waits for the disk and is judged by wall-clock time.
+std::string Table(const CollectingReporter& r) {
+  std::ostringstream out;
+  out << "| # | Measurement | glps | Baseline (same run) | Figure | Target | |\n"
+      << "|---|---|---|---|---|---|---|\n";
+
+  const std::string msg1 = "BM_LogExpMsg/1", msg1000 = "BM_LogExpMsg/1000";
+  const std::string raw = "BM_RawLimit", plain = "BM_PlainLogger";
+  const std::string composition = "BM_MessageComposition";
+  if (r.Has(msg1) && r.Has(raw)) {
+    const double ratio = r.CpuSeconds(raw) / r.CpuSeconds(msg1);
+    out << "| 1 | `LogExpMsg`, 60-byte message, log of 1 document | "
+        << Format("%.0f", 1 / r.CpuSeconds(msg1)) << " msg/s ("
+        << Format("%.2f", r.CpuSeconds(msg1) * 1e6) << " µs each) | raw limit, 3 writes with "
+        << "an MD5 update and a fingerprint read each: " << Format("%.0f", 1 / r.CpuSeconds(raw))
+        << " msg/s (" << Format("%.2f", r.CpuSeconds(raw) * 1e6) << " µs) | "
+        << Format("%.3f", ratio) << " of the limit (wall clock: "
+        << Format("%.3f", r.Seconds(raw) / r.Seconds(msg1)) << ") | ≥ 0.85 | "
+        << Verdict(ratio >= 0.85) << " |\n";
+    if (r.Has(composition)) {
+      const double rest = r.CpuSeconds(msg1) - r.CpuSeconds(raw) - r.CpuSeconds(composition);
+      out << "| 1a | Where the time of one `LogExpMsg` goes | "
+          << Format("%.2f", r.CpuSeconds(msg1) * 1e6) << " µs | raw limit "
+          << Format("%.2f", r.CpuSeconds(raw) * 1e6) << " µs + composing the entry (prefix "
+          << "from the host's clock, time texts and user name; HTML of the three report items) "
+          << Format("%.2f", r.CpuSeconds(composition) * 1e6) << " µs | the library's own work "
+          << Format("%.2f", rest * 1e6) << " µs | | |\n";
+    }
+  }
+  if (r.Has(msg1) && r.Has(msg1000)) {
+    const double ratio = r.CpuSeconds(msg1000) / r.CpuSeconds(msg1);
+    out << "| 2 | `LogExpMsg` into a log of 1,000 documents ("
+        << Format("%.0f", r.Counter(msg1000, "records")) << " records) | "
+        << Format("%.2f", r.CpuSeconds(msg1000) * 1e6) << " µs/msg | log of 1 document ("
+        << Format("%.0f", r.Counter(msg1, "records")) << " records): "
+        << Format("%.2f", r.CpuSeconds(msg1) * 1e6) << " µs/msg | " << Format("%.3f", ratio)
+        << "× the cost (wall clock: " << Format("%.3f", r.Seconds(msg1000) / r.Seconds(msg1))
+        << "×) | ≤ 1.10× | " << Verdict(ratio <= 1.10) << " |\n";
+  }
+  const std::string open = "BM_OpenLog", dgst = "BM_OpensslDgst";
+  if (r.Has(open) && r.Has(dgst)) {
+    const double dgstCpu = r.Counter(dgst, "child_cpu_s");
+    const double ratio = r.CpuSeconds(open) / dgstCpu;
+    out << "| 3 | `LogExpInit` of an untampered log, "
+        << Format("%.1f", r.Counter(open, "protected_MiB")) << " MiB in 256 documents and their "
+        << "sidecars | " << Format("%.0f", r.CpuSeconds(open) * 1e3) << " ms ("
+        << Format("%.0f", r.Seconds(open) * 1e3) << " ms wall clock); bytes read per byte: "
+        << "documents " << Format("%.4f", r.Counter(open, "document_reads")) << "×, sidecars "
+        << Format("%.4f", r.Counter(open, "sidecar_reads")) << "×, log.xml ("
+        << Format("%.0f", r.Counter(open, "log_xml_KiB")) << " KiB) "
+        << Format("%.2f", r.Counter(open, "log_xml_reads")) << "×; "
+        << Format("%.0f", r.Counter(open, "read_calls")) << " read calls | `openssl dgst -md5` "
+        << "of the same files: " << Format("%.0f", dgstCpu * 1e3) << " ms ("
+        << Format("%.0f", r.Seconds(dgst) * 1e3) << " ms wall clock) | " << Format("%.3f", ratio)
+        << "× the limit (wall clock: " << Format("%.3f", r.Seconds(open) / r.Seconds(dgst))
+        << "×) | ≤ 1.15× | " << Verdict(ratio <= 1.15) << " |\n";
+  }
+  const std::string save1 = "BM_LogExpSave/1", save1000 = "BM_LogExpSave/1000";
+  const std::string floor = "BM_SaveFloor/1000";
+  if (r.Has(save1000)) {
+    const double t = r.Seconds(save1000);
+    const double records = r.Counter(save1000, "records");
+    out << "| 4 | `LogExpSave` of a log of " << Format("%.0f", records) << " records (log.xml "
+        << Format("%.0f", r.Counter(save1000, "log_xml_KiB")) << " KiB) | "
+        << Format("%.2f", t * 1e3) << " ms wall clock";
+    if (r.Has(save1)) {
+      const double records1 = r.Counter(save1, "records");
+      const double perRecord = (t - r.Seconds(save1)) / (records - records1);
+      out << "; a log of " << Format("%.0f", records1) << " records: "
+          << Format("%.2f", r.Seconds(save1) * 1e3) << " ms; so "
+          << Format("%.2f", perRecord * 1e6) << " µs per record";
+    }
+    out << " | ";
+    if (r.Has(floor)) {
+      out << "the disk work of a save alone (5 fsyncs: the document; the sidecar and log.xml, "
+          << "each replaced with its directory): " << Format("%.2f", r.Seconds(floor) * 1e3)
+          << " ms";
+    }
+    out << " | ";
+    if (r.Has(floor)) {
+      out << Format("%.2f", (t - r.Seconds(floor)) * 1e3) << " ms above the disk work";
+    }
+    out << " | < 10 ms | " << Verdict(t < 0.010) << " |\n";
+  }
+  const std::string rss1 = "BM_PeakRss/1", rss256 = "BM_PeakRss/256";
+  if (r.Has(rss1) && r.Has(rss256)) {
+    const double small = r.Counter(rss1, "peak_rss_KiB");
+    const double large = r.Counter(rss256, "peak_rss_KiB");
+    out << "| 5 | Peak resident memory of a process that opens a log of 256 MiB and logs 10,000 "
+        << "messages | " << Format("%.0f", large) << " KiB | the same with a log of 1 MiB: "
+        << Format("%.0f", small) << " KiB | " << Format("%+.0f", large - small)
+        << " KiB | within 1024 KiB | " << Verdict(std::fabs(large - small) <= 1024) << " |\n";
+  }
+  if (r.Has(plain)) {
+    out << "| – | For scale: a plain logger, one write per message, no fingerprint | | "
+        << Format("%.0f", 1 / r.CpuSeconds(plain)) << " msg/s | | | |\n";
+  }
+  std::size_t repetitions = 0;
+  for (const std::string& key : {msg1, raw, open, dgst, save1000}) {
+    repetitions = std::max(repetitions, r.Repetitions(key));
+  }
+  out << "\nEach figure is the median of " << repetitions
+      << " repetitions, run interleaved (peak memory: one child process each).\n";
+  return out.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 7 && std::strcmp(argv[1], glps_bench::kChildFlag) == 0) {
+    return glps_bench::ChildPeakRss(argv[2], argv[3], argv[4], std::strtoll(argv[5], nullptr, 10),
+                                    std::strtol(argv[6], nullptr, 10));
+  }
+  std::string tablePath;
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--table=", 8) == 0) {
+      tablePath = argv[i] + 8;
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  argc = kept;
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  CollectingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  glps_bench::RemoveScratch();
+  if (!tablePath.empty()) {
+    std::ofstream out(tablePath, std::ios::trunc);
+    out << Table(reporter);
+    if (!out) {
+      std::fprintf(stderr, "cannot write %s\n", tablePath.c_str());
+      return 1;
+    }
+  }
+  return 0;
+}

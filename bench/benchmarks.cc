@@ -1,0 +1,494 @@
+// The benchmarks, each next to the baseline it is compared with in the same run.
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench_common.h"
+#include "files/platform.h"
+#include "glps/glps.h"
+
+extern char** environ;
+
+namespace glps_bench {
+
+const char kMessage[] = "Sample S-0042 weighed: 12.34567 g on balance B-07 (checked).";
+static_assert(sizeof(kMessage) - 1 == 60, "the typical message has 60 bytes");
+
+namespace {
+
+// --- Helpers ------------------------------------------------------------------------------------
+
+KECGlpsLogInfoExperiment Experiment(const std::string& name) {
+  KECGlpsLogInfoExperiment experiment;
+  experiment.m_strExperiment = name;
+  return experiment;
+}
+
+// The three report-item texts of one message entry, as the service renders them (a six-digit
+// message number, as after a few hundred thousand messages).
+std::vector<std::string> MessageItems() {
+  KCGenTime time(true);
+  std::string date, timeOfDay, user;
+  time.DateString(&date);
+  time.TimeString(&timeOfDay, false);
+  KCGenUserInfo::Instance()->GetCurrentUserName(&user);
+  const std::string prefix =
+      "123456" + Glps::g_strSeparator + date + Glps::g_strSeparator + timeOfDay +
+      Glps::g_strSeparator + user + Glps::g_strSeparator;
+  return {KCRptRepItNormal(prefix, false, false, false).GetHtml(),
+          KCRptRepItNormal(kMessage, true, false, false).GetHtml(),
+          KCRptRepItNewLine(1).GetHtml()};
+}
+
+// What went through the platform unit's open and read while counting, by kind of file.
+enum FileKind { kDocument, kSidecar, kLogXml, kOther, kKinds };
+struct ReadCount {
+  std::uint64_t bytes[kKinds] = {};
+  std::uint64_t calls = 0;
+};
+ReadCount g_reads;
+FileKind g_fdKind[4096];
+glps::platform::SysCalls g_realCalls;
+
+bool EndsWith(const char* text, const char* tail) {
+  const std::size_t n = std::strlen(text), m = std::strlen(tail);
+  return n >= m && std::strcmp(text + n - m, tail) == 0;
+}
+
+int CountingOpen(const char* path, int flags, mode_t mode) {
+  const int fd = g_realCalls.open(path, flags, mode);
+  if (fd >= 0 && fd < 4096) {
+    g_fdKind[fd] = EndsWith(path, "/log.xml") ? kLogXml
+                   : EndsWith(path, ".xml")   ? kSidecar
+                   : EndsWith(path, ".html")  ? kDocument
+                                              : kOther;
+  }
+  return fd;
+}
+
+ssize_t CountingRead(int fd, void* buffer, size_t count) {
+  const ssize_t n = g_realCalls.read(fd, buffer, count);
+  if (n > 0) g_reads.bytes[fd >= 0 && fd < 4096 ? g_fdKind[fd] : kOther] += n;
+  ++g_reads.calls;
+  return n;
+}
+
+// Bytes this process has read through read(2) and friends, from /proc/self/io.
+std::uint64_t ProcessReadBytes() {
+  std::ifstream in("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (in >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  return 0;
+}
+
+// Runs a command with its output thrown away; true when it exited with 0. Adds the CPU time the
+// command took (user and system) to *cpuSeconds.
+bool RunQuiet(const std::vector<std::string>& argv, double* cpuSeconds) {
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return false;
+  int status = 0;
+  struct rusage usage;
+  if (wait4(pid, &status, 0, &usage) != pid) return false;
+  *cpuSeconds += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Runs this program as the peak-memory child on `log`; its VmHWM in KiB, or -1.
+long PeakRssOfChild(const LogFixture& log, long messages) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return -1;
+  const std::string size = std::to_string(log.info.m_nLogSize);
+  const std::string count = std::to_string(messages);
+  std::vector<std::string> argv = {"/proc/self/exe", kChildFlag,     log.directory,
+                                   log.experiment,   log.info.m_strLogHash, size, count};
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeFds[1]);
+  std::string out;
+  char buffer[256];
+  ssize_t n;
+  while (rc == 0 && (n = read(pipeFds[0], buffer, sizeof buffer)) > 0) out.append(buffer, n);
+  close(pipeFds[0]);
+  if (rc != 0) return -1;
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  return std::strtol(out.c_str(), nullptr, 10);
+}
+
+// The last document of a fixture, which logging appends to.
+std::string LastDocument(const LogFixture& log) {
+  return log.protectedFiles[log.protectedFiles.size() - 2];
+}
+
+// --- 1 and 2: logging ---------------------------------------------------------------------------
+
+// LogExpMsg of the typical message into a log of state.range(0) documents.
+void BM_LogExpMsg(benchmark::State& state) {
+  const unsigned documents = static_cast<unsigned>(state.range(0));
+  const LogFixture log = MakeLog(Scratch() + "/logging-" + std::to_string(documents), "Logging",
+                                 documents, 4 * kKiB, 4 * kKiB);
+  if (!OpenExperimentLog(log)) {
+    state.SkipWithError("the log did not open");
+    return;
+  }
+  KECGlpsServices* service = KECGlpsServices::Instance();
+  for (auto _ : state) {
+    if (!service->LogExpMsg(kMessage)) {
+      state.SkipWithError("LogExpMsg failed");
+      break;
+    }
+  }
+  KECGlpsServices::Destroy();
+  RemoveTree(log.directory);
+  state.SetItemsProcessed(state.iterations());
+  state.counters["records"] = static_cast<double>(log.records);
+}
+
+// The limit of the above: the same three writes per message to one file, each followed by the
+// MD5 update and one fingerprint read (Base64 of a finalised copy of the running digest).
+void BM_RawLimit(benchmark::State& state) {
+  const std::string path = Scratch() + "/raw-limit.html";
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const std::vector<std::string> items = MessageItems();
+  EVP_MD_CTX* running = EVP_MD_CTX_new();
+  EVP_MD_CTX* copy = EVP_MD_CTX_new();
+  EVP_DigestInit_ex(running, EVP_md5(), nullptr);
+  std::string fingerprint;
+  std::int64_t size = 0;
+  for (auto _ : state) {
+    for (const std::string& item : items) {
+      if (write(fd, item.data(), item.size()) != static_cast<ssize_t>(item.size())) {
+        state.SkipWithError("write failed");
+        break;
+      }
+      EVP_DigestUpdate(running, item.data(), item.size());
+      unsigned char digest[EVP_MAX_MD_SIZE];
+      unsigned int length = 0;
+      EVP_MD_CTX_copy_ex(copy, running);
+      EVP_DigestFinal_ex(copy, digest, &length);
+      unsigned char text[32];
+      const int textLength = EVP_EncodeBlock(text, digest, static_cast<int>(length));
+      fingerprint.assign(reinterpret_cast<const char*>(text), static_cast<std::size_t>(textLength));
+      size += static_cast<std::int64_t>(item.size());
+      benchmark::DoNotOptimize(fingerprint);
+      benchmark::DoNotOptimize(size);
+    }
+  }
+  EVP_MD_CTX_free(copy);
+  EVP_MD_CTX_free(running);
+  close(fd);
+  unlink(path.c_str());
+  state.SetItemsProcessed(state.iterations());
+}
+
+// The part of LogExpMsg that the limit above does not do: the message prefix made from the host's
+// clock, time texts and user name, as the service makes it, and the HTML of the three report
+// items. No file is touched.
+void BM_MessageComposition(benchmark::State& state) {
+  long number = 0;
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    std::string prefix = Gen::convert2str(++number) + Glps::g_strSeparator;
+    KCGenTime time(false);
+    KCTimeMasterClock::Instance()->GetTimeStamp(&time, false);
+    std::string date;
+    std::string timeOfDay;
+    time.DateString(&date);
+    time.TimeString(&timeOfDay, false);
+    prefix += date + Glps::g_strSeparator + timeOfDay + Glps::g_strSeparator;
+    std::string user;
+    KCGenUserInfo::Instance()->GetCurrentUserName(&user);
+    prefix += user + Glps::g_strSeparator;
+    bytes += KCRptRepItNormal(prefix, false, false, false).GetHtml().size();
+    bytes += KCRptRepItNormal(kMessage, true, false, false).GetHtml().size();
+    bytes += KCRptRepItNewLine(1).GetHtml().size();
+    benchmark::DoNotOptimize(bytes);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// For scale: one write per message and no fingerprint.
+void BM_PlainLogger(benchmark::State& state) {
+  const std::string path = Scratch() + "/plain-logger.html";
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const std::vector<std::string> items = MessageItems();
+  const std::string entry = items[0] + items[1] + items[2];
+  for (auto _ : state) {
+    if (write(fd, entry.data(), entry.size()) != static_cast<ssize_t>(entry.size())) {
+      state.SkipWithError("write failed");
+      break;
+    }
+  }
+  close(fd);
+  unlink(path.c_str());
+  state.SetItemsProcessed(state.iterations());
+}
+
+// --- 3: opening ---------------------------------------------------------------------------------
+
+// LogExpInit of the untampered 256 MiB log. Each opening replaces the session of the one before,
+// unsaved, so the log on disk stays as it was.
+void BM_OpenLog(benchmark::State& state) {
+  const LogFixture& log = LargeLog();
+  // One opening with every read counted, before the timed ones. Reads of the host library (the
+  // hash of log.xml) do not go through the platform unit; they are the rest of the process's.
+  {
+    glps::platform::SysCalls& calls = glps::platform::CurrentSysCalls();
+    g_realCalls = calls;
+    calls.open = &CountingOpen;
+    calls.read = &CountingRead;
+    g_reads = ReadCount();
+    const std::uint64_t before = ProcessReadBytes();
+    const bool opened = OpenExperimentLog(log);
+    const std::uint64_t all = ProcessReadBytes() - before;
+    glps::platform::RestoreSysCalls();
+    KECGlpsServices::Destroy();
+    if (!opened) {
+      state.SkipWithError("the log did not open");
+      return;
+    }
+    std::uint64_t platform = 0;
+    for (std::uint64_t bytes : g_reads.bytes) platform += bytes;
+    const double documentBytes = static_cast<double>(log.documentBytes);
+    const double sidecarBytes = static_cast<double>(log.protectedBytes - log.documentBytes);
+    state.counters["document_reads"] = static_cast<double>(g_reads.bytes[kDocument]) / documentBytes;
+    state.counters["sidecar_reads"] = static_cast<double>(g_reads.bytes[kSidecar]) / sidecarBytes;
+    state.counters["log_xml_reads"] =
+        static_cast<double>(g_reads.bytes[kLogXml] + (all - platform)) /
+        static_cast<double>(log.logXmlBytes);
+    state.counters["other_read_KiB"] = static_cast<double>(g_reads.bytes[kOther]) / kKiB;
+    state.counters["read_calls"] = static_cast<double>(g_reads.calls);
+  }
+  for (auto _ : state) {
+    if (!OpenExperimentLog(log)) {
+      state.SkipWithError("the log did not open");
+      break;
+    }
+  }
+  KECGlpsServices::Destroy();
+  state.SetBytesProcessed(state.iterations() * log.protectedBytes);
+  state.counters["protected_MiB"] = static_cast<double>(log.protectedBytes) / kMiB;
+  state.counters["log_xml_KiB"] = static_cast<double>(log.logXmlBytes) / kKiB;
+}
+
+// The limit: `openssl dgst -md5` of the same protected files.
+void BM_OpensslDgst(benchmark::State& state) {
+  const LogFixture& log = LargeLog();
+  std::vector<std::string> argv = {"openssl", "dgst", "-md5"};
+  argv.insert(argv.end(), log.protectedFiles.begin(), log.protectedFiles.end());
+  double cpuSeconds = 0;
+  for (auto _ : state) {
+    if (!RunQuiet(argv, &cpuSeconds)) {
+      state.SkipWithError("openssl dgst failed");
+      break;
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * log.protectedBytes);
+  // The work is the child's: its CPU time per run, for comparison with the opening's own.
+  state.counters["child_cpu_s"] =
+      cpuSeconds / static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
+}
+
+// --- 4: saving ----------------------------------------------------------------------------------
+
+// LogExpSave of a log of state.range(0) documents (two records each), after one message.
+void BM_LogExpSave(benchmark::State& state) {
+  const unsigned documents = static_cast<unsigned>(state.range(0));
+  const LogFixture log = MakeLog(Scratch() + "/saving-" + std::to_string(documents), "Saving",
+                                 documents, 4 * kKiB, 4 * kKiB);
+  if (!OpenExperimentLog(log)) {
+    state.SkipWithError("the log did not open");
+    return;
+  }
+  KECGlpsServices* service = KECGlpsServices::Instance();
+  KECGlpsLogInfo info;
+  for (auto _ : state) {
+    state.PauseTiming();
+    service->LogExpMsg(kMessage);
+    state.ResumeTiming();
+    if (!service->LogExpSave(std::string(), &info)) {
+      state.SkipWithError("LogExpSave failed");
+      break;
+    }
+  }
+  KECGlpsServices::Destroy();
+  RemoveTree(log.directory);
+  state.counters["records"] = static_cast<double>(log.records);
+  state.counters["log_xml_KiB"] = static_cast<double>(info.m_nLogSize) / kKiB;
+}
+
+// The disk work of a save and nothing else, with the sizes of the save above of state.range(0)
+// documents: the document made durable (fsync), then its sidecar and log.xml each replaced as
+// the library replaces them (temporary file written and synced, renamed, directory synced).
+void BM_SaveFloor(benchmark::State& state) {
+  const unsigned documents = static_cast<unsigned>(state.range(0));
+  const LogFixture log = MakeLog(Scratch() + "/floor-" + std::to_string(documents), "Floor",
+                                 documents, 4 * kKiB, 4 * kKiB);
+  std::string sidecar, logXml;
+  if (!glps::platform::ReadWholeFile(log.protectedFiles.back(), &sidecar) ||
+      !glps::platform::ReadWholeFile(log.directory + "/log.xml", &logXml)) {
+    state.SkipWithError("cannot read the fixture");
+    return;
+  }
+  const glps::platform::FileHandle document =
+      glps::platform::OpenExclusive(LastDocument(log));
+  const std::vector<std::string> items = MessageItems();
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (const std::string& item : items) {
+      glps::platform::Write(document, item.data(), static_cast<std::uint32_t>(item.size()));
+    }
+    state.ResumeTiming();
+    if (!glps::platform::Sync(document) ||
+        !glps::platform::ReplaceFile(log.protectedFiles.back(), sidecar) ||
+        !glps::platform::ReplaceFile(log.directory + "/log.xml", logXml)) {
+      state.SkipWithError("the disk work failed");
+      break;
+    }
+  }
+  glps::platform::Close(document);
+  RemoveTree(log.directory);
+}
+
+// --- 5: memory ----------------------------------------------------------------------------------
+
+// Peak resident memory of a child process that opens a log of state.range(0) MiB of documents
+// and logs 10,000 messages into it.
+void BM_PeakRss(benchmark::State& state) {
+  const long mebibytes = static_cast<long>(state.range(0));
+  const long kMessages = 10000;
+  std::unique_ptr<LogFixture> own;
+  const LogFixture* log = nullptr;
+  if (mebibytes == 256) {
+    log = &LargeLog();
+  } else {
+    own.reset(new LogFixture(MakeLog(Scratch() + "/memory-" + std::to_string(mebibytes), "Memory",
+                                     static_cast<unsigned>(mebibytes), kMiB, kMiB - 4 * kKiB)));
+    log = own.get();
+  }
+  long peak = -1;
+  for (auto _ : state) {
+    peak = PeakRssOfChild(*log, kMessages);
+    // The child appended to the last document without saving; cut it back to its record.
+    if (truncate(LastDocument(*log).c_str(), kMiB - 4 * kKiB) != 0) peak = -1;
+    if (peak < 0) {
+      state.SkipWithError("the child failed");
+      break;
+    }
+  }
+  if (own) RemoveTree(own->directory);
+  state.counters["peak_rss_KiB"] = static_cast<double>(peak);
+  state.counters["protected_MiB"] = static_cast<double>(log->protectedBytes) / kMiB;
+}
+
+}  // namespace
+
+// --- Shared state -------------------------------------------------------------------------------
+
+namespace {
+std::string g_scratch;
+std::unique_ptr<LogFixture> g_largeLog;
+}  // namespace
+
+const std::string& Scratch() {
+  if (g_scratch.empty()) g_scratch = MakeScratchDirectory();
+  return g_scratch;
+}
+
+void RemoveScratch() {
+  if (!g_scratch.empty()) RemoveTree(g_scratch);
+  g_scratch.clear();
+  g_largeLog.reset();
+}
+
+const LogFixture& LargeLog() {
+  if (!g_largeLog) {
+    g_largeLog.reset(new LogFixture(
+        MakeLog(Scratch() + "/large", "Large", 256, kMiB, kMiB - 4 * kKiB)));
+  }
+  return *g_largeLog;
+}
+
+bool OpenExperimentLog(const LogFixture& log) {
+  unsigned int error = 0;
+  bool opened = false;
+  const bool ok = KECGlpsServices::Instance()->LogExpInit(
+      log.directory, true, log.info, KECGlpsLogInfoCrash(), Experiment(log.experiment), &error,
+      &opened);
+  if (!ok || !opened) return false;
+  if (log.protectedFiles.empty()) return true;
+  // A log found tampered gets a tamper entry at once: its last document grows.
+  struct stat st;
+  return stat(LastDocument(log).c_str(), &st) == 0 && st.st_size == log.lastDocumentSize;
+}
+
+int ChildPeakRss(const std::string& directory, const std::string& experiment,
+                 const std::string& hash, std::int64_t size, long messages) {
+  LogFixture log;
+  log.directory = directory;
+  log.experiment = experiment;
+  log.info.m_strLogHash = hash;
+  log.info.m_nLogSize = size;
+  if (!OpenExperimentLog(log)) return 2;
+  KECGlpsServices* service = KECGlpsServices::Instance();
+  for (long i = 0; i < messages; ++i) {
+    if (!service->LogExpMsg(kMessage)) return 3;
+  }
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.compare(0, 6, "VmHWM:") == 0) {
+      std::printf("%ld\n", std::strtol(line.c_str() + 6, nullptr, 10));
+      std::fflush(stdout);
+      KECGlpsServices::Destroy();
+      return 0;
+    }
+  }
+  return 4;
+}
+
+BENCHMARK(BM_LogExpMsg)->Arg(1)->Arg(1000);
+BENCHMARK(BM_RawLimit);
+BENCHMARK(BM_MessageComposition);
+BENCHMARK(BM_PlainLogger);
+BENCHMARK(BM_OpenLog)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_OpensslDgst)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_LogExpSave)->Arg(1)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SaveFloor)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PeakRss)->Arg(1)->Arg(256)->Iterations(1)->Repetitions(1);
+
+}  // namespace glps_bench
