@@ -269,10 +269,21 @@ TEST(CrashLoop, KilledHostLosesNoSavedEntryAndTamperIsReportedOnlyWhereDue) {
   KCGenUserInfo::Instance()->SetCurrentUserName("tester");
   const TreeSnapshot outside(root.path(), dir);
 
+  // A first document close to the size limit, so that the log starts its second document (and
+  // writes its index pages) early in the run, however fast the disk lets the host write.
+  KECGlpsLogInfo info;
+  {
+    KECGlpsServices* service = KECGlpsServices::Instance();
+    ASSERT_TRUE(service->LogExpInit(dir, true, info, KECGlpsLogInfoCrash(), Experiment("Crash"),
+                                    nullptr, nullptr));
+    ASSERT_TRUE(service->LogExpMsg(std::string(1000000, 'p')));
+    ASSERT_TRUE(service->LogExpExit(&info));
+    KECGlpsServices::Destroy();
+  }
+
   std::mt19937 rng(seed);
   // Longer runs let the host reach its saves and exits; short ones hit the opening.
   std::uniform_int_distribution<int> delayUs(0, 120000);
-  KECGlpsLogInfo info;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> savedRanges;  // [first, last] per run
   std::map<std::string, std::string> savedBytes;  // document -> bytes vouched for at last reopen
 
@@ -398,6 +409,7 @@ TEST(CrashLoop, KilledHostLosesNoSavedEntryAndTamperIsReportedOnlyWhereDue) {
   EXPECT_EQ(halfSidecars, 0);
   EXPECT_EQ(wrongTamper, 0);
   EXPECT_GT(savedTotal, 0u);
+  EXPECT_GE(Documents(dir).size(), 2u);
   KCGenUserInfo::Instance()->ClearOverrides();
 }
 

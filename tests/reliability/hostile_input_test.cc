@@ -2,7 +2,9 @@
 // log.xml files and sidecars changed by someone else. Each must end in a clear false result or a log
 // reported tampered; nothing may crash, and nothing outside the log directory may change.
 #include <gmock/gmock.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -174,45 +176,76 @@ TEST_F(HostileInputTest, HostileLinkNamesAreRefusedWithoutEffect) {
   EXPECT_TRUE(Outside() == outside);
 }
 
+// What a host tries on an experiment log in `dir` that cannot be used; a bit set in the result for
+// each step that did not fail as it must.
+int TryUnusableLog(KECGlpsServices* service, const std::string& dir) {
+  unsigned error = 0;
+  bool opened = false;
+  KECGlpsLogInfo info;
+  int failures = 0;
+  if (service->LogExpInit(dir, true, KECGlpsLogInfo(), KECGlpsLogInfoCrash(),
+                          glps_test::Experiment("Exp"), &error, &opened)) {
+    failures |= 1;
+  }
+  if (error != glps_test::kErrorUnusable) failures |= 2;
+  if (service->LogExpMsg("nowhere to go")) failures |= 4;
+  if (service->LogExpSave("", &info)) failures |= 8;
+  if (service->ClearLogExp()) failures |= 16;
+  if (service->LogExpExit(&info)) failures |= 32;
+  if (info.IsValid()) failures |= 64;
+  return failures;
+}
+
 TEST_F(HostileInputTest, UnusableLogDirectories) {
   struct Case {
     const char* what;
     std::function<std::string()> prepare;  // returns the directory to open
+    bool withoutRoot;  // tried in a child process that has given up root's rights
   };
   const Case cases[] = {
-      {"missing", [this]() { return tmp_ / "missing"; }},
-      {"below a missing directory", [this]() { return tmp_ / "missing/log"; }},
+      {"missing", [this]() { return tmp_ / "missing"; }, false},
+      {"below a missing directory", [this]() { return tmp_ / "missing/log"; }, false},
       {"a regular file",
        [this]() {
          WriteFileBytes(tmp_ / "file", "not a directory");
          return tmp_ / "file";
-       }},
-      {"read-only (not for root, whom permissions do not stop)",
+       },
+       false},
+      // Permissions do not stop root: as root, the host is played by a child that is not.
+      {"read-only",
        [this]() {
          mkdir(Dir().c_str(), 0755);
          chmod(Dir().c_str(), 0555);
-         return geteuid() == 0 ? std::string() : Dir();
-       }},
+         chmod(tmp_.path().c_str(), 0755);
+         return Dir();
+       },
+       true},
       {"the open application log's directory",
        [this]() {
          EXPECT_TRUE(service_->LogAppInit(KECGlpsLogInfo()));
          return AppDir();
-       }},
+       },
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string dir = c.prepare();
-    if (dir.empty()) continue;
     const TreeSnapshot before(tmp_.path(), "");
-    unsigned error = 0;
-    EXPECT_FALSE(OpenExp(dir, KECGlpsLogInfo(), &error));
-    EXPECT_EQ(error, glps_test::kErrorUnusable);
-    EXPECT_FALSE(service_->LogExpMsg("nowhere to go"));
-    KECGlpsLogInfo info;
-    EXPECT_FALSE(service_->LogExpSave("", &info));
-    EXPECT_FALSE(service_->ClearLogExp());
-    EXPECT_FALSE(service_->LogExpExit(&info));
-    EXPECT_FALSE(info.IsValid());
+    if (c.withoutRoot && geteuid() == 0) {
+      const pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        const uid_t nobody = 65534;
+        if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(255);
+        _exit(TryUnusableLog(service_, dir));
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      ASSERT_TRUE(WIFEXITED(status));
+      EXPECT_EQ(WEXITSTATUS(status), 0);
+    } else {
+      EXPECT_EQ(TryUnusableLog(service_, dir), 0);
+    }
     EXPECT_TRUE(TreeSnapshot(tmp_.path(), "") == before) << "something was written";
   }
   // The application log was not disturbed by the refused experiment log in its directory.
@@ -364,6 +397,8 @@ TEST_F(HostileInputTest, ChangedLogXmlGivesATamperedLogOrAFalseResult) {
     for (const std::string& name : ListDirectory(exported)) {
       EXPECT_NE(ReadFileBytes(exported + "/" + name), ReadFileBytes(tmp_ / "secret.html")) << name;
     }
+    // Clearing deletes the log's files, never what a record or a link points at outside.
+    service_->ClearLogExp();
     service_->LogExpExit(nullptr);
     for (const std::string& name : ListDirectory(Dir())) {
       EXPECT_LT(KCGenFileUtils::FileGetSize(Dir() + "/" + name), 1 << 20) << name;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -170,6 +171,7 @@ TEST_F(IoFaultTest, FaultsGiveFalseResultsAndLoseNoSavedEntry) {
        Aim::kDirectory, EIO, 0, Op::kSave, End::kCrash, false, false, true},
   };
 
+  int hits = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     glps_test::TempDir root;
@@ -208,6 +210,7 @@ TEST_F(IoFaultTest, FaultsGiveFalseResultsAndLoseNoSavedEntry) {
                                              : service_->LogExpSave("", &reported);
     if (c.end != End::kExitDuringFault) Disarm();
     EXPECT_GT(g_hits, 0) << "the fault was never hit";
+    hits += g_hits;
     EXPECT_FALSE(result);
 
     bool loaded = false;
@@ -249,6 +252,8 @@ TEST_F(IoFaultTest, FaultsGiveFalseResultsAndLoseNoSavedEntry) {
     }
     EXPECT_TRUE(TreeSnapshot(real, dir) == outside);
   }
+  std::printf("io faults: %zu cases, %d failing system calls injected\n",
+              sizeof(cases) / sizeof(cases[0]), hits);
 }
 
 }  // namespace
