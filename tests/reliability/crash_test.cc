@@ -1,5 +1,5 @@
 // A host that logs and saves in a loop is killed with SIGKILL at random moments, again and again,
-// over one experiment log; after every kill the test checks what the Parts of the trail promise and
+// over one experiment log; after every kill the test checks what the trail promises and
 // reopens the log with the last info the host received, as a restarted host would.
 //
 // The host is a child of the test process (fork, no exec). It reports on a pipe, one line per
@@ -119,7 +119,6 @@ constexpr std::uint64_t kMaxEntriesPerRun = 120;
 
 // What the child reported before it died.
 struct HostReport {
-  bool opened = false;
   bool openFailed = false;
   bool writeFailed = false;
   bool saved = false;  // at least one "S" line
@@ -134,7 +133,6 @@ void ParseLines(const std::string& text, HostReport* report) {
     if (tag == "O") {
       int ok = 0;
       in >> ok;
-      report->opened = true;
       if (!ok) report->openFailed = true;
     } else if (tag == "S") {
       std::string hash;
@@ -142,7 +140,7 @@ void ParseLines(const std::string& text, HostReport* report) {
       report->info.m_strLogHash = hash == "-" ? std::string() : hash;
       report->saved = true;
     } else if (tag == "F") {
-      std::uint64_t id;
+      std::string id;
       in >> id;
       report->writeFailed = true;
     }
@@ -164,6 +162,11 @@ HostReport RunAndKill(const std::string& dir, const KECGlpsLogInfo& info, std::u
     RunHost(dir, info, firstId, seed, fds[1]);
   }
   close(fds[1]);
+  if (pid < 0) {
+    ADD_FAILURE() << "fork";
+    close(fds[0]);
+    return report;
+  }
   std::string received;
   const auto deadline = std::chrono::steady_clock::now() + delay;
   char buffer[4096];
