@@ -85,7 +85,9 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   void ForEachFile(Glps::EFileType kind, const FileCallback& callback) const;
 
   // The open document of that name, opened against its record and cached on first use. Empty
-  // when no record has the name, or the name is not a plain file name.
+  // when no record has the name, or the name is not a plain file name. The last document that
+  // VerifyFiles found matching (a log's current document) takes over, at its first opening, the
+  // digest the verification made of it instead of being read again.
   DocumentPtr GetDocument(const std::string& fileName);
   // The cached document of that name; empty when it is not open.
   DocumentPtr FindOpenDocument(const std::string& fileName) const;
