@@ -104,7 +104,9 @@ bool KECGlpsFileManager::VerifyFiles() {
     if (!record.m_bHashed) continue;
     const std::string path = GetFilePath(record.m_strFileName);
     if (path.empty()) return false;
-    if (StateOf(path) == PathState::kOther) return false;
+    // A missing file never matches, also when its record says it was empty: opening it would
+    // create it again and hide that it was deleted.
+    if (StateOf(path) != PathState::kRegularFile) return false;
     KECGlpsFileHashed file(path, record.m_strHash, record.m_nSize, false);
     if (file.IsTampered()) return false;
     // Only a regular file held by another writer may go unchecked; the open also fails for

@@ -151,12 +151,14 @@ bool KECGlpsServices::LogExpInit(const std::string& directory, bool glp,
                                  bool* opened) {
   m_bGlp = glp;
   if (!glp) return true;
+  // The log of the experiment opened before is given up first, also when this experiment is
+  // refused: otherwise the refused experiment's entries would land in the other one's trail.
+  delete m_pLogExp;
+  m_pLogExp = nullptr;
   if (experiment.m_bExtra && experiment.m_nVersion < kLowestAcceptedVersion) {
     if (error != nullptr) *error = kErrorRefusedExperiment;
     return false;
   }
-  delete m_pLogExp;
-  m_pLogExp = nullptr;
   const std::string baseName =
       Txts::GetString(kTextLogName) + Glps::g_strHyphen + experiment.m_strExperiment;
   m_pLogExp = new KECGlpsLogSession(directory, baseName, experiment.m_strExperiment, info);

@@ -81,6 +81,18 @@ std::string KECGlpsLogSession::MakeDocumentName(unsigned number) const {
 }
 
 bool KECGlpsLogSession::Open() {
+  if (m_strDirectory.empty()) {
+    // Every name would resolve in the process's working directory: the log is not usable, and
+    // nothing is read, created or written there.
+    KECGlpsLogSessionDataStorage fresh{std::string()};
+    TakeHeader(fresh, false);
+    TakeMetaData(fresh);
+    TakeCatalog(fresh);
+    TakeFileData(fresh);
+    m_bTampered = false;
+    m_bValid = false;
+    return false;
+  }
   if (m_hDirectoryLock == glps::platform::kInvalidHandle) {
     m_hDirectoryLock = glps::platform::LockDirectory(m_strDirectory);
   }
@@ -357,7 +369,7 @@ bool KECGlpsLogSession::Clear() {
 }
 
 bool KECGlpsLogSession::Export(const std::string& directory) const {
-  if (kstringutil::equal_no_case(directory, m_strDirectory)) return false;
+  if (directory.empty() || kstringutil::equal_no_case(directory, m_strDirectory)) return false;
   if (!m_pFileManager) return false;
   std::vector<std::string> names;
   const auto collect = [&names](const std::string& name) { names.push_back(name); };

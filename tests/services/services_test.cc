@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 #include <regex>
@@ -475,6 +476,18 @@ TEST_F(ServicesTest, EveryOutsideChangeMakesTheNextOpeningTampered) {
   }
 }
 
+TEST_F(ServicesTest, ADeletedEmptyFileIsNoticedToo) {
+  WriteFileBytes(ExpDir() + "/empty.csv", "");
+  ASSERT_TRUE(OpenExp());
+  ASSERT_TRUE(service_->LogExpLink("empty.csv"));
+  KECGlpsLogInfo info;
+  ASSERT_TRUE(service_->LogExpExit(&info));
+  ASSERT_EQ(unlink((ExpDir() + "/empty.csv").c_str()), 0);
+  ASSERT_TRUE(OpenExp(info));
+  ASSERT_TRUE(service_->LogExpExit(&info));
+  EXPECT_EQ(CountTitles(ExpDir()), 1);
+}
+
 TEST_F(ServicesTest, ALogRollsOverAtOneMebibyteWithIndexPages) {
   ASSERT_TRUE(OpenExp());
   const std::string filler(200, 'x');
@@ -657,12 +670,51 @@ TEST_F(ServicesTest, HostileExperimentNamesStayInsideTheDirectory) {
     ASSERT_TRUE(service_->LogExpMsg("m"));
     ASSERT_TRUE(service_->ClearLogExp());
     ASSERT_TRUE(service_->LogExpExit(nullptr));
+    EXPECT_EQ(ListDirectory(tmp_.path()), (std::vector<std::string>{"app", "exp"}));
     EXPECT_EQ(ListDirectory(ExpDir()), std::vector<std::string>{"a"});
-    for (const std::string& file : ListDirectory(nested)) {
-      EXPECT_EQ(file.find('/'), std::string::npos);
-      unlink((nested + "/" + file).c_str());
-    }
+    const std::vector<std::string> files = ListDirectory(nested);
+    EXPECT_EQ(files.size(), 3u) << "log.xml, the document and its sidecar";
+    for (const std::string& file : files) unlink((nested + "/" + file).c_str());
   }
+}
+
+TEST_F(ServicesTest, ARefusedExperimentDoesNotWriteIntoTheExperimentOpenedBefore) {
+  ASSERT_TRUE(OpenExp());
+  ASSERT_TRUE(service_->LogExpMsg("belongs to Exp1"));
+  const std::string document = ExpDir() + "/" + Documents(ExpDir()).front();
+  glps_test::TempDir other;
+  unsigned error = 0;
+  EXPECT_FALSE(service_->LogExpInit(other.path(), true, KECGlpsLogInfo(), KECGlpsLogInfoCrash(),
+                                    Experiment("Old", true, 300), &error, nullptr));
+  EXPECT_EQ(error, kErrorRefused);
+  EXPECT_TRUE(service_->LogExpMsg("belongs to the refused experiment"));
+  EXPECT_THAT(ReadFileBytes(document), Not(HasSubstr("refused")));
+  EXPECT_EQ(service_->GetLogExpFileName(), "");
+  EXPECT_FALSE(service_->LogExpExit(nullptr));
+  EXPECT_TRUE(ListDirectory(other.path()).empty());
+}
+
+TEST_F(ServicesTest, AnEmptyDirectoryIsNotUsableAndNothingLandsInTheWorkingDirectory) {
+  glps_test::TempDir cwd;
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(chdir(cwd.path().c_str()), 0);
+  unsigned error = 0;
+  bool opened = false;
+  EXPECT_FALSE(service_->LogExpInit("", true, KECGlpsLogInfo(), KECGlpsLogInfoCrash(),
+                                    Experiment("E"), &error, &opened));
+  EXPECT_EQ(error, kErrorUnusable);
+  EXPECT_TRUE(opened);
+  EXPECT_FALSE(service_->LogExpMsg("nowhere"));
+  EXPECT_FALSE(service_->LogExpSave("", nullptr));
+  EXPECT_FALSE(service_->ExportLogExp(""));
+  EXPECT_FALSE(service_->LogExpExit(nullptr));
+
+  ASSERT_TRUE(OpenExp());
+  EXPECT_FALSE(service_->ExportLogExp("")) << "an export into the working directory";
+  EXPECT_TRUE(service_->LogExpExit(nullptr));
+  ASSERT_EQ(chdir(previous), 0);
+  EXPECT_TRUE(ListDirectory(cwd.path()).empty());
 }
 
 // --- The running user -------------------------------------------------------------------------

@@ -21,7 +21,7 @@ inline std::string PlainText(const std::string& html) {
       const std::string tag = html.substr(i, end - i + 1);
       if (tag == "<BR>" || tag == "<br>") out += '\n';
       i = end + 1;
-    } else if (html[i] == '&') {
+    } else if (html[i] == '&' && html.find(';', i) != std::string::npos) {
       const std::string::size_type end = html.find(';', i);
       const std::string entity = html.substr(i, end - i + 1);
       if (entity == "&nbsp;") out += ' ';
