@@ -357,15 +357,24 @@ bool KECGlpsLogSession::Close() {
 bool KECGlpsLogSession::Clear() {
   // Clearing deletes every file of the log: never by a session that does not hold it.
   if (!m_bValid) return false;
-  if (m_ptrDocument) {
-    m_ptrDocument->Flush();
-    m_ptrDocument.reset();
-  }
+  if (m_ptrDocument) m_ptrDocument->Flush();
+  // The cleared state reaches log.xml before any file goes: when it cannot be written, nothing is
+  // deleted and the log goes on as it was, instead of a log.xml that names deleted files.
+  KECGlpsLogSessionDataStorage cleared(MakePath(kLogFileName));
+  cleared.PutFileData(boost::make_shared<std::vector<KECGlpsFileManagerData>>());
+  cleared.PutCatalog(boost::make_shared<KECGlpsLogCatalog>());
+  cleared.PutMetaData(m_ptrMetaData);
+  cleared.PutHeader(m_ptrHeader);
+  const bool written = cleared.Save();
+  m_infoLog = cleared.GetLogInfo();
+  if (!written) return false;
+
+  m_ptrDocument.reset();
   m_ptrCatalog = boost::make_shared<KECGlpsLogCatalog>();
   const bool deleted = m_pFileManager && m_pFileManager->DeleteAllFiles();
-  Close();
+  const bool closed = Close();
   const bool opened = Open();
-  return opened && deleted;
+  return opened && deleted && closed;
 }
 
 bool KECGlpsLogSession::Export(const std::string& directory) const {

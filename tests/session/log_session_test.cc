@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "filemanager/file_manager_data.h"
 #include "files/glps_file_hashed.h"
+#include "files/platform.h"
 #include "glps/host/gen.h"
 #include "glps/host/services.h"
 #include "session/session_data_storage.h"
@@ -239,6 +241,39 @@ TEST(LogSession, ClearKeepsHeaderAndMetadataAndRestartsCatalogAndDocuments) {
   EXPECT_EQ(cleared.GetCatalog()->m_merCodingSchemeInfo, std::make_pair(true, -1));
   EXPECT_TRUE(cleared.GetFileData()->empty());
   EXPECT_EQ(session.GetLogInfo(), cleared.GetLogInfo());
+}
+
+}  // namespace
+
+namespace {
+
+int FailingRename(const char*, const char*) {
+  errno = EIO;
+  return -1;
+}
+
+TEST(LogSession, ClearThatCannotWriteLogXmlDeletesNothing) {
+  glps_test::TempDir dir;
+  KECGlpsLogSession session(dir.path(), kBase, "", KECGlpsLogInfo());
+  ASSERT_TRUE(session.WriteText("kept"));
+  session.GetNextIndex();
+  ASSERT_TRUE(session.Save());
+  const std::vector<std::string> before = ListDirectory(dir.path());
+
+  glps::platform::CurrentSysCalls().rename = &FailingRename;
+  const bool cleared = session.Clear();
+  glps::platform::RestoreSysCalls();
+
+  EXPECT_FALSE(cleared);
+  EXPECT_EQ(ListDirectory(dir.path()), before);
+  EXPECT_TRUE(session.IsValid());
+  EXPECT_EQ(session.GetNextIndex(), 2) << "the catalog is kept";
+  ASSERT_TRUE(session.WriteText(" and more"));
+  ASSERT_TRUE(session.Close());
+  KECGlpsLogSession reopened(dir.path(), kBase, "", session.GetLogInfo());
+  EXPECT_FALSE(reopened.IsTampered());
+  EXPECT_EQ(ReadFileBytes(dir / DocumentName(1)),
+            "<I>(" + DocumentName(1) + ")<BR><BR></I>kept and more");
 }
 
 }  // namespace
