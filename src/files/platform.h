@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace glps {
 namespace platform {
@@ -34,6 +35,12 @@ FileHandle OpenExclusive(const std::string& path);
 // returned descriptor: a second holder of the same directory, in this process or another, fails
 // until Close. Returns kInvalidHandle on any failure.
 FileHandle LockDirectory(const std::string& path);
+
+// Removes, from the directory held by `directoryLock` (see LockDirectory), the temporary files that
+// an interrupted ReplaceFile of one of `names` left behind (".<name>.tmp-XXXXXX", regular files
+// only). Only the directory's holder may call it: no replace of those names can be under way.
+// Returns the number of files removed.
+int RemoveLeftoverTempFiles(FileHandle directoryLock, const std::vector<std::string>& names);
 
 // Closes the descriptor (and so drops its lock). Does not flush. kInvalidHandle is ignored.
 void Close(FileHandle handle);
@@ -97,6 +104,8 @@ struct SysCalls {
   int (*fcntl)(int fd, int cmd, int arg);
   int (*fchmod)(int fd, mode_t mode);
   int (*unlink)(const char* path);
+  int (*fstatat)(int dirfd, const char* path, struct stat* st, int flags);
+  int (*unlinkat)(int dirfd, const char* path, int flags);
 };
 
 // The calls in use. Defaults to the real ones; RestoreSysCalls puts them back. Tests that change

@@ -3,11 +3,13 @@
 #include "files/platform.h"
 
 #include <fcntl.h>
+#include <dirent.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -37,6 +39,8 @@ SysCalls RealSysCalls() {
   calls.fcntl = &RealFcntl;
   calls.fchmod = &::fchmod;
   calls.unlink = &::unlink;
+  calls.fstatat = &::fstatat;
+  calls.unlinkat = &::unlinkat;
   return calls;
 }
 
@@ -156,6 +160,44 @@ FileHandle LockDirectory(const std::string& path) {
     return kInvalidHandle;
   }
   return fd;
+}
+
+int RemoveLeftoverTempFiles(FileHandle directoryLock, const std::vector<std::string>& names) {
+  if (directoryLock == kInvalidHandle) return 0;
+  // The listing reads a duplicate of the held descriptor, so it is the held directory that is read.
+  const int fd = g_calls.fcntl(directoryLock, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    g_calls.close(fd);
+    return 0;
+  }
+  rewinddir(dir);
+  std::vector<std::string> leftovers;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string entryName = entry->d_name;
+    for (const std::string& name : names) {
+      const std::string prefix = "." + name + ".tmp-";
+      if (entryName.size() != prefix.size() + 6 || entryName.compare(0, prefix.size(), prefix) != 0) {
+        continue;
+      }
+      const bool suffixOk =
+          std::all_of(entryName.begin() + prefix.size(), entryName.end(),
+                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+      if (suffixOk) leftovers.push_back(entryName);
+      break;
+    }
+  }
+  int removed = 0;
+  for (const std::string& leftover : leftovers) {
+    struct stat st;
+    if (g_calls.fstatat(dirfd(dir), leftover.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(st.st_mode) && g_calls.unlinkat(dirfd(dir), leftover.c_str(), 0) == 0) {
+      ++removed;
+    }
+  }
+  closedir(dir);
+  return removed;
 }
 
 void Close(FileHandle handle) {

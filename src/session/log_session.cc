@@ -110,6 +110,7 @@ bool KECGlpsLogSession::Open() {
   TakeMetaData(storage);
   TakeCatalog(storage);
   TakeFileData(storage);
+  if (held) RemoveLeftovers();
   // Without the directory no document is started or opened: the log is another's.
   const bool documentOpen = held && OpenDocument();
   m_bValid = m_bValid && documentOpen;
@@ -144,6 +145,18 @@ void KECGlpsLogSession::TakeFileData(const KECGlpsLogSessionDataStorage& storage
     // Re-basing cuts documents back to their records; only the directory's holder does it.
     if (m_hDirectoryLock != glps::platform::kInvalidHandle) m_pFileManager->AcceptCurrentFiles();
   }
+}
+
+void KECGlpsLogSession::RemoveLeftovers() {
+  // The temporary files of saves that a crash interrupted: they never held a part of the log, and
+  // no save of this directory can be under way while its holder opens it.
+  std::vector<std::string> names = {kLogFileName, kMainPage, kMenuPage};
+  const auto addSidecar = [&names](const std::string& name) {
+    names.push_back(KCGenFileUtils::MakeNameExtension(name, "xml"));
+  };
+  m_pFileManager->ForEachFile(Glps::FileLog, addSidecar);
+  m_pFileManager->ForEachFile(Glps::FileMetaData, addSidecar);
+  glps::platform::RemoveLeftoverTempFiles(m_hDirectoryLock, names);
 }
 
 bool KECGlpsLogSession::OpenDocument() {

@@ -81,6 +81,7 @@ class KECGlpsLogSession {
   void TakeMetaData(const KECGlpsLogSessionDataStorage& storage);
   void TakeCatalog(const KECGlpsLogSessionDataStorage& storage);
   void TakeFileData(const KECGlpsLogSessionDataStorage& storage);
+  void RemoveLeftovers();
   bool OpenDocument();
   bool WriteCaption(const std::string& name);
   bool GenerateIndexPages(const std::string& currentDocument);

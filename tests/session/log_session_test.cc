@@ -277,3 +277,31 @@ TEST(LogSession, ClearThatCannotWriteLogXmlDeletesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LogSession, OpeningRemovesTheTemporaryFilesOfInterruptedSavesOnly) {
+  glps_test::TempDir dir;
+  KECGlpsLogInfo info;
+  {
+    KECGlpsLogSession session(dir.path(), kBase, "", KECGlpsLogInfo());
+    ASSERT_TRUE(session.Close());
+    info = session.GetLogInfo();
+  }
+  const std::string sidecar = KECBaseNameUtils::MakeDefaultName(kBase, 1) + ".xml";
+  const std::vector<std::string> leftovers = {".log.xml.tmp-Ab12Cd", "." + sidecar + ".tmp-zzzzzz",
+                                              ".GLP-Menu.html.tmp-000000"};
+  const std::vector<std::string> kept = {".log.xml.tmp-short", ".log.xml.tmp-Ab12Cd.bak",
+                                         ".other.xml.tmp-Ab12Cd", "log.xml.tmp-Ab12Cd"};
+  for (const std::string& name : leftovers) WriteFileBytes(dir / name, "partial");
+  for (const std::string& name : kept) WriteFileBytes(dir / name, "not ours");
+  ASSERT_EQ(symlink("log.xml", (dir / ".log.xml.tmp-Link00").c_str()), 0);
+
+  KECGlpsLogSession session(dir.path(), kBase, "", info);
+  EXPECT_FALSE(session.IsTampered());
+  for (const std::string& name : leftovers) EXPECT_FALSE(glps::platform::PathExists(dir / name)) << name;
+  for (const std::string& name : kept) EXPECT_EQ(ReadFileBytes(dir / name), "not ours") << name;
+  EXPECT_TRUE(glps::platform::PathExists(dir / ".log.xml.tmp-Link00")) << "only regular files go";
+}
+
+}  // namespace
