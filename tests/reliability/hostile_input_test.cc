@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "files/platform.h"
 #include "reliability/reliability_support.h"
 
 namespace {
@@ -260,15 +261,17 @@ TEST_F(HostileInputTest, DirectoryFullOfLeftoversIsUsedAroundThem) {
   WriteFileBytes(Dir() + "/" + kDocument, "an earlier log's document");
   WriteFileBytes(Dir() + "/" + kSidecar, "an earlier log's sidecar");
   WriteFileBytes(Dir() + "/GLP-Log-Exp_0005.xml", "a host's file named like a sidecar");
-  WriteFileBytes(Dir() + "/.log.xml.tmp-AbCdEf", "<half");
   WriteFileBytes(Dir() + "/GLP-Menu.html", "stale page");
   ASSERT_EQ(mkfifo((Dir() + "/GLP-Log-Exp_0002.html").c_str(), 0644), 0);
   ASSERT_EQ(symlink((tmp_ / "secret.html").c_str(), (Dir() + "/GLP-Log-Exp_0003.html").c_str()), 0);
   mkdir((Dir() + "/GLP-Log-Exp_0004.html").c_str(), 0755);
   WriteFileBytes(Dir() + "/GLP-Log-Exp_0004.html/inside", "x");
   const TreeSnapshot leftovers(tmp_.path(), "");
+  // The temporary file of an interrupted save of log.xml is the log's own: its opening removes it.
+  WriteFileBytes(Dir() + "/.log.xml.tmp-AbCdEf", "<half");
 
   ASSERT_TRUE(OpenExp(Dir(), KECGlpsLogInfo()));
+  EXPECT_FALSE(glps::platform::PathExists(Dir() + "/.log.xml.tmp-AbCdEf"));
   ASSERT_TRUE(service_->LogExpMsg("in a new document"));
   KECGlpsLogInfo info;
   ASSERT_TRUE(service_->LogExpSave("", &info));
