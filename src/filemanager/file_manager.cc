@@ -109,9 +109,10 @@ bool KECGlpsFileManager::VerifyFiles() {
     if (StateOf(path) != PathState::kRegularFile) return false;
     KECGlpsFileHashed file(path, record.m_strHash, record.m_nSize, false);
     if (file.IsTampered()) return false;
-    // Only a regular file held by another writer may go unchecked; the open also fails for
-    // whatever took the file's place since the look above.
-    if (!file.IsOpen() && StateOf(path) != PathState::kRegularFile) return false;
+    // Only a file held by another writer may go unchecked; one that cannot be opened for any other
+    // reason (no permission, or something took the file's place since the look above) does not
+    // match.
+    if (!file.IsOpen() && !file.IsHeldByAnother()) return false;
     if (record.m_eType == Glps::FileLog && file.IsOpen() && !record.m_strHash.empty()) {
       m_verifiedDocument.name = record.m_strFileName;
       m_verifiedDocument.hash = record.m_strHash;

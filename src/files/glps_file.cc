@@ -11,7 +11,8 @@ namespace platform = glps::platform;
 KECGlpsFile::KECGlpsFile(const std::string& path)
     : m_strPath(path),
       m_strName(KCGenFileUtils::ExtractFileName(path)),
-      m_hFile(platform::OpenExclusive(path)) {}
+      m_bHeldByAnother(false),
+      m_hFile(platform::OpenExclusive(path, &m_bHeldByAnother)) {}
 
 KECGlpsFile::~KECGlpsFile() { Close(); }
 

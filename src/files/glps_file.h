@@ -60,6 +60,8 @@ class KECGlpsFile {
   std::int64_t GetSize() const;
   // The file name part of the path given to the constructor.
   const std::string& GetFileName() const;
+  // The open failed only because another writer holds the file.
+  bool IsHeldByAnother() const { return m_bHeldByAnother; }
 
  protected:
   // Moves the position to an absolute offset. False when not open or the move fails.
@@ -72,6 +74,8 @@ class KECGlpsFile {
   const std::string m_strPath;
   // ExtractFileName of m_strPath, taken once.
   const std::string m_strName;
+  // Set by the open: it failed only because another writer holds the file.
+  bool m_bHeldByAnother;
   // The open descriptor; kInvalidHandle when the open failed or after Close.
   glps::platform::FileHandle m_hFile;
 };

@@ -28,8 +28,9 @@ constexpr FileHandle kInvalidHandle = -1;
 // A symbolic link is refused, and so is anything that is not a regular file. The descriptor is
 // close-on-exec and holds an exclusive, non-blocking lock tied to its open file description, so a
 // second writer (in this process or another) fails to open while plain readers read freely.
-// Returns kInvalidHandle on any failure.
-FileHandle OpenExclusive(const std::string& path);
+// Returns kInvalidHandle on any failure; `heldByAnother` (may be null) then tells whether the only
+// reason was that another writer holds the file.
+FileHandle OpenExclusive(const std::string& path, bool* heldByAnother = nullptr);
 
 // Opens the directory at `path` and takes an exclusive, non-blocking lock on it, tied to the
 // returned descriptor: a second holder of the same directory, in this process or another, fails

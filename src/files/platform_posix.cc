@@ -140,10 +140,15 @@ bool LockExclusive(FileHandle handle) {
 
 }  // namespace
 
-FileHandle OpenExclusive(const std::string& path) {
+FileHandle OpenExclusive(const std::string& path, bool* heldByAnother) {
+  if (heldByAnother != nullptr) *heldByAnother = false;
   int fd = OpenRetrying(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) return kInvalidHandle;
-  bool ok = IsRegular(fd) && LockExclusive(fd);
+  bool ok = IsRegular(fd);
+  if (ok && !LockExclusive(fd)) {
+    ok = false;
+    if (heldByAnother != nullptr && errno == EWOULDBLOCK) *heldByAnother = true;
+  }
   if (ok) ok = ClearNonBlocking(fd);
   if (!ok) {
     g_calls.close(fd);

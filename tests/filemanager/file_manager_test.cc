@@ -1,10 +1,12 @@
 #include "filemanager/file_manager.h"
 
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <boost/make_shared.hpp>
 
+#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -14,6 +16,7 @@
 #include "files/file_test_util.h"
 #include "files/glps_file_hashed.h"
 #include "files/glps_file_html.h"
+#include "files/platform.h"
 #include "gtest/gtest.h"
 #include "support/temp_dir.h"
 
@@ -278,6 +281,23 @@ TEST_F(FileManagerTest, FileHeldByAnotherWriterCountsAsMatching) {
   KECGlpsFileHashed holder(Path("a.bin"));
   ASSERT_TRUE(holder.IsOpen());
   WriteFileBytes(Path("a.bin"), "changed while held");
+  EXPECT_FALSE(Open()->IsTampered());
+}
+
+int OpenDeniedForABin(const char* path, int flags, mode_t mode) {
+  if (std::string(path).find("/a.bin") != std::string::npos) {
+    errno = EACCES;
+    return -1;
+  }
+  return ::open(path, flags, mode);
+}
+
+TEST_F(FileManagerTest, AFileThatCannotBeOpenedForAnotherReasonDoesNotMatch) {
+  AddMatching(Glps::FileLink, "a.bin", "abc");
+  glps::platform::CurrentSysCalls().open = &OpenDeniedForABin;
+  const bool tampered = Open()->IsTampered();
+  glps::platform::RestoreSysCalls();
+  EXPECT_TRUE(tampered);
   EXPECT_FALSE(Open()->IsTampered());
 }
 
