@@ -70,8 +70,46 @@ void AppendReference(std::string* out, char32_t cp) {
   *out += ';';
 }
 
-// RenderText of a text that is all ASCII, where every byte is one code point: the same rules,
-// without decoding into a buffer first, and with the runs of plain characters copied whole.
+// Appends one code point as HTML that any browser shows unchanged. `collapsible`: a blank here
+// would be collapsed or dropped by a browser (first or last of the text, or after another blank).
+void AppendCodePoint(std::string* out, char32_t cp, bool collapsible) {
+  switch (cp) {
+    case ' ':
+      // A single blank between words stays a blank (so lines can still wrap).
+      *out += collapsible ? "&nbsp;" : " ";
+      break;
+    case '&':
+      *out += "&amp;";
+      break;
+    case '<':
+      *out += "&lt;";
+      break;
+    case '>':
+      *out += "&gt;";
+      break;
+    case '"':
+      *out += "&quot;";
+      break;
+    case '\t':
+    case '\n':
+    case '\r':
+      *out += static_cast<char>(cp);
+      break;
+    default:
+      if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
+        // Control characters have no safe reference; a browser would remap &#128;..&#159;.
+        AppendReference(out, kReplacement);
+      } else if (cp < 0x7F) {
+        *out += static_cast<char>(cp);
+      } else {
+        AppendReference(out, cp);
+      }
+      break;
+  }
+}
+
+// RenderText of a text that is all ASCII, where every byte is one code point: without decoding
+// into a buffer first, and with the runs of plain characters copied whole.
 std::string RenderAscii(const std::string& text) {
   const auto plain = [](char c) {
     return c > ' ' && c != '&' && c != '<' && c != '>' && c != '"' && c != 0x7F;
@@ -87,32 +125,8 @@ std::string RenderAscii(const std::string& text) {
       i = end;
       continue;
     }
-    const char c = text[i];
-    switch (c) {
-      case ' ':
-        out += (i == 0 || i + 1 == n || text[i - 1] == ' ') ? "&nbsp;" : " ";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\t':
-      case '\n':
-      case '\r':
-        out += c;
-        break;
-      default:  // the other controls and DEL
-        AppendReference(&out, kReplacement);
-        break;
-    }
+    AppendCodePoint(&out, static_cast<unsigned char>(text[i]),
+                    i == 0 || i + 1 == n || text[i - 1] == ' ');
     ++i;
   }
   return out;
@@ -128,43 +142,7 @@ std::string RenderText(const std::string& text) {
   std::string out;
   out.reserve(text.size() + text.size() / 4);
   for (std::size_t i = 0; i < cps.size(); ++i) {
-    const char32_t cp = cps[i];
-    switch (cp) {
-      case ' ': {
-        // A single blank between words stays a blank (so lines can still wrap); any blank that a
-        // browser would collapse or drop becomes a non-breaking space.
-        const bool collapsible = i == 0 || i + 1 == cps.size() || cps[i - 1] == ' ';
-        out += collapsible ? "&nbsp;" : " ";
-        break;
-      }
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\t':
-      case '\n':
-      case '\r':
-        out += static_cast<char>(cp);
-        break;
-      default:
-        if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
-          // Control characters have no safe reference; a browser would remap &#128;..&#159;.
-          AppendReference(&out, kReplacement);
-        } else if (cp < 0x7F) {
-          out += static_cast<char>(cp);
-        } else {
-          AppendReference(&out, cp);
-        }
-        break;
-    }
+    AppendCodePoint(&out, cps[i], i == 0 || i + 1 == cps.size() || cps[i - 1] == ' ');
   }
   return out;
 }

@@ -39,21 +39,16 @@ const KCGenGUID g_guidNewHeader("{D15149F8-F127-4781-B1F6-3C762D712E15}");
 
 KECGlpsLogSession::KECGlpsLogSession(const std::string& directory, const std::string& baseName,
                                      const KECGlpsLogInfo& info)
-    : m_bAppLog(true),
-      m_strDirectory(directory),
-      m_strBaseName(baseName),
-      m_pFileManager(nullptr),
-      m_infoLog(info),
-      m_bValid(false),
-      m_bTampered(false),
-      m_hDirectoryLock(glps::platform::kInvalidHandle) {
-  Open();
-}
+    : KECGlpsLogSession(true, directory, baseName, info) {}
 
 KECGlpsLogSession::KECGlpsLogSession(const std::string& directory, const std::string& baseName,
                                      const std::string& /*experiment*/,
                                      const KECGlpsLogInfo& info)
-    : m_bAppLog(false),
+    : KECGlpsLogSession(false, directory, baseName, info) {}
+
+KECGlpsLogSession::KECGlpsLogSession(bool appLog, const std::string& directory,
+                                     const std::string& baseName, const KECGlpsLogInfo& info)
+    : m_bAppLog(appLog),
       m_strDirectory(directory),
       m_strBaseName(baseName),
       m_pFileManager(nullptr),

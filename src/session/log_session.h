@@ -74,6 +74,8 @@ class KECGlpsLogSession {
   bool Export(const std::string& directory) const;
 
  private:
+  KECGlpsLogSession(bool appLog, const std::string& directory, const std::string& baseName,
+                    const KECGlpsLogInfo& info);
   bool Open();
   std::string MakePath(const std::string& fileName) const;
   std::string MakeDocumentName(unsigned number) const;
