@@ -1,13 +1,22 @@
 # The two commands of the README: `make run` (the main job) and `make test` (the whole suite).
 # Each installs missing dependencies, configures and builds as needed.
 BUILD ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
 JOBS ?= 2
 CMAKE_FLAGS ?=
 # Where `make run` keeps the demo's logs; a second `make run` continues them.
 DEMO_DIR ?= $(BUILD)/demo
 GLPS = $(BUILD)/tools/glps
 
-.PHONY: all deps configure build run test bench clean
+# The sanitized suite: every AddressSanitizer error, every leak and every UndefinedBehaviorSanitizer
+# finding ends the test program with a failure (the build also makes UBSan findings fatal).
+SANITIZER_ENV = \
+  ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:strict_string_checks=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  LSAN_OPTIONS=print_suppressions=0
+
+.PHONY: all deps configure build run test test-normal test-sanitize fuzz bench clean
 
 all: build
 
@@ -32,8 +41,34 @@ run: build
 	  $(GLPS) verify "$(DEMO_DIR)/$$dir" --info "$$info" || exit $$?; \
 	done
 
-test: build
+# The whole suite twice: as built normally, then under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Either failing fails the target.
+test: test-normal
+	@$(MAKE) --no-print-directory test-sanitize
+
+test-normal: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# Debug information and -O1: at -O0 the sanitized crash loop alone takes over five minutes.
+$(ASAN_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" \
+	  -DGLPS_SANITIZE=ON $(CMAKE_FLAGS)
+
+# Tests labelled "no-sanitize" cannot run under the sanitizers; each label states why.
+test-sanitize: deps $(ASAN_BUILD)/CMakeCache.txt
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS) -LE no-sanitize
+
+# The libFuzzer programs (clang, with AddressSanitizer and UndefinedBehaviorSanitizer); running
+# them is described in docs/reliability.md.
+$(FUZZ_BUILD)/CMakeCache.txt:
+	GLPS_DEPS_EXTRA="clang-14 libclang-rt-14-dev" scripts/install-deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+	  -DGLPS_BUILD_FUZZ=ON -DGLPS_SANITIZE=ON -DGLPS_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+
+fuzz: deps $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target glps_fuzz_log_xml glps_fuzz_sidecar \
+	  glps_fuzz_verify_dir
 
 # The benchmarks (not part of `make test`): built in Release in their own directory, run, and
 # summarised with the machine and the commands in docs/performance.md.
@@ -49,4 +84,4 @@ bench: deps $(BENCH_BUILD)/CMakeCache.txt
 	bench/run-benchmarks $(BENCH_BUILD) docs/performance.md
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

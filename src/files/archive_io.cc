@@ -8,11 +8,53 @@
 #include <sstream>
 #include <streambuf>
 
+#include <boost/archive/detail/archive_serializer_map.hpp>
+#include <boost/archive/impl/archive_serializer_map.ipp>
+#include <boost/archive/impl/basic_xml_grammar.hpp>
+#include <boost/archive/impl/basic_xml_iarchive.ipp>
+#include <boost/archive/impl/xml_iarchive_impl.ipp>
+#include <boost/archive/xml_archive_exception.hpp>
+
 #include "files/platform.h"
 #include "files/text_mode.h"
 
+// The archive's templates, for this archive class; the grammar itself is Boost's compiled one.
+template class boost::archive::basic_xml_iarchive<glps::archive_io::XmlInputArchive>;
+template class boost::archive::xml_iarchive_impl<glps::archive_io::XmlInputArchive>;
+template class boost::archive::detail::archive_serializer_map<glps::archive_io::XmlInputArchive>;
+
 namespace glps {
 namespace archive_io {
+
+XmlInputArchive::XmlInputArchive(std::istream& is, unsigned int flags)
+    : boost::archive::xml_iarchive_impl<XmlInputArchive>(is, flags) {
+  if ((flags & boost::archive::no_header) == 0) init();
+}
+
+XmlInputArchive::~XmlInputArchive() = default;
+
+void XmlInputArchive::load_start(const char* name) {
+  if (name == nullptr) return;
+  if (!gimpl->parse_start_tag(get_is())) {
+    boost::serialization::throw_exception(
+        boost::archive::archive_exception(boost::archive::archive_exception::input_stream_error));
+  }
+  ++m_nDepth;
+}
+
+void XmlInputArchive::load_end(const char* name) {
+  if (name == nullptr) return;
+  if (!gimpl->parse_end_tag(get_is())) {
+    boost::serialization::throw_exception(
+        boost::archive::archive_exception(boost::archive::archive_exception::input_stream_error));
+  }
+  if (m_nDepth > 0) --m_nDepth;
+  if (m_nDepth == 0) return;
+  if ((get_flags() & boost::archive::no_xml_tag_checking) == 0 && gimpl->rv.object_name != name) {
+    boost::serialization::throw_exception(boost::archive::xml_archive_exception(
+        boost::archive::xml_archive_exception::xml_archive_tag_mismatch, name));
+  }
+}
 
 namespace {
 
@@ -59,12 +101,12 @@ bool SaveXmlArchive(const std::string& path,
 }
 
 bool LoadXmlArchiveFromText(const std::string& fileText,
-                            const std::function<void(boost::archive::xml_iarchive&)>& read) {
+                            const std::function<void(XmlInputArchive&)>& read) {
   try {
     const std::string text = FromTextFile(fileText);
     MemoryReadBuffer buffer(text.data(), text.size());
     std::istream in(&buffer);
-    boost::archive::xml_iarchive archive(in, 0);
+    XmlInputArchive archive(in, 0);
     read(archive);
     // The archive's destructor reads the closing tag but has to ignore a failure there (and
     // reading past the end would throw out of it), so the tail is checked here, while an exception
@@ -82,7 +124,7 @@ bool LoadXmlArchiveFromText(const std::string& fileText,
 }
 
 bool LoadXmlArchive(const std::string& path,
-                    const std::function<void(boost::archive::xml_iarchive&)>& read,
+                    const std::function<void(XmlInputArchive&)>& read,
                     std::int64_t maxSize) {
   try {
     std::string text;

@@ -6,6 +6,8 @@
 // parses from memory with the XML input archive (flags 0). Neither direction lets an exception out:
 // every failure is a false result.
 //
+// Every load reads through XmlInputArchive, Boost's XML input archive with a safe end-tag check.
+//
 // Also here: the class-version check that every load of ours makes (the archive itself accepts
 // class versions newer than the program's), and the primitive serialization of the host's GUID and
 // time values.
@@ -14,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <istream>
 #include <string>
 
 #include <boost/archive/archive_exception.hpp>
@@ -32,6 +35,31 @@ BOOST_CLASS_IMPLEMENTATION(KCGenTime, boost::serialization::primitive_type)
 
 namespace glps {
 namespace archive_io {
+
+// Boost's XML input archive (the same grammar, the same checks, the same flags) except for one
+// thing: the end tag of each named element is compared with the expected name as whole strings.
+// Boost's own comparison indexes the expected name by the length of the name in the file and
+// compares that many bytes, so an end tag longer than the expected name makes it read past the end
+// of the expected name's text. One object per load, used by one thread.
+class XmlInputArchive : public boost::archive::xml_iarchive_impl<XmlInputArchive> {
+ public:
+  // Reads the archive's prologue at once unless `flags` has no_header, as xml_iarchive does.
+  explicit XmlInputArchive(std::istream& is, unsigned int flags = 0);
+  ~XmlInputArchive() override;
+
+ private:
+  friend class boost::archive::detail::interface_iarchive<XmlInputArchive>;
+  friend class boost::archive::basic_xml_iarchive<XmlInputArchive>;
+  friend class boost::archive::load_access;
+
+  // Called around every named element; they take the place of basic_xml_iarchive's.
+  void load_start(const char* name);
+  void load_end(const char* name);
+
+  // Named elements started and not yet ended. The outermost element's end tag is not compared
+  // with its name, as in Boost.
+  unsigned int m_nDepth = 0;
+};
 
 // The largest archive file that is read at all; anything larger fails to load. Far above any
 // archive a log writes (a record takes about 300 bytes).
@@ -59,12 +87,12 @@ bool SaveXmlArchive(const std::string& path,
 // must be complete. True only when all of that succeeded; any exception (archive errors, bad_alloc,
 // length errors, anything) is a false result, and `read` keeps whatever it had stored before.
 bool LoadXmlArchive(const std::string& path,
-                    const std::function<void(boost::archive::xml_iarchive&)>& read,
+                    const std::function<void(XmlInputArchive&)>& read,
                     std::int64_t maxSize = kMaxArchiveSize);
 
 // The same on archive text already in memory (line ends as in the file).
 bool LoadXmlArchiveFromText(const std::string& fileText,
-                            const std::function<void(boost::archive::xml_iarchive&)>& read);
+                            const std::function<void(XmlInputArchive&)>& read);
 
 }  // namespace archive_io
 }  // namespace glps

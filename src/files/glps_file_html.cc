@@ -131,7 +131,7 @@ std::string KECGlpsFileHtml::GetMetaDataFileName() const {
 
 bool KECGlpsFileHtml::LoadMetaData() {
   return glps::archive_io::LoadXmlArchive(
-      GetMetaDataFileName(), [this](boost::archive::xml_iarchive& archive) {
+      GetMetaDataFileName(), [this](glps::archive_io::XmlInputArchive& archive) {
         archive >> boost::serialization::make_nvp("m_meta", m_meta);
       });
 }

@@ -4,6 +4,24 @@
 #include "glps/host/gen.h"
 #include "session/log_serialization.h"
 
+namespace {
+
+// Reads one of the four pointers of the storage. A file can mark the pointer element itself as
+// tracked and name an object read before instead of holding one; the archive then reads nothing and
+// leaves the pointer empty. That fails the load, so no member is ever left empty.
+template <class Archive, class T>
+boost::shared_ptr<T> LoadPointer(Archive& ar, const char* name) {
+  boost::shared_ptr<T> pointer;
+  ar >> boost::serialization::make_nvp(name, pointer);
+  if (!pointer) {
+    boost::serialization::throw_exception(
+        boost::archive::archive_exception(boost::archive::archive_exception::input_stream_error));
+  }
+  return pointer;
+}
+
+}  // namespace
+
 namespace boost {
 namespace serialization {
 
@@ -25,18 +43,11 @@ void save(Archive& ar, const KECGlpsLogSessionDataStorage& storage, const unsign
 template <class Archive>
 void load(Archive& ar, KECGlpsLogSessionDataStorage& storage, const unsigned int version) {
   glps::archive_io::CheckClassVersion(version, 0);
-  boost::shared_ptr<KECGlpsLogHeader> header;
-  ar >> make_nvp("m_ptrHeader", header);
-  storage.PutHeader(header);
-  boost::shared_ptr<KECGlpsLogMetaData> metaData;
-  ar >> make_nvp("m_ptrMetaData", metaData);
-  storage.PutMetaData(metaData);
-  boost::shared_ptr<KECGlpsLogCatalog> catalog;
-  ar >> make_nvp("m_ptrCatalog", catalog);
-  storage.PutCatalog(catalog);
-  boost::shared_ptr<std::vector<KECGlpsFileManagerData>> fileData;
-  ar >> make_nvp("m_ptrFileData", fileData);
-  storage.PutFileData(fileData);
+  storage.PutHeader(LoadPointer<Archive, KECGlpsLogHeader>(ar, "m_ptrHeader"));
+  storage.PutMetaData(LoadPointer<Archive, KECGlpsLogMetaData>(ar, "m_ptrMetaData"));
+  storage.PutCatalog(LoadPointer<Archive, KECGlpsLogCatalog>(ar, "m_ptrCatalog"));
+  storage.PutFileData(
+      LoadPointer<Archive, std::vector<KECGlpsFileManagerData>>(ar, "m_ptrFileData"));
 }
 
 template <class Archive>
@@ -77,9 +88,10 @@ bool KECGlpsLogSessionDataStorage::MatchesLogInfo(const KECGlpsLogInfo& info) co
 
 bool KECGlpsLogSessionDataStorage::Load() {
   if (m_ptrFileData) m_ptrFileData->clear();
-  return glps::archive_io::LoadXmlArchive(m_strPath, [this](boost::archive::xml_iarchive& archive) {
-    archive >> boost::serialization::make_nvp("Session", *this);
-  });
+  return glps::archive_io::LoadXmlArchive(
+      m_strPath, [this](glps::archive_io::XmlInputArchive& archive) {
+        archive >> boost::serialization::make_nvp("Session", *this);
+      });
 }
 
 bool KECGlpsLogSessionDataStorage::Save() {
