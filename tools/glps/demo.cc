@@ -337,10 +337,10 @@ void PrintDemoHelp(std::ostream& out) {
 int RunDemo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   ParsedArgs parsed;
   std::string error;
-  const std::vector<OptionSpec> spec = {{"--messages", true}, {"--runs", true},
+  const std::vector<OptionDef> known = {{"--messages", true}, {"--runs", true},
                                         {"--crash", false},   {"--tamper", false},
                                         {"--experiment", true}};
-  if (!ParseArgs(args, spec, &parsed, &error)) {
+  if (!ParseArgs(args, known, &parsed, &error)) {
     err << "glps demo: " << error << '\n' << kDemoUsage;
     return 2;
   }

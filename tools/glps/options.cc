@@ -2,7 +2,7 @@
 
 namespace glps_tool {
 
-bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& spec,
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& options,
                ParsedArgs* parsed, std::string* error) {
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -21,8 +21,8 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpe
     }
     const std::string::size_type equals = word.find('=');
     const std::string name = word.substr(0, equals);
-    const OptionSpec* found = nullptr;
-    for (const OptionSpec& option : spec) {
+    const OptionDef* found = nullptr;
+    for (const OptionDef& option : options) {
       if (option.name == name) found = &option;
     }
     if (found == nullptr) {

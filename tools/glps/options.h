@@ -8,7 +8,7 @@
 
 namespace glps_tool {
 
-struct OptionSpec {
+struct OptionDef {
   std::string name;  // with its dashes: "--json"
   bool takesValue;
 };
@@ -25,7 +25,7 @@ struct ParsedArgs {
 // Parses `args` (the words after the subcommand's name). An option that takes a value accepts it as
 // the next word or after '='; "--" ends the options. False, with a message in `error`, for an
 // unknown option, a missing or unexpected value, or an option given twice.
-bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& spec,
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& options,
                ParsedArgs* parsed, std::string* error);
 
 }  // namespace glps_tool
