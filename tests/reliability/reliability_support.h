@@ -30,15 +30,6 @@ inline KECGlpsLogInfoExperiment Experiment(const std::string& name) {
   return experiment;
 }
 
-// The info the library hands out for the log.xml at `path`: its hash text and size.
-inline KECGlpsLogInfo InfoOf(const std::string& path) {
-  KECGlpsLogInfo info;
-  if (!KCGenFileUtils::FileExists(path)) return info;
-  info.m_strLogHash = KCGenCryptUtils::Instance()->GetFileHash(path);
-  info.m_nLogSize = KCGenFileUtils::FileGetSize(path);
-  return info;
-}
-
 // The fingerprint text of a document's protected bytes.
 inline std::string Fingerprint(const std::string& bytes) {
   glps::crypto::Md5Hash hash;

@@ -17,6 +17,7 @@
 namespace {
 
 using glps_test::EndsWith;
+using glps_test::InfoOf;
 using glps_test::ListDirectory;
 using glps_test::PlainLines;
 using glps_test::PlainText;
@@ -37,13 +38,6 @@ KECGlpsLogInfoExperiment Experiment(const std::string& name, bool extra = false,
   experiment.m_bExtra = extra;
   experiment.m_nVersion = version;
   return experiment;
-}
-
-KECGlpsLogInfo InfoOf(const std::string& path) {
-  KECGlpsLogInfo info;
-  info.m_strLogHash = KCGenCryptUtils::Instance()->GetFileHash(path);
-  info.m_nLogSize = KCGenFileUtils::FileGetSize(path);
-  return info;
 }
 
 // The message number at the start of a prefix line, or -1.

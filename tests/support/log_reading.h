@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "glps/glps.h"
+
 namespace glps_test {
 
 // The text of an HTML fragment as a browser shows it: "<BR>" gives a line break, every other tag
@@ -70,6 +72,16 @@ inline std::vector<std::string> ListDirectory(const std::string& path) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// The info the library hands out for the log.xml at `path`: its hash text and size (the no-log-info
+// value when it does not exist).
+inline KECGlpsLogInfo InfoOf(const std::string& path) {
+  KECGlpsLogInfo info;
+  if (!KCGenFileUtils::FileExists(path)) return info;
+  info.m_strLogHash = KCGenCryptUtils::Instance()->GetFileHash(path);
+  info.m_nLogSize = KCGenFileUtils::FileGetSize(path);
+  return info;
 }
 
 inline bool EndsWith(const std::string& text, const std::string& tail) {
