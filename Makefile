@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The two commands of the README: `make run` (the main job) and `make test` (the whole suite).
 # Each installs missing dependencies, configures and builds as needed.
 BUILD ?= build

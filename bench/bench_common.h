@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the benchmark program's parts share: the scratch directory, the logs built in it, the
 // message that is logged, and the peak-memory child.
 #ifndef GLPS_BENCH_BENCH_COMMON_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The benchmark program: runs the benchmarks (Google Benchmark flags apply), prints them as usual,
 // and with --table=FILE writes the summary table of the five measurements against their
 // baselines, taking the median of the repetitions of each.
@@ -38,7 +39,8 @@ class CollectingReporter : public benchmark::ConsoleReporter {
       Sample sample;
       sample.seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
       sample.cpuSeconds = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-      for (const auto& counter : run.counters) sample.counters[counter.first] = counter.second.value;
+      for (const auto& counter : run.counters)
+        sample.counters[counter.first] = counter.second.value;
       m_samples[key].push_back(sample);
     }
     ConsoleReporter::ReportRuns(runs);
@@ -114,9 +116,9 @@ std::string Table(const CollectingReporter& r) {
         << Format("%.2f", r.CpuSeconds(msg1) * 1e6) << " µs each) | raw limit, 3 writes with "
         << "an MD5 update and a fingerprint read each: " << Format("%.0f", 1 / r.CpuSeconds(raw))
         << " msg/s (" << Format("%.2f", r.CpuSeconds(raw) * 1e6) << " µs) | "
-        << Format("%.3f", ratio) << " of the limit (wall clock: "
-        << Format("%.3f", r.Seconds(raw) / r.Seconds(msg1)) << ") | ≥ 0.85 | "
-        << Verdict(ratio >= 0.85) << " |\n";
+        << Format("%.3f", ratio)
+        << " of the limit (wall clock: " << Format("%.3f", r.Seconds(raw) / r.Seconds(msg1))
+        << ") | ≥ 0.85 | " << Verdict(ratio >= 0.85) << " |\n";
     if (r.Has(composition)) {
       const double rest = r.CpuSeconds(msg1) - r.CpuSeconds(raw) - r.CpuSeconds(composition);
       out << "| 1a | Where the time of one `LogExpMsg` goes | "
@@ -132,8 +134,9 @@ std::string Table(const CollectingReporter& r) {
     out << "| 2 | `LogExpMsg` into a log of 1,000 documents ("
         << Format("%.0f", r.Counter(msg1000, "records")) << " records) | "
         << Format("%.2f", r.CpuSeconds(msg1000) * 1e6) << " µs/msg | log of 1 document ("
-        << Format("%.0f", r.Counter(msg1, "records")) << " records): "
-        << Format("%.2f", r.CpuSeconds(msg1) * 1e6) << " µs/msg | " << Format("%.3f", ratio)
+        << Format("%.0f", r.Counter(msg1, "records"))
+        << " records): " << Format("%.2f", r.CpuSeconds(msg1) * 1e6) << " µs/msg | "
+        << Format("%.3f", ratio)
         << "× the cost (wall clock: " << Format("%.3f", r.Seconds(msg1000) / r.Seconds(msg1))
         << "×) | ≤ 1.10× | " << Verdict(ratio <= 1.10) << " |\n";
   }
@@ -162,8 +165,8 @@ std::string Table(const CollectingReporter& r) {
     const double above = r.Counter(save1000, "above_disk_work_ms");
     out << "| 4 | `LogExpSave` of a log of " << Format("%.0f", records) << " records (log.xml "
         << Format("%.0f", r.Counter(save1000, "log_xml_KiB")) << " KiB) | "
-        << Format("%.2f", t * 1e3) << " ms wall clock, of which "
-        << Format("%.2f", above) << " ms the library's own work | the disk work of each save "
+        << Format("%.2f", t * 1e3) << " ms wall clock, of which " << Format("%.2f", above)
+        << " ms the library's own work | the disk work of each save "
         << "alone, right after it (5 fsyncs: the document; the sidecar and log.xml, each replaced "
         << "with its directory): " << Format("%.2f", r.Counter(save1000, "disk_work_ms"))
         << " ms | ";
@@ -171,9 +174,9 @@ std::string Table(const CollectingReporter& r) {
       const double records1 = r.Counter(save1, "records");
       const double above1 = r.Counter(save1, "above_disk_work_ms");
       out << "own work " << Format("%.2f", (above - above1) / (records - records1) * 1e3)
-          << " µs per record (a log of " << Format("%.0f", records1) << " records: "
-          << Format("%.2f", above1) << " ms own work, " << Format("%.2f", r.Seconds(save1) * 1e3)
-          << " ms in all)";
+          << " µs per record (a log of " << Format("%.0f", records1)
+          << " records: " << Format("%.2f", above1) << " ms own work, "
+          << Format("%.2f", r.Seconds(save1) * 1e3) << " ms in all)";
     }
     out << " | < 10 ms | " << Verdict(t < 0.010) << " |\n";
   }
@@ -182,9 +185,10 @@ std::string Table(const CollectingReporter& r) {
     const double small = r.Counter(rss1, "peak_rss_KiB");
     const double large = r.Counter(rss256, "peak_rss_KiB");
     out << "| 5 | Peak resident memory of a process that opens a log of 256 MiB and logs 10,000 "
-        << "messages | " << Format("%.0f", large) << " KiB | the same with a log of 1 MiB: "
-        << Format("%.0f", small) << " KiB | " << Format("%+.0f", large - small)
-        << " KiB | within 1024 KiB | " << Verdict(std::fabs(large - small) <= 1024) << " |\n";
+        << "messages | " << Format("%.0f", large)
+        << " KiB | the same with a log of 1 MiB: " << Format("%.0f", small) << " KiB | "
+        << Format("%+.0f", large - small) << " KiB | within 1024 KiB | "
+        << Verdict(std::fabs(large - small) <= 1024) << " |\n";
   }
   if (r.Has(plain)) {
     out << "| – | For scale: a plain logger, one write per message, no fingerprint | | "

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The benchmarks, each next to the baseline it is compared with in the same run.
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -47,12 +48,10 @@ std::vector<std::string> MessageItems() {
   time.DateString(&date);
   time.TimeString(&timeOfDay, false);
   KCGenUserInfo::Instance()->GetCurrentUserName(&user);
-  const std::string prefix =
-      "123456" + Glps::g_strSeparator + date + Glps::g_strSeparator + timeOfDay +
-      Glps::g_strSeparator + user + Glps::g_strSeparator;
+  const std::string prefix = "123456" + Glps::g_strSeparator + date + Glps::g_strSeparator +
+                             timeOfDay + Glps::g_strSeparator + user + Glps::g_strSeparator;
   return {KCRptRepItNormal(prefix, false, false, false).GetHtml(),
-          KCRptRepItNormal(kMessage, true, false, false).GetHtml(),
-          KCRptRepItNewLine(1).GetHtml()};
+          KCRptRepItNormal(kMessage, true, false, false).GetHtml(), KCRptRepItNewLine(1).GetHtml()};
 }
 
 // What went through the platform unit's open and read while counting, by kind of file.
@@ -126,8 +125,8 @@ long PeakRssOfChild(const LogFixture& log, long messages) {
   if (pipe(pipeFds) != 0) return -1;
   const std::string size = std::to_string(log.info.m_nLogSize);
   const std::string count = std::to_string(messages);
-  std::vector<std::string> argv = {"/proc/self/exe", kChildFlag,     log.directory,
-                                   log.experiment,   log.info.m_strLogHash, size, count};
+  std::vector<std::string> argv = {"/proc/self/exe",      kChildFlag, log.directory, log.experiment,
+                                   log.info.m_strLogHash, size,       count};
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
@@ -286,7 +285,8 @@ void BM_OpenLog(benchmark::State& state) {
     for (std::uint64_t bytes : g_reads.bytes) platform += bytes;
     const double documentBytes = static_cast<double>(log.documentBytes);
     const double sidecarBytes = static_cast<double>(log.protectedBytes - log.documentBytes);
-    state.counters["document_reads"] = static_cast<double>(g_reads.bytes[kDocument]) / documentBytes;
+    state.counters["document_reads"] =
+        static_cast<double>(g_reads.bytes[kDocument]) / documentBytes;
     state.counters["sidecar_reads"] = static_cast<double>(g_reads.bytes[kSidecar]) / sidecarBytes;
     state.counters["log_xml_reads"] =
         static_cast<double>(g_reads.bytes[kLogXml] + (all - platform)) /
@@ -437,8 +437,8 @@ void RemoveScratch() {
 
 const LogFixture& LargeLog() {
   if (!g_largeLog) {
-    g_largeLog.reset(new LogFixture(
-        MakeLog(Scratch() + "/large", "Large", 256, kMiB, kMiB - 4 * kKiB)));
+    g_largeLog.reset(
+        new LogFixture(MakeLog(Scratch() + "/large", "Large", 256, kMiB, kMiB - 4 * kKiB)));
   }
   return *g_largeLog;
 }
@@ -446,9 +446,9 @@ const LogFixture& LargeLog() {
 bool OpenExperimentLog(const LogFixture& log) {
   unsigned int error = 0;
   bool opened = false;
-  const bool ok = KECGlpsServices::Instance()->LogExpInit(
-      log.directory, true, log.info, KECGlpsLogInfoCrash(), Experiment(log.experiment), &error,
-      &opened);
+  const bool ok =
+      KECGlpsServices::Instance()->LogExpInit(log.directory, true, log.info, KECGlpsLogInfoCrash(),
+                                              Experiment(log.experiment), &error, &opened);
   if (!ok || !opened) return false;
   if (log.protectedFiles.empty()) return true;
   // A log found tampered gets a tamper entry at once: its last document grows.

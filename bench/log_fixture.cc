@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "log_fixture.h"
 
 #include <sys/stat.h>
@@ -82,8 +83,8 @@ std::string ExperimentBaseName(const std::string& experiment) {
   return Txts::GetString(kTextLogName) + "-" + experiment;
 }
 
-LogFixture MakeLog(const std::string& directory, const std::string& experiment,
-                   unsigned documents, std::int64_t documentSize, std::int64_t lastSize) {
+LogFixture MakeLog(const std::string& directory, const std::string& experiment, unsigned documents,
+                   std::int64_t documentSize, std::int64_t lastSize) {
   RemoveTree(directory);
   std::filesystem::create_directories(directory);
   LogFixture log;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Log directories for the benchmarks, built directly on disk in the form the library writes them,
 // so that a log of hundreds of megabytes or a thousand documents takes seconds to make.
 #ifndef GLPS_BENCH_LOG_FIXTURE_H_
@@ -29,8 +30,8 @@ struct LogFixture {
 // emptied first): every document but the last holds `documentSize` bytes of entries, the last
 // `lastSize` (below 1 MiB, so that an opening continues it and changes nothing on disk); each
 // has an empty sidecar; log.xml records them all, with the index pages when there are several.
-LogFixture MakeLog(const std::string& directory, const std::string& experiment,
-                   unsigned documents, std::int64_t documentSize, std::int64_t lastSize);
+LogFixture MakeLog(const std::string& directory, const std::string& experiment, unsigned documents,
+                   std::int64_t documentSize, std::int64_t lastSize);
 
 // The base name the service gives the documents of an experiment's log.
 std::string ExperimentBaseName(const std::string& experiment);

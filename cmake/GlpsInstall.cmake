@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installation of the library for hosts: the public headers, libglps.so and libglpshost.so with
 # their versioned sonames, a CMake package (find_package(glps CONFIG) with the targets glps::glps
 # and glps::host) and a pkg-config file. Included from the top-level CMakeLists.txt after the

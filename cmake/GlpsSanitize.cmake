@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Sanitized builds and fuzz targets.
 #
 # GLPS_SANITIZE: everything (library, host library, tests, tools) is compiled and linked with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the fuzz targets share: a scratch directory for the files an input is written to, and a
 // check that reports a broken property and aborts, so that libFuzzer (and the replay program)
 // count it as a finding.
@@ -18,12 +19,12 @@
 namespace glps_fuzz {
 
 // Aborts with the failed condition; a sanitizer or libFuzzer turns the abort into a report.
-#define GLPS_FUZZ_CHECK(condition)                                                            \
-  do {                                                                                        \
-    if (!(condition)) {                                                                       \
+#define GLPS_FUZZ_CHECK(condition)                                                          \
+  do {                                                                                      \
+    if (!(condition)) {                                                                     \
       std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                           \
-    }                                                                                         \
+      std::abort();                                                                         \
+    }                                                                                       \
   } while (0)
 
 // A private directory for one fuzzing process, under /dev/shm when there is one (the targets write

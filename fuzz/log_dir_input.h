@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A log directory packed into one byte string, the input of the verify target:
 //
 //   <the bytes of log.xml>
@@ -45,8 +46,8 @@ inline PackedDirectory Unpack(const std::string& bytes) {
   while (at != std::string::npos) {
     const std::size_t headerStart = at + EntryMark().size();
     const std::size_t next = bytes.find(EntryMark(), headerStart);
-    const std::string chunk =
-        bytes.substr(headerStart, next == std::string::npos ? std::string::npos : next - headerStart);
+    const std::string chunk = bytes.substr(
+        headerStart, next == std::string::npos ? std::string::npos : next - headerStart);
     at = next;
     const std::size_t lineEnd = chunk.find('\n');
     const std::string header = chunk.substr(0, lineEnd);

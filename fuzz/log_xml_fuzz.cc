@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: log.xml as KECGlpsLogSessionDataStorage::Load reads it.
 //
 // Properties checked beyond "no crash, no sanitizer report, no hang":

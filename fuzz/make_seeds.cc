@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes the seed corpus of the fuzz targets: log.xml files, document sidecars and whole experiment
 // log directories as the library writes them, and a few variants (a version-0 catalog, bare LF line
 // ends, a damaged directory). The corpus in
@@ -89,15 +90,15 @@ void MakeLogXmlSeeds(const fs::path& work, const fs::path& out) {
   storage.GetCatalog()->m_lNextIndex = 42;
   storage.GetCatalog()->m_merCodingSchemeInfo = {false, 7};
   auto& records = *storage.GetFileData();
-  records.push_back(Record(Glps::FileLog, "GLP-Log-0001.html", "1B2M2Y8AsgTpgAmY7PhCfg==", 1048600,
-                           true));
-  records.push_back(Record(Glps::FileMetaData, "GLP-Log-0001.xml", "XUFAKrxLKna5cZ2REBfFkg==",
-                           402, true));
+  records.push_back(
+      Record(Glps::FileLog, "GLP-Log-0001.html", "1B2M2Y8AsgTpgAmY7PhCfg==", 1048600, true));
+  records.push_back(
+      Record(Glps::FileMetaData, "GLP-Log-0001.xml", "XUFAKrxLKna5cZ2REBfFkg==", 402, true));
   records.push_back(Record(Glps::FileLog, "GLP-Log-0002.html", "", 0, true));
   records.push_back(Record(Glps::FileIndexMain, "GLP-Main.html", "", 0, false));
   records.push_back(Record(Glps::FileIndexMenu, "GLP-Menu.html", "", 0, false));
-  records.push_back(Record(Glps::FileLink, "spectrum & <raw>.csv", "ICy5YqxZB1uWSwcVLSNLcA==",
-                           std::int64_t{1} << 33, true));
+  records.push_back(Record(Glps::FileLink, "spectrum & <raw>.csv",
+                           "ICy5YqxZB1uWSwcVLSNLcA==", std::int64_t{1} << 33, true));
   if (!storage.Save()) throw std::runtime_error("save of a full log failed");
   const std::string full = ReadFile(work / "full.xml");
   WriteFile(out / "full-log.xml", full);
@@ -177,9 +178,9 @@ void MakeLogDirectorySeeds(const fs::path& work, const fs::path& out) {
     if (opening == 0) {
       WriteFile(directory / "spectrum.csv", "nm;abs\n480;0.12\n");
       ok = ok && service->LogExpLink("spectrum.csv");
-      ok = ok && service->LogExpMetaDataEntity(KECGlpsLogMetaDataEntity(
-                     static_cast<Glps::ELogEntity>(3), 17,
-                     KCGenGUID("{6F9619FF-8B86-D011-B42D-00C04FC964FF}")));
+      ok = ok && service->LogExpMetaDataEntity(
+                     KECGlpsLogMetaDataEntity(static_cast<Glps::ELogEntity>(3), 17,
+                                              KCGenGUID("{6F9619FF-8B86-D011-B42D-00C04FC964FF}")));
     }
     ok = service->LogExpExit(&info) && ok;
     if (!ok) throw std::runtime_error("writing the experiment log failed");

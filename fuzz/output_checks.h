@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checks of what a command prints from hostile input: JSON that any parser takes, and terminal text
 // that cannot move the cursor or change the terminal's state.
 #ifndef GLPS_FUZZ_OUTPUT_CHECKS_H_

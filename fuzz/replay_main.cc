@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a fuzz target once on each given input, without libFuzzer: the seed corpus and the saved
 // regression inputs are replayed this way by the test suite (and run under the sanitizers in the
 // sanitized build). Arguments are files or directories; a directory stands for every regular file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: the metadata sidecar of an HTML log document, as KECGlpsFileHtml reads it when the
 // document is opened (LoadMetaData).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: `glps verify`'s reading of a log directory (VerifyLogDirectory), and both of its
 // reports. The input is a whole directory, packed as log_dir_input.h describes.
 //

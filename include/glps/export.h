@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Symbol visibility of the two shared libraries. Both are built with hidden visibility; only what
 // carries one of these macros is exported.
 #ifndef GLPS_EXPORT_H_

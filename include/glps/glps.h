@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Everything a host program needs of the audit-trail library: the service, the records, the Glps
 // enumerations and constants, and the host-library classes it exchanges with the service or sets
 // up (report items, GUIDs, times, texts, file utilities, users, rights, directories).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plain records, enumerations and constants that cross the library's interface or are kept in a
 // log's log.xml. Records are value types with public fields and member-wise copy.
 #ifndef GLPS_RECORDS_H_

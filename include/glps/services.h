@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KECGlpsServices: the library's one entry point for the host application.
 #ifndef GLPS_SERVICES_H_
 #define GLPS_SERVICES_H_

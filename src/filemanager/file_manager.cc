@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "filemanager/file_manager.h"
 
 #include <boost/make_shared.hpp>
@@ -147,8 +148,7 @@ bool KECGlpsFileManager::RehashFiles() {
         record.m_nSize = size;
         break;
       }
-      default:
-        break;
+      default: break;
     }
   }
   return true;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The file manager of a log directory: the records of the log's files, their verification and
 // re-basing, and the cache of open HTML log documents.
 #ifndef GLPS_FILEMANAGER_FILE_MANAGER_H_
@@ -49,8 +50,8 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   // Registers the name afresh (kind, flag, no fingerprint, size 0), keeping its position when it is
   // known. For a hashed file, opens it (created empty when missing) and records its fingerprint and
   // size. False, with no record made, for a name that is not a plain file name; false, with the
-  // record kept unfingerprinted, when a hashed file cannot be opened (held by another writer, or not
-  // a regular file).
+  // record kept unfingerprinted, when a hashed file cannot be opened (held by another writer, or
+  // not a regular file).
   bool AddFile(const std::string& fileName, Glps::EFileType kind, bool hashed) override;
   // The record of the file's name takes its present size and fingerprint. False, changing nothing,
   // when no record has that name or the file is not open.

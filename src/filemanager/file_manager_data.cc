@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "filemanager/file_manager_data.h"
 
 KECIGlpsFileManager::~KECIGlpsFileManager() = default;

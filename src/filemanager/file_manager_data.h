@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The record that a log keeps for each file of its directory, the kinds of those files, and the
 // interface through which log documents and the log session register files and refresh records.
 #ifndef GLPS_FILEMANAGER_FILE_MANAGER_DATA_H_

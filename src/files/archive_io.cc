@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "files/archive_io.h"
 
 #include <cxxabi.h>
@@ -112,8 +113,8 @@ bool LoadXmlArchiveFromText(const std::string& fileText,
     // reading past the end would throw out of it), so the tail is checked here, while an exception
     // still stops the destructor from reading.
     if (!IsCompleteTrailer(text, buffer.Consumed())) {
-      boost::serialization::throw_exception(boost::archive::archive_exception(
-          boost::archive::archive_exception::input_stream_error));
+      boost::serialization::throw_exception(
+          boost::archive::archive_exception(boost::archive::archive_exception::input_stream_error));
     }
     return true;
   } catch (abi::__forced_unwind&) {
@@ -123,8 +124,7 @@ bool LoadXmlArchiveFromText(const std::string& fileText,
   }
 }
 
-bool LoadXmlArchive(const std::string& path,
-                    const std::function<void(XmlInputArchive&)>& read,
+bool LoadXmlArchive(const std::string& path, const std::function<void(XmlInputArchive&)>& read,
                     std::int64_t maxSize) {
   try {
     std::string text;

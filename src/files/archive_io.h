@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading and writing the library's XML archives (log.xml and the document sidecars).
 //
 // Archives are written with the XML output archive (flags 0) into memory, every line end is turned
@@ -75,19 +76,18 @@ inline void CheckClassVersion(unsigned int fileVersion, unsigned int newestVersi
 }
 
 // Writes an archive to memory, lets `write` put its content in, closes the archive, converts the
-// line ends (files/text_mode.h) and replaces `path` atomically (platform::ReplaceFile: a read-only file is not
-// replaced, and on failure the old file stays as it was). True only when all of that succeeded;
-// any exception thrown by `write` or the archive is a false result.
+// line ends (files/text_mode.h) and replaces `path` atomically (platform::ReplaceFile: a read-only
+// file is not replaced, and on failure the old file stays as it was). True only when all of that
+// succeeded; any exception thrown by `write` or the archive is a false result.
 bool SaveXmlArchive(const std::string& path,
                     const std::function<void(boost::archive::xml_oarchive&)>& write);
 
-// Reads the whole file at `path` (at most maxSize bytes), converts the line ends (files/text_mode.h)
-// and parses it:
-// the archive's prologue, then whatever `read` takes out, then the archive's closing tag, which
-// must be complete. True only when all of that succeeded; any exception (archive errors, bad_alloc,
-// length errors, anything) is a false result, and `read` keeps whatever it had stored before.
-bool LoadXmlArchive(const std::string& path,
-                    const std::function<void(XmlInputArchive&)>& read,
+// Reads the whole file at `path` (at most maxSize bytes), converts the line ends
+// (files/text_mode.h) and parses it: the archive's prologue, then whatever `read` takes out, then
+// the archive's closing tag, which must be complete. True only when all of that succeeded; any
+// exception (archive errors, bad_alloc, length errors, anything) is a false result, and `read`
+// keeps whatever it had stored before.
+bool LoadXmlArchive(const std::string& path, const std::function<void(XmlInputArchive&)>& read,
                     std::int64_t maxSize = kMaxArchiveSize);
 
 // The same on archive text already in memory (line ends as in the file).

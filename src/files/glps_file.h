@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The raw file under every file the audit trail writes and verifies.
 #ifndef GLPS_FILES_GLPS_FILE_H_
 #define GLPS_FILES_GLPS_FILE_H_

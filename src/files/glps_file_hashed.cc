@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "files/glps_file_hashed.h"
 
 #include <algorithm>
@@ -84,7 +85,8 @@ bool KECGlpsFileHashed::GetHash(std::string* hash) const {
 
 bool KECGlpsFileHashed::IsTampered() const { return m_bTampered; }
 
-void KECGlpsFileHashed::OnWritten(const void* buffer, std::uint32_t, const KECGlpsIoResult& result) {
+void KECGlpsFileHashed::OnWritten(const void* buffer, std::uint32_t,
+                                  const KECGlpsIoResult& result) {
   if (result.second > 0) AddToHash(buffer, result.second);
 }
 

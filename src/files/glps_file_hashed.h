@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A file that keeps the fingerprint of its content while it is written.
 #ifndef GLPS_FILES_GLPS_FILE_HASHED_H_
 #define GLPS_FILES_GLPS_FILE_HASHED_H_

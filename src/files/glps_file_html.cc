@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "files/glps_file_html.h"
 
 #include <cstddef>
@@ -54,8 +55,7 @@ void load(Archive& ar, std::vector<KECGlpsFileHtmlMetaDataEntity>& entities,
   if (ar.get_library_version() > boost::archive::library_version_type(3)) {
     item_version_type itemVersion(0);
     ar >> make_nvp("item_version", itemVersion);
-    glps::archive_io::CheckClassVersion(itemVersion,
-                                        version<KECGlpsFileHtmlMetaDataEntity>::value);
+    glps::archive_io::CheckClassVersion(itemVersion, version<KECGlpsFileHtmlMetaDataEntity>::value);
   }
   for (std::size_t i = 0; i < count; ++i) {
     KECGlpsFileHtmlMetaDataEntity entity;
@@ -82,8 +82,7 @@ void serialize(Archive& ar, KECGlpsFileHtmlMetaData& meta, const unsigned int ve
 KECGlpsFileHtmlMetaDataEntity::KECGlpsFileHtmlMetaDataEntity()
     : m_eType(static_cast<Glps::ELogEntity>(0)), m_nHandle(-1), m_guid(true) {}
 
-KECGlpsFileHtmlMetaDataEntity::KECGlpsFileHtmlMetaDataEntity(
-    const KECGlpsLogMetaDataEntity& entity)
+KECGlpsFileHtmlMetaDataEntity::KECGlpsFileHtmlMetaDataEntity(const KECGlpsLogMetaDataEntity& entity)
     : m_eType(entity.m_eType), m_nHandle(entity.m_nHandle), m_guid(entity.m_guid) {}
 
 KECGlpsFileHtml::KECGlpsFileHtml(const std::string& path, const std::string& expectedHash,
@@ -140,8 +139,8 @@ bool KECGlpsFileHtml::SaveMetaData() {
   const std::string sidecar = GetMetaDataFileName();
   // A document that itself carries the extension "xml" would be its own sidecar.
   if (sidecar == m_strPath) return false;
-  const bool saved = glps::archive_io::SaveXmlArchive(
-      sidecar, [this](boost::archive::xml_oarchive& archive) {
+  const bool saved =
+      glps::archive_io::SaveXmlArchive(sidecar, [this](boost::archive::xml_oarchive& archive) {
         const KECGlpsFileHtmlMetaData& meta = m_meta;
         archive << boost::serialization::make_nvp("m_meta", meta);
       });

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An HTML log document: the hashed file the log entries are appended to, and the list of host
 // entities logged into it, kept in a metadata sidecar next to it.
 #ifndef GLPS_FILES_GLPS_FILE_HTML_H_

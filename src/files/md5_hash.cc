@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "files/md5_hash.h"
 
 #include <openssl/evp.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The running MD5 digest behind a file's fingerprint. Every OpenSSL call the hashed file needs is
 // made here, so that the file classes see only this small interface.
 #ifndef GLPS_FILES_MD5_HASH_H_

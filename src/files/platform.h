@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one unit that makes the operating system's file calls for the library. Every POSIX call the
 // file classes and the storage need is made here; errno is read right at the call and turned into
 // the plain result below, once. Nothing here throws.
@@ -53,7 +54,8 @@ IoResult Read(FileHandle handle, void* buffer, std::uint32_t count);
 // written or an error occurs; the result counts the bytes actually written.
 IoResult Write(FileHandle handle, const void* buffer, std::uint32_t count);
 
-// Cuts or extends the file to `size` bytes and leaves the position at its end. A negative size fails.
+// Cuts or extends the file to `size` bytes and leaves the position at its end. A negative size
+// fails.
 bool Truncate(FileHandle handle, std::int64_t size);
 
 // Moves the position to the absolute `offset`. A negative offset fails.

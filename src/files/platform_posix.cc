@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: Apache-2.0
 // POSIX implementation of the platform unit. Every system call goes through CurrentSysCalls(), so
 // that tests can make any of them fail; errno is read right after the call that set it.
 #include "files/platform.h"
 
-#include <fcntl.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -183,7 +184,8 @@ int RemoveLeftoverTempFiles(FileHandle directoryLock, const std::vector<std::str
     const std::string entryName = entry->d_name;
     for (const std::string& name : names) {
       const std::string prefix = "." + name + ".tmp-";
-      if (entryName.size() != prefix.size() + 6 || entryName.compare(0, prefix.size(), prefix) != 0) {
+      if (entryName.size() != prefix.size() + 6 ||
+          entryName.compare(0, prefix.size(), prefix) != 0) {
         continue;
       }
       const bool suffixOk =

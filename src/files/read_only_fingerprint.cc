@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "files/read_only_fingerprint.h"
 
 #include <fcntl.h>
@@ -74,9 +75,9 @@ FoundFile FingerprintReadOnly(const std::string& path, std::int64_t maxBytes,
   bool shrunk = false;
   while (done < want) {
     const std::int64_t left = want - done;
-    const std::size_t ask =
-        left < static_cast<std::int64_t>(buffer.size()) ? static_cast<std::size_t>(left)
-                                                        : buffer.size();
+    const std::size_t ask = left < static_cast<std::int64_t>(buffer.size())
+                                ? static_cast<std::size_t>(left)
+                                : buffer.size();
     const ssize_t got = calls.read(fd, buffer.data(), ask);
     if (got < 0) {
       if (errno == EINTR) continue;

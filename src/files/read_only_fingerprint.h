@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fingerprinting a file without opening it for writing: the auditor's view of a log file.
 #ifndef GLPS_FILES_READ_ONLY_FINGERPRINT_H_
 #define GLPS_FILES_READ_ONLY_FINGERPRINT_H_

@@ -1,6 +1,8 @@
-// Line ends of the text files the library writes (log.xml, sidecars, index pages): every line end is
-// CR LF on disk, whatever the platform, as a text stream on the platform the format comes from
-// writes it. Reading turns CR LF back into LF and leaves a lone CR alone, so every text round-trips.
+// SPDX-License-Identifier: Apache-2.0
+// Line ends of the text files the library writes (log.xml, sidecars, index pages): every line end
+// is CR LF on disk, whatever the platform, as a text stream on the platform the format comes from
+// writes it. Reading turns CR LF back into LF and leaves a lone CR alone, so every text
+// round-trips.
 #ifndef GLPS_FILES_TEXT_MODE_H_
 #define GLPS_FILES_TEXT_MODE_H_
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KCGenCryptUtils: the file hash behind a log's identity.
 #include <openssl/crypto.h>
 #include <openssl/evp.h>

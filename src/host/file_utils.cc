@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KCGenFileUtils: file operations on paths.
 #include <errno.h>
 #include <fcntl.h>
@@ -91,8 +92,8 @@ bool KCGenFileUtils::Copy_File(const std::string& source, const std::string& tar
 
 bool KCGenFileUtils::Create_File(const std::string& path) {
   if (path.empty() || HasReadOnlyAttribute(path)) return false;
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
-                      0666);
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
   if (fd < 0) return false;
   struct stat st;
   // Truncate only after making sure it is a regular file (not a FIFO or device).
@@ -127,7 +128,8 @@ std::string KCGenFileUtils::MakeNamePath(const std::string& directory, const std
   if (directory.empty()) return name;
   std::size_t dirEnd = directory.find_last_not_of('/');
   // A directory of only slashes is the root.
-  std::string result = dirEnd == std::string::npos ? std::string() : directory.substr(0, dirEnd + 1);
+  std::string result =
+      dirEnd == std::string::npos ? std::string() : directory.substr(0, dirEnd + 1);
   const std::size_t nameStart = name.find_first_not_of('/');
   result += '/';
   if (nameStart != std::string::npos) result.append(name, nameStart, std::string::npos);

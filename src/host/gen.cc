@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The standard file header, the version info and the string helpers.
 #include "glps/host/gen.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KCGenGUID: value, text form and stream operators.
 #include <openssl/rand.h>
 

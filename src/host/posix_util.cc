@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "host/posix_util.h"
 
 #include <errno.h>
@@ -71,7 +72,8 @@ bool MakeDirectories(const std::string& path) {
   if (path.empty()) return false;
   // Errors on the way are not fatal (a parent may exist without being visible to us); the final
   // check decides.
-  for (std::size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1)) {
+  for (std::size_t pos = path.find('/', 1); pos != std::string::npos;
+       pos = path.find('/', pos + 1)) {
     mkdir(path.substr(0, pos).c_str(), 0777);
   }
   mkdir(path.c_str(), 0777);

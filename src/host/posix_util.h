@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small POSIX helpers shared by the host library's file operations. Internal to libglpshost.so.
 #ifndef GLPS_SRC_HOST_POSIX_UTIL_H_
 #define GLPS_SRC_HOST_POSIX_UTIL_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Report items and their HTML rendering.
 #include "glps/host/reports.h"
 
@@ -78,23 +79,13 @@ void AppendCodePoint(std::string* out, char32_t cp, bool collapsible) {
       // A single blank between words stays a blank (so lines can still wrap).
       *out += collapsible ? "&nbsp;" : " ";
       break;
-    case '&':
-      *out += "&amp;";
-      break;
-    case '<':
-      *out += "&lt;";
-      break;
-    case '>':
-      *out += "&gt;";
-      break;
-    case '"':
-      *out += "&quot;";
-      break;
+    case '&': *out += "&amp;"; break;
+    case '<': *out += "&lt;"; break;
+    case '>': *out += "&gt;"; break;
+    case '"': *out += "&quot;"; break;
     case '\t':
     case '\n':
-    case '\r':
-      *out += static_cast<char>(cp);
-      break;
+    case '\r': *out += static_cast<char>(cp); break;
     default:
       if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
         // Control characters have no safe reference; a browser would remap &#128;..&#159;.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The master clock, the base library and the restriction service.
 #include <cstdlib>
 

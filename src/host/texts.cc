@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The text service: the English texts of the ids the log library uses.
 #include <map>
 

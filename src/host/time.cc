@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KCGenTime: instants, local display texts and the stream text form.
 #include <time.h>
 
@@ -103,9 +104,8 @@ bool ParseInstant(const std::string& text, std::int64_t* microseconds) {
       !ReadDigits(text, &pos, 6, &fraction) || !Expect(text, &pos, 'Z') || pos != text.size()) {
     return false;
   }
-  if (month < 1 || month > 12 || day < 1 ||
-      day > DaysInMonth(year, static_cast<unsigned>(month)) || hour > 23 || minute > 59 ||
-      second > 59) {
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, static_cast<unsigned>(month)) ||
+      hour > 23 || minute > 59 || second > 59) {
     return false;
   }
   const std::int64_t days = DaysFromCivil(year, month, day);
@@ -140,8 +140,8 @@ void RefreshTimeZone() {
   t_lCheckedInSecond = now.tv_sec;
 }
 
-// Writes `value` (0 or more, fewer than `width` digits wide) as `width` decimal digits, with leading
-// zeros.
+// Writes `value` (0 or more, fewer than `width` digits wide) as `width` decimal digits, with
+// leading zeros.
 void PutDigits(char* at, int value, int width) {
   for (int i = width - 1; i >= 0; --i) {
     at[i] = static_cast<char>('0' + value % 10);
@@ -154,7 +154,8 @@ void PutDigits(char* at, int value, int width) {
 bool ToLocal(std::int64_t microseconds, struct tm* local, std::int64_t* fraction) {
   std::int64_t seconds = 0;
   FloorDivide(microseconds, kMicrosPerSecond, &seconds, fraction);
-  if (seconds < std::numeric_limits<time_t>::min() || seconds > std::numeric_limits<time_t>::max()) {
+  if (seconds < std::numeric_limits<time_t>::min() ||
+      seconds > std::numeric_limits<time_t>::max()) {
     return false;
   }
   const time_t t = static_cast<time_t>(seconds);

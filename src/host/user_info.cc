@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KCGenUserInfo: login and full names from the system's account database, with host overrides.
 #include <errno.h>
 #include <pwd.h>
@@ -62,13 +63,11 @@ bool KCGenUserInfo::GetCurrentUserName(std::string* name) const {
     return true;
   }
   std::string found;
-  WithPasswdEntry(
-      [uid](struct passwd* pw, char* buf, std::size_t size, struct passwd** result) {
-        return getpwuid_r(uid, pw, buf, size, result);
-      },
-      [&found](const struct passwd& pw) {
-        if (pw.pw_name != nullptr) found = pw.pw_name;
-      });
+  WithPasswdEntry([uid](struct passwd* pw, char* buf, std::size_t size,
+                        struct passwd** result) { return getpwuid_r(uid, pw, buf, size, result); },
+                  [&found](const struct passwd& pw) {
+                    if (pw.pw_name != nullptr) found = pw.pw_name;
+                  });
   // Only an account found is kept: a lookup that failed (say, a name service that did not answer)
   // is tried again next time.
   if (!found.empty()) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "html/html_generator.h"
 
 #include "glps/host/gen.h"
@@ -62,8 +63,7 @@ void KECGlpsHtmlMainGenerator::SetMenuFrame(const std::string& file, const std::
   m_frameMenu = Frame{file, target};
 }
 
-void KECGlpsHtmlMainGenerator::SetContentFrame(const std::string& file,
-                                               const std::string& target) {
+void KECGlpsHtmlMainGenerator::SetContentFrame(const std::string& file, const std::string& target) {
   m_frameContent = Frame{file, target};
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The index pages of a log with several documents: "GLP-Main.html", a frameset with a menu above
 // and one document below, and "GLP-Menu.html", the menu with one link per document.
 #ifndef GLPS_HTML_HTML_GENERATOR_H_
@@ -10,7 +11,8 @@
 // Writes the skeleton of a page (HTML, HEAD, TITLE) onto a stream owned by the caller; the kinds
 // below add their body. Nothing is escaped: names, titles, texts and targets are written as given.
 // A line break is "\n" and a flush, as on a text stream: the caller stores the page as text, so
-// every line break reaches the file as CR LF. Stream errors are not checked. One thread; the stream must outlive the object.
+// every line break reaches the file as CR LF. Stream errors are not checked. One thread; the stream
+// must outlive the object.
 class KECGlpsHtmlGenerator {
  public:
   KECGlpsHtmlGenerator(std::ostream& stream, const std::string& title);

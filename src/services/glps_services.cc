@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "glps/services.h"
 
 #include <cstdlib>
@@ -66,7 +67,8 @@ std::string KECGlpsServices::GenerateMessagePrefix(Glps::IndexType type, bool da
   KECGlpsLogSession* session = nullptr;
   if (type == Glps::eIndexApp) session = m_pLogApp;
   if (type == Glps::eIndexExp) session = m_pLogExp;
-  if (session != nullptr) prefix += Gen::convert2str(session->GetNextIndex()) + Glps::g_strSeparator;
+  if (session != nullptr)
+    prefix += Gen::convert2str(session->GetNextIndex()) + Glps::g_strSeparator;
   if (dateTime) {
     KCGenTime time(false);
     KCTimeMasterClock::Instance()->GetTimeStamp(&time, false);
@@ -95,8 +97,7 @@ bool KECGlpsServices::LogAppInit(const KECGlpsLogInfo& info) {
   delete m_pLogApp;
   m_pLogApp = nullptr;
   const std::string baseName = Txts::GetString(kTextLogName) + Glps::g_strHyphen + Qor::g_szKelvara;
-  m_pLogApp =
-      new KECGlpsLogSession(KECBaseFilesAndLocations::GetDirectoryAppLog(), baseName, info);
+  m_pLogApp = new KECGlpsLogSession(KECBaseFilesAndLocations::GetDirectoryAppLog(), baseName, info);
   LogAppMsg(Txts::GetString(kTextStart, GenerateProductStrings()));
   return m_pLogApp->IsValid();
 }
@@ -145,8 +146,8 @@ bool KECGlpsServices::IsLogAppTampered() const {
 
 // --- The experiment log ------------------------------------------------------------------------
 
-bool KECGlpsServices::LogExpInit(const std::string& directory, bool glp,
-                                 const KECGlpsLogInfo& info, const KECGlpsLogInfoCrash& crash,
+bool KECGlpsServices::LogExpInit(const std::string& directory, bool glp, const KECGlpsLogInfo& info,
+                                 const KECGlpsLogInfoCrash& crash,
                                  const KECGlpsLogInfoExperiment& experiment, unsigned int* error,
                                  bool* opened) {
   m_bGlp = glp;
@@ -229,8 +230,7 @@ bool KECGlpsServices::LogExpMsgContext(const std::string& message, const std::st
   result = LogExpReportItem(KCRptRepItNormal(message, false, false, false)) && result;
   if (!context.empty()) {
     result = LogExpReportItem(KCRptRepItNormal(Glps::g_strColon, false, false, false)) && result;
-    const std::string quoted =
-        Glps::g_strSeparator + Glps::g_strQuote + context + Glps::g_strQuote;
+    const std::string quoted = Glps::g_strSeparator + Glps::g_strQuote + context + Glps::g_strQuote;
     result = LogExpReportItem(KCRptRepItNormal(quoted, true, false, false)) && result;
   }
   result = LogExpReportItem(KCRptRepItNewLine(1)) && result;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the records of a log's persisted state go into log.xml: class versions, tracking, element
 // names and member order, for the XML archives of files/archive_io.h. Every load checks the class
 // version it is given and rejects one newer than the version written here.
@@ -85,7 +86,8 @@ void SaveShared(Archive& ar, const boost::shared_ptr<T>& pointer) {
 // `pointer` takes a new object only once it has been read completely.
 template <class Archive, class T>
 void LoadShared(Archive& ar, boost::shared_ptr<T>& pointer, unsigned int version) {
-  archive_io::CheckClassVersion(version, boost::serialization::version<boost::shared_ptr<T>>::value);
+  archive_io::CheckClassVersion(version,
+                                boost::serialization::version<boost::shared_ptr<T>>::value);
   std::unique_ptr<T> object(new T());
   const unsigned long readBefore = SharedObjectsReadOf(ar).count;
   ar >> boost::serialization::make_nvp("px", *object);
@@ -162,7 +164,8 @@ void save(Archive& ar, const std::vector<KECGlpsFileManagerData>& records,
   const collection_size_type count(records.size());
   ar << make_nvp("count", count);
   if (ar.get_library_version() > boost::archive::library_version_type(3)) {
-    const item_version_type itemVersion(boost::serialization::version<KECGlpsFileManagerData>::value);
+    const item_version_type itemVersion(
+        boost::serialization::version<KECGlpsFileManagerData>::value);
     ar << make_nvp("item_version", itemVersion);
   }
   for (const KECGlpsFileManagerData& record : records) ar << make_nvp("item", record);
@@ -178,7 +181,8 @@ void load(Archive& ar, std::vector<KECGlpsFileManagerData>& records, const unsig
   if (ar.get_library_version() > boost::archive::library_version_type(3)) {
     item_version_type itemVersion(0);
     ar >> make_nvp("item_version", itemVersion);
-    glps::archive_io::CheckClassVersion(itemVersion, boost::serialization::version<KECGlpsFileManagerData>::value);
+    glps::archive_io::CheckClassVersion(
+        itemVersion, boost::serialization::version<KECGlpsFileManagerData>::value);
   }
   records.clear();
   glps::log_serialization::NoteSharedObjectRead(ar);
@@ -197,14 +201,14 @@ void serialize(Archive& ar, std::vector<KECGlpsFileManagerData>& records,
   split_free(ar, records, version);
 }
 
-#define GLPS_SHARED_RECORD_SERIALIZATION(T)                                                \
-  template <class Archive>                                                                 \
-  void save(Archive& ar, const boost::shared_ptr<T>& pointer, const unsigned int) {        \
-    glps::log_serialization::SaveShared(ar, pointer);                                      \
-  }                                                                                        \
-  template <class Archive>                                                                 \
-  void load(Archive& ar, boost::shared_ptr<T>& pointer, const unsigned int version) {      \
-    glps::log_serialization::LoadShared(ar, pointer, version);                             \
+#define GLPS_SHARED_RECORD_SERIALIZATION(T)                                           \
+  template <class Archive>                                                            \
+  void save(Archive& ar, const boost::shared_ptr<T>& pointer, const unsigned int) {   \
+    glps::log_serialization::SaveShared(ar, pointer);                                 \
+  }                                                                                   \
+  template <class Archive>                                                            \
+  void load(Archive& ar, boost::shared_ptr<T>& pointer, const unsigned int version) { \
+    glps::log_serialization::LoadShared(ar, pointer, version);                        \
   }
 
 GLPS_SHARED_RECORD_SERIALIZATION(KECGlpsLogHeader)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "session/log_session.h"
 
 #include <boost/make_shared.hpp>
@@ -42,8 +43,7 @@ KECGlpsLogSession::KECGlpsLogSession(const std::string& directory, const std::st
     : KECGlpsLogSession(true, directory, baseName, info) {}
 
 KECGlpsLogSession::KECGlpsLogSession(const std::string& directory, const std::string& baseName,
-                                     const std::string& /*experiment*/,
-                                     const KECGlpsLogInfo& info)
+                                     const std::string& /*experiment*/, const KECGlpsLogInfo& info)
     : KECGlpsLogSession(false, directory, baseName, info) {}
 
 KECGlpsLogSession::KECGlpsLogSession(bool appLog, const std::string& directory,
@@ -71,8 +71,8 @@ std::string KECGlpsLogSession::MakePath(const std::string& fileName) const {
 }
 
 std::string KECGlpsLogSession::MakeDocumentName(unsigned number) const {
-  return KCGenFileUtils::MakeNameExtension(KECBaseNameUtils::MakeDefaultName(m_strBaseName, number + 1),
-                                           kDocumentExtension);
+  return KCGenFileUtils::MakeNameExtension(
+      KECBaseNameUtils::MakeDefaultName(m_strBaseName, number + 1), kDocumentExtension);
 }
 
 bool KECGlpsLogSession::Open() {
@@ -323,8 +323,8 @@ bool KECGlpsLogSession::AddMetaDataEntity(const KECGlpsLogMetaDataEntity& entity
 std::int32_t KECGlpsLogSession::GetNextIndex() {
   if (!m_ptrCatalog) return -1;
   // A counter at its maximum (only a changed log.xml can hold one) wraps instead of overflowing.
-  m_ptrCatalog->m_lNextIndex = static_cast<std::int32_t>(
-      static_cast<std::uint32_t>(m_ptrCatalog->m_lNextIndex) + 1u);
+  m_ptrCatalog->m_lNextIndex =
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(m_ptrCatalog->m_lNextIndex) + 1u);
   return m_ptrCatalog->m_lNextIndex;
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KECGlpsLogSession: one open log (the application log or an experiment log) in its directory.
 #ifndef GLPS_SESSION_LOG_SESSION_H_
 #define GLPS_SESSION_LOG_SESSION_H_

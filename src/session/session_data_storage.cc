@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "session/session_data_storage.h"
 
 #include "files/archive_io.h"
@@ -27,7 +28,8 @@ namespace serialization {
 
 // The storage is written by value as the element "Session": class version 0, not tracked.
 template <class Archive>
-void save(Archive& ar, const KECGlpsLogSessionDataStorage& storage, const unsigned int /*version*/) {
+void save(Archive& ar, const KECGlpsLogSessionDataStorage& storage,
+          const unsigned int /*version*/) {
   const boost::shared_ptr<KECGlpsLogHeader> header = storage.GetHeader();
   const boost::shared_ptr<KECGlpsLogMetaData> metaData = storage.GetMetaData();
   const boost::shared_ptr<KECGlpsLogCatalog> catalog = storage.GetCatalog();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The persisted state of one log session and the only reader and writer of its log.xml.
 #ifndef GLPS_SESSION_SESSION_DATA_STORAGE_H_
 #define GLPS_SESSION_SESSION_DATA_STORAGE_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The experiment log as a person sees it: opens the main index page of the log that
 // glps_browser_fixture wrote in a headless Chromium and checks the frames, the documents and how
 // their entries are rendered.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes, through the library's public interface only, an experiment log that a browser test then
 // reads: two HTML documents with the index pages, messages with markup characters and non-ASCII
 // text in both documents, and a crash entry with detail lines in the second.
@@ -40,7 +41,8 @@ bool PrepareEmptyDirectory(const std::string& path) {
   if (dir == nullptr) return Fail("cannot read " + path + ": " + std::strerror(errno));
   bool empty = true;
   while (dirent* entry = readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) empty = false;
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+      empty = false;
   }
   closedir(dir);
   return empty || Fail(path + " is not empty");
@@ -55,8 +57,8 @@ KECGlpsLogInfoExperiment Experiment() {
 // One opening of the experiment log: logs `messages`, closes the log and replaces `info` with the
 // info the host keeps for the next opening.
 template <typename Body>
-bool Session(KECGlpsServices* service, const std::string& directory, const KECGlpsLogInfoCrash& crash,
-             KECGlpsLogInfo* info, Body body) {
+bool Session(KECGlpsServices* service, const std::string& directory,
+             const KECGlpsLogInfoCrash& crash, KECGlpsLogInfo* info, Body body) {
   unsigned int error = 0;
   bool opened = false;
   if (!service->LogExpInit(directory, true, *info, crash, Experiment(), &error, &opened)) {

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Writes the browser test's log afresh: removes DIR, then runs glps_browser_fixture on it.
 # Usage: cmake -DPROGRAM=... -DDIR=... -P make_log.cmake
 file(REMOVE_RECURSE "${DIR}")

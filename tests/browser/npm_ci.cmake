@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installs the browser test's node packages from package-lock.json into DIR/node_modules, unless
 # they are there already for this very lock file. Usage: cmake -DNPM=... -DDIR=... -P npm_ci.cmake
 if(NOT NPM OR NOT EXISTS "${NPM}")

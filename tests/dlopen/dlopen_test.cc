@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loading and unloading libglps.so at run time, the way a host loads it as a plugin. This program
 // does not link the library: it loads it (directly, or through a host module that links it) with
 // dlopen and checks after dlclose that it is gone, and that a log left open was destroyed without

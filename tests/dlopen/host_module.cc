@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A host module for the unloading tests: a shared object that links libglps.so and offers plain C
 // entry points, so that the test program drives the service without linking the library itself.
 // Loading this module loads libglps.so; unloading it is the only reference, so it unloads the
@@ -13,9 +14,8 @@ bool glps_module_open_experiment_log(const char* directory) {
   experiment.m_strExperiment = "unload";
   unsigned int error = 0;
   bool opened = false;
-  const bool initialised =
-      KECGlpsServices::Instance()->LogExpInit(directory, true, KECGlpsLogInfo(),
-                                              KECGlpsLogInfoCrash(), experiment, &error, &opened);
+  const bool initialised = KECGlpsServices::Instance()->LogExpInit(
+      directory, true, KECGlpsLogInfo(), KECGlpsLogInfoCrash(), experiment, &error, &opened);
   const bool logged = KECGlpsServices::Instance()->LogExpMsg("before unloading");
   return initialised && opened && logged;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // File records, file kinds and the plain-name check.
 #include "filemanager/file_manager_data.h"
 

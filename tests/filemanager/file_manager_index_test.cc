@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The manager finds records by name through an index instead of a scan. These tests hold it to the
 // plain rule (the first record of that name, in record order) through every change of the records.
 #include <boost/make_shared.hpp>
@@ -73,7 +74,7 @@ struct Model {
 // the model chose.
 TEST(FileManagerIndexTest, LookupsFollowEveryChangeOfTheRecords) {
   TempDir dir;
-  const std::vector<std::string> names = {"a.html", "a.xml", "b.html", "b.xml", "GLP-Main.html",
+  const std::vector<std::string> names = {"a.html",   "a.xml",  "b.html", "b.xml", "GLP-Main.html",
                                           "link.bin", "c.html", "d.html", "e.html"};
   Model model;
   auto records = boost::make_shared<Records>();
@@ -113,7 +114,8 @@ TEST(FileManagerIndexTest, LookupsFollowEveryChangeOfTheRecords) {
       ASSERT_TRUE(file.IsOpen());
       ASSERT_TRUE(file.Write(std::string(1 + pick(5), 'x')).first);
       int copies = 0;
-      for (const KECGlpsFileManagerData& record : model.records) copies += record.m_strFileName == name;
+      for (const KECGlpsFileManagerData& record : model.records)
+        copies += record.m_strFileName == name;
       refreshesOfDuplicates += copies > 1;
       const bool expected = model.Update(name, file.GetHash(), file.GetSize());
       EXPECT_EQ(manager->UpdateFileInfo(file), expected);

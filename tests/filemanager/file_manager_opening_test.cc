@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Opening a log reads each document once: the current document takes over the digest that the
 // verification made of it, and verification is no weaker for it.
 #include <boost/make_shared.hpp>

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "filemanager/file_manager.h"
 
-#include <sys/stat.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/make_shared.hpp>
@@ -84,8 +85,7 @@ class FileManagerTest : public ::testing::Test {
                    bool hashed = true) {
     WriteFileBytes(Path(name), content);
     records_->push_back(MakeRecord(kind, name, hashed ? OpensslMd5Base64(Path(name)) : "",
-                                   hashed ? static_cast<std::int64_t>(content.size()) : 0,
-                                   hashed));
+                                   hashed ? static_cast<std::int64_t>(content.size()) : 0, hashed));
   }
 
   std::unique_ptr<KECGlpsFileManager> Open() {
@@ -136,7 +136,8 @@ TEST_F(FileManagerTest, AddFileCreatesAMissingHashedFileEmpty) {
   auto manager = Open();
   ASSERT_TRUE(manager->AddFile("new.bin", Glps::FileLink, true));
   EXPECT_TRUE(fs::is_regular_file(Path("new.bin")));
-  EXPECT_TRUE(SameRecord(records_->front(), MakeRecord(Glps::FileLink, "new.bin", kMd5OfNothing, 0)));
+  EXPECT_TRUE(
+      SameRecord(records_->front(), MakeRecord(Glps::FileLink, "new.bin", kMd5OfNothing, 0)));
   // Unhashed registration touches no file.
   ASSERT_TRUE(manager->AddFile("GLP-Main.html", Glps::FileIndexMain, false));
   EXPECT_FALSE(fs::exists(Path("GLP-Main.html")));
@@ -382,7 +383,8 @@ TEST_F(FileManagerTest, AcceptCurrentFilesLeavesFilesItCannotTakeTampered) {
   ASSERT_TRUE(manager->IsTampered());
   manager->AcceptCurrentFiles();
   EXPECT_TRUE(manager->IsTampered());
-  for (size_t i = 0; i < before.size(); ++i) EXPECT_TRUE(SameRecord((*records_)[i], before[i])) << i;
+  for (size_t i = 0; i < before.size(); ++i)
+    EXPECT_TRUE(SameRecord((*records_)[i], before[i])) << i;
   EXPECT_EQ(ReadFileBytes(dir_ / "target"), "abc");
   EXPECT_TRUE(fs::is_symlink(Path("link.html")));
 }
@@ -416,9 +418,8 @@ TEST_F(FileManagerTest, QueriesCountInRecordOrder) {
   EXPECT_TRUE(SameRecord(out, MakeRecord(Glps::FileLog, "doc3.html", kMd5OfNothing, 0)));
 
   std::vector<std::string> visited;
-  manager->ForEachFile(Glps::FileLog, [&visited](const std::string& name) {
-    visited.push_back(name);
-  });
+  manager->ForEachFile(Glps::FileLog,
+                       [&visited](const std::string& name) { visited.push_back(name); });
   EXPECT_EQ(visited, (std::vector<std::string>{"doc1.html", "doc2.html", "doc3.html"}));
   EXPECT_EQ(records_->size(), 5u);
 }
@@ -494,7 +495,8 @@ TEST_F(FileManagerTest, HostileRecordNamesTouchNothingAndNeverPass) {
       EXPECT_EQ(manager.IsTampered(), hashed);
       manager.AcceptCurrentFiles();
       EXPECT_EQ(manager.IsTampered(), hashed);
-      EXPECT_TRUE(SameRecord(records->front(), MakeRecord(Glps::FileLog, name, kMd5OfAbc, 1, hashed)));
+      EXPECT_TRUE(
+          SameRecord(records->front(), MakeRecord(Glps::FileLog, name, kMd5OfAbc, 1, hashed)));
       EXPECT_EQ(manager.GetFilePath(name), "");
       EXPECT_FALSE(manager.GetDocument(name));
       EXPECT_FALSE(manager.AddFile(name, Glps::FileLink, true));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The XML input archive behind every load: the end tag of a named element must carry the expected
 // name, compared safely whatever the lengths of the two names.
 #include "files/archive_io.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers shared by the file tests: an independent fingerprint from the openssl command line, and a
 // guard that puts the real system calls back after a test has injected faults.
 #ifndef GLPS_TESTS_FILES_FILE_TEST_UTIL_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "files/glps_file_hashed.h"
 
 #include <openssl/evp.h>
@@ -40,7 +41,8 @@ void WriteInPieces(KECGlpsFileHashed& file, const std::string& data, size_t piec
   }
 }
 
-// --- Injected faults ------------------------------------------------------------------------------
+// --- Injected faults
+// ------------------------------------------------------------------------------
 
 size_t g_maxPerWrite = 3;
 ssize_t WriteShort(int fd, const void* buffer, size_t count) {
@@ -72,7 +74,8 @@ int FstatFailingAfterFirst(int fd, struct stat* st) {
   return -1;
 }
 
-// --- Fingerprints ----------------------------------------------------------------------------------
+// --- Fingerprints
+// ----------------------------------------------------------------------------------
 
 TEST(GlpsFileHashedTest, KnownFingerprintsAndOneWriteEqualsOneBytePerWrite) {
   TempDir dir;
@@ -181,7 +184,8 @@ TEST(GlpsFileHashedTest, WithoutADigestTheFileWritesButHasNoFingerprint) {
   EXPECT_EQ(restored.GetHash().size(), 24u);
 }
 
-// --- Verification against a record ----------------------------------------------------------------
+// --- Verification against a record
+// ----------------------------------------------------------------
 
 TEST(GlpsFileHashedTest, VerifyingConstructorAgainstARecord) {
   const std::string original = Pattern(2500);
@@ -265,7 +269,8 @@ TEST(GlpsFileHashedTest, VerifyingConstructorAgainstARecord) {
   }
 }
 
-// --- Faults ---------------------------------------------------------------------------------------
+// --- Faults
+// ---------------------------------------------------------------------------------------
 
 TEST(GlpsFileHashedTest, PartialAndFailedWritesAddExactlyTheBytesWritten) {
   TempDir dir;
@@ -297,8 +302,8 @@ TEST(GlpsFileHashedTest, PartialAndFailedWritesAddExactlyTheBytesWritten) {
 // Exposes the hashing step and counts what it asks of Read.
 class ProbeFile : public KECGlpsFileHashed {
  public:
-  using KECGlpsFileHashed::KECGlpsFileHashed;
   using KECGlpsFileHashed::HashExisting;
+  using KECGlpsFileHashed::KECGlpsFileHashed;
   using KECGlpsFileHashed::kHashBufferSize;
   bool Rewind() { return Seek(0); }
   KECGlpsIoResult Read(void* buffer, std::uint32_t count) override {

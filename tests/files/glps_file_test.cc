@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "files/glps_file.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "files/glps_file_html.h"
 
 #include <sys/stat.h>
@@ -23,8 +24,7 @@ using glps_test::WriteFileBytes;
 const Glps::ELogEntity kTypeA = static_cast<Glps::ELogEntity>(7);
 const Glps::ELogEntity kTypeB = static_cast<Glps::ELogEntity>(9);
 
-KECGlpsFileHtmlMetaDataEntity Entity(Glps::ELogEntity type, std::int32_t handle,
-                                     const char* guid) {
+KECGlpsFileHtmlMetaDataEntity Entity(Glps::ELogEntity type, std::int32_t handle, const char* guid) {
   return KECGlpsFileHtmlMetaDataEntity(KECGlpsLogMetaDataEntity(type, handle, KCGenGUID(guid)));
 }
 
@@ -113,9 +113,11 @@ TEST_F(HtmlDocumentTest, FirstFlushWritesEmptySidecarAndRegistersIt) {
   const std::string xml = ReadFileBytes(SidecarPath());
   EXPECT_TRUE(AllLinesEndInCrLf(xml)) << xml;
   EXPECT_NE(xml.find("<m_meta class_id=\"0\" tracking_level=\"0\" version=\"0\">"),
-            std::string::npos) << xml;
+            std::string::npos)
+      << xml;
   EXPECT_NE(xml.find("<m_vEntity class_id=\"1\" tracking_level=\"0\" version=\"0\">"),
-            std::string::npos) << xml;
+            std::string::npos)
+      << xml;
   EXPECT_NE(xml.find("<count>0</count>"), std::string::npos) << xml;
   EXPECT_NE(xml.find("<item_version>0</item_version>"), std::string::npos) << xml;
   EXPECT_EQ(xml.find("<item>"), std::string::npos) << xml;
@@ -181,8 +183,8 @@ TEST_F(HtmlDocumentTest, ReopenBringsTheFileBackToItsRecordAndContinuesTheHash) 
     std::string contentBeforeAppend;  // the document once reopened
   };
   const std::vector<Case> cases = {
-      {"grown by another program",
-       [](const std::string& path) { WriteFileBytes(path, "abcXYZ"); }, "abc"},
+      {"grown by another program", [](const std::string& path) { WriteFileBytes(path, "abcXYZ"); },
+       "abc"},
       {"deleted", [](const std::string& path) { ASSERT_EQ(unlink(path.c_str()), 0); },
        std::string(3, '\0')},
       {"untouched", [](const std::string&) {}, "abc"},
@@ -266,10 +268,10 @@ TEST_F(HtmlDocumentTest, BrokenSidecarsFailKeepingTheEntitiesReadBeforeTheError)
       {"not XML", "this is no archive\r\n", false, 0},
       {"empty file", "", false, 0},
       {"cut inside the second item", valid.substr(0, secondItem + 20), false, 1},
-      {"cut before the closing tag", valid.substr(0, valid.rfind("</boost_serialization>")),
-       false, 2},
-      {"count far beyond the items", replaced("<count>2</count>", "<count>4611686018427387903</count>"),
-       false, 2},
+      {"cut before the closing tag", valid.substr(0, valid.rfind("</boost_serialization>")), false,
+       2},
+      {"count far beyond the items",
+       replaced("<count>2</count>", "<count>4611686018427387903</count>"), false, 2},
       {"count of two hundred million", replaced("<count>2</count>", "<count>200000000</count>"),
        false, 2},
       {"count below the items", replaced("<count>2</count>", "<count>1</count>"), false, 1},
@@ -285,8 +287,8 @@ TEST_F(HtmlDocumentTest, BrokenSidecarsFailKeepingTheEntitiesReadBeforeTheError)
        replaced("<item class_id=\"2\" tracking_level=\"0\" version=\"0\">",
                 "<item class_id=\"2\" tracking_level=\"0\" version=\"1\">"),
        false, 0},
-      {"newer item version", replaced("<item_version>0</item_version>", "<item_version>1</item_version>"),
-       false, 0},
+      {"newer item version",
+       replaced("<item_version>0</item_version>", "<item_version>1</item_version>"), false, 0},
       // The list is read whole before its end tag is found misnamed.
       {"misnamed list", Renamed(valid, "m_vEntity", "m_vList"), false, 2},
       {"misnamed entity member", Renamed(valid, "m_nHandle", "m_nId"), false, 0},

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "files/platform.h"
 
 #include <fcntl.h>
@@ -60,7 +61,8 @@ ssize_t WriteInterruptedOnce(int fd, const void* buffer, size_t count) {
   return ::write(fd, buffer, count);
 }
 
-// --- Opening --------------------------------------------------------------------------------------
+// --- Opening
+// --------------------------------------------------------------------------------------
 
 TEST(PlatformOpenTest, CreatesMissingFileEmptyWithCloexecAndBlockingMode) {
   TempDir dir;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KCGenFileUtils and KCGenCryptUtils::GetFileHash against real files in a temporary directory.
 #include <openssl/evp.h>
 #include <sys/stat.h>
@@ -60,7 +61,7 @@ TEST_F(FileUtils, ReadOnlyMeansAllWriteBitsClearEvenForRoot) {
     bool readOnly;
   };
   const std::vector<Case> cases = {
-      {0444, true}, {0400, true}, {0555, true}, {0000, true},
+      {0444, true},  {0400, true},  {0555, true},  {0000, true},
       {0644, false}, {0200, false}, {0464, false}, {0446, false},
   };
   for (const Case& c : cases) {
@@ -224,9 +225,12 @@ TEST(FileNames, MakeNamePath) {
     std::string dir, name, expected;
   };
   const std::vector<Case> cases = {
-      {"/log", "log.xml", "/log/log.xml"},   {"/log/", "log.xml", "/log/log.xml"},
-      {"/log//", "/log.xml", "/log/log.xml"}, {"", "log.xml", "log.xml"},
-      {"/", "log.xml", "/log.xml"},          {"rel", "a", "rel/a"},
+      {"/log", "log.xml", "/log/log.xml"},
+      {"/log/", "log.xml", "/log/log.xml"},
+      {"/log//", "/log.xml", "/log/log.xml"},
+      {"", "log.xml", "log.xml"},
+      {"/", "log.xml", "/log.xml"},
+      {"rel", "a", "rel/a"},
       {"/log", "", "/log/"},
   };
   for (const Case& c : cases) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // GUIDs, times, the standard file header, the version and the string helpers.
 #include <time.h>
 
@@ -49,14 +50,14 @@ TEST(GenGuid, ParsesBracedTextInAnyCaseAndWritesUpperCase) {
 TEST(GenGuid, TextThatIsNotAGuidGivesTheNullGuid) {
   const std::vector<std::string> bad = {
       "",
-      "D15149F8-F127-4781-B1F6-3C762D712E15",      // no braces
-      "{D15149F8-F127-4781-B1F6-3C762D712E15",     // no closing brace
-      "{D15149F8-F127-4781-B1F6-3C762D712E1}",     // one digit short
-      "{D15149F8-F127-4781-B1F6-3C762D712E155}",   // one digit too many
-      "{D15149F8F127-4781-B1F6-3C762D712E15-}",    // dash misplaced
-      "{G15149F8-F127-4781-B1F6-3C762D712E15}",    // not hexadecimal
-      " {D15149F8-F127-4781-B1F6-3C762D712E15}",   // leading blank
-      "{D15149F8-F127-4781-B1F6-3C762D712E15} ",   // trailing blank
+      "D15149F8-F127-4781-B1F6-3C762D712E15",     // no braces
+      "{D15149F8-F127-4781-B1F6-3C762D712E15",    // no closing brace
+      "{D15149F8-F127-4781-B1F6-3C762D712E1}",    // one digit short
+      "{D15149F8-F127-4781-B1F6-3C762D712E155}",  // one digit too many
+      "{D15149F8F127-4781-B1F6-3C762D712E15-}",   // dash misplaced
+      "{G15149F8-F127-4781-B1F6-3C762D712E15}",   // not hexadecimal
+      " {D15149F8-F127-4781-B1F6-3C762D712E15}",  // leading blank
+      "{D15149F8-F127-4781-B1F6-3C762D712E15} ",  // trailing blank
       "(D15149F8-F127-4781-B1F6-3C762D712E15)",
       std::string("{D15149F8-F127-4781-B1F6-3C762D712E1\0}", 38),
   };
@@ -232,8 +233,8 @@ TEST(GenTime, MalformedOrOutOfRangeTextFails) {
       "2026-01-01t00:00:00.000000Z",
       "2026-01-01T00:00:00.000000Zjunk",
       "12345678-01-01T00:00:00.000000Z",
-      "294247-01-10T04:00:54.775808Z",    // one past the largest instant
-      "-290308-12-21T19:59:05.224191Z",   // one before the smallest instant
+      "294247-01-10T04:00:54.775808Z",   // one past the largest instant
+      "-290308-12-21T19:59:05.224191Z",  // one before the smallest instant
       "9999999-12-31T23:59:59.999999Z",
       "-9999999-01-01T00:00:00.000000Z",
       std::string(1000, '9'),
@@ -332,12 +333,12 @@ TEST_F(GenTimeLocal, DateAndTimeOfFixedInstantsInSeveralZones) {
 TEST_F(GenTimeLocal, ChangeOfTzCountsAtOnce) {
   const KCGenTime time = KCGenTime::FromMicroseconds(1768480496789123);
   std::string text;
-  for (const auto& zone : std::vector<std::pair<const char*, const char*>>{
-           {"EST5", "07:34:56 -05:00"},
-           {"IST-5:30", "18:04:56 +05:30"},
-           {nullptr, nullptr},
-           {"UTC0", "12:34:56 +00:00"},
-           {"EST5", "07:34:56 -05:00"}}) {
+  for (const auto& zone :
+       std::vector<std::pair<const char*, const char*>>{{"EST5", "07:34:56 -05:00"},
+                                                        {"IST-5:30", "18:04:56 +05:30"},
+                                                        {nullptr, nullptr},
+                                                        {"UTC0", "12:34:56 +00:00"},
+                                                        {"EST5", "07:34:56 -05:00"}}) {
     if (zone.first == nullptr) {
       unsetenv("TZ");
       EXPECT_TRUE(time.TimeString(&text, false));
@@ -411,7 +412,8 @@ TEST(GenStandardFileHeader, DefaultsAndCopy) {
   const KCGenStandardFileHeader copy(header);
   KCGenStandardFileHeader assigned;
   assigned = header;
-  for (const KCGenStandardFileHeader* h : {&copy, static_cast<const KCGenStandardFileHeader*>(&assigned)}) {
+  for (const KCGenStandardFileHeader* h :
+       {&copy, static_cast<const KCGenStandardFileHeader*>(&assigned)}) {
     EXPECT_EQ(h->m_eContentType, 533);
     EXPECT_EQ(h->m_usContentVersion, 410);
     EXPECT_EQ(h->m_tmCreation, KCGenTime::FromMicroseconds(99));
@@ -434,8 +436,12 @@ TEST(GenStrings, EqualNoCase) {
     bool equal;
   };
   const std::vector<Case> cases = {
-      {"log.xml", "LOG.XML", true}, {"Log.Xml", "log.xml", true}, {"", "", true},
-      {"log.xml", "log.xm", false}, {"a", "b", false},            {"\xC4", "\xE4", false},
+      {"log.xml", "LOG.XML", true},
+      {"Log.Xml", "log.xml", true},
+      {"", "", true},
+      {"log.xml", "log.xm", false},
+      {"a", "b", false},
+      {"\xC4", "\xE4", false},
       {"[", "{", false},  // differ by 0x20 but are not letters
   };
   for (const Case& c : cases) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Report items: the HTML text each kind renders.
 #include <climits>
 #include <memory>
@@ -43,8 +44,12 @@ TEST(ReportNormal, WritesNonAsciiAsCharacterReferences) {
     std::string text, html;
   };
   const std::vector<Case> cases = {
-      {"Gr\xC3\xB6\xC3\x9F" "e", "Gr&#246;&#223;e"},
-      {"\xE2\x82\xAC" "5", "&#8364;5"},
+      {"Gr\xC3\xB6\xC3\x9F"
+       "e",
+       "Gr&#246;&#223;e"},
+      {"\xE2\x82\xAC"
+       "5",
+       "&#8364;5"},
       {"\xF0\x9F\x98\x80", "&#128512;"},
       {"\xC2\xA0", "&#160;"},
       {"\xF4\x8F\xBF\xBF", "&#1114111;"},  // the last code point
@@ -59,16 +64,16 @@ TEST(ReportNormal, InvalidBytesAndControlsBecomeReplacementCharacters) {
   };
   const std::vector<Case> cases = {
       {"\xFF", r},
-      {"a\xC3", "a" + r},                         // truncated at the end
-      {"\xE2\x82x", r + "x"},                     // truncated in the middle: one replacement
-      {"\xC0\xAF", r + r},                        // overlong form
-      {"\xED\xA0\x80", r + r + r},                // a surrogate
-      {"\xF4\x90\x80\x80", r + r + r + r},        // above U+10FFFF
-      {"\x80<", r + "&lt;"},                      // lone continuation byte; markup after it
-      {std::string("a\0b", 3), "a" + r + "b"},    // NUL neither truncates nor passes through
+      {"a\xC3", "a" + r},                       // truncated at the end
+      {"\xE2\x82x", r + "x"},                   // truncated in the middle: one replacement
+      {"\xC0\xAF", r + r},                      // overlong form
+      {"\xED\xA0\x80", r + r + r},              // a surrogate
+      {"\xF4\x90\x80\x80", r + r + r + r},      // above U+10FFFF
+      {"\x80<", r + "&lt;"},                    // lone continuation byte; markup after it
+      {std::string("a\0b", 3), "a" + r + "b"},  // NUL neither truncates nor passes through
       {"\x01\x1B[31m", r + r + "[31m"},
       {"\x7F", r},
-      {"\xC2\x80\xC2\x9F", r + r},                // C1 controls: browsers would remap &#128;
+      {"\xC2\x80\xC2\x9F", r + r},  // C1 controls: browsers would remap &#128;
   };
   for (const Case& c : cases) {
     const std::string html = Normal(c.text);
@@ -98,7 +103,8 @@ TEST(ReportItems, NewLineTitleAndHorizontalLine) {
       {std::make_shared<KCRptRepItNewLine>(3), "<BR><BR><BR>\n"},
       {std::make_shared<KCRptRepItNewLine>(0), ""},
       {std::make_shared<KCRptRepItNewLine>(-5), ""},
-      {std::make_shared<KCRptRepItTitle>("Changed <outside>"), "<H2>Changed &lt;outside&gt;</H2>\n"},
+      {std::make_shared<KCRptRepItTitle>("Changed <outside>"),
+       "<H2>Changed &lt;outside&gt;</H2>\n"},
       {std::make_shared<KCRptRepItTitle>(" \xC3\xA4"), "<H2>&nbsp;&#228;</H2>\n"},
       {std::make_shared<KCRptRepItTitle>(""), ""},
       {std::make_shared<KCRptRepItHorizontalLine>(3, false), "<HR size=3>\n"},

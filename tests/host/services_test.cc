@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Texts, the master clock, the base library, the restriction service and user names.
 #include <pwd.h>
 #include <unistd.h>
@@ -124,9 +125,24 @@ TEST(DefaultName, KnownForm) {
 TEST(DefaultName, HostileBasesGiveDistinctPlainNamesInsideTheDirectory) {
   TempDir dir;
   const std::vector<std::string> bases = {
-      "../../etc/x", "exp.v2", "", std::string(300, 'a'), "-rf", "..", ".", "/", "a\\b",
-      std::string("nul\0byte", 8), "line\nbreak", "blank name", "Gr\xC3\xB6\xC3\x9F" "e",
-      "exp1", "exp_0001", "GLP-Log-Kelvara", std::string(300, '.'),
+      "../../etc/x",
+      "exp.v2",
+      "",
+      std::string(300, 'a'),
+      "-rf",
+      "..",
+      ".",
+      "/",
+      "a\\b",
+      std::string("nul\0byte", 8),
+      "line\nbreak",
+      "blank name",
+      "Gr\xC3\xB6\xC3\x9F"
+      "e",
+      "exp1",
+      "exp_0001",
+      "GLP-Log-Kelvara",
+      std::string(300, '.'),
   };
   const std::vector<unsigned> numbers = {0, 1, 2, 10, 9999, 10000, 123456, UINT_MAX};
   for (const std::string& base : bases) {

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Checks what `cmake --install` put into PREFIX: every public header (and nothing that includes a
 # Boost or OpenSSL header), both shared libraries with their soname and linker-name links, the CMake
 # package and glps.pc, none of which may point back into the source or build tree.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installs the build BUILD_DIR into a fresh PREFIX, as `cmake --install` does for a packager.
 # cmake -DBUILD_DIR=... -DPREFIX=... [-DCONFIG=...] -P install_prefix.cmake
 file(REMOVE_RECURSE "${PREFIX}")

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Builds the host example of README.md against the installed PREFIX and runs it.
 #   MODE=find_package: as a CMake project (consumer/) that finds the package and links glps::glps.
 #   MODE=pkg_config:   with the compiler and the flags of `pkg-config --cflags --libs glps`.

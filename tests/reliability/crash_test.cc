@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A host that logs and saves in a loop is killed with SIGKILL at random moments, again and again,
 // over one experiment log; after every kill the test checks what the trail promises and
 // reopens the log with the last info the host received, as a restarted host would.
@@ -90,8 +91,8 @@ constexpr std::uint64_t kMaxEntriesPerRun = 120;
   const auto open = [&]() {
     unsigned error = 0;
     bool opened = false;
-    const bool ok = service->LogExpInit(dir, true, info, KECGlpsLogInfoCrash(),
-                                        Experiment("Crash"), &error, &opened);
+    const bool ok = service->LogExpInit(dir, true, info, KECGlpsLogInfoCrash(), Experiment("Crash"),
+                                        &error, &opened);
     Send(fd, ok ? "O 1" : "O 0");
   };
   open();
@@ -102,9 +103,8 @@ constexpr std::uint64_t kMaxEntriesPerRun = 120;
       if (!service->LogExpMsg(Body(id))) Send(fd, "F " + std::to_string(id));
     }
     if (rng() % 4 == 0) {
-      service->LogExpMetaDataEntity(
-          KECGlpsLogMetaDataEntity(static_cast<Glps::ELogEntity>(1), static_cast<int>(id % 100),
-                                   KCGenGUID(true)));
+      service->LogExpMetaDataEntity(KECGlpsLogMetaDataEntity(
+          static_cast<Glps::ELogEntity>(1), static_cast<int>(id % 100), KCGenGUID(true)));
     }
     service->LogExpSave("", &info);
     Send(fd, InfoLine(info, id - 1));
@@ -202,9 +202,9 @@ struct DiskState {
   bool logXmlPresent = false;
   bool logXmlLoads = false;
   bool infoMatches = false;
-  int unsavedTails = 0;     // documents longer than their record, the recorded part intact
-  int newerSidecars = 0;    // sidecars rewritten by a save whose log.xml was not written
-  int halfSidecars = 0;     // sidecars that are not a complete archive
+  int unsavedTails = 0;              // documents longer than their record, the recorded part intact
+  int newerSidecars = 0;             // sidecars rewritten by a save whose log.xml was not written
+  int halfSidecars = 0;              // sidecars that are not a complete archive
   std::vector<std::string> damaged;  // protected bytes that no longer match their record
 };
 
@@ -221,8 +221,8 @@ DiskState Inspect(const std::string& dir, const KECGlpsLogInfo& lastInfo) {
     if (!record.m_bHashed) continue;
     const std::string bytes = ReadFileBytes(dir + "/" + record.m_strFileName);
     const std::int64_t size = static_cast<std::int64_t>(bytes.size());
-    const bool prefixIntact = size >= record.m_nSize &&
-                              Fingerprint(bytes.substr(0, record.m_nSize)) == record.m_strHash;
+    const bool prefixIntact =
+        size >= record.m_nSize && Fingerprint(bytes.substr(0, record.m_nSize)) == record.m_strHash;
     if (record.m_eType == Glps::FileMetaData) {
       const auto close = bytes.rfind("</boost_serialization>");
       if (close == std::string::npos ||
@@ -245,7 +245,8 @@ void CountEntries(const std::string& dir, std::map<std::uint64_t, int>* counts, 
   bool loaded = false;
   for (const KECGlpsFileManagerData& record : LoadRecords(dir, &loaded)) {
     if (record.m_eType != Glps::FileLog) continue;
-    const std::string html = ReadFileBytes(dir + "/" + record.m_strFileName).substr(0, record.m_nSize);
+    const std::string html =
+        ReadFileBytes(dir + "/" + record.m_strFileName).substr(0, record.m_nSize);
     for (auto at = html.find("<B>E"); at != std::string::npos; at = html.find("<B>E", at + 1)) {
       const std::uint64_t id = std::strtoull(html.c_str() + at + 4, nullptr, 10);
       const std::string expected = "<B>" + Body(id) + "</B>";
@@ -299,8 +300,8 @@ TEST(CrashLoop, KilledHostLosesNoSavedEntryAndTamperIsReportedOnlyWhereDue) {
   for (int run = 0; run < kills; ++run) {
     const std::uint64_t firstId = (run + 1) * kIdsPerRun;
     bool killedByUs = false;
-    const HostReport report = RunAndKill(dir, info, firstId, rng(),
-                                         std::chrono::microseconds(delayUs(rng)), &killedByUs);
+    const HostReport report =
+        RunAndKill(dir, info, firstId, rng(), std::chrono::microseconds(delayUs(rng)), &killedByUs);
     if (killedByUs) ++killed;
     if (!killedByUs || report.openFailed || report.writeFailed) ++hostFailures;
     if (report.saved) {
@@ -384,8 +385,10 @@ TEST(CrashLoop, KilledHostLosesNoSavedEntryAndTamperIsReportedOnlyWhereDue) {
   }
   int orphans = 0, temporaries = 0;
   for (const std::string& name : glps_test::ListDirectory(dir)) {
-    if (name.find(".tmp-") != std::string::npos) ++temporaries;
-    else if (name != "log.xml" && registered.count(name) == 0) ++orphans;
+    if (name.find(".tmp-") != std::string::npos)
+      ++temporaries;
+    else if (name != "log.xml" && registered.count(name) == 0)
+      ++orphans;
   }
   std::printf(
       "crash loop: seed %u, %d kills, %d reopen failures, %d host failures, %llu saved entries, "

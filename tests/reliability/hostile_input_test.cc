@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: Apache-2.0
 // Hostile and unusual input through the public interface: odd messages, names, log directories, and
-// log.xml files and sidecars changed by someone else. Each must end in a clear false result or a log
-// reported tampered; nothing may crash, and nothing outside the log directory may change.
+// log.xml files and sidecars changed by someone else. Each must end in a clear false result or a
+// log reported tampered; nothing may crash, and nothing outside the log directory may change.
 #include <gmock/gmock.h>
 #include <grp.h>
 #include <sys/stat.h>
@@ -55,7 +56,8 @@ class HostileInputTest : public glps_test::HostTest {
     KECGlpsLogInfo info;
     EXPECT_TRUE(OpenExp(Dir(), info));
     EXPECT_TRUE(service_->LogExpLink("data.csv"));
-    EXPECT_TRUE(service_->LogExpMetaDataEntity(KECGlpsLogMetaDataEntity(kEntityType, 7, KCGenGUID(true))));
+    EXPECT_TRUE(
+        service_->LogExpMetaDataEntity(KECGlpsLogMetaDataEntity(kEntityType, 7, KCGenGUID(true))));
     EXPECT_TRUE(service_->LogExpMsg("first"));
     EXPECT_TRUE(service_->LogExpMsg("second"));
     EXPECT_TRUE(service_->LogExpExit(&info));
@@ -72,8 +74,10 @@ TEST_F(HostileInputTest, OddMessagesAreWrittenAsInertTextAndVerifyAfterwards) {
   const std::string big(10 << 20, 'm');
   const std::vector<Case> cases = {
       {"NUL bytes", std::string("be\0fore\0", 8), "<B>be&#65533;fore&#65533;</B>"},
-      {"invalid UTF-8", "\xff\xfe\xc0\xaf x \xe2\x82", "<B>&#65533;&#65533;&#65533;&#65533; x &#65533;</B>"},
-      {"markup", "<script>alert(1)</script><!--", "<B>&lt;script&gt;alert(1)&lt;/script&gt;&lt;!--</B>"},
+      {"invalid UTF-8", "\xff\xfe\xc0\xaf x \xe2\x82",
+       "<B>&#65533;&#65533;&#65533;&#65533; x &#65533;</B>"},
+      {"markup", "<script>alert(1)</script><!--",
+       "<B>&lt;script&gt;alert(1)&lt;/script&gt;&lt;!--</B>"},
       {"line ends and controls", "a\r\nb\x1b[31m", "<B>a\r\nb&#65533;[31m</B>"},
       {"10 MB", big, "<B>" + big + "</B>"},
   };
@@ -105,9 +109,18 @@ TEST_F(HostileInputTest, OddMessagesAreWrittenAsInertTextAndVerifyAfterwards) {
 }
 
 TEST_F(HostileInputTest, HostileExperimentNamesMakePlainDocumentNames) {
-  const std::vector<std::string> names = {"../../outside", "a/b\\c", "..", "-rf", "--help",
-                                          std::string(300, 'n'), std::string("nul\0x", 5), "",
-                                          "line\nbreak", "$(touch pwned)", "*?[", "\xff\xfe"};
+  const std::vector<std::string> names = {"../../outside",
+                                          "a/b\\c",
+                                          "..",
+                                          "-rf",
+                                          "--help",
+                                          std::string(300, 'n'),
+                                          std::string("nul\0x", 5),
+                                          "",
+                                          "line\nbreak",
+                                          "$(touch pwned)",
+                                          "*?[",
+                                          "\xff\xfe"};
   mkdir(Dir().c_str(), 0755);
   const TreeSnapshot outside = Outside();
   for (const std::string& name : names) {
@@ -342,18 +355,19 @@ TEST_F(HostileInputTest, ChangedLogXmlGivesATamperedLogOrAFalseResult) {
       {"truncated", text([](const std::string& t) { return t.substr(0, t.size() / 2); }), true},
       {"not XML", text([](const std::string&) { return std::string("\x89PNG\r\n\x1a\n garbage"); }),
        true},
-      {"deeply nested", text([&](const std::string& t) { return Replace(t, "<px", nested + "<px"); }),
-       true},
-      {"entity declarations",
-       text([&](const std::string& t) {
+      {"deeply nested",
+       text([&](const std::string& t) { return Replace(t, "<px", nested + "<px"); }), true},
+      {"entity declarations", text([&](const std::string& t) {
          return Replace(t, "<!DOCTYPE boost_serialization>", laughs);
        }),
        true},
-      {"record count far beyond its items",
-       text([](const std::string& t) { return Replace(t, "<count>3</count>", "<count>4000000000</count>"); }),
+      {"record count far beyond its items", text([](const std::string& t) {
+         return Replace(t, "<count>3</count>", "<count>4000000000</count>");
+       }),
        true},
-      {"class version from the future",
-       text([](const std::string& t) { return Replace(t, "version=\"1\" object_id=\"_2\"", "version=\"9\" object_id=\"_2\""); }),
+      {"class version from the future", text([](const std::string& t) {
+         return Replace(t, "version=\"1\" object_id=\"_2\"", "version=\"9\" object_id=\"_2\"");
+       }),
        true},
       {"document size negative", records(field(kDocument, -5)), true},
       {"document size huge", records(field(kDocument, std::int64_t{1} << 40)), true},
@@ -361,8 +375,8 @@ TEST_F(HostileInputTest, ChangedLogXmlGivesATamperedLogOrAFalseResult) {
       {"sidecar size huge", records(field(kSidecar, std::int64_t{1} << 40)), true},
       {"linked file size negative", records(field("data.csv", -1)), true},
       {"document renamed to a path outside", records(rename(kDocument, "../secret.html")), false},
-      {"document renamed to an absolute path",
-       records(rename(kDocument, tmp_ / "secret.html")), false},
+      {"document renamed to an absolute path", records(rename(kDocument, tmp_ / "secret.html")),
+       false},
       {"link renamed to a path outside", records(rename("data.csv", "../sentinel.txt")), true},
       {"sidecar renamed to a path outside", records(rename(kSidecar, "../neighbour/data.csv")),
        true},
@@ -425,13 +439,17 @@ TEST_F(HostileInputTest, ChangedSidecarGivesATamperedLog) {
       {"empty", [](const std::string&) { return std::string(); }, 0},
       {"truncated", [](const std::string& t) { return t.substr(0, t.size() - 40); }, 1},
       {"not XML", [](const std::string&) { return std::string(4096, '\xff'); }, 0},
-      {"deeply nested", [&](const std::string& t) { return Replace(t, "<item ", nested + "<item "); },
-       0},
+      {"deeply nested",
+       [&](const std::string& t) { return Replace(t, "<item ", nested + "<item "); }, 0},
       {"count far beyond its items",
-       [](const std::string& t) { return Replace(t, "<count>1</count>", "<count>4294967295</count>"); },
+       [](const std::string& t) {
+         return Replace(t, "<count>1</count>", "<count>4294967295</count>");
+       },
        1},
       {"handle out of range",
-       [](const std::string& t) { return Replace(t, "<m_nHandle>7<", "<m_nHandle>99999999999999999999<"); },
+       [](const std::string& t) {
+         return Replace(t, "<m_nHandle>7<", "<m_nHandle>99999999999999999999<");
+       },
        0},
   };
   for (const Case& c : cases) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // I/O faults injected under the platform unit (its SysCalls seam) while a host logs and saves an
 // experiment log: each must give a false result, keep the last saved log.xml whole and matching the
 // info the host is handed, and lose no entry that was saved.
@@ -49,7 +50,8 @@ int g_hits = 0;
 
 std::string PathOf(int fd) {
   char buffer[PATH_MAX];
-  const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), buffer, sizeof(buffer));
+  const ssize_t n =
+      readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), buffer, sizeof(buffer));
   return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
@@ -136,16 +138,16 @@ TEST_F(IoFaultTest, FaultsGiveFalseResultsAndLoseNoSavedEntry) {
   };
   const Case cases[] = {
       // what, call, aim, errno, bytes through, operation, end, log.xml kept, pending lost, tampered
-      {"document write fails", Call::kWrite, Aim::kDocument, EIO, 0, Op::kMessage, End::kExit,
-       true, false, false},
+      {"document write fails", Call::kWrite, Aim::kDocument, EIO, 0, Op::kMessage, End::kExit, true,
+       false, false},
       {"document short write, then disk full", Call::kWrite, Aim::kDocument, ENOSPC, 7,
        Op::kMessage, End::kExit, true, false, false},
-      {"log.xml: disk full", Call::kWrite, Aim::kLogXmlTemp, ENOSPC, 0, Op::kSave, End::kExit,
-       true, false, false},
+      {"log.xml: disk full", Call::kWrite, Aim::kLogXmlTemp, ENOSPC, 0, Op::kSave, End::kExit, true,
+       false, false},
       {"log.xml: short write, then disk full", Call::kWrite, Aim::kLogXmlTemp, ENOSPC, 100,
        Op::kSave, End::kExit, true, false, false},
-      {"log.xml: EIO on fsync", Call::kFsync, Aim::kLogXmlTemp, EIO, 0, Op::kSave, End::kExit,
-       true, false, false},
+      {"log.xml: EIO on fsync", Call::kFsync, Aim::kLogXmlTemp, EIO, 0, Op::kSave, End::kExit, true,
+       false, false},
       {"log.xml: rename fails", Call::kRename, Aim::kLogXmlTemp, EIO, 0, Op::kSave, End::kExit,
        true, false, false},
       {"log.xml: no file can be created", Call::kOpen, Aim::kLogXmlTemp, ENOSPC, 0, Op::kSave,
@@ -154,8 +156,8 @@ TEST_F(IoFaultTest, FaultsGiveFalseResultsAndLoseNoSavedEntry) {
        Op::kSave, End::kExitDuringFault, true, true, true},
       {"log.xml: disk full, then the host dies", Call::kWrite, Aim::kLogXmlTemp, ENOSPC, 0,
        Op::kSave, End::kCrash, true, true, true},
-      {"document: EIO on fsync", Call::kFsync, Aim::kDocument, EIO, 0, Op::kSave, End::kExit,
-       false, false, false},
+      {"document: EIO on fsync", Call::kFsync, Aim::kDocument, EIO, 0, Op::kSave, End::kExit, false,
+       false, false},
       {"document: EIO on fsync, then the host dies", Call::kFsync, Aim::kDocument, EIO, 0,
        Op::kSave, End::kCrash, false, false, false},
       {"sidecar: disk full", Call::kWrite, Aim::kSidecarTemp, ENOSPC, 0, Op::kSave, End::kExit,
@@ -198,10 +200,16 @@ TEST_F(IoFaultTest, FaultsGiveFalseResultsAndLoseNoSavedEntry) {
 
     Fault fault{c.call, "", true, c.error, c.pass};
     switch (c.aim) {
-      case Aim::kDocument: fault.path = dir + "/" + document; fault.prefix = false; break;
+      case Aim::kDocument:
+        fault.path = dir + "/" + document;
+        fault.prefix = false;
+        break;
       case Aim::kLogXmlTemp: fault.path = dir + "/.log.xml.tmp-"; break;
       case Aim::kSidecarTemp: fault.path = dir + "/." + base + ".xml.tmp-"; break;
-      case Aim::kDirectory: fault.path = dir; fault.prefix = false; break;
+      case Aim::kDirectory:
+        fault.path = dir;
+        fault.prefix = false;
+        break;
     }
     g_hits = 0;
     Arm(fault);

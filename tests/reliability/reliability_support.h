@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared by the reliability tests: a host set-up for the service, what a log directory holds, and a
 // snapshot of everything around a log directory to prove that nothing outside it changed.
 #ifndef GLPS_TESTS_RELIABILITY_RELIABILITY_SUPPORT_H_
@@ -55,7 +56,8 @@ inline int CountTamperTitles(const std::string& dir) {
   int count = 0;
   for (const std::string& document : Documents(dir)) {
     const std::string html = ReadFileBytes(dir + "/" + document);
-    for (auto at = html.find(title); at != std::string::npos; at = html.find(title, at + 1)) ++count;
+    for (auto at = html.find(title); at != std::string::npos; at = html.find(title, at + 1))
+      ++count;
   }
   return count;
 }

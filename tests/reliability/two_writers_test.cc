@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Two processes open the same experiment log. The first (a child process) holds it and keeps
 // working; the second (the test process) is refused, and nothing it tries changes the log. Once the
 // first has exited, the second opens the log with the first's info, untampered.

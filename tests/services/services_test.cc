@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The service driven end to end through its public interface, reading what it wrote to disk.
 #include "glps/glps.h"
 
@@ -107,7 +108,8 @@ class ServicesTest : public ::testing::Test {
     const std::string title = Txts::GetString(18631);
     for (const std::string& d : Documents(dir)) {
       const std::string text = PlainText(ReadFileBytes(dir + "/" + d));
-      for (auto at = text.find(title); at != std::string::npos; at = text.find(title, at + 1)) ++count;
+      for (auto at = text.find(title); at != std::string::npos; at = text.find(title, at + 1))
+        ++count;
     }
     return count;
   }
@@ -142,11 +144,11 @@ TEST_F(ServicesTest, ApplicationLogRunsAreNumberedAndVerifiedAcrossRestarts) {
 
   std::vector<std::string> lines = PlainLines(ReadFileBytes(document));
   ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines[0], "(" + Documents(AppDir()).front() + ")")
-      << "caption names the document";
+  EXPECT_EQ(lines[0], "(" + Documents(AppDir()).front() + ")") << "caption names the document";
   EXPECT_EQ(MessageNumber(lines[2]), 1);
-  EXPECT_EQ(MessageText(lines[2]), Txts::GetString(18701, {Txts::GetString(10050),
-                                                           KCGenVersionInfo().GetProductVersionLong()}));
+  EXPECT_EQ(
+      MessageText(lines[2]),
+      Txts::GetString(18701, {Txts::GetString(10050), KCGenVersionInfo().GetProductVersionLong()}));
   EXPECT_EQ(MessageNumber(lines[3]), 2);
   EXPECT_EQ(MessageText(lines[3]), "hello <world> & \"you\"");
   EXPECT_EQ(MessageNumber(lines[4]), 3);
@@ -180,7 +182,8 @@ TEST_F(ServicesTest, NumbersOfAnUnsavedSessionAreHandedOutAgain) {
   const std::string text = PlainText(ReadFileBytes(AppDir() + "/" + Documents(AppDir()).front()));
   EXPECT_THAT(text, Not(HasSubstr("lost")));
   std::vector<int> numbers;
-  for (const std::string& line : PlainLines(ReadFileBytes(AppDir() + "/" + Documents(AppDir()).front()))) {
+  for (const std::string& line :
+       PlainLines(ReadFileBytes(AppDir() + "/" + Documents(AppDir()).front()))) {
     if (MessageNumber(line) > 0) numbers.push_back(MessageNumber(line));
   }
   EXPECT_THAT(numbers, ElementsAre(1, 2, 3, 4));
@@ -275,7 +278,8 @@ TEST_F(ServicesTest, ApplicationCrashAndTamperEntries) {
 TEST_F(ServicesTest, ExperimentLogOpenedSavedAndReopenedUntampered) {
   unsigned error = 0;
   bool opened = false;
-  ASSERT_TRUE(OpenExp(KECGlpsLogInfo(), KECGlpsLogInfoCrash(), Experiment("Exp1"), &error, &opened));
+  ASSERT_TRUE(
+      OpenExp(KECGlpsLogInfo(), KECGlpsLogInfoCrash(), Experiment("Exp1"), &error, &opened));
   EXPECT_TRUE(opened);
   EXPECT_EQ(error, 0u);
   EXPECT_EQ(service_->GetLogExpDirectory(), ExpDir());
@@ -305,7 +309,8 @@ TEST_F(ServicesTest, ExperimentLogOpenedSavedAndReopenedUntampered) {
   EXPECT_THAT(PlainText(ReadFileBytes(ExpDir() + "/" + Documents(ExpDir()).front())),
               Not(HasSubstr(Txts::GetString(18631))));
   // The message text is bold, the prefix is not.
-  EXPECT_THAT(ReadFileBytes(ExpDir() + "/" + Documents(ExpDir()).front()), HasSubstr("<B>first</B>"));
+  EXPECT_THAT(ReadFileBytes(ExpDir() + "/" + Documents(ExpDir()).front()),
+              HasSubstr("<B>first</B>"));
 }
 
 TEST_F(ServicesTest, ExperimentAcceptanceAndLoggingSwitch) {
@@ -441,8 +446,8 @@ TEST_F(ServicesTest, EveryOutsideChangeMakesTheNextOpeningTampered) {
     glps_test::TempDir dir;
     WriteFileBytes(dir / "data.csv", "a,b\n1,2\n");
     KECGlpsLogInfo info;
-    ASSERT_TRUE(service_->LogExpInit(dir.path(), true, info, KECGlpsLogInfoCrash(),
-                                     Experiment("E"), nullptr, nullptr));
+    ASSERT_TRUE(service_->LogExpInit(dir.path(), true, info, KECGlpsLogInfoCrash(), Experiment("E"),
+                                     nullptr, nullptr));
     ASSERT_TRUE(service_->LogExpLink("data.csv"));
     ASSERT_TRUE(service_->LogExpMsg("entry"));
     ASSERT_TRUE(service_->LogExpExit(&info));
@@ -452,8 +457,8 @@ TEST_F(ServicesTest, EveryOutsideChangeMakesTheNextOpeningTampered) {
 
     c.change(dir.path(), document);
 
-    ASSERT_TRUE(service_->LogExpInit(dir.path(), true, info, KECGlpsLogInfoCrash(),
-                                     Experiment("E"), nullptr, nullptr));
+    ASSERT_TRUE(service_->LogExpInit(dir.path(), true, info, KECGlpsLogInfoCrash(), Experiment("E"),
+                                     nullptr, nullptr));
     KECGlpsLogInfo after;
     ASSERT_TRUE(service_->LogExpExit(&after));
     const int titles = CountTitles(dir.path());
@@ -504,8 +509,10 @@ TEST_F(ServicesTest, ALogRollsOverAtOneMebibyteWithIndexPages) {
               HasSubstr("in the second document"));
   const std::string head = "<HTML>\r\n<HEAD>\r\n<TITLE>\r\n</TITLE>\r\n</HEAD>\r\n";
   EXPECT_EQ(ReadFileBytes(ExpDir() + "/GLP-Main.html"),
-            head + "<FRAMESET rows = \"30%,70%\">\r\n<FRAME name=\"menu\" src=\"GLP-Menu.html\">"
-                   "<FRAME name=\"log\" src=\"" + documents[1] + "\"></FRAMESET>\r\n</HTML>\r\n");
+            head +
+                "<FRAMESET rows = \"30%,70%\">\r\n<FRAME name=\"menu\" src=\"GLP-Menu.html\">"
+                "<FRAME name=\"log\" src=\"" +
+                documents[1] + "\"></FRAMESET>\r\n</HTML>\r\n");
   std::string menu = head + "<BODY>\r\n";
   for (const std::string& d : documents) {
     menu += ": <a class=\"menu\" href=\"" + d + "\" target=\"log\">" + d + "</a><BR>\r\n";
@@ -587,7 +594,8 @@ TEST_F(ServicesTest, LinksMetadataAndEntities) {
   ASSERT_TRUE(service_->LogExpLink("data.csv"));
   EXPECT_EQ(service_->GetLogExpLinkHashInfo("data.csv"),
             std::make_pair(std::string("kAFQmDzST7DWlj99KOF/cg=="), std::int64_t{3}));
-  EXPECT_EQ(service_->GetLogExpLinkHashInfo("DATA.csv"), std::make_pair(std::string(), std::int64_t{0}));
+  EXPECT_EQ(service_->GetLogExpLinkHashInfo("DATA.csv"),
+            std::make_pair(std::string(), std::int64_t{0}));
   for (const std::string bad : {"../data.csv", "/etc/passwd", "a/b", "", "..", "."}) {
     EXPECT_FALSE(service_->LogExpLink(bad)) << bad;
     EXPECT_EQ(service_->GetLogExpLinkHashInfo(bad).second, 0);
@@ -609,7 +617,8 @@ TEST_F(ServicesTest, LinksMetadataAndEntities) {
   ASSERT_TRUE(service_->LogExpMetaDataEntity(KECGlpsLogMetaDataEntity(type, 5, guid)));
   ASSERT_TRUE(service_->LogExpMetaDataEntity(KECGlpsLogMetaDataEntity(type, 6, KCGenGUID(true))));
   const std::string document = Documents(ExpDir()).front();
-  const std::vector<std::pair<std::string, KCGenGUID>> expected = {{document, guid}, {document, guid}};
+  const std::vector<std::pair<std::string, KCGenGUID>> expected = {{document, guid},
+                                                                   {document, guid}};
   EXPECT_EQ(service_->GetLogExpMetaDataEntity(type, 5), expected);
   EXPECT_TRUE(service_->GetLogExpMetaDataEntity(type, 7).empty());
 
@@ -655,8 +664,8 @@ TEST_F(ServicesTest, UnusableLogAndFailedSaves) {
 TEST_F(ServicesTest, HostileExperimentNamesStayInsideTheDirectory) {
   const std::string nested = ExpDir() + "/a";
   mkdir(nested.c_str(), 0755);
-  const std::vector<std::string> names = {"../../etc/x", "exp.v2", "", "-rf", std::string(300, 'n'),
-                                         std::string("a\0b", 3), "..", "/"};
+  const std::vector<std::string> names = {
+      "../../etc/x", "exp.v2", "", "-rf", std::string(300, 'n'), std::string("a\0b", 3), "..", "/"};
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(service_->LogExpInit(nested, true, KECGlpsLogInfo(), KECGlpsLogInfoCrash(),
@@ -714,8 +723,8 @@ TEST_F(ServicesTest, AnEmptyDirectoryIsNotUsableAndNothingLandsInTheWorkingDirec
 // --- The running user -------------------------------------------------------------------------
 
 TEST_F(ServicesTest, CurrentUserAndRights) {
-  KECQrmsServices::Instance()->SetAllUsers({KCRmsUserInfo("alice", true), KCRmsUserInfo("tester", false),
-                                            KCRmsUserInfo("bob", true)});
+  KECQrmsServices::Instance()->SetAllUsers(
+      {KCRmsUserInfo("alice", true), KCRmsUserInfo("tester", false), KCRmsUserInfo("bob", true)});
   KECQrmsServices::Instance()->SetUserEnabledRoleRestr("tester", {"review", "sign"});
   std::vector<std::string> admins = {"stale"};
   EXPECT_TRUE(service_->IsCurrentUserOK(&admins));
@@ -734,7 +743,6 @@ TEST_F(ServicesTest, CurrentUserAndRights) {
   EXPECT_FALSE(service_->IsCurrentUserOK(&admins));
   EXPECT_TRUE(admins.empty());
 }
-
 
 // --- Logs that cannot be written, logging switched off, tamper reporting --------------------
 

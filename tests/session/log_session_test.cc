@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The log session on its own: opening and verification, documents, saving and closing.
 #include "session/log_session.h"
 
@@ -64,8 +65,7 @@ TEST(LogSession, FirstOpeningOfAnEmptyDirectory) {
       EXPECT_TRUE(session->IsValid());
       EXPECT_FALSE(session->IsTampered());
       EXPECT_EQ(session->GetLogFileName(), dir / DocumentName(1));
-      EXPECT_EQ(ReadFileBytes(dir / DocumentName(1)),
-                "<I>(" + DocumentName(1) + ")<BR><BR></I>");
+      EXPECT_EQ(ReadFileBytes(dir / DocumentName(1)), "<I>(" + DocumentName(1) + ")<BR><BR></I>");
       EXPECT_THAT(ListDirectory(dir.path()), ElementsAre(DocumentName(1)));
       EXPECT_EQ(session->GetNextIndex(), 1);
       EXPECT_EQ(session->GetNextIndex(), 2);
@@ -179,8 +179,7 @@ TEST(LogSession, CloseEndsTheSessionAndWritesNothingAfterwards) {
 
   KECGlpsLogSession reopened(dir.path(), kBase, "", session.GetLogInfo());
   EXPECT_FALSE(reopened.IsTampered());
-  EXPECT_EQ(ReadFileBytes(dir / DocumentName(1)),
-            "<I>(" + DocumentName(1) + ")<BR><BR></I>x");
+  EXPECT_EQ(ReadFileBytes(dir / DocumentName(1)), "<I>(" + DocumentName(1) + ")<BR><BR></I>x");
 }
 
 TEST(LogSession, ReadOnlyLogXmlOpensButIsNotValid) {
@@ -199,7 +198,6 @@ TEST(LogSession, ReadOnlyLogXmlOpensButIsNotValid) {
   EXPECT_FALSE(session.Save());
   EXPECT_EQ(session.GetLogInfo(), info);
 }
-
 
 TEST(LogSession, SeveralDocumentsAreShownThroughTheMainPageOnlyWhileItExists) {
   glps_test::TempDir dir;
@@ -299,7 +297,8 @@ TEST(LogSession, OpeningRemovesTheTemporaryFilesOfInterruptedSavesOnly) {
 
   KECGlpsLogSession session(dir.path(), kBase, "", info);
   EXPECT_FALSE(session.IsTampered());
-  for (const std::string& name : leftovers) EXPECT_FALSE(glps::platform::PathExists(dir / name)) << name;
+  for (const std::string& name : leftovers)
+    EXPECT_FALSE(glps::platform::PathExists(dir / name)) << name;
   for (const std::string& name : kept) EXPECT_EQ(ReadFileBytes(dir / name), "not ours") << name;
   EXPECT_TRUE(glps::platform::PathExists(dir / ".log.xml.tmp-Link00")) << "only regular files go";
 }

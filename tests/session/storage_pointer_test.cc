@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // log.xml whose pointer elements are marked as references to objects read before: the archive
 // reads nothing for such an element, which must fail the load rather than leave a member empty (a
 // log opened on it could never be saved again).
@@ -42,11 +43,11 @@ TEST(StoragePointerTest, PointerMarkedAsEarlierObjectFailsAndLeavesNoMemberEmpty
     const char* element;
     const char* classId;
   };
-  for (const Case& c : {Case{"m_ptrMetaData", "3"}, Case{"m_ptrCatalog", "5"},
-                        Case{"m_ptrFileData", "8"}}) {
-    const std::string reference = std::string("<") + c.element + " class_id=\"" + c.classId +
-                                  "\" tracking_level=\"1\" version=\"1\" object_id_reference=\"_0\"></" +
-                                  c.element + ">";
+  for (const Case& c :
+       {Case{"m_ptrMetaData", "3"}, Case{"m_ptrCatalog", "5"}, Case{"m_ptrFileData", "8"}}) {
+    const std::string reference =
+        std::string("<") + c.element + " class_id=\"" + c.classId +
+        "\" tracking_level=\"1\" version=\"1\" object_id_reference=\"_0\"></" + c.element + ">";
     WriteFileBytes(path, ReplaceElement(text, c.element, reference));
     KECGlpsLogSessionDataStorage loaded(path);
     EXPECT_FALSE(loaded.Load()) << c.element;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KECGlpsLogSessionDataStorage: log.xml written and read back, its exact element layout, line ends,
 // class versions, damaged and hostile files, failed saves, status and log info.
 #include "session/session_data_storage.h"
@@ -177,9 +178,8 @@ std::string WithVersion(std::string text, const std::string& anchor, const std::
   EXPECT_NE(start, std::string::npos) << tag;
   const std::size_t end = text.find('>', start);
   const std::string tagText = text.substr(start, end - start);
-  const std::string changed =
-      std::regex_replace(tagText, std::regex(" version=\"\\d+\""),
-                         " version=\"" + std::to_string(version) + "\"");
+  const std::string changed = std::regex_replace(tagText, std::regex(" version=\"\\d+\""),
+                                                 " version=\"" + std::to_string(version) + "\"");
   EXPECT_NE(tagText, changed) << tag;
   return text.replace(start, end - start, changed);
 }
@@ -256,9 +256,9 @@ TEST_F(StorageTest, DefaultObjectsSaveAsDocumentedAndReadBack) {
   KECGlpsLogSessionDataStorage storage(path_);
   ASSERT_TRUE(storage.Save());
   const std::string bytes = ReadFileBytes(path_);
-  for (const char* expected : {"<m_lNextIndex>0</m_lNextIndex>", "<first>1</first>",
-                               "<second>-1</second>", "<count>0</count>",
-                               "<item_version>0</item_version>"}) {
+  for (const char* expected :
+       {"<m_lNextIndex>0</m_lNextIndex>", "<first>1</first>", "<second>-1</second>",
+        "<count>0</count>", "<item_version>0</item_version>"}) {
     EXPECT_NE(bytes.find(expected), std::string::npos) << expected;
   }
   EXPECT_EQ(bytes.find("<item"), bytes.find("<item_version>"));
@@ -301,20 +301,31 @@ TEST_F(StorageTest, ElementTreeAndClassInformationMatchTheFormat) {
       "1 Session class_id=\"0\" tracking_level=\"0\" version=\"0\"",
       "2 m_ptrHeader class_id=\"1\" tracking_level=\"0\" version=\"1\"",
       "3 px class_id=\"2\" tracking_level=\"1\" version=\"0\" object_id=\"_0\"",
-      "4 m_eContentType", "4 m_usContentVersion", "4 m_tmCreation", "4 m_strUserCreation",
-      "4 m_tmModification", "4 m_strUserModification", "4 m_strSource", "4 m_eDescription",
-      "4 m_strDescription", "4 m_guid",
+      "4 m_eContentType",
+      "4 m_usContentVersion",
+      "4 m_tmCreation",
+      "4 m_strUserCreation",
+      "4 m_tmModification",
+      "4 m_strUserModification",
+      "4 m_strSource",
+      "4 m_eDescription",
+      "4 m_strDescription",
+      "4 m_guid",
       "2 m_ptrMetaData class_id=\"3\" tracking_level=\"0\" version=\"1\"",
       "3 px class_id=\"4\" tracking_level=\"1\" version=\"0\" object_id=\"_1\"",
-      "4 m_strVersionOriginal", "4 m_guidOriginal", "4 m_strExpName",
+      "4 m_strVersionOriginal",
+      "4 m_guidOriginal",
+      "4 m_strExpName",
       "2 m_ptrCatalog class_id=\"5\" tracking_level=\"0\" version=\"1\"",
       "3 px class_id=\"6\" tracking_level=\"1\" version=\"1\" object_id=\"_2\"",
       "4 m_lNextIndex",
       "4 m_merCodingSchemeInfo class_id=\"7\" tracking_level=\"0\" version=\"0\"",
-      "5 first", "5 second",
+      "5 first",
+      "5 second",
       "2 m_ptrFileData class_id=\"8\" tracking_level=\"0\" version=\"1\"",
       "3 px class_id=\"9\" tracking_level=\"1\" version=\"0\" object_id=\"_3\"",
-      "4 count", "4 item_version",
+      "4 count",
+      "4 item_version",
       "4 item class_id=\"10\" tracking_level=\"0\" version=\"0\""};
   expected.insert(expected.end(), recordMembers.begin(), recordMembers.end());
   expected.push_back("4 item");
@@ -326,7 +337,8 @@ TEST_F(StorageTest, ElementTreeAndClassInformationMatchTheFormat) {
   EXPECT_NE(text.find(std::string("<m_guid>") + kGuidText + "</m_guid>"), std::string::npos);
 }
 
-// ---- Class versions ------------------------------------------------------------------------------
+// ---- Class versions
+// ------------------------------------------------------------------------------
 
 TEST_F(StorageTest, CatalogOfVersionZeroLoadsWithTheDefaultCodingScheme) {
   std::string text = LfOnly(SaveSample(2));
@@ -390,7 +402,8 @@ TEST_F(StorageTest, FailureKeepsWhatWasReadBeforeItAndDefaultsAfter) {
   EXPECT_TRUE(cut.GetFileData()->empty());
 }
 
-// ---- Damaged and hostile files -------------------------------------------------------------------
+// ---- Damaged and hostile files
+// -------------------------------------------------------------------
 
 TEST_F(StorageTest, HugeCountFailsWithoutReservingForIt) {
   const std::string text = SaveSample(2);
@@ -474,8 +487,8 @@ TEST_F(StorageTest, PointerElementsWithoutTheirObjectFail) {
   // Class ids in the file are not used to look anything up: an id far beyond the known ones on a
   // complete object reads as usual.
   KECGlpsLogSessionDataStorage loaded(path_);
-  EXPECT_TRUE(LoadText(ReplacedOnce(text, "<px class_id=\"4\"", "<px class_id=\"100000\""),
-                       &loaded));
+  EXPECT_TRUE(
+      LoadText(ReplacedOnce(text, "<px class_id=\"4\"", "<px class_id=\"100000\""), &loaded));
   ExpectMetaDataEq(*loaded.GetMetaData(), SampleMetaData());
 }
 
@@ -489,7 +502,8 @@ TEST_F(StorageTest, LoadEmptiesTheSharedRecordVectorFirst) {
   ExpectHeaderEq(*storage.GetHeader(), KECGlpsLogHeader());
 }
 
-// ---- Saving --------------------------------------------------------------------------------------
+// ---- Saving
+// --------------------------------------------------------------------------------------
 
 int g_injectedErrno = 0;
 ssize_t WriteFailing(int, const void*, size_t) {
@@ -565,7 +579,8 @@ TEST_F(StorageTest, SaveReplacesTheWholeFile) {
   EXPECT_EQ(DirectoryEntries(dir_.path()), std::vector<std::string>{"log.xml"});
 }
 
-// ---- Status and log info -------------------------------------------------------------------------
+// ---- Status and log info
+// -------------------------------------------------------------------------
 
 TEST_F(StorageTest, StatusTellsMissingWritableAndReadOnly) {
   WriteFileBytes(dir_ / "file", "x");

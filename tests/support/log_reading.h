@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading what the library wrote: documents as the text a browser shows, and log directories.
 #ifndef GLPS_TESTS_SUPPORT_LOG_READING_H_
 #define GLPS_TESTS_SUPPORT_LOG_READING_H_
 
+#include <dirent.h>
 #include <algorithm>
 #include <cstdlib>
-#include <dirent.h>
 #include <string>
 #include <vector>
 
@@ -26,11 +27,16 @@ inline std::string PlainText(const std::string& html) {
     } else if (html[i] == '&' && html.find(';', i) != std::string::npos) {
       const std::string::size_type end = html.find(';', i);
       const std::string entity = html.substr(i, end - i + 1);
-      if (entity == "&nbsp;") out += ' ';
-      else if (entity == "&lt;") out += '<';
-      else if (entity == "&gt;") out += '>';
-      else if (entity == "&amp;") out += '&';
-      else if (entity == "&quot;") out += '"';
+      if (entity == "&nbsp;")
+        out += ' ';
+      else if (entity == "&lt;")
+        out += '<';
+      else if (entity == "&gt;")
+        out += '>';
+      else if (entity == "&amp;")
+        out += '&';
+      else if (entity == "&quot;")
+        out += '"';
       else if (entity.size() > 3 && entity[1] == '#') {
         const long code = std::strtol(entity.c_str() + 2, nullptr, 10);
         out += code < 128 ? std::string(1, static_cast<char>(code)) : entity;
@@ -85,7 +91,8 @@ inline KECGlpsLogInfo InfoOf(const std::string& path) {
 }
 
 inline bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 }  // namespace glps_test

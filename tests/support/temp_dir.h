@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A fresh temporary directory per test, removed with everything in it when the object goes.
 #ifndef GLPS_TESTS_SUPPORT_TEMP_DIR_H_
 #define GLPS_TESTS_SUPPORT_TEMP_DIR_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built glps command run as a child process: usage and exit statuses, JSON output, the
 // read-only guarantee of verify and show, the demo across runs, progress on a terminal.
 #include <dirent.h>
@@ -44,8 +45,8 @@ KECGlpsLogInfo MakeLog(const std::string& dir, const std::map<std::string, std::
   KECGlpsLogInfoExperiment experiment;
   experiment.m_strExperiment = "Assay";
   KECGlpsLogInfo info;
-  EXPECT_TRUE(service->LogExpInit(dir, true, info, KECGlpsLogInfoCrash(), experiment, nullptr,
-                                  nullptr));
+  EXPECT_TRUE(
+      service->LogExpInit(dir, true, info, KECGlpsLogInfoCrash(), experiment, nullptr, nullptr));
   for (const auto& link : links) {
     WriteFileBytes(dir + "/" + link.first, link.second);
     EXPECT_TRUE(service->LogExpLink(link.first));
@@ -140,10 +141,15 @@ TEST(CommandTest, VerifyExitStatusTableAndJson) {
   };
   const Case cases[] = {
       {"intact, no info", {"verify", dir}, 0, "log.xml not checked against an info"},
-      {"intact, matching info", {"verify", dir, "--info", InfoArg(info)}, 0,
+      {"intact, matching info",
+       {"verify", dir, "--info", InfoArg(info)},
+       0,
        "all 3 protected files intact; log.xml matches the info"},
       {"info given with '='", {"verify", dir, "--info=" + InfoArg(info)}, 0, "INTACT"},
-      {"another info", {"verify", dir, "--info", InfoArg(wrong)}, 1, "log.xml differs from the info"},
+      {"another info",
+       {"verify", dir, "--info", InfoArg(wrong)},
+       1,
+       "log.xml differs from the info"},
       {"no such directory", {"verify", tmp / "absent"}, 2, "cannot verify"},
   };
   for (const Case& c : cases) {
@@ -364,8 +370,10 @@ std::map<std::string, std::string> DemoInfos(const std::string& dir) {
   std::istringstream in(ReadFileBytes(dir + "/demo-state.txt"));
   std::string key, directory, hash, size;
   while (in >> key) {
-    if (key == "log" && in >> directory >> hash >> size) infos[directory] = hash + ":" + size;
-    else if (key != "log") std::getline(in, size);
+    if (key == "log" && in >> directory >> hash >> size)
+      infos[directory] = hash + ":" + size;
+    else if (key != "log")
+      std::getline(in, size);
   }
   return infos;
 }
@@ -376,7 +384,8 @@ int TitleCount(const std::string& dir) {
   for (const std::string& name : glps_test::ListDirectory(dir)) {
     if (!glps_test::EndsWith(name, ".html")) continue;
     const std::string text = PlainText(ReadFileBytes(dir + "/" + name));
-    for (auto at = text.find(title); at != std::string::npos; at = text.find(title, at + 1)) ++count;
+    for (auto at = text.find(title); at != std::string::npos; at = text.find(title, at + 1))
+      ++count;
   }
   return count;
 }
@@ -390,7 +399,8 @@ TEST(DemoTest, RunsContinueTheLogsAndTamperingShowsInTheNextRun) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
   EXPECT_THAT(run.out, HasSubstr("run 1:  application log intact; experiment log intact"));
-  EXPECT_THAT(run.out, HasSubstr("open in a browser: " + expDir + "/GLP-Log-Titration_7_0001.html"));
+  EXPECT_THAT(run.out,
+              HasSubstr("open in a browser: " + expDir + "/GLP-Log-Titration_7_0001.html"));
   run = RunTool({"demo", demo});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr("run 2:  application log intact; experiment log intact"));
@@ -414,24 +424,30 @@ TEST(DemoTest, RunsContinueTheLogsAndTamperingShowsInTheNextRun) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr("run 3:  application log intact; experiment log intact"));
   EXPECT_THAT(run.out, HasSubstr("tampered:          changed byte "));
-  EXPECT_EQ(RunTool({"verify", expDir, "--info", DemoInfos(demo).at("experiments/Titration_7")}).status, 1);
+  EXPECT_EQ(
+      RunTool({"verify", expDir, "--info", DemoInfos(demo).at("experiments/Titration_7")}).status,
+      1);
 
   run = RunTool({"demo", demo});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr("run 4:  application log intact; experiment log found tampered, "
                                  "tamper entry written"));
   EXPECT_EQ(TitleCount(expDir), 1) << "the library wrote the tamper entry";
-  EXPECT_EQ(RunTool({"verify", expDir, "--info", DemoInfos(demo).at("experiments/Titration_7")}).status, 0)
+  EXPECT_EQ(
+      RunTool({"verify", expDir, "--info", DemoInfos(demo).at("experiments/Titration_7")}).status,
+      0)
       << "the library took the change in";
 
   run = RunTool({"demo", demo, "--crash", "--tamper"});
   ASSERT_EQ(run.status, 0) << run.err;
   run = RunTool({"demo", demo, "--crash"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_THAT(run.out, HasSubstr("run 6:  application log intact; experiment log found tampered "
-                                 "(the crash entry stands in for the tamper entry); crash reported"));
-  EXPECT_THAT(PlainText(ReadFileBytes(document)),
-              HasSubstr("The previous run of the demo host ended abnormally.\n     while weighing"));
+  EXPECT_THAT(run.out,
+              HasSubstr("run 6:  application log intact; experiment log found tampered "
+                        "(the crash entry stands in for the tamper entry); crash reported"));
+  EXPECT_THAT(
+      PlainText(ReadFileBytes(document)),
+      HasSubstr("The previous run of the demo host ended abnormally.\n     while weighing"));
   EXPECT_EQ(TitleCount(expDir), 1) << "a crash report suppresses the tamper entry";
 }
 
@@ -452,8 +468,10 @@ TEST(DemoTest, EnoughMessagesRollOverIntoASecondDocument) {
   for (const Json& record : report["records"].items) {
     ++statuses[record["kind"].text + " " + record["status"].text];
   }
-  const std::map<std::string, int> expected = {{"log intact", 2},        {"metadata intact", 2},
-                                               {"link intact", 2},       {"index-main unprotected", 1},
+  const std::map<std::string, int> expected = {{"log intact", 2},
+                                               {"metadata intact", 2},
+                                               {"link intact", 2},
+                                               {"index-main unprotected", 1},
                                                {"index-menu unprotected", 1}};
   EXPECT_EQ(statuses, expected);
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A small strict JSON reader for checking the command's --json output: the whole text must be one
 // JSON value (RFC 8259) in valid UTF-8, with nothing but white space after it.
 #ifndef GLPS_TESTS_TOOLS_JSON_READER_H_
@@ -52,8 +53,11 @@ class JsonReader {
   bool ValidUtf8() const {
     for (std::size_t i = 0; i < s_.size();) {
       const unsigned char c = static_cast<unsigned char>(s_[i]);
-      std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
-                                   : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+      std::size_t n = c < 0x80                 ? 1
+                      : c >= 0xC2 && c <= 0xDF ? 2
+                      : c >= 0xE0 && c <= 0xEF ? 3
+                      : c >= 0xF0 && c <= 0xF4 ? 4
+                                               : 0;
       if (n == 0 || i + n > s_.size()) return false;
       std::uint32_t cp = n == 1 ? c : c & (0x7F >> n);
       for (std::size_t k = 1; k < n; ++k) {
@@ -68,7 +72,9 @@ class JsonReader {
     return true;
   }
   void SkipSpace() {
-    while (at_ < s_.size() && (s_[at_] == ' ' || s_[at_] == '\n' || s_[at_] == '\r' || s_[at_] == '\t')) ++at_;
+    while (at_ < s_.size() &&
+           (s_[at_] == ' ' || s_[at_] == '\n' || s_[at_] == '\r' || s_[at_] == '\t'))
+      ++at_;
   }
   bool Literal(const char* word) {
     const std::string w(word);
@@ -98,8 +104,10 @@ class JsonReader {
     *cp = 0;
     for (int k = 0; k < 4; ++k) {
       const char c = s_[at_++];
-      const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                        : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      const int digit = c >= '0' && c <= '9'   ? c - '0'
+                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                               : -1;
       if (digit < 0) return false;
       *cp = *cp * 16 + static_cast<std::uint32_t>(digit);
     }

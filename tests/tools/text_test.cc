@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Escaping of bytes read from log directories, for terminals and for JSON.
 #include "text.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Running the built glps command as a child process and reading what it wrote.
 #ifndef GLPS_TESTS_TOOLS_TOOL_RUNNER_H_
 #define GLPS_TESTS_TOOLS_TOOL_RUNNER_H_
@@ -38,8 +39,10 @@ inline ToolResult RunTool(const std::vector<std::string>& args) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
   pid_t pid = 0;
   ToolResult result;
   const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);

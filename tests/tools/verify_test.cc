@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `glps verify` in-process: the status of every kind of change, the exit status, the info check,
 // and agreement with what the library decides when it opens the same log.
 #include "verify.h"
@@ -53,7 +54,8 @@ KECGlpsFileManagerData Record(Glps::EFileType kind, const std::string& name,
 }
 
 // Writes log.xml with these records through the library's storage; returns its info.
-KECGlpsLogInfo WriteLogXml(const std::string& dir, const std::vector<KECGlpsFileManagerData>& records) {
+KECGlpsLogInfo WriteLogXml(const std::string& dir,
+                           const std::vector<KECGlpsFileManagerData>& records) {
   KECGlpsLogSessionDataStorage storage(dir + "/log.xml");
   *storage.GetFileData() = records;
   EXPECT_TRUE(storage.Save());
@@ -149,8 +151,8 @@ TEST(VerifyTest, WhatTheRecordSaysDecidesWhatIsChecked) {
   KECGlpsFileManagerData negative = Record(Glps::FileLink, "data.csv", kContent);
   negative.m_nSize = -5;
   const Case cases[] = {
-      {"an index page, whatever its content",
-       Record(Glps::FileIndexMain, "data.csv", other, false), FileStatus::kUnprotected, 0},
+      {"an index page, whatever its content", Record(Glps::FileIndexMain, "data.csv", other, false),
+       FileStatus::kUnprotected, 0},
       {"an unprotected record of a missing file",
        Record(Glps::FileIndexMenu, "gone.html", other, false), FileStatus::kUnprotected, 0},
       {"a name with a directory part", Record(Glps::FileLink, "../data.csv", kContent),
@@ -161,7 +163,8 @@ TEST(VerifyTest, WhatTheRecordSaysDecidesWhatIsChecked) {
       {"an empty fingerprint compares the size only", sizeOnly, FileStatus::kIntact, 0},
       {"an empty fingerprint and another size", sizeOnlyWrongSize, FileStatus::kGrownIntact, 1},
       {"a negative size", negative, FileStatus::kModified, 1},
-      {"another file's fingerprint", Record(Glps::FileLink, "data.csv", std::string(kContent).replace(0, 1, "S")),
+      {"another file's fingerprint",
+       Record(Glps::FileLink, "data.csv", std::string(kContent).replace(0, 1, "S")),
        FileStatus::kModified, 1},
   };
   for (const Case& c : cases) {
@@ -236,10 +239,10 @@ TEST(VerifyTest, OnlyReadOnlyCallsAreMade) {
   TempDir dir;
   WriteFileBytes(dir / "data.csv", std::string(kContent) + "tail");
   WriteFileBytes(dir / "other.csv", "x");
-  WriteLogXml(dir.path(), {Record(Glps::FileLink, "data.csv", kContent),
-                           Record(Glps::FileLink, "other.csv", "y"),
-                           Record(Glps::FileLink, "gone.csv", ""),
-                           Record(Glps::FileIndexMain, "GLP-Main.html", "", false)});
+  WriteLogXml(dir.path(),
+              {Record(Glps::FileLink, "data.csv", kContent),
+               Record(Glps::FileLink, "other.csv", "y"), Record(Glps::FileLink, "gone.csv", ""),
+               Record(Glps::FileIndexMain, "GLP-Main.html", "", false)});
   static std::vector<int> openFlags;
   static int changingCalls = 0;
   openFlags.clear();
@@ -304,7 +307,8 @@ TEST(VerifyTest, FilesNoRecordNamesAreListedAndDoNotDecide) {
 TEST(VerifyTest, LogXmlIsCheckedAgainstTheInfoWhenOneIsGiven) {
   TempDir dir;
   WriteFileBytes(dir / "data.csv", kContent);
-  const KECGlpsLogInfo info = WriteLogXml(dir.path(), {Record(Glps::FileLink, "data.csv", kContent)});
+  const KECGlpsLogInfo info =
+      WriteLogXml(dir.path(), {Record(Glps::FileLink, "data.csv", kContent)});
   ASSERT_TRUE(info.IsValid());
   KECGlpsLogInfo otherHash = info;
   otherHash.m_strLogHash[0] = otherHash.m_strLogHash[0] == 'A' ? 'B' : 'A';
@@ -383,10 +387,14 @@ TEST(VerifyTest, InfoTextIsHashColonSize) {
     std::int64_t size;
   };
   const Case cases[] = {
-      {"abc=:123", true, "abc=", 123},     {"a:b:7", true, "a:b", 7},
-      {":0", true, "", 0},                 {"abc", false, "", 0},
-      {"abc:", false, "", 0},              {"abc:-1", false, "", 0},
-      {"abc:12x", false, "", 0},           {"abc: 12", false, "", 0},
+      {"abc=:123", true, "abc=", 123},
+      {"a:b:7", true, "a:b", 7},
+      {":0", true, "", 0},
+      {"abc", false, "", 0},
+      {"abc:", false, "", 0},
+      {"abc:-1", false, "", 0},
+      {"abc:12x", false, "", 0},
+      {"abc: 12", false, "", 0},
       {"abc:99999999999999999999", false, "", 0},
   };
   for (const Case& c : cases) {
@@ -428,35 +436,56 @@ TEST_F(AgreementTest, VerifyDecidesAsOpeningTheLogDoes) {
   };
   const Case cases[] = {
       {"untouched", [](const std::string&, const std::string&) {}, {}, InfoCheck::kMatches, 0},
-      {"document byte", [](const std::string&, const std::string& d) { FlipByte(d, 5); },
-       {{Glps::FileLog, FileStatus::kModified}}, InfoCheck::kMatches, 1},
+      {"document byte",
+       [](const std::string&, const std::string& d) { FlipByte(d, 5); },
+       {{Glps::FileLog, FileStatus::kModified}},
+       InfoCheck::kMatches,
+       1},
       {"document grown (an unsaved tail)",
        [](const std::string&, const std::string& d) { WriteFileBytes(d, ReadFileBytes(d) + "x"); },
-       {{Glps::FileLog, FileStatus::kGrownIntact}}, InfoCheck::kMatches, 1},
+       {{Glps::FileLog, FileStatus::kGrownIntact}},
+       InfoCheck::kMatches,
+       1},
       {"document shrunk",
        [](const std::string&, const std::string& d) { ASSERT_EQ(truncate(d.c_str(), 20), 0); },
-       {{Glps::FileLog, FileStatus::kShrunk}}, InfoCheck::kMatches, 1},
-      {"document missing", [](const std::string&, const std::string& d) { unlink(d.c_str()); },
-       {{Glps::FileLog, FileStatus::kMissing}}, InfoCheck::kMatches, 1},
-      {"sidecar byte", [&](const std::string&, const std::string& d) { FlipByte(sidecar(d), 60); },
-       {{Glps::FileMetaData, FileStatus::kModified}}, InfoCheck::kMatches, 1},
+       {{Glps::FileLog, FileStatus::kShrunk}},
+       InfoCheck::kMatches,
+       1},
+      {"document missing",
+       [](const std::string&, const std::string& d) { unlink(d.c_str()); },
+       {{Glps::FileLog, FileStatus::kMissing}},
+       InfoCheck::kMatches,
+       1},
+      {"sidecar byte",
+       [&](const std::string&, const std::string& d) { FlipByte(sidecar(d), 60); },
+       {{Glps::FileMetaData, FileStatus::kModified}},
+       InfoCheck::kMatches,
+       1},
       {"linked file byte",
        [](const std::string& dir, const std::string&) { FlipByte(dir + "/data.csv", 1); },
-       {{Glps::FileLink, FileStatus::kModified}}, InfoCheck::kMatches, 1},
+       {{Glps::FileLink, FileStatus::kModified}},
+       InfoCheck::kMatches,
+       1},
       {"linked file replaced by a directory",
        [](const std::string& dir, const std::string&) {
          unlink((dir + "/data.csv").c_str());
          mkdir((dir + "/data.csv").c_str(), 0755);
        },
-       {{Glps::FileLink, FileStatus::kNotRegular}}, InfoCheck::kMatches, 1},
+       {{Glps::FileLink, FileStatus::kNotRegular}},
+       InfoCheck::kMatches,
+       1},
       {"log.xml changed",
        [](const std::string& dir, const std::string&) {
          WriteFileBytes(dir + "/log.xml", ReadFileBytes(dir + "/log.xml") + "\r\n");
        },
-       {}, InfoCheck::kDiffers, 1},
+       {},
+       InfoCheck::kDiffers,
+       1},
       {"log.xml missing",
-       [](const std::string& dir, const std::string&) { unlink((dir + "/log.xml").c_str()); }, {},
-       InfoCheck::kNotChecked, 2},
+       [](const std::string& dir, const std::string&) { unlink((dir + "/log.xml").c_str()); },
+       {},
+       InfoCheck::kNotChecked,
+       2},
   };
   KECGlpsServices* service = KECGlpsServices::Instance();
   for (const Case& c : cases) {
@@ -468,8 +497,8 @@ TEST_F(AgreementTest, VerifyDecidesAsOpeningTheLogDoes) {
     KECGlpsLogInfoExperiment experiment;
     experiment.m_strExperiment = "E";
     KECGlpsLogInfo info;
-    ASSERT_TRUE(service->LogExpInit(dir, true, info, KECGlpsLogInfoCrash(), experiment, nullptr,
-                                    nullptr));
+    ASSERT_TRUE(
+        service->LogExpInit(dir, true, info, KECGlpsLogInfoCrash(), experiment, nullptr, nullptr));
     ASSERT_TRUE(service->LogExpLink("data.csv"));
     ASSERT_TRUE(service->LogExpMsg("entry"));
     ASSERT_TRUE(service->LogExpExit(&info));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "demo.h"
 
 #include <fcntl.h>
@@ -57,8 +58,8 @@ std::string InfoText(const KECGlpsLogInfo& info) {
 std::string ExperimentDirectoryName(const std::string& experiment) {
   std::string name;
   for (char c : experiment) {
-    const bool keep = std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' ||
-                      c == '.';
+    const bool keep =
+        std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.';
     name += keep && static_cast<unsigned char>(c) < 0x80 ? c : '_';
   }
   if (!name.empty() && name[0] == '.') name[0] = '_';
@@ -95,7 +96,8 @@ bool WriteDataFile(const std::string& path, int run) {
   data << "sample,mass_g,operator\n";
   for (int i = 1; i <= 5; ++i) {
     char line[64];
-    std::snprintf(line, sizeof(line), "S%d-%d,%.4f,Müller\n", run, i, 0.98 + 0.0071 * i + run * 0.0003);
+    std::snprintf(line, sizeof(line), "S%d-%d,%.4f,Müller\n", run, i,
+                  0.98 + 0.0071 * i + run * 0.0003);
     data << line;
   }
   return glps::platform::ReplaceFile(path, data.str());
@@ -155,7 +157,8 @@ RunResult OneRun(const DemoOptions& options, const std::string& appDir, const st
     message("Run " + std::to_string(run) + ": weighing started");
     for (int i = 1; i <= options.messages; ++i) {
       char text[96];
-      std::snprintf(text, sizeof(text), "Sample %d weighed: %.4f g", i, 0.95 + (i * 37 % 101) / 1000.0);
+      std::snprintf(text, sizeof(text), "Sample %d weighed: %.4f g", i,
+                    0.95 + (i * 37 % 101) / 1000.0);
       message(text);
       if (i % 10 == 0 && !glps->LogExpMsgContext("Balance reading stable", "Balance B-3")) {
         fail("LogExpMsgContext");
@@ -319,8 +322,10 @@ void PrintDemoHelp(std::ostream& out) {
          "infos in DIR/demo-state.txt for the next run. A second run continues the same logs.\n"
          "\n"
          "  --messages N       sample messages per run in the experiment log (default "
-      << kDefaultMessages << ";\n"
-         "                     about " << kRolloverMessages
+      << kDefaultMessages
+      << ";\n"
+         "                     about "
+      << kRolloverMessages
       << " fill a document past 1 MiB, so that the next run\n"
          "                     starts a second document and the index pages)\n"
          "  --runs N           runs of the host (default 1)\n"
@@ -337,8 +342,10 @@ void PrintDemoHelp(std::ostream& out) {
 int RunDemo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   ParsedArgs parsed;
   std::string error;
-  const std::vector<OptionDef> known = {{"--messages", true}, {"--runs", true},
-                                        {"--crash", false},   {"--tamper", false},
+  const std::vector<OptionDef> known = {{"--messages", true},
+                                        {"--runs", true},
+                                        {"--crash", false},
+                                        {"--tamper", false},
                                         {"--experiment", true}};
   if (!ParseArgs(args, known, &parsed, &error)) {
     err << "glps demo: " << error << '\n' << kDemoUsage;
@@ -350,9 +357,10 @@ int RunDemo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   }
   DemoOptions options;
   if (parsed.positional.size() != 1 || parsed.positional[0].empty()) {
-    err << "glps demo: " << (parsed.positional.size() > 1 ? "more than one directory given"
-                                                          : "no directory given")
-        << '\n' << kDemoUsage;
+    err << "glps demo: "
+        << (parsed.positional.size() > 1 ? "more than one directory given" : "no directory given")
+        << '\n'
+        << kDemoUsage;
     return 2;
   }
   if (parsed.Has("--messages") &&
@@ -366,7 +374,8 @@ int RunDemo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   }
   if (parsed.Has("--experiment")) options.experiment = parsed.options["--experiment"];
   const std::string experimentDirectory = ExperimentDirectoryName(options.experiment);
-  if (experimentDirectory.empty() || experimentDirectory.find_first_not_of("._") == std::string::npos) {
+  if (experimentDirectory.empty() ||
+      experimentDirectory.find_first_not_of("._") == std::string::npos) {
     err << "glps demo: --experiment wants a name with at least one letter or digit\n" << kDemoUsage;
     return 2;
   }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `glps demo`: a host program in miniature that writes an application log and an experiment log.
 #ifndef GLPS_TOOLS_DEMO_H_
 #define GLPS_TOOLS_DEMO_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a log directory's log.xml for the glps command, with the library's own storage code.
 #ifndef GLPS_TOOLS_LOG_STATE_H_
 #define GLPS_TOOLS_LOG_STATE_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The glps command: `glps demo`, `glps verify`, `glps show`.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Command-line options of the glps subcommands.
 #ifndef GLPS_TOOLS_OPTIONS_H_
 #define GLPS_TOOLS_OPTIONS_H_

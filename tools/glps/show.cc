@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "show.h"
 
 #include "options.h"
@@ -24,15 +25,16 @@ std::string Quoted(const std::string& text) { return "\"" + Printable(text) + "\
 void PrintShowText(const std::string& directory, const LogState& state, std::ostream& out) {
   const KECGlpsLogHeader& h = state.header;
   out << "log directory: " << Printable(directory) << "\n\nheader\n";
-  PrintTable(out,
-             {{"content type", ContentTypeText(h.m_eContentType)},
-              {"content version", std::to_string(h.m_usContentVersion)},
-              {"created", h.m_tmCreation.ToString() + " by " + Quoted(h.m_strUserCreation)},
-              {"modified", h.m_tmModification.ToString() + " by " + Quoted(h.m_strUserModification)},
-              {"source", Quoted(h.m_strSource)},
-              {"description", std::to_string(h.m_eDescription) + " " + Quoted(h.m_strDescription)},
-              {"GUID", h.m_guid.ToString()}},
-             {}, "  ");
+  PrintTable(
+      out,
+      {{"content type", ContentTypeText(h.m_eContentType)},
+       {"content version", std::to_string(h.m_usContentVersion)},
+       {"created", h.m_tmCreation.ToString() + " by " + Quoted(h.m_strUserCreation)},
+       {"modified", h.m_tmModification.ToString() + " by " + Quoted(h.m_strUserModification)},
+       {"source", Quoted(h.m_strSource)},
+       {"description", std::to_string(h.m_eDescription) + " " + Quoted(h.m_strDescription)},
+       {"GUID", h.m_guid.ToString()}},
+      {}, "  ");
   out << "\nmetadata\n";
   PrintTable(out,
              {{"original version", Quoted(state.metaData.m_strVersionOriginal)},
@@ -40,12 +42,12 @@ void PrintShowText(const std::string& directory, const LogState& state, std::ost
               {"experiment name", Quoted(state.metaData.m_strExpName)}},
              {}, "  ");
   out << "\ncatalog\n";
-  PrintTable(out,
-             {{"last message number", std::to_string(state.catalog.m_lNextIndex)},
-              {"coding scheme", std::string(state.catalog.m_merCodingSchemeInfo.first ? "true"
-                                                                                      : "false") +
-                                    ", " + std::to_string(state.catalog.m_merCodingSchemeInfo.second)}},
-             {}, "  ");
+  PrintTable(
+      out,
+      {{"last message number", std::to_string(state.catalog.m_lNextIndex)},
+       {"coding scheme", std::string(state.catalog.m_merCodingSchemeInfo.first ? "true" : "false") +
+                             ", " + std::to_string(state.catalog.m_merCodingSchemeInfo.second)}},
+      {}, "  ");
   out << "\nrecords (" << state.records.size() << ")\n";
   if (state.records.empty()) return;
   std::vector<std::vector<std::string>> rows = {
@@ -72,7 +74,8 @@ void PrintShowJson(const std::string& directory, const LogState& state, std::ost
       << ", \"description_kind\": " << static_cast<long long>(h.m_eDescription)
       << ", \"description\": " << JsonString(h.m_strDescription)
       << ", \"guid\": " << JsonString(h.m_guid.ToString()) << "},\n"
-      << "  \"metadata\": {\"version_original\": " << JsonString(state.metaData.m_strVersionOriginal)
+      << "  \"metadata\": {\"version_original\": "
+      << JsonString(state.metaData.m_strVersionOriginal)
       << ", \"guid_original\": " << JsonString(state.metaData.m_guidOriginal.ToString())
       << ", \"experiment_name\": " << JsonString(state.metaData.m_strExpName) << "},\n"
       << "  \"catalog\": {\"last_message_number\": " << state.catalog.m_lNextIndex
@@ -114,9 +117,11 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     return 0;
   }
   if (parsed.positional.size() != 1) {
-    err << "glps show: " << (parsed.positional.empty() ? "no log directory given"
-                                                       : "more than one log directory given")
-        << '\n' << kShowUsage;
+    err << "glps show: "
+        << (parsed.positional.empty() ? "no log directory given"
+                                      : "more than one log directory given")
+        << '\n'
+        << kShowUsage;
     return 2;
   }
   LogState state;

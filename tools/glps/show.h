@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `glps show`: a log's log.xml as a person or a program reads it.
 #ifndef GLPS_TOOLS_SHOW_H_
 #define GLPS_TOOLS_SHOW_H_

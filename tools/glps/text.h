@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text helpers of the glps command: safe display of bytes from log files, JSON strings, tables and
 // the parsing of numbers given on the command line.
 #ifndef GLPS_TOOLS_TEXT_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "verify.h"
 
 #include <dirent.h>
@@ -91,10 +92,10 @@ class TerminalProgress {
     if (m_bShown && done < total && now - m_tmLast < std::chrono::milliseconds(100)) return;
     m_tmLast = now;
     char line[96];
-    const int n = std::snprintf(line, sizeof(line), "glps verify: hashing %.1f of %.1f MiB (%d%%)",
-                                static_cast<double>(done) / 1048576.0,
-                                static_cast<double>(total) / 1048576.0,
-                                static_cast<int>(done * 100 / total));
+    const int n =
+        std::snprintf(line, sizeof(line), "glps verify: hashing %.1f of %.1f MiB (%d%%)",
+                      static_cast<double>(done) / 1048576.0, static_cast<double>(total) / 1048576.0,
+                      static_cast<int>(done * 100 / total));
     m_nWidth = n > 0 ? static_cast<std::size_t>(n) : 0;
     m_err << '\r' << line << std::flush;
     m_bShown = true;
@@ -185,10 +186,9 @@ VerifyReport VerifyLogDirectory(const std::string& directory, const KECGlpsLogIn
     } else {
       const std::string path = KCGenFileUtils::MakeNamePath(directory, record.m_strFileName);
       const std::int64_t toHash = record.m_bHashed ? record.m_nSize : 0;
-      const glps::FoundFile found = glps::FingerprintReadOnly(
-          path, toHash, [&](std::int64_t done) {
-            if (progress) progress(hashedBefore + done, total);
-          });
+      const glps::FoundFile found = glps::FingerprintReadOnly(path, toHash, [&](std::int64_t done) {
+        if (progress) progress(hashedBefore + done, total);
+      });
       hashedBefore += found.hashed;
       check.foundSize = found.size;
       if (record.m_bHashed) {
@@ -202,7 +202,8 @@ VerifyReport VerifyLogDirectory(const std::string& directory, const KECGlpsLogIn
   }
 
   std::set<std::string> registered;
-  for (const KECGlpsFileManagerData& record : state.records) registered.insert(record.m_strFileName);
+  for (const KECGlpsFileManagerData& record : state.records)
+    registered.insert(record.m_strFileName);
   for (const std::string& name : names) {
     if (name == "log.xml" || registered.count(name) != 0) continue;
     UnregisteredEntry entry;
@@ -327,8 +328,9 @@ void PrintVerifyJson(const VerifyReport& report, std::ostream& out) {
   for (std::size_t i = 0; i < report.unregistered.size(); ++i) {
     const UnregisteredEntry& entry = report.unregistered[i];
     out << (i == 0 ? "\n" : ",\n") << "    {\"name\": " << JsonString(entry.name)
-        << ", \"type\": \"" << entry.type << "\", \"size\": "
-        << (entry.size < 0 ? std::string("null") : std::to_string(entry.size)) << "}";
+        << ", \"type\": \"" << entry.type
+        << "\", \"size\": " << (entry.size < 0 ? std::string("null") : std::to_string(entry.size))
+        << "}";
   }
   out << (report.unregistered.empty() ? "],\n" : "\n  ],\n")
       << "  \"protected_files\": " << report.ProtectedCount()
@@ -372,9 +374,11 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
     return 0;
   }
   if (parsed.positional.size() != 1) {
-    err << "glps verify: " << (parsed.positional.empty() ? "no log directory given"
-                                                         : "more than one log directory given")
-        << '\n' << kVerifyUsage;
+    err << "glps verify: "
+        << (parsed.positional.empty() ? "no log directory given"
+                                      : "more than one log directory given")
+        << '\n'
+        << kVerifyUsage;
     return 2;
   }
   KECGlpsLogInfo info;

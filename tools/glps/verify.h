@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `glps verify`: the auditor's read-only check of a log directory.
 #ifndef GLPS_TOOLS_VERIFY_H_
 #define GLPS_TOOLS_VERIFY_H_

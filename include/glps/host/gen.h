@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The general utilities of the host's libraries: GUIDs, times, the standard file header, the
 // product version, file operations, file hashing, user names and a few string helpers.
 //
@@ -176,9 +177,9 @@ class GLPSHOST_API KCGenFileUtils {
   // The part after the last '/' (the whole text when it has none).
   static std::string ExtractFileName(const std::string& path);
   // The name with the extension of its last path component replaced by (or, when it has none,
-  // given) the extension ext, which may be passed with or without its dot. A dot in a directory part
-  // or at the start of the last component does not begin an extension. An empty ext removes the
-  // extension.  "a/b.html","xml" -> "a/b.xml";  "a/b","xml" -> "a/b.xml";  "d.x/b","xml" ->
+  // given) the extension ext, which may be passed with or without its dot. A dot in a directory
+  // part or at the start of the last component does not begin an extension. An empty ext removes
+  // the extension.  "a/b.html","xml" -> "a/b.xml";  "a/b","xml" -> "a/b.xml";  "d.x/b","xml" ->
   // "d.x/b.xml".
   static std::string MakeNameExtension(const std::string& name, const std::string& ext);
   // Joins directory and name with exactly one '/' between them (trailing slashes of the directory

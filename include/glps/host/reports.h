@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Report items of the host's reports library. Each item renders itself as a piece of HTML text that
 // is appended to a log document. The documents declare no character set, so the rendered text is
 // plain ASCII: every character outside ASCII is written as a numeric character reference.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Services of the host product: texts by numeric id, the master clock, the base library
 // (directories, default names, the product name) and the restriction service (users, roles,
 // rights).
@@ -61,10 +62,10 @@ class GLPSHOST_API KECBaseNameUtils {
  public:
   // A plain file name made of the base and the number: "<base>_<number>", the number written in
   // decimal with at least four digits ("GLP-Log-Kelvara_0001"). Every byte of the base outside
-  // [A-Za-z0-9_-] becomes '_' (so the name has no '/', no '.', no blank and no control character), a
-  // leading '-' becomes '_', an empty base becomes "log", and the base is cut to 200 bytes. Different
-  // numbers always give different names for the same base, and the result never has an extension,
-  // so MakeNameExtension only appends.
+  // [A-Za-z0-9_-] becomes '_' (so the name has no '/', no '.', no blank and no control character),
+  // a leading '-' becomes '_', an empty base becomes "log", and the base is cut to 200 bytes.
+  // Different numbers always give different names for the same base, and the result never has an
+  // extension, so MakeNameExtension only appends.
   static std::string MakeDefaultName(const std::string& base, unsigned number);
 };
 
@@ -123,7 +124,8 @@ class GLPSHOST_API KECQrmsServices : public KCRmsRestrictionManagerServiceBase {
   void SetAllowed(Qrms::RightApp right, bool allowed);
   // Replaces the default user list; from then on exactly these users are known.
   void SetAllUsers(const std::vector<KCRmsUserInfo>& users);
-  void SetUserEnabledRoleRestr(const std::string& user, const std::vector<std::string>& restrictions);
+  void SetUserEnabledRoleRestr(const std::string& user,
+                               const std::vector<std::string>& restrictions);
   // Returns to the defaults described above.
   void ResetDefaults();
 
