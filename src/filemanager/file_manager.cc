@@ -3,6 +3,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "filemanager/file_verdict.h"
 #include "files/glps_file_hashed.h"
 #include "files/glps_file_html.h"
 #include "files/platform.h"
@@ -103,22 +104,17 @@ bool KECGlpsFileManager::VerifyFiles() {
   m_verifiedDocument.valid = false;
   for (const KECGlpsFileManagerData& record : *m_ptrFiles) {
     if (!record.m_bHashed) continue;
-    const std::string path = GetFilePath(record.m_strFileName);
-    if (path.empty()) return false;
-    // A missing file never matches, also when its record says it was empty: opening it would
-    // create it again and hide that it was deleted.
-    if (StateOf(path) != PathState::kRegularFile) return false;
-    KECGlpsFileHashed file(path, record.m_strHash, record.m_nSize, false);
-    if (file.IsTampered()) return false;
-    // Only a file held by another writer may go unchecked; one that cannot be opened for any other
-    // reason (no permission, or something took the file's place since the look above) does not
-    // match.
-    if (!file.IsOpen() && !file.IsHeldByAnother()) return false;
-    if (record.m_eType == Glps::FileLog && file.IsOpen() && !record.m_strHash.empty()) {
+    // Read-only, whatever locks others hold: a file that cannot be read does not match.
+    const bool document = record.m_eType == Glps::FileLog && !record.m_strHash.empty();
+    glps::crypto::Md5Hash digest;
+    const glps::FileCheck check =
+        glps::CheckRecordedFile(m_strDirectory, record, nullptr, document ? &digest : nullptr);
+    if (!glps::MatchesRecord(check.status)) return false;
+    if (document) {
       m_verifiedDocument.name = record.m_strFileName;
       m_verifiedDocument.hash = record.m_strHash;
       m_verifiedDocument.size = record.m_nSize;
-      m_verifiedDocument.valid = file.CopyDigest(&m_verifiedDocument.digest);
+      m_verifiedDocument.valid = m_verifiedDocument.digest.CopyFrom(digest);
     }
   }
   return true;

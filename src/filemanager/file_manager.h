@@ -63,10 +63,10 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   bool IsTampered() const;
   // The name joined with the log directory; empty for a name that is not a plain file name.
   std::string GetFilePath(const std::string& fileName) const;
-  // True when every protected file matches its record; stops at the first that does not. A missing
-  // file is created empty (and matches only a record of size 0). A regular file held by another
-  // writer cannot be checked and counts as matching; a record whose name is not a plain file name,
-  // and a file that is not a regular file, do not match.
+  // True when every protected file matches its record by the rule of file_verdict.h; stops at the
+  // first that does not. Every file is read read-only, whatever locks others hold, and nothing is
+  // created: a missing file, one that cannot be read, one that is not a regular file, one with more
+  // than one name, and a record whose name is not a plain file name do not match.
   bool VerifyFiles();
   // Re-bases the protected records on the files as found: a document is cut back (or extended) to
   // its recorded size and its record takes that content's fingerprint; a sidecar's or linked file's

@@ -78,5 +78,14 @@ std::string Base64Encode(const void* data, std::size_t count) {
   return text;
 }
 
+std::string Sha256Text(const void* data, std::size_t count) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(data, count, digest, &length, EVP_sha256(), nullptr) != 1 || length == 0) {
+    return std::string();
+  }
+  return Base64Encode(digest, length);
+}
+
 }  // namespace crypto
 }  // namespace glps

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// The running MD5 digest behind a file's fingerprint. Every OpenSSL call the hashed file needs is
-// made here, so that the file classes see only this small interface.
+// The running MD5 digest behind a file's fingerprint, and the SHA-256 text that identifies a
+// log.xml. Every OpenSSL call of the library is made here, so that the file classes see only this
+// small interface.
 #ifndef GLPS_FILES_MD5_HASH_H_
 #define GLPS_FILES_MD5_HASH_H_
 
@@ -54,6 +55,10 @@ class Md5Hash {
 
 // Standard Base64 (RFC 4648, "+" and "/", "=" padding) of `count` bytes, on one line.
 std::string Base64Encode(const void* data, std::size_t count);
+
+// The hash text of a log.xml: standard Base64 of the SHA-256 digest of `count` bytes (44
+// characters), the form the host keeps in its log info. Empty when OpenSSL fails.
+std::string Sha256Text(const void* data, std::size_t count);
 
 }  // namespace crypto
 }  // namespace glps

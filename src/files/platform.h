@@ -25,6 +25,21 @@ using IoResult = std::pair<bool, std::uint32_t>;
 using FileHandle = int;
 constexpr FileHandle kInvalidHandle = -1;
 
+// What the system says about one name in a directory, a symbolic link not followed.
+struct FileFacts {
+  enum class Kind { kMissing, kRegular, kDirectory, kSymbolicLink, kOther, kUnknown };
+  // kUnknown when the system could not tell (no permission to search, an I/O error).
+  Kind kind = Kind::kMissing;
+  // For a regular file; -1 otherwise.
+  std::int64_t size = -1;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  // The number of names the file has; a file with more than one is shared with other places.
+  std::uint64_t links = 0;
+  // Its write permission bits are all clear: read-only for every user, root included.
+  bool readOnly = false;
+};
+
 // Opens `path` for reading and writing, creating it empty when missing; the position starts at 0.
 // A symbolic link is refused, and so is anything that is not a regular file. The descriptor is
 // close-on-exec and holds an exclusive, non-blocking lock tied to its open file description, so a
@@ -85,9 +100,10 @@ bool ReplaceFile(const std::string& path, const std::string& contents);
 
 // Reads the whole regular file at `path` into `contents` (left unchanged on failure). False when it
 // is a symbolic link or not a regular file, cannot be opened or read, or is larger than `max_size`
-// bytes.
+// bytes. `facts` (may be null) receives what was found at the path: for a regular file that was
+// opened, the facts of the opened file, so that they describe the bytes read.
 bool ReadWholeFile(const std::string& path, std::string* contents,
-                   std::int64_t max_size = INT64_MAX);
+                   std::int64_t max_size = INT64_MAX, FileFacts* facts = nullptr);
 
 // The system calls underneath, replaceable by tests to inject faults. Each member has the
 // signature and the errno convention of the call it is named after (fcntl only with an int

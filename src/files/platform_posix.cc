@@ -55,6 +55,30 @@ int OpenRetrying(const std::string& path, int flags, mode_t mode) {
   }
 }
 
+void FillFacts(const struct stat& st, FileFacts* facts) {
+  if (S_ISREG(st.st_mode)) {
+    facts->kind = FileFacts::Kind::kRegular;
+  } else if (S_ISDIR(st.st_mode)) {
+    facts->kind = FileFacts::Kind::kDirectory;
+  } else if (S_ISLNK(st.st_mode)) {
+    facts->kind = FileFacts::Kind::kSymbolicLink;
+  } else {
+    facts->kind = FileFacts::Kind::kOther;
+  }
+  facts->size = S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size) : -1;
+  facts->device = static_cast<std::uint64_t>(st.st_dev);
+  facts->inode = static_cast<std::uint64_t>(st.st_ino);
+  facts->links = static_cast<std::uint64_t>(st.st_nlink);
+  facts->readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The facts of a name whose lookup failed with `error`.
+void FillFactsOfError(int error, FileFacts* facts) {
+  *facts = FileFacts();
+  facts->kind =
+      error == ENOENT || error == ENOTDIR ? FileFacts::Kind::kMissing : FileFacts::Kind::kUnknown;
+}
+
 bool IsRegular(FileHandle handle) {
   struct stat st;
   return g_calls.fstat(handle, &st) == 0 && S_ISREG(st.st_mode);
@@ -298,12 +322,31 @@ bool ReplaceFile(const std::string& path, const std::string& contents) {
   return SyncDirectory(dir);
 }
 
-bool ReadWholeFile(const std::string& path, std::string* contents, std::int64_t max_size) {
+bool ReadWholeFile(const std::string& path, std::string* contents, std::int64_t max_size,
+                   FileFacts* facts) {
+  FileFacts ignored;
+  if (facts == nullptr) facts = &ignored;
+  *facts = FileFacts();
   if (contents == nullptr || max_size < 0) return false;
   int fd = OpenRetrying(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    // What stopped the opening: nothing there, a link, or a file that cannot be read.
+    struct stat st;
+    if (g_calls.lstat(path.c_str(), &st) == 0) {
+      FillFacts(st, facts);
+    } else {
+      FillFactsOfError(errno, facts);
+    }
+    return false;
+  }
   struct stat st;
-  bool ok = g_calls.fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= max_size;
+  bool ok = g_calls.fstat(fd, &st) == 0;
+  if (ok) {
+    FillFacts(st, facts);
+  } else {
+    facts->kind = FileFacts::Kind::kUnknown;
+  }
+  ok = ok && S_ISREG(st.st_mode) && st.st_size <= max_size;
   std::string data;
   if (ok) {
     // The size is a hint only: the file may grow or shrink while it is read.

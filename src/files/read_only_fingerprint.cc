@@ -33,7 +33,8 @@ int OpenReadOnly(const std::string& path) {
 }  // namespace
 
 FoundFile FingerprintReadOnly(const std::string& path, std::int64_t maxBytes,
-                              const std::function<void(std::int64_t)>& progress) {
+                              const std::function<void(std::int64_t)>& progress,
+                              crypto::Md5Hash* digestOut) {
   platform::SysCalls& calls = platform::CurrentSysCalls();
   FoundFile found;
   struct stat st;
@@ -94,11 +95,16 @@ FoundFile FingerprintReadOnly(const std::string& path, std::int64_t maxBytes,
   }
   calls.close(fd);
   if (!ok) return found;
+  if (digestOut != nullptr && !digestOut->CopyFrom(digest)) return found;
 
   found.state = FoundFile::State::kRegular;
   found.size = shrunk ? done : size;
   found.hashed = done;
   found.hash = digest.FingerprintText();
+  found.links = static_cast<std::uint64_t>(opened.st_nlink);
+  found.device = static_cast<std::uint64_t>(opened.st_dev);
+  found.inode = static_cast<std::uint64_t>(opened.st_ino);
+  found.readOnly = (opened.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
   return found;
 }
 

@@ -8,6 +8,9 @@
 #include <string>
 
 namespace glps {
+namespace crypto {
+class Md5Hash;
+}  // namespace crypto
 
 // What a read-only look at one path found.
 struct FoundFile {
@@ -25,6 +28,12 @@ struct FoundFile {
   // The fingerprint text of those bytes, in the form KECGlpsFileHashed::GetHash gives (Base64 of
   // the MD5 digest); empty unless the state is kRegular.
   std::string hash;
+  // Of the file that was read (kRegular only): the number of its names, its identity, and whether
+  // its write permission bits are all clear.
+  std::uint64_t links = 0;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool readOnly = false;
 };
 
 // Looks at `path` and fingerprints its first `maxBytes` bytes (a shorter file whole; 0 or a
@@ -35,9 +44,12 @@ struct FoundFile {
 // platform::CurrentSysCalls(), so tests can make them fail.
 //
 // `progress`, when set, is called after every chunk with the number of bytes hashed so far.
-// A file that shrinks while it is read reports the size it was read to.
+// A file that shrinks while it is read reports the size it was read to. `digest`, when set and the
+// file was read, receives the running digest of the bytes `hash` covers, to be continued by whoever
+// goes on writing that very file.
 FoundFile FingerprintReadOnly(const std::string& path, std::int64_t maxBytes,
-                              const std::function<void(std::int64_t)>& progress = nullptr);
+                              const std::function<void(std::int64_t)>& progress = nullptr,
+                              crypto::Md5Hash* digest = nullptr);
 
 }  // namespace glps
 

@@ -93,9 +93,10 @@ bool KECGlpsLogSession::Open() {
   }
   const bool held = m_hDirectoryLock != glps::platform::kInvalidHandle;
   KECGlpsLogSessionDataStorage storage(MakePath(kLogFileName));
-  const int status = storage.GetStatus();
-  const bool matches = storage.MatchesLogInfo(m_infoLog);
+  // One reading of log.xml gives its status, its info and its content.
   const bool loaded = storage.Load();
+  const int status = storage.GetLoadedStatus();
+  const bool matches = storage.LoadedInfoMatches(m_infoLog);
 
   m_bTampered = !matches;
   m_bValid = status != 2;

@@ -2,6 +2,8 @@
 #include "session/session_data_storage.h"
 
 #include "files/archive_io.h"
+#include "files/md5_hash.h"
+#include "files/platform.h"
 #include "glps/host/gen.h"
 #include "session/log_serialization.h"
 
@@ -62,6 +64,8 @@ void serialize(Archive& ar, KECGlpsLogSessionDataStorage& storage, const unsigne
 
 KECGlpsLogSessionDataStorage::KECGlpsLogSessionDataStorage(const std::string& path)
     : m_strPath(path),
+      m_nLoadedStatus(1),
+      m_bLoadedInfoKnown(true),
       m_ptrHeader(new KECGlpsLogHeader()),
       m_ptrMetaData(new KECGlpsLogMetaData()),
       m_ptrCatalog(new KECGlpsLogCatalog()),
@@ -90,10 +94,30 @@ bool KECGlpsLogSessionDataStorage::MatchesLogInfo(const KECGlpsLogInfo& info) co
 
 bool KECGlpsLogSessionDataStorage::Load() {
   if (m_ptrFileData) m_ptrFileData->clear();
-  return glps::archive_io::LoadXmlArchive(
-      m_strPath, [this](glps::archive_io::XmlInputArchive& archive) {
+  m_nLoadedStatus = 1;
+  m_infoLoaded = KECGlpsLogInfo();
+  m_bLoadedInfoKnown = true;
+  std::string text;
+  glps::platform::FileFacts facts;
+  const bool read =
+      glps::platform::ReadWholeFile(m_strPath, &text, glps::archive_io::kMaxArchiveSize, &facts);
+  if (facts.kind != glps::platform::FileFacts::Kind::kRegular) return false;
+  m_nLoadedStatus = facts.readOnly ? 2 : 0;
+  if (!read) {
+    m_bLoadedInfoKnown = false;
+    m_infoLoaded.m_nLogSize = facts.size;
+    return false;
+  }
+  m_infoLoaded.m_strLogHash = glps::crypto::Sha256Text(text.data(), text.size());
+  m_infoLoaded.m_nLogSize = static_cast<std::int64_t>(text.size());
+  return glps::archive_io::LoadXmlArchiveFromText(
+      text, [this](glps::archive_io::XmlInputArchive& archive) {
         archive >> boost::serialization::make_nvp("Session", *this);
       });
+}
+
+bool KECGlpsLogSessionDataStorage::LoadedInfoMatches(const KECGlpsLogInfo& info) const {
+  return m_bLoadedInfoKnown && m_infoLoaded == info;
 }
 
 bool KECGlpsLogSessionDataStorage::Save() {

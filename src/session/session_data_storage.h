@@ -35,10 +35,23 @@ class KECGlpsLogSessionDataStorage {
   // GetLogInfo equals `info`.
   bool MatchesLogInfo(const KECGlpsLogInfo& info) const;
 
-  // Empties the shared record vector, then reads log.xml. True when the whole file was read. On
-  // failure the objects read completely before the error have replaced the defaults; the others are
-  // as before (the record vector empty).
+  // Empties the shared record vector, then reads log.xml once (at most the archive size limit) and
+  // parses those very bytes. True when the whole file was read. On failure the objects read
+  // completely before the error have replaced the defaults; the others are as before (the record
+  // vector empty). The status and the info of the bytes read are kept (GetLoadedStatus,
+  // LoadedInfoMatches), so that nothing put in the file's place between a look and the reading
+  // can be taken for it.
   bool Load();
+  // GetStatus of the file that the last Load read: 0 writable, 1 none (or not a regular file), 2
+  // read-only. 1 before any Load.
+  int GetLoadedStatus() const { return m_nLoadedStatus; }
+  // The info of the bytes that the last Load read equals `info`. The no-log-info value stands for
+  // no file (or not a regular file); a file that could not be read whole matches no info.
+  bool LoadedInfoMatches(const KECGlpsLogInfo& info) const;
+  // The info of the bytes that the last Load read: hash text and size, the no-log-info value when
+  // there was no file. Meaningful only while LoadedInfoKnown.
+  const KECGlpsLogInfo& GetLoadedLogInfo() const { return m_infoLoaded; }
+  bool LoadedInfoKnown() const { return m_bLoadedInfoKnown; }
   // Writes the four objects to log.xml, replacing the old file atomically. False (the old file left
   // as it was) when the file cannot be written, it is read-only, or a pointer is empty.
   bool Save();
@@ -61,6 +74,10 @@ class KECGlpsLogSessionDataStorage {
 
  private:
   std::string m_strPath;
+  // Of the file the last Load read; see GetLoadedStatus and LoadedInfoMatches.
+  int m_nLoadedStatus;
+  KECGlpsLogInfo m_infoLoaded;
+  bool m_bLoadedInfoKnown;
   // The four pointers are never empty unless a caller puts an empty one in.
   boost::shared_ptr<KECGlpsLogHeader> m_ptrHeader;
   boost::shared_ptr<KECGlpsLogMetaData> m_ptrMetaData;

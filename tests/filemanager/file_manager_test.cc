@@ -2,6 +2,7 @@
 #include "filemanager/file_manager.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -216,6 +217,15 @@ TEST_F(FileManagerTest, ChangedProtectedFilesAreTampered) {
          ASSERT_EQ(mkfifo(p.c_str(), 0644), 0);
        },
        true},
+      // The same bytes under a second name: shared with a place outside the log's control.
+      {"hard link",
+       [](const std::string& p, const std::string& outside) {
+         fs::create_hard_link(p, outside + "-second-name");
+       },
+       true},
+      {"read-only, unchanged",
+       [](const std::string& p, const std::string&) { ASSERT_EQ(chmod(p.c_str(), 0444), 0); },
+       false},
   };
   for (Glps::EFileType kind : {Glps::FileLog, Glps::FileMetaData, Glps::FileLink}) {
     for (const Case& c : cases) {
@@ -277,12 +287,22 @@ TEST_F(FileManagerTest, UnprotectedRecordsNeverMatter) {
   EXPECT_EQ((*records_)[1].m_strHash, "");
 }
 
-TEST_F(FileManagerTest, FileHeldByAnotherWriterCountsAsMatching) {
-  AddMatching(Glps::FileLink, "a.bin", "abc");
-  KECGlpsFileHashed holder(Path("a.bin"));
-  ASSERT_TRUE(holder.IsOpen());
-  WriteFileBytes(Path("a.bin"), "changed while held");
-  EXPECT_FALSE(Open()->IsTampered());
+// Locks that other processes hold on a file play no part: it is read and judged like any other.
+TEST_F(FileManagerTest, AFileOthersHoldOrLockIsVerifiedLikeAnyOther) {
+  for (bool changed : {false, true}) {
+    SCOPED_TRACE(changed ? "changed" : "unchanged");
+    records_->clear();
+    AddMatching(Glps::FileLink, "a.bin", "abc");
+    AddMatching(Glps::FileMetaData, "b.xml", "<b/>");
+    KECGlpsFileHashed holder(Path("a.bin"));
+    ASSERT_TRUE(holder.IsOpen());
+    const int reader = open(Path("b.xml").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(flock(reader, LOCK_SH), 0);
+    if (changed) WriteFileBytes(Path("b.xml"), "<x/>");
+    EXPECT_EQ(Open()->IsTampered(), changed);
+    close(reader);
+  }
 }
 
 int OpenDeniedForABin(const char* path, int flags, mode_t mode) {

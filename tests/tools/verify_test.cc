@@ -9,12 +9,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "files/md5_hash.h"
@@ -111,6 +113,11 @@ TEST(VerifyTest, EveryChangeToAProtectedFileHasItsStatus) {
          ASSERT_EQ(symlink((p + ".copy").c_str(), p.c_str()), 0);
        },
        FileStatus::kNotRegular, -1},
+      {"given a second name (a hard link)",
+       [](const std::string& p) { ASSERT_EQ(link(p.c_str(), (p + ".second").c_str()), 0); },
+       FileStatus::kMultiplyLinked, size},
+      {"made read-only", [](const std::string& p) { ASSERT_EQ(chmod(p.c_str(), 0444), 0); },
+       FileStatus::kIntact, size},
       {"replaced by a FIFO (must not block)",
        [](const std::string& p) {
          unlink(p.c_str());
@@ -334,6 +341,42 @@ TEST(VerifyTest, LogXmlIsCheckedAgainstTheInfoWhenOneIsGiven) {
     EXPECT_EQ(report.ExitStatus(), c.exitStatus);
     EXPECT_EQ(report.ProtectedIntactCount(), 1u);
   }
+}
+
+// log.xml swapped for a forged copy (another fingerprint for the file) over and over while it is
+// verified: the info is checked on the very bytes whose records are reported, so a report whose
+// log.xml matches the info never shows the forged record.
+TEST(VerifyTest, LogXmlSwappedWhileVerifiedIsJudgedByTheBytesRead) {
+  TempDir dir;
+  WriteFileBytes(dir / "data.csv", kContent);
+  const KECGlpsFileManagerData genuineRecord = Record(Glps::FileLink, "data.csv", kContent);
+  const KECGlpsLogInfo info = WriteLogXml(dir.path(), {genuineRecord});
+  const std::string genuine = ReadFileBytes(dir / "log.xml");
+  KECGlpsFileManagerData forgedRecord = genuineRecord;
+  forgedRecord.m_strHash[0] = forgedRecord.m_strHash[0] == 'A' ? 'B' : 'A';
+  WriteLogXml(dir.path(), {forgedRecord});
+  ASSERT_EQ(rename((dir / "log.xml").c_str(), (dir / "swap").c_str()), 0);
+  WriteFileBytes(dir / "log.xml", genuine);
+
+  std::atomic<bool> stop(false);
+  std::thread swapper([&] {
+    while (!stop) {
+      renameat2(AT_FDCWD, (dir / "swap").c_str(), AT_FDCWD, (dir / "log.xml").c_str(),
+                RENAME_EXCHANGE);
+    }
+  });
+  int matching = 0;
+  int forgedShown = 0;
+  for (int i = 0; i < 1000; ++i) {
+    const VerifyReport report = VerifyLogDirectory(dir.path(), &info);
+    if (report.infoCheck != InfoCheck::kMatches) continue;
+    ++matching;
+    if (report.records.size() != 1 || report.records[0].record.m_strHash != genuineRecord.m_strHash)
+      ++forgedShown;
+  }
+  stop = true;
+  swapper.join();
+  EXPECT_EQ(forgedShown, 0) << "of " << matching << " reports whose log.xml matched the info";
 }
 
 TEST(VerifyTest, ALogThatCannotBeReadGivesExitStatusTwo) {

@@ -52,6 +52,7 @@ bool ReadLogState(const std::string& directory, LogState* state, std::string* er
   state->metaData = *storage.GetMetaData();
   state->catalog = *storage.GetCatalog();
   state->records = *storage.GetFileData();
+  state->logXmlInfo = storage.GetLoadedLogInfo();
   return true;
 }
 

@@ -17,6 +17,8 @@ struct LogState {
   KECGlpsLogMetaData metaData;
   KECGlpsLogCatalog catalog;
   std::vector<KECGlpsFileManagerData> records;
+  // Hash text and size of the very bytes that were parsed.
+  KECGlpsLogInfo logXmlInfo;
 };
 
 // The path of log.xml in `directory`.

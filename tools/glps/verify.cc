@@ -11,33 +11,13 @@
 #include <cstring>
 #include <set>
 
-#include "files/read_only_fingerprint.h"
 #include "glps/host/gen.h"
 #include "log_state.h"
 #include "options.h"
-#include "session/session_data_storage.h"
 #include "text.h"
 
 namespace glps_tool {
 namespace {
-
-// The record's status from what was found: `found.hash` covers the first min(recorded, found)
-// bytes. An empty recorded fingerprint compares the size only, as the library does.
-FileStatus Classify(const KECGlpsFileManagerData& record, const glps::FoundFile& found) {
-  switch (found.state) {
-    case glps::FoundFile::State::kMissing: return FileStatus::kMissing;
-    case glps::FoundFile::State::kNotRegular: return FileStatus::kNotRegular;
-    case glps::FoundFile::State::kUnreadable: return FileStatus::kUnreadable;
-    case glps::FoundFile::State::kRegular: break;
-  }
-  if (record.m_nSize < 0) return FileStatus::kModified;
-  if (found.size < record.m_nSize) return FileStatus::kShrunk;
-  const bool sameContent = record.m_strHash.empty() || record.m_strHash == found.hash;
-  if (found.size > record.m_nSize) {
-    return sameContent ? FileStatus::kGrownIntact : FileStatus::kGrownModified;
-  }
-  return sameContent ? FileStatus::kIntact : FileStatus::kModified;
-}
 
 std::string EntryType(const struct stat& st) {
   if (S_ISREG(st.st_mode)) return "file";
@@ -112,22 +92,6 @@ const char kVerifyUsage[] = "usage: glps verify DIR [--info HASH:SIZE] [--json]\
 
 }  // namespace
 
-const char* StatusName(FileStatus status) {
-  switch (status) {
-    case FileStatus::kIntact: return "intact";
-    case FileStatus::kModified: return "modified";
-    case FileStatus::kGrownIntact: return "grown-intact";
-    case FileStatus::kGrownModified: return "grown-modified";
-    case FileStatus::kShrunk: return "shrunk";
-    case FileStatus::kMissing: return "missing";
-    case FileStatus::kNotRegular: return "not-regular";
-    case FileStatus::kUnreadable: return "unreadable";
-    case FileStatus::kBadName: return "bad-name";
-    case FileStatus::kUnprotected: return "unprotected";
-  }
-  return "unknown";
-}
-
 std::size_t VerifyReport::ProtectedCount() const {
   std::size_t count = 0;
   for (const RecordCheck& check : records) count += check.record.m_bHashed ? 1 : 0;
@@ -157,7 +121,7 @@ VerifyReport VerifyLogDirectory(const std::string& directory, const KECGlpsLogIn
   std::vector<std::string> names;
   if (!ListNames(directory, &names, &report.error)) return report;
 
-  report.logXml = KECGlpsLogSessionDataStorage(LogXmlPath(directory)).GetLogInfo();
+  report.logXml = state.logXmlInfo;
   if (info != nullptr) {
     report.infoGiven = true;
     report.info = *info;
@@ -181,23 +145,14 @@ VerifyReport VerifyLogDirectory(const std::string& directory, const KECGlpsLogIn
     check.number = i + 1;
     check.record = state.records[i];
     const KECGlpsFileManagerData& record = check.record;
-    if (!glps::IsPlainFileName(record.m_strFileName)) {
-      check.status = FileStatus::kBadName;
-    } else {
-      const std::string path = KCGenFileUtils::MakeNamePath(directory, record.m_strFileName);
-      const std::int64_t toHash = record.m_bHashed ? record.m_nSize : 0;
-      const glps::FoundFile found = glps::FingerprintReadOnly(path, toHash, [&](std::int64_t done) {
-        if (progress) progress(hashedBefore + done, total);
-      });
-      hashedBefore += found.hashed;
-      check.foundSize = found.size;
-      if (record.m_bHashed) {
-        check.status = Classify(record, found);
-        check.foundHash = found.hash;
-      } else {
-        check.status = FileStatus::kUnprotected;
-      }
-    }
+    const glps::FileCheck found =
+        glps::CheckRecordedFile(directory, record, [&](std::int64_t done) {
+          if (progress) progress(hashedBefore + done, total);
+        });
+    hashedBefore += found.found.hashed;
+    check.status = found.status;
+    check.foundSize = found.found.size;
+    if (record.m_bHashed) check.foundHash = found.found.hash;
     report.records.push_back(check);
   }
 
@@ -354,8 +309,9 @@ void PrintVerifyHelp(std::ostream& out) {
          "\n"
          "Status of each record: intact, modified (same size, other fingerprint), grown-intact\n"
          "(longer, the recorded part intact: an unsaved tail), grown-modified, shrunk, missing,\n"
-         "not-regular, unreadable, bad-name (not a plain file name), unprotected (index pages,\n"
-         "not checked). Files that no record names are listed as unregistered.\n"
+         "not-regular, unreadable, multiply-linked (the file has more than one name), bad-name\n"
+         "(not a plain file name), unprotected (index pages, not checked). Files that no record\n"
+         "names are listed as unregistered.\n"
          "\n"
          "Exit status: 0 every protected file intact and the info (if given) matches;\n"
          "1 anything else found; 2 usage error, or DIR or its log.xml cannot be read.\n";

@@ -10,27 +10,14 @@
 #include <vector>
 
 #include "filemanager/file_manager_data.h"
+#include "filemanager/file_verdict.h"
 #include "glps/records.h"
 
 namespace glps_tool {
 
-// What became of one file that a record of log.xml names.
-enum class FileStatus {
-  kIntact,         // size and fingerprint as recorded
-  kModified,       // same size, other fingerprint (or a record whose size no file can have)
-  kGrownIntact,    // longer than recorded, the recorded part intact (an unsaved tail)
-  kGrownModified,  // longer than recorded, the recorded part changed
-  kShrunk,         // shorter than recorded
-  kMissing,        // nothing under that name
-  kNotRegular,     // a directory, a symbolic link, a FIFO, ...
-  kUnreadable,     // present but could not be read
-  kBadName,        // the record's name is not a plain file name; nothing was looked at
-  kUnprotected,    // the record is not protected (the index pages): not checked
-};
-
-// "intact", "modified", "grown-intact", "grown-modified", "shrunk", "missing", "not-regular",
-// "unreadable", "bad-name", "unprotected".
-const char* StatusName(FileStatus status);
+// What became of one file that a record of log.xml names: the library's own verdict.
+using FileStatus = glps::FileStatus;
+using glps::StatusName;
 
 struct RecordCheck {
   std::size_t number = 0;  // position in record order, from 1
