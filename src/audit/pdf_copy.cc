@@ -1,0 +1,898 @@
+// SPDX-License-Identifier: Apache-2.0
+// Layout of the printable copy with Pango, written as PDF by Cairo.
+//
+// The copy is a sequence of blocks (a title, a field of the first page, an entry, a record), each
+// one Pango layout. It is laid out twice over the same sequence: the first pass measures every
+// block and decides where it goes (page and position, split at line boundaries when a block is
+// taller than what is left of a page), so that the number of pages is known; the second pass draws
+// every page with its header and its footer "N of M". Layouts are made afresh in each pass, so the
+// memory needed does not grow with the number of entries beyond one placement per block.
+#include "audit/pdf_copy.h"
+
+#include <cairo-pdf.h>
+#include <cairo.h>
+#include <pango/pangocairo.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <memory>
+#include <utility>
+
+namespace glps {
+namespace audit {
+
+namespace {
+
+// --- Page geometry, in points
+// ---------------------------------------------------------------------
+constexpr double kPageWidth = 595.276;  // A4
+constexpr double kPageHeight = 841.89;
+constexpr double kLeft = 48;
+constexpr double kRight = kPageWidth - 48;
+constexpr double kBodyWidth = kRight - kLeft;
+constexpr double kBodyTop = 66;
+constexpr double kBodyBottom = kPageHeight - 56;
+constexpr double kHeaderBaseline = 36;
+constexpr double kHeaderRule = 44;
+constexpr double kFooterRule = kPageHeight - 44;
+constexpr double kFooterBaseline = kPageHeight - 30;
+// Inside a box: padding around the text and the width of the bar at its left edge.
+constexpr double kBoxPad = 5;
+constexpr double kBoxBar = 3.5;
+// Room kept below a heading, so that it never ends a page on its own.
+constexpr double kKeepWithNext = 40;
+
+constexpr char kFontFamily[] = "DejaVu Sans";
+constexpr double kBodySize = 8.5;
+
+struct Rgb {
+  double r, g, b;
+};
+constexpr Rgb kBlack{0, 0, 0};
+constexpr Rgb kGrey{0.38, 0.38, 0.38};
+constexpr Rgb kRuleGrey{0.7, 0.7, 0.7};
+constexpr Rgb kRed{0.72, 0.05, 0.05};
+
+enum class Box { kNone, kCrash, kTamper, kExtraNote, kGood, kWarning, kBad };
+
+struct BoxColours {
+  Rgb fill;
+  Rgb bar;
+};
+
+BoxColours ColoursOf(Box box) {
+  switch (box) {
+    case Box::kCrash: return {{1.0, 0.91, 0.86}, {0.85, 0.33, 0.0}};
+    case Box::kTamper: return {{1.0, 0.86, 0.86}, {0.75, 0.0, 0.0}};
+    case Box::kExtraNote: return {{1.0, 0.97, 0.82}, {0.85, 0.65, 0.0}};
+    case Box::kGood: return {{0.88, 0.96, 0.88}, {0.1, 0.55, 0.1}};
+    case Box::kWarning: return {{1.0, 0.96, 0.84}, {0.85, 0.6, 0.0}};
+    case Box::kBad: return {{1.0, 0.88, 0.88}, {0.75, 0.0, 0.0}};
+    case Box::kNone: break;
+  }
+  return {{1, 1, 1}, {1, 1, 1}};
+}
+
+// A stretch of a block's text with its own look (byte offsets into the text).
+struct Span {
+  std::size_t start;
+  std::size_t end;
+  bool bold;
+  bool red;
+};
+
+struct Tab {
+  double position;  // from the block's left edge
+  bool right;       // the text ends at the position (numbers); else starts there
+};
+
+// One block: what it says and how it looks. The section of a block that starts a new page names
+// that page and the following ones in their headers.
+struct Block {
+  std::string text;
+  std::vector<Span> spans;
+  double size = kBodySize;
+  bool bold = false;
+  Rgb colour = kBlack;
+  double inset = 0;          // from the left margin
+  double hangingIndent = 0;  // every line but the first starts here (from the block's left edge)
+  std::vector<Tab> tabs;
+  Box box = Box::kNone;
+  bool ruleAbove = false;
+  double spaceBefore = 0;
+  double spaceAfter = 1.5;
+  bool keepWithNext = false;
+  bool newPage = false;
+  std::string section;          // with newPage: the header's name for the pages from here
+  std::string outline;          // with newPage: the bookmark for this page; empty for none
+  bool signatureLines = false;  // the block is the reviewer's sign-off row: underline its gaps
+  void Add(const std::string& piece, bool boldPiece = false, bool redPiece = false) {
+    if (boldPiece || redPiece)
+      spans.push_back({text.size(), text.size() + piece.size(), boldPiece, redPiece});
+    text += piece;
+  }
+};
+
+// The width left for a block's text inside its box.
+double TextWidth(const Block& block) {
+  double width = kBodyWidth - block.inset;
+  if (block.box != Box::kNone) width -= 2 * kBoxPad + kBoxBar;
+  return width;
+}
+
+// --- Text ----------------------------------------------------------------------------------------
+
+void AppendEscaped(std::string* out, unsigned char byte) {
+  static const char kHex[] = "0123456789ABCDEF";
+  *out += "\\x";
+  *out += kHex[byte >> 4];
+  *out += kHex[byte & 0xF];
+}
+
+std::string FormatUtc(std::int64_t seconds) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  if (gmtime_r(&t, &tm) == nullptr) return std::to_string(seconds);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
+  return text;
+}
+
+std::string FormatIso(std::int64_t seconds) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  if (gmtime_r(&t, &tm) == nullptr) return std::string();
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return text;
+}
+
+std::size_t CodePoints(const std::string& text) {
+  std::size_t n = 0;
+  for (char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+// --- Cairo and Pango objects ---------------------------------------------------------------------
+
+struct GObjectFree {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+using LayoutPtr = std::unique_ptr<PangoLayout, GObjectFree>;
+using ContextPtr = std::unique_ptr<PangoContext, GObjectFree>;
+using FontMapPtr = std::unique_ptr<PangoFontMap, GObjectFree>;
+struct SurfaceFree {
+  void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
+};
+struct CairoFree {
+  void operator()(cairo_t* cr) const { cairo_destroy(cr); }
+};
+struct FontDescriptionFree {
+  void operator()(PangoFontDescription* d) const { pango_font_description_free(d); }
+};
+
+// Makes the Pango layouts of blocks, all from one context whose metrics are those of the PDF
+// surface (72 points to the inch, no hinting), so that measuring and drawing agree. Owned by the
+// renderer; the cairo context must outlive it.
+class LayoutMaker {
+ public:
+  explicit LayoutMaker(cairo_t* cr) : m_fontMap(pango_cairo_font_map_new()) {
+    m_context.reset(pango_font_map_create_context(m_fontMap.get()));
+    pango_cairo_update_context(cr, m_context.get());
+    pango_cairo_context_set_resolution(m_context.get(), 72.0);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    pango_cairo_context_set_font_options(m_context.get(), options);
+    cairo_font_options_destroy(options);
+  }
+
+  LayoutPtr Make(const Block& block) const {
+    LayoutPtr layout(pango_layout_new(m_context.get()));
+    std::unique_ptr<PangoFontDescription, FontDescriptionFree> font(pango_font_description_new());
+    pango_font_description_set_family(font.get(), kFontFamily);
+    pango_font_description_set_size(font.get(), static_cast<int>(block.size * PANGO_SCALE));
+    if (block.bold) pango_font_description_set_weight(font.get(), PANGO_WEIGHT_BOLD);
+    pango_layout_set_font_description(layout.get(), font.get());
+    pango_layout_set_width(layout.get(), static_cast<int>(TextWidth(block) * PANGO_SCALE));
+    pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
+    if (block.hangingIndent > 0) {
+      pango_layout_set_indent(layout.get(), -static_cast<int>(block.hangingIndent * PANGO_SCALE));
+    }
+    if (!block.tabs.empty()) {
+      PangoTabArray* tabs = pango_tab_array_new(static_cast<gint>(block.tabs.size()), TRUE);
+      for (std::size_t i = 0; i < block.tabs.size(); ++i) {
+        pango_tab_array_set_tab(tabs, static_cast<gint>(i),
+                                block.tabs[i].right ? PANGO_TAB_RIGHT : PANGO_TAB_LEFT,
+                                static_cast<gint>(block.tabs[i].position));
+      }
+      pango_layout_set_tabs(layout.get(), tabs);
+      pango_tab_array_free(tabs);
+    }
+    PangoAttrList* attributes = pango_attr_list_new();
+    // A line broken inside a word must not gain a hyphen that the entry does not hold.
+    pango_attr_list_insert(attributes, pango_attr_insert_hyphens_new(FALSE));
+    for (const Span& span : block.spans) {
+      if (span.bold) {
+        PangoAttribute* bold = pango_attr_weight_new(PANGO_WEIGHT_BOLD);
+        bold->start_index = static_cast<guint>(span.start);
+        bold->end_index = static_cast<guint>(span.end);
+        pango_attr_list_insert(attributes, bold);
+      }
+      if (span.red) {
+        PangoAttribute* red = pango_attr_foreground_new(static_cast<guint16>(kRed.r * 65535),
+                                                        static_cast<guint16>(kRed.g * 65535),
+                                                        static_cast<guint16>(kRed.b * 65535));
+        red->start_index = static_cast<guint>(span.start);
+        red->end_index = static_cast<guint>(span.end);
+        pango_attr_list_insert(attributes, red);
+      }
+    }
+    pango_layout_set_attributes(layout.get(), attributes);
+    pango_attr_list_unref(attributes);
+    pango_layout_set_text(layout.get(), block.text.data(), static_cast<int>(block.text.size()));
+    return layout;
+  }
+
+  // The width of `text` in the body font.
+  double Width(const std::string& text, bool bold = false) const {
+    Block block;
+    block.text = text;
+    block.bold = bold;
+    LayoutPtr layout = Make(block);
+    pango_layout_set_width(layout.get(), -1);
+    int width = 0;
+    pango_layout_get_size(layout.get(), &width, nullptr);
+    return static_cast<double>(width) / PANGO_SCALE;
+  }
+
+ private:
+  FontMapPtr m_fontMap;
+  ContextPtr m_context;
+};
+
+// A line of a layout: its extent from the layout's top and its baseline, in points.
+struct Line {
+  double top;
+  double bottom;
+  double baseline;
+  double x;
+};
+
+std::vector<Line> LinesOf(PangoLayout* layout) {
+  std::vector<Line> lines;
+  PangoLayoutIter* it = pango_layout_get_iter(layout);
+  do {
+    int y0 = 0;
+    int y1 = 0;
+    pango_layout_iter_get_line_yrange(it, &y0, &y1);
+    PangoRectangle logical;
+    pango_layout_iter_get_line_extents(it, nullptr, &logical);
+    lines.push_back({static_cast<double>(y0) / PANGO_SCALE, static_cast<double>(y1) / PANGO_SCALE,
+                     static_cast<double>(pango_layout_iter_get_baseline(it)) / PANGO_SCALE,
+                     static_cast<double>(logical.x) / PANGO_SCALE});
+  } while (pango_layout_iter_next_line(it));
+  pango_layout_iter_free(it);
+  return lines;
+}
+
+// --- The blocks of a copy ------------------------------------------------------------------------
+
+// A column of a table laid out with tab stops: its width (measured from its widest value, capped)
+// and whether its values end at its right edge (numbers) or start at its left.
+struct Column {
+  double width;
+  bool right;
+};
+
+// Columns side by side, `kColumnGap` apart. Every row's text starts with a tab and has one before
+// each value. Returns the tab stops; `end` receives where the last column ends (the hanging indent
+// of a last column that wraps).
+constexpr double kColumnGap = 8;
+
+std::vector<Tab> ColumnTabs(const std::vector<Column>& columns, double* end) {
+  std::vector<Tab> tabs;
+  double x = 0;
+  for (const Column& column : columns) {
+    tabs.push_back({column.right ? x + column.width : x, column.right});
+    x += column.width + kColumnGap;
+  }
+  *end = x;
+  return tabs;
+}
+
+// The widest of `values` in the body font, at most `cap`.
+double Widest(const LayoutMaker& maker, const std::vector<std::string>& values, double cap,
+              bool bold = false) {
+  double widest = 0;
+  for (const std::string& value : values) widest = std::max(widest, maker.Width(value, bold));
+  return std::min(widest, cap);
+}
+
+// Where the columns of a document's entries stand: number, date, time and user, then the message,
+// which wraps under its own column. A column is as wide as its longest value needs (measured from
+// the value with the most characters; the digits of the body font are all as wide), capped so that
+// the message keeps most of the width.
+struct EntryColumns {
+  std::vector<Tab> tabs;
+  double message = 0;
+};
+
+EntryColumns MeasureColumns(const PdfDocument& document, const LayoutMaker& maker) {
+  std::string number = "0";
+  std::string date;
+  std::string time;
+  std::map<std::string, bool> users;
+  for (const PdfEntry& entry : document.entries) {
+    if (entry.number.size() > number.size()) number = std::string(entry.number.size(), '0');
+    if (CodePoints(entry.date) > CodePoints(date)) date = entry.date;
+    if (CodePoints(entry.time) > CodePoints(time)) time = entry.time;
+    users[PdfDisplayText(entry.user)] = true;
+  }
+  std::vector<std::string> userNames;
+  for (const auto& user : users) userNames.push_back(user.first);
+  EntryColumns columns;
+  double end = 0;
+  columns.tabs = ColumnTabs({{Widest(maker, {number}, 60), true},
+                             {Widest(maker, {PdfDisplayText(date)}, 90), false},
+                             {Widest(maker, {PdfDisplayText(time)}, 110), false},
+                             {Widest(maker, userNames, 110), false},
+                             {0, false}},
+                            &end);
+  columns.message = columns.tabs.back().position;
+  return columns;
+}
+
+const char* LabelOf(PdfEntryKind kind) {
+  switch (kind) {
+    case PdfEntryKind::kCrash: return "CRASH: the previous run ended abnormally";
+    case PdfEntryKind::kTamper: return "TAMPER: the log was found changed outside the library";
+    case PdfEntryKind::kExtraNote: return "EXTRA NOTE";
+    default: return "";
+  }
+}
+
+Box BoxOf(PdfEntryKind kind) {
+  switch (kind) {
+    case PdfEntryKind::kCrash: return Box::kCrash;
+    case PdfEntryKind::kTamper: return Box::kTamper;
+    case PdfEntryKind::kExtraNote: return Box::kExtraNote;
+    default: return Box::kNone;
+  }
+}
+
+Block EntryBlock(const PdfEntry& entry, const EntryColumns& columns) {
+  Block block;
+  const Box box = BoxOf(entry.kind);
+  if (box != Box::kNone) {
+    block.box = box;
+    block.spaceBefore = 3;
+    block.spaceAfter = 4;
+    block.Add(LabelOf(entry.kind), true);
+    if (!entry.message.empty()) block.Add("\n" + PdfDisplayText(entry.message), entry.bold);
+    for (const std::string& line : entry.details) block.Add("\n     " + PdfDisplayText(line));
+    return block;
+  }
+  if (entry.kind == PdfEntryKind::kText) {
+    block.Add(PdfDisplayText(entry.message), entry.bold);
+    for (const std::string& line : entry.details) block.Add("\n" + PdfDisplayText(line));
+    return block;
+  }
+  block.tabs = columns.tabs;
+  block.hangingIndent = columns.message;
+  block.Add("\t" + PdfDisplayText(entry.number) + "\t" + PdfDisplayText(entry.date) + "\t" +
+            PdfDisplayText(entry.time) + "\t" + PdfDisplayText(entry.user) + "\t");
+  block.Add(PdfDisplayText(entry.message), entry.bold);
+  if (!entry.context.empty()) {
+    block.Add(":");
+    block.Add("  '" + PdfDisplayText(entry.context) + "'", true);
+  }
+  for (const std::string& line : entry.details) block.Add("\n" + PdfDisplayText(line));
+  if (entry.kind == PdfEntryKind::kStart) {
+    block.ruleAbove = true;
+    block.spaceBefore = 5;
+  }
+  if (entry.kind == PdfEntryKind::kExit) block.spaceAfter = 5;
+  return block;
+}
+
+Block Heading(const std::string& text, double size) {
+  Block block;
+  block.Add(text);
+  block.size = size;
+  block.bold = true;
+  block.spaceBefore = 8;
+  block.spaceAfter = 5;
+  block.keepWithNext = true;
+  return block;
+}
+
+constexpr double kFieldLabel = 120;
+
+Block Field(const std::string& label, const std::string& value, bool boldValue = false) {
+  Block block;
+  block.tabs = {{kFieldLabel, false}};
+  block.hangingIndent = kFieldLabel;
+  block.Add(label, true);
+  block.Add("\t");
+  block.Add(value, boldValue);
+  block.spaceAfter = 3;
+  block.size = 9.5;
+  return block;
+}
+
+std::string Count(std::size_t n) { return std::to_string(n); }
+
+// Calls `visit` with every block of the copy, in order. Both passes call it, so both see the same
+// blocks.
+void ForEachBlock(const PdfCopy& copy, const LayoutMaker& maker,
+                  const std::function<void(const Block&)>& visit) {
+  std::size_t entries = 0;
+  std::size_t crashes = 0;
+  std::size_t tampers = 0;
+  for (const PdfDocument& document : copy.documents) {
+    entries += document.entries.size();
+    for (const PdfEntry& entry : document.entries) {
+      crashes += entry.kind == PdfEntryKind::kCrash;
+      tampers += entry.kind == PdfEntryKind::kTamper;
+    }
+  }
+
+  Block title;
+  title.newPage = true;
+  title.section = "First page";
+  title.outline = "First page: verdict and counts";
+  title.Add("Copy of an audit trail for inspection");
+  title.size = 17;
+  title.bold = true;
+  title.spaceAfter = 4;
+  visit(title);
+  Block subtitle;
+  subtitle.Add(PdfDisplayText(copy.logDirectory));
+  subtitle.size = 10;
+  subtitle.colour = kGrey;
+  subtitle.spaceAfter = 12;
+  visit(subtitle);
+
+  visit(Field("Log directory", PdfDisplayText(copy.logDirectory)));
+  if (!copy.experiment.empty()) visit(Field("Experiment", PdfDisplayText(copy.experiment)));
+  visit(Field("Time range", copy.firstTime.empty() ? std::string("no dated entries")
+                                                   : PdfDisplayText(copy.firstTime) + "  to  " +
+                                                         PdfDisplayText(copy.lastTime)));
+  visit(Field("Documents", Count(copy.documents.size())));
+  visit(Field("Entries", Count(entries)));
+  visit(Field("Crash entries", Count(crashes), crashes != 0));
+  visit(Field("Tamper entries", Count(tampers), tampers != 0));
+  visit(Field("File records", Count(copy.records.size())));
+  visit(Field("Linked files", Count(copy.linkedFiles.size())));
+  visit(Field("SHA-256 of log.xml",
+              copy.logXmlSha256.empty() ? std::string("not available") : copy.logXmlSha256));
+  visit(Field("Copy made", FormatUtc(copy.copyTime) + " by " + PdfDisplayText(copy.toolVersion)));
+
+  visit(Heading("Verdict", 12));
+  Block verdict;
+  verdict.box = copy.verdictTone == PdfTone::kGood      ? Box::kGood
+                : copy.verdictTone == PdfTone::kWarning ? Box::kWarning
+                                                        : Box::kBad;
+  verdict.Add(PdfDisplayText(copy.verdict), true);
+  for (const std::string& line : copy.verdictDetails) verdict.Add("\n" + PdfDisplayText(line));
+  verdict.size = 9.5;
+  verdict.spaceAfter = 16;
+  visit(verdict);
+
+  visit(Heading("Review", 12));
+  Block review;
+  review.Add(
+      "I have reviewed this copy of the audit trail, its verdict and the entries that follow.");
+  review.size = 9.5;
+  visit(review);
+  Block sign;
+  sign.spaceBefore = 36;
+  sign.tabs = {{0, false}, {kBodyWidth / 3, false}, {2 * kBodyWidth / 3, false}};
+  sign.Add("Reviewed by\tDate\tSignature");
+  sign.size = 9.5;
+  sign.signatureLines = true;
+  visit(sign);
+
+  for (std::size_t d = 0; d < copy.documents.size(); ++d) {
+    const PdfDocument& document = copy.documents[d];
+    const std::string name = PdfDisplayText(document.name);
+    Block heading = Heading(
+        "Document " + Count(d + 1) + " of " + Count(copy.documents.size()) + ": " + name, 12);
+    heading.newPage = true;
+    heading.section = "Document " + Count(d + 1) + ": " + name;
+    heading.outline = heading.section;
+    heading.spaceBefore = 0;
+    heading.spaceAfter = 2;
+    visit(heading);
+    Block count;
+    count.Add(document.entries.empty()
+                  ? std::string("This document holds no entries.")
+                  : Count(document.entries.size()) +
+                        (document.entries.size() == 1 ? " entry" : " entries"));
+    count.colour = kGrey;
+    count.spaceAfter = 8;
+    visit(count);
+    const EntryColumns columns = MeasureColumns(document, maker);
+    for (const PdfEntry& entry : document.entries) visit(EntryBlock(entry, columns));
+  }
+
+  Block records = Heading("File records", 12);
+  records.newPage = true;
+  records.section = "File records";
+  records.outline = "File records";
+  records.spaceBefore = 0;
+  visit(records);
+  std::vector<std::string> numbers = {"#"};
+  std::vector<std::string> kinds = {"kind"};
+  std::vector<std::string> sizes = {"size"};
+  std::vector<std::string> fingerprints = {"MD5 fingerprint"};
+  std::vector<std::string> statuses = {"status"};
+  for (std::size_t i = 0; i < copy.records.size(); ++i) {
+    const PdfFileRecord& record = copy.records[i];
+    numbers.push_back(Count(i + 1));
+    kinds.push_back(PdfDisplayText(record.kind));
+    sizes.push_back(std::to_string(record.size));
+    fingerprints.push_back(record.fingerprint.empty() ? std::string("-")
+                                                      : PdfDisplayText(record.fingerprint));
+    statuses.push_back(PdfDisplayText(record.status));
+  }
+  double nameColumn = 0;
+  const std::vector<Tab> tabs = ColumnTabs({{Widest(maker, numbers, 40, true), true},
+                                            {Widest(maker, kinds, 60, true), false},
+                                            {Widest(maker, sizes, 70, true), true},
+                                            {Widest(maker, fingerprints, 140, true), false},
+                                            {Widest(maker, statuses, 90, true), false},
+                                            {0, false}},
+                                           &nameColumn);
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    Block row;
+    row.tabs = tabs;
+    row.hangingIndent = tabs.back().position;
+    const bool top = i == 0;
+    const bool problem = !top && copy.records[i - 1].problem;
+    row.Add("\t" + numbers[i] + "\t" + kinds[i] + "\t" + sizes[i] + "\t" + fingerprints[i] + "\t",
+            top);
+    row.Add(statuses[i], top || problem, problem);
+    row.Add("\t" + (top ? std::string("name") : PdfDisplayText(copy.records[i - 1].name)), top);
+    row.spaceAfter = top ? 3 : 1.5;
+    visit(row);
+  }
+  if (copy.records.empty()) {
+    Block none;
+    none.Add("log.xml holds no file records.");
+    visit(none);
+  }
+
+  visit(Heading("Files in the directory that no record names", 10.5));
+  Block unregistered;
+  if (copy.unregistered.empty()) unregistered.Add("none");
+  for (std::size_t i = 0; i < copy.unregistered.size(); ++i) {
+    unregistered.Add((i == 0 ? "" : "\n") + PdfDisplayText(copy.unregistered[i]), false, true);
+  }
+  visit(unregistered);
+
+  visit(Heading("Linked files", 10.5));
+  Block linked;
+  if (copy.linkedFiles.empty()) linked.Add("none");
+  for (std::size_t i = 0; i < copy.linkedFiles.size(); ++i) {
+    linked.Add((i == 0 ? "" : "\n") + PdfDisplayText(copy.linkedFiles[i]));
+  }
+  visit(linked);
+}
+
+// --- Placement -----------------------------------------------------------------------------------
+
+// A piece of a block on one page: lines [firstLine, endLine) with the piece's top at `y`.
+struct Fragment {
+  int page;
+  double y;
+  int firstLine;
+  int endLine;
+};
+
+struct Page {
+  std::string section;
+  std::string outline;  // a bookmark to make for this page; empty for none
+};
+
+double Padding(const Block& block) { return block.box == Box::kNone ? 0 : kBoxPad; }
+
+// The first pass: where every block goes. One fragment per block unless a block is split.
+class Paginator {
+ public:
+  void Place(const Block& block, const std::vector<Line>& lines) {
+    if (m_pages.empty() || (block.newPage && m_y > kBodyTop)) NewPage();
+    if (block.newPage) {
+      m_pages.back().section = block.section;
+      m_pages.back().outline = block.outline;
+    }
+    const double pad = Padding(block);
+    const double height = lines.back().bottom - lines.front().top + 2 * pad;
+    if (m_y > kBodyTop) m_y += block.spaceBefore;
+    const double needed = height + (block.keepWithNext ? kKeepWithNext : 0);
+    if (m_y + needed > kBodyBottom && m_y > kBodyTop) NewPage();
+    std::vector<Fragment> fragments;
+    int first = 0;
+    const int count = static_cast<int>(lines.size());
+    while (first < count) {
+      // As many lines as fit from here.
+      int end = first;
+      while (end < count && m_y + 2 * pad + (lines[end].bottom - lines[first].top) <= kBodyBottom) {
+        ++end;
+      }
+      if (end == first) {
+        if (m_y > kBodyTop) {
+          NewPage();
+          continue;
+        }
+        end = first + 1;  // a line taller than a page: placed all the same, so that pages advance
+      }
+      fragments.push_back({static_cast<int>(m_pages.size()) - 1, m_y, first, end});
+      m_y += 2 * pad + lines[end - 1].bottom - lines[first].top;
+      first = end;
+      if (first < count) NewPage();
+    }
+    m_y += block.spaceAfter;
+    m_placements.push_back(std::move(fragments));
+  }
+
+  const std::vector<std::vector<Fragment>>& Placements() const { return m_placements; }
+  const std::vector<Page>& Pages() const { return m_pages; }
+
+ private:
+  void NewPage() {
+    Page page;
+    if (!m_pages.empty()) page.section = m_pages.back().section;
+    m_pages.push_back(page);
+    m_y = kBodyTop;
+  }
+
+  std::vector<Page> m_pages;
+  // Top of the free space on the current page.
+  double m_y = kBodyTop;
+  // Per block, in the order of ForEachBlock.
+  std::vector<std::vector<Fragment>> m_placements;
+};
+
+// --- Drawing -------------------------------------------------------------------------------------
+
+cairo_status_t AppendToString(void* closure, const unsigned char* data, unsigned int length) {
+  static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+  return CAIRO_STATUS_SUCCESS;
+}
+
+void SetColour(cairo_t* cr, Rgb colour) { cairo_set_source_rgb(cr, colour.r, colour.g, colour.b); }
+
+void HorizontalRule(cairo_t* cr, double y, double width, Rgb colour) {
+  SetColour(cr, colour);
+  cairo_set_line_width(cr, width);
+  cairo_move_to(cr, kLeft, y);
+  cairo_line_to(cr, kRight, y);
+  cairo_stroke(cr);
+}
+
+// The second pass: draws every block where the first pass placed it, and each page's header and
+// footer. Pages are ended in order; the surface receives them as they are finished.
+class Painter {
+ public:
+  Painter(cairo_t* cr, cairo_surface_t* surface, const LayoutMaker& maker, const PdfCopy& copy,
+          const Paginator& placed)
+      : m_cr(cr), m_surface(surface), m_maker(maker), m_copy(copy), m_placed(placed) {}
+
+  void Draw(const Block& block) {
+    const std::vector<Fragment>& fragments = m_placed.Placements()[m_block++];
+    LayoutPtr layout = m_maker.Make(block);
+    const std::vector<Line> lines = LinesOf(layout.get());
+    for (const Fragment& fragment : fragments) {
+      while (m_page < fragment.page) NextPage();
+      DrawFragment(block, layout.get(), lines, fragment);
+    }
+  }
+
+  void Finish() {
+    while (m_page + 1 < static_cast<int>(m_placed.Pages().size())) NextPage();
+    if (m_page >= 0) EndPage();
+  }
+
+ private:
+  void NextPage() {
+    if (m_page >= 0) EndPage();
+    ++m_page;
+    const Page& page = m_placed.Pages()[m_page];
+    if (!page.outline.empty()) {
+      const std::string link = "page=" + std::to_string(m_page + 1);
+      cairo_pdf_surface_add_outline(m_surface, CAIRO_PDF_OUTLINE_ROOT, page.outline.c_str(),
+                                    link.c_str(), static_cast<cairo_pdf_outline_flags_t>(0));
+    }
+    DrawHeader(page);
+  }
+
+  void EndPage() {
+    DrawFooter();
+    cairo_show_page(m_cr);
+  }
+
+  // One line of small grey text in the margin at `baseline`, starting at the left margin or ending
+  // at the right one. A text wider than `maxWidth` loses its middle to an ellipsis. Returns the
+  // width drawn.
+  double MarginText(const std::string& text, double baseline, bool rightAligned, double maxWidth) {
+    Block block;
+    block.Add(text);
+    block.size = 7.5;
+    LayoutPtr layout = m_maker.Make(block);
+    pango_layout_set_width(layout.get(), -1);
+    int natural = 0;
+    pango_layout_get_size(layout.get(), &natural, nullptr);
+    double width = static_cast<double>(natural) / PANGO_SCALE;
+    if (width > maxWidth) {
+      pango_layout_set_width(layout.get(), static_cast<int>(maxWidth * PANGO_SCALE));
+      pango_layout_set_ellipsize(layout.get(), PANGO_ELLIPSIZE_MIDDLE);
+      width = maxWidth;
+    }
+    SetColour(m_cr, kGrey);
+    cairo_move_to(m_cr, rightAligned ? kRight - width : kLeft, baseline);
+    pango_cairo_show_layout_line(m_cr, pango_layout_get_line_readonly(layout.get(), 0));
+    return width;
+  }
+
+  void DrawHeader(const Page& page) {
+    const double right = MarginText(page.section, kHeaderBaseline, true, kBodyWidth * 0.45);
+    MarginText("Log: " + PdfDisplayText(m_copy.logTitle), kHeaderBaseline, false,
+               kBodyWidth - right - 12);
+    HorizontalRule(m_cr, kHeaderRule, 0.5, kRuleGrey);
+  }
+
+  void DrawFooter() {
+    HorizontalRule(m_cr, kFooterRule, 0.5, kRuleGrey);
+    MarginText("Copy of " + FormatUtc(m_copy.copyTime) + ", " + PdfDisplayText(m_copy.toolVersion),
+               kFooterBaseline, false, kBodyWidth * 0.7);
+    MarginText(std::to_string(m_page + 1) + " of " + std::to_string(m_placed.Pages().size()),
+               kFooterBaseline, true, kBodyWidth * 0.25);
+  }
+
+  void DrawFragment(const Block& block, PangoLayout* layout, const std::vector<Line>& lines,
+                    const Fragment& fragment) {
+    const double pad = Padding(block);
+    const double top = lines[fragment.firstLine].top;
+    const double height = lines[fragment.endLine - 1].bottom - top + 2 * pad;
+    double x = kLeft + block.inset;
+    if (block.box != Box::kNone) {
+      const BoxColours colours = ColoursOf(block.box);
+      SetColour(m_cr, colours.fill);
+      cairo_rectangle(m_cr, x, fragment.y, kBodyWidth - block.inset, height);
+      cairo_fill(m_cr);
+      SetColour(m_cr, colours.bar);
+      cairo_rectangle(m_cr, x, fragment.y, kBoxBar, height);
+      cairo_fill(m_cr);
+      x += kBoxBar + pad;
+    }
+    if (block.ruleAbove && fragment.firstLine == 0) {
+      HorizontalRule(m_cr, fragment.y - block.spaceBefore / 2, 0.4, kRuleGrey);
+    }
+    SetColour(m_cr, block.colour);
+    for (int i = fragment.firstLine; i < fragment.endLine; ++i) {
+      cairo_move_to(m_cr, x + lines[i].x, fragment.y + pad + lines[i].baseline - top);
+      pango_cairo_show_layout_line(m_cr, pango_layout_get_line_readonly(layout, i));
+    }
+    if (block.signatureLines) {
+      // A line to sign on above each label.
+      SetColour(m_cr, kBlack);
+      cairo_set_line_width(m_cr, 0.6);
+      const double y = fragment.y - 3;
+      for (std::size_t t = 0; t < block.tabs.size(); ++t) {
+        const double from = x + block.tabs[t].position;
+        const double to = t + 1 < block.tabs.size() ? x + block.tabs[t + 1].position - 18 : kRight;
+        cairo_move_to(m_cr, from, y);
+        cairo_line_to(m_cr, to, y);
+      }
+      cairo_stroke(m_cr);
+    }
+  }
+
+  cairo_t* m_cr;
+  cairo_surface_t* m_surface;
+  const LayoutMaker& m_maker;
+  const PdfCopy& m_copy;
+  const Paginator& m_placed;
+  // The page being drawn (-1 before the first) and the next block's index.
+  int m_page = -1;
+  std::size_t m_block = 0;
+};
+
+}  // namespace
+
+std::string PdfDisplayText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      if (b == '\t' || b == '\n' || b == '\r') {
+        out += ' ';
+      } else if (b < 0x20 || b == 0x7F) {
+        AppendEscaped(&out, b);
+      } else {
+        out += static_cast<char>(b);
+      }
+      ++i;
+      continue;
+    }
+    // The length and the range of the second byte of a well-formed sequence (RFC 3629).
+    int length = 0;
+    unsigned char lower = 0x80;
+    unsigned char upper = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+      length = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      length = 3;
+      if (b == 0xE0) lower = 0xA0;
+      if (b == 0xED) upper = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      length = 4;
+      if (b == 0xF0) lower = 0x90;
+      if (b == 0xF4) upper = 0x8F;
+    }
+    bool valid = length != 0 && i + length <= n;
+    for (int k = 1; valid && k < length; ++k) {
+      const unsigned char c = static_cast<unsigned char>(text[i + k]);
+      valid = k == 1 ? (c >= lower && c <= upper) : (c >= 0x80 && c <= 0xBF);
+    }
+    // C1 control characters (U+0080..U+009F) are escaped like the C0 ones.
+    if (valid && b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) valid = false;
+    if (!valid) {
+      AppendEscaped(&out, b);
+      ++i;
+      continue;
+    }
+    out.append(text, i, static_cast<std::size_t>(length));
+    i += static_cast<std::size_t>(length);
+  }
+  return out;
+}
+
+bool RenderPdfCopy(const PdfCopy& copy, std::string* pdf, std::string* error) {
+  pdf->clear();
+  std::unique_ptr<cairo_surface_t, SurfaceFree> surface(
+      cairo_pdf_surface_create_for_stream(AppendToString, pdf, kPageWidth, kPageHeight));
+  if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
+    *error = std::string("cannot make a PDF surface: ") +
+             cairo_status_to_string(cairo_surface_status(surface.get()));
+    return false;
+  }
+  const std::string title = "Audit trail of " + PdfDisplayText(copy.logTitle);
+  const std::string date = FormatIso(copy.copyTime);
+  const std::string creator = PdfDisplayText(copy.toolVersion);
+  cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_TITLE, title.c_str());
+  cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_CREATOR, creator.c_str());
+  cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_CREATE_DATE, date.c_str());
+  cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_MOD_DATE, date.c_str());
+
+  std::unique_ptr<cairo_t, CairoFree> cr(cairo_create(surface.get()));
+  {
+    const LayoutMaker maker(cr.get());
+    Paginator paginator;
+    ForEachBlock(copy, maker, [&](const Block& block) {
+      LayoutPtr layout = maker.Make(block);
+      paginator.Place(block, LinesOf(layout.get()));
+    });
+    Painter painter(cr.get(), surface.get(), maker, copy, paginator);
+    ForEachBlock(copy, maker, [&](const Block& block) { painter.Draw(block); });
+    painter.Finish();
+  }
+  cr.reset();
+  cairo_surface_finish(surface.get());
+  const cairo_status_t status = cairo_surface_status(surface.get());
+  if (status != CAIRO_STATUS_SUCCESS) {
+    *error = std::string("cannot write the PDF: ") + cairo_status_to_string(status);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace audit
+}  // namespace glps
