@@ -3,33 +3,27 @@
 
 #include <boost/make_shared.hpp>
 
-#include "filemanager/file_verdict.h"
+#include <algorithm>
+#include <vector>
+
 #include "files/glps_file_hashed.h"
 #include "files/glps_file_html.h"
-#include "files/platform.h"
 #include "glps/host/gen.h"
 
-namespace {
+namespace platform = glps::platform;
 
-enum class PathState { kMissing, kRegularFile, kOther };
-
-// What is at the path, without following a symbolic link. "Other" covers links, directories, FIFOs
-// and devices, and paths the system cannot tell about.
-PathState StateOf(const std::string& path) {
-  if (KCGenFileUtils::FileExists(path)) return PathState::kRegularFile;
-  return glps::platform::PathExists(path) ? PathState::kOther : PathState::kMissing;
-}
-
-}  // namespace
-
-KECGlpsFileManager::KECGlpsFileManager(const std::string& directory, const FileVectorPtr& files)
-    : m_strDirectory(directory),
+KECGlpsFileManager::KECGlpsFileManager(const platform::DirectoryPtr& directory,
+                                       const FileVectorPtr& files)
+    : m_ptrDirectory(directory ? directory : platform::OpenDirectory(std::string())),
       m_bIntact(true),
       m_ptrFiles(files ? files : boost::make_shared<FileVector>()),
       m_nIndexedRecords(0) {
   IndexRecords();
   m_bIntact = VerifyFiles();
 }
+
+KECGlpsFileManager::KECGlpsFileManager(const std::string& directory, const FileVectorPtr& files)
+    : KECGlpsFileManager(platform::OpenDirectory(directory), files) {}
 
 KECGlpsFileManager::~KECGlpsFileManager() = default;
 
@@ -74,12 +68,25 @@ bool KECGlpsFileManager::AddFile(const std::string& fileName, Glps::EFileType ki
   record.m_strFileName = fileName;
   record.m_eType = kind;
   record.m_bHashed = hashed;
-  bool result = SetFileData(record);
   if (hashed) {
-    KECGlpsFileHashed file(GetFilePath(fileName));
-    result = UpdateFileInfo(file) && result;
+    // Read-only: a file the host can read is fingerprinted whatever its permissions or owner, and
+    // nothing is opened for writing.
+    glps::FoundFile found = glps::FingerprintReadOnly(*m_ptrDirectory, fileName, INT64_MAX);
+    if (found.state == glps::FoundFile::State::kMissing) {
+      const platform::FileHandle created =
+          platform::OpenForWriting(*m_ptrDirectory, fileName, platform::OpenMode::kNew);
+      platform::Close(created);
+      if (created == platform::kInvalidHandle) return false;
+      found = glps::FingerprintReadOnly(*m_ptrDirectory, fileName, INT64_MAX);
+    }
+    if (found.state != glps::FoundFile::State::kRegular || found.links > 1 ||
+        found.hashed != found.size || found.hash.empty()) {
+      return false;
+    }
+    record.m_strHash = found.hash;
+    record.m_nSize = found.size;
   }
-  return result;
+  return SetFileData(record);
 }
 
 bool KECGlpsFileManager::UpdateFileInfo(KECGlpsFileHashed& file) {
@@ -97,62 +104,130 @@ bool KECGlpsFileManager::IsTampered() const { return !m_bIntact; }
 
 std::string KECGlpsFileManager::GetFilePath(const std::string& fileName) const {
   if (!glps::IsPlainFileName(fileName)) return std::string();
-  return KCGenFileUtils::MakeNamePath(m_strDirectory, fileName);
+  return m_ptrDirectory->PathOf(fileName);
+}
+
+platform::FileLocation KECGlpsFileManager::Location(const std::string& fileName) const {
+  return platform::FileLocation(m_ptrDirectory, fileName);
+}
+
+KECGlpsFileManager::Finding KECGlpsFileManager::Look(const KECGlpsFileManagerData& record) const {
+  Finding finding;
+  finding.record = record;
+  if (!glps::IsPlainFileName(record.m_strFileName)) {
+    finding.status = glps::FileStatus::kBadName;
+    return finding;
+  }
+  // A document is read to its recorded size (what lies beyond is cut when it is continued), and
+  // its digest kept; a sidecar or linked file is read whole, for re-basing, in the same pass. A
+  // negative recorded size matches nothing; such a document is read whole too.
+  const bool document = record.m_eType == Glps::FileLog;
+  const std::int64_t prefix = record.m_nSize < 0 ? INT64_MAX : record.m_nSize;
+  if (document) finding.digest.reset(new glps::crypto::Md5Hash());
+  finding.found =
+      glps::FingerprintReadOnly(*m_ptrDirectory, record.m_strFileName, prefix, nullptr,
+                                finding.digest.get(), document ? nullptr : &finding.wholeHash);
+  finding.status = glps::ClassifyFile(record, finding.found);
+  return finding;
 }
 
 bool KECGlpsFileManager::VerifyFiles() {
-  m_verifiedDocument.valid = false;
+  m_mapFindings.clear();
+  bool intact = true;
+  // Every protected file is looked at, also after one that does not match: re-basing works from
+  // these findings.
   for (const KECGlpsFileManagerData& record : *m_ptrFiles) {
     if (!record.m_bHashed) continue;
-    // Read-only, whatever locks others hold: a file that cannot be read does not match.
-    const bool document = record.m_eType == Glps::FileLog && !record.m_strHash.empty();
-    glps::crypto::Md5Hash digest;
-    const glps::FileCheck check =
-        glps::CheckRecordedFile(m_strDirectory, record, nullptr, document ? &digest : nullptr);
-    if (!glps::MatchesRecord(check.status)) return false;
-    if (document) {
-      m_verifiedDocument.name = record.m_strFileName;
-      m_verifiedDocument.hash = record.m_strHash;
-      m_verifiedDocument.size = record.m_nSize;
-      m_verifiedDocument.valid = m_verifiedDocument.digest.CopyFrom(digest);
+    Finding finding = Look(record);
+    if (!glps::MatchesRecord(finding.status)) intact = false;
+    if (glps::IsPlainFileName(record.m_strFileName)) {
+      m_mapFindings[record.m_strFileName] = std::move(finding);
     }
   }
-  return true;
+  return intact;
+}
+
+bool KECGlpsFileManager::Rebase(KECGlpsFileManagerData& record, Finding& finding) {
+  using State = glps::FoundFile::State;
+  const glps::FoundFile& found = finding.found;
+  const bool missing = found.state == State::kMissing;
+  if (!missing && (found.state != State::kRegular || found.links > 1)) return false;
+  if (record.m_eType == Glps::FileLog) {
+    // The document is brought to its recorded size through the very file that was read: the
+    // digest then covers its bytes as found, and the zeros of an extension.
+    if (!missing && found.readOnly) return false;
+    const std::int64_t size = record.m_nSize < 0 ? found.size : record.m_nSize;
+    const std::int64_t had = missing ? 0 : found.hashed;
+    if (size - had > kMaxExtension) return false;
+    KECGlpsFile file(Location(record.m_strFileName),
+                     missing ? platform::OpenMode::kNew : platform::OpenMode::kExisting);
+    platform::FileFacts opened;
+    if (!file.GetIdentity(&opened)) return false;
+    if (!missing && (opened.device != found.device || opened.inode != found.inode)) return false;
+    if (!file.Truncate(size)) return false;
+    if (missing || !finding.digest) finding.digest.reset(new glps::crypto::Md5Hash());
+    const std::vector<char> zeros(65536);
+    for (std::int64_t left = size - had; left > 0;) {
+      const std::size_t piece = static_cast<std::size_t>(std::min<std::int64_t>(left, 65536));
+      finding.digest->Update(zeros.data(), piece);
+      left -= static_cast<std::int64_t>(piece);
+    }
+    record.m_strHash = finding.digest->FingerprintText();
+    record.m_nSize = size;
+    finding.found.state = State::kRegular;
+    finding.found.size = size;
+    finding.found.hashed = size;
+    finding.found.hash = record.m_strHash;
+    finding.found.links = opened.links;
+    finding.found.device = opened.device;
+    finding.found.inode = opened.inode;
+  } else if (record.m_eType == Glps::FileMetaData || record.m_eType == Glps::FileLink) {
+    if (missing) {
+      const platform::FileHandle created =
+          platform::OpenForWriting(*m_ptrDirectory, record.m_strFileName, platform::OpenMode::kNew);
+      platform::Close(created);
+      if (created == platform::kInvalidHandle) return false;
+      finding = Look(record);
+      if (finding.found.state != State::kRegular) return false;
+    }
+    if (finding.wholeHash.empty()) return false;
+    record.m_strHash = finding.wholeHash;
+    record.m_nSize = finding.found.size;
+    finding.found.hash = finding.wholeHash;
+    finding.found.hashed = finding.found.size;
+  } else {
+    return false;
+  }
+  if (record.m_strHash.empty()) return false;
+  finding.record = record;
+  finding.status = glps::ClassifyFile(record, finding.found);
+  return glps::MatchesRecord(finding.status);
 }
 
 bool KECGlpsFileManager::RehashFiles() {
-  m_verifiedDocument.valid = false;
   for (KECGlpsFileManagerData& record : *m_ptrFiles) {
-    if (!record.m_bHashed) continue;
-    const std::string path = GetFilePath(record.m_strFileName);
-    if (path.empty() || StateOf(path) == PathState::kOther) continue;
-    switch (record.m_eType) {
-      case Glps::FileLog: {
-        KECGlpsFileHashed file(path, record.m_strHash, record.m_nSize, true);
-        if (!file.IsOpen()) break;
-        record.m_strHash = file.GetHash();
-        // A negative recorded size cannot be restored; the file was left whole and hashed whole.
-        if (record.m_nSize < 0) record.m_nSize = file.GetSize();
-        break;
-      }
-      case Glps::FileMetaData:
-      case Glps::FileLink: {
-        KECGlpsFileHashed file(path);
-        const std::int64_t size = file.GetSize();
-        if (!file.IsOpen() || size < 0) break;
-        record.m_strHash = file.GetHash();
-        record.m_nSize = size;
-        break;
-      }
-      default: break;
-    }
+    if (!record.m_bHashed || !glps::IsPlainFileName(record.m_strFileName)) continue;
+    auto it = m_mapFindings.find(record.m_strFileName);
+    const bool current = it != m_mapFindings.end() && it->second.record.m_eType == record.m_eType &&
+                         it->second.record.m_strHash == record.m_strHash &&
+                         it->second.record.m_nSize == record.m_nSize;
+    // A record changed since the verification is looked at again.
+    if (!current) it = m_mapFindings.insert_or_assign(record.m_strFileName, Look(record)).first;
+    if (glps::MatchesRecord(it->second.status)) continue;
+    Rebase(record, it->second);
   }
   return true;
 }
 
 void KECGlpsFileManager::AcceptCurrentFiles() {
   RehashFiles();
-  m_bIntact = VerifyFiles();
+  bool intact = true;
+  for (const KECGlpsFileManagerData& record : *m_ptrFiles) {
+    if (!record.m_bHashed) continue;
+    const auto it = m_mapFindings.find(record.m_strFileName);
+    if (it == m_mapFindings.end() || !glps::MatchesRecord(it->second.status)) intact = false;
+  }
+  m_bIntact = intact;
 }
 
 unsigned KECGlpsFileManager::GetFileCount(Glps::EFileType kind) const {
@@ -195,17 +270,40 @@ KECGlpsFileManager::DocumentPtr KECGlpsFileManager::GetDocument(const std::strin
   DocumentPtr document = FindOpenDocument(fileName);
   if (document) return document;
   const KECGlpsFileManagerData* record = FindRecord(fileName);
-  const std::string path = GetFilePath(fileName);
-  if (record == nullptr || path.empty()) return DocumentPtr();
-  if (m_verifiedDocument.valid && m_verifiedDocument.name == fileName &&
-      m_verifiedDocument.hash == record->m_strHash && m_verifiedDocument.size == record->m_nSize) {
-    m_verifiedDocument.valid = false;
-    document.reset(new KECGlpsFileHtml(path, record->m_strHash, record->m_nSize, this,
-                                       m_verifiedDocument.digest));
-    if (!document->IsOpen()) document.reset();
+  if (record == nullptr || !glps::IsPlainFileName(fileName)) return DocumentPtr();
+  auto it = m_mapFindings.find(fileName);
+  const bool current = it != m_mapFindings.end() && it->second.digest &&
+                       it->second.record.m_eType == record->m_eType &&
+                       it->second.record.m_strHash == record->m_strHash &&
+                       it->second.record.m_nSize == record->m_nSize;
+  // A document is written into only when its recorded content is intact (what lies beyond the
+  // record is cut), judged by a read-only look: the verification's when the record is the one
+  // verified, a new one otherwise.
+  if (!current) {
+    KECGlpsFileManagerData asDocument = *record;
+    asDocument.m_eType = Glps::FileLog;
+    it = m_mapFindings.insert_or_assign(fileName, Look(asDocument)).first;
   }
-  if (!document) {
-    document.reset(new KECGlpsFileHtml(path, record->m_strHash, record->m_nSize, this));
+  Finding& finding = it->second;
+  const bool intact = finding.status == glps::FileStatus::kIntact ||
+                      finding.status == glps::FileStatus::kGrownIntact;
+  if (intact && finding.digest && !record->m_strHash.empty()) {
+    // The digest of the bytes looked at goes on in the document, and only in the very file that
+    // was looked at; it is handed over once.
+    platform::FileFacts looked;
+    looked.kind = platform::FileFacts::Kind::kRegular;
+    looked.device = finding.found.device;
+    looked.inode = finding.found.inode;
+    document.reset(new KECGlpsFileHtml(Location(fileName), record->m_strHash, record->m_nSize, this,
+                                       *finding.digest, looked));
+    finding.digest.reset();
+    if (!document->IsOpen()) document->LoadMetaData();
+  } else if (intact) {
+    // A record without a fingerprint vouches for the size only.
+    document.reset(
+        new KECGlpsFileHtml(Location(fileName), record->m_strHash, record->m_nSize, this));
+  } else {
+    document.reset(new KECGlpsFileHtml(Location(fileName), this));
   }
   m_vDocuments.push_back(document);
   return document;
@@ -227,11 +325,13 @@ std::size_t KECGlpsFileManager::CloseAllDocuments() {
 
 bool KECGlpsFileManager::DeleteAllFiles() {
   CloseAllDocuments();
-  m_verifiedDocument.valid = false;
+  m_mapFindings.clear();
   bool result = true;
   for (const KECGlpsFileManagerData& record : *m_ptrFiles) {
-    const std::string path = GetFilePath(record.m_strFileName);
-    if (path.empty() || !KCGenFileUtils::Delete_File(path)) result = false;
+    if (!glps::IsPlainFileName(record.m_strFileName) ||
+        !platform::DeleteFile(*m_ptrDirectory, record.m_strFileName)) {
+      result = false;
+    }
   }
   m_ptrFiles->clear();
   m_mapPositions.clear();

@@ -5,7 +5,9 @@
 #define GLPS_FILEMANAGER_FILE_MANAGER_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -13,7 +15,9 @@
 #include <boost/shared_ptr.hpp>
 
 #include "filemanager/file_manager_data.h"
+#include "filemanager/file_verdict.h"
 #include "files/md5_hash.h"
+#include "files/platform.h"
 
 class KECGlpsFileHashed;
 class KECGlpsFileHtml;
@@ -23,16 +27,18 @@ class KECGlpsFileHtml;
 // files as found (AcceptCurrentFiles), refreshes records while documents grow, and opens each
 // document once, keeping it in a cache.
 //
-// Record names come from log.xml, which anyone can edit: a name that is not a plain file name
-// (IsPlainFileName) is never joined with the directory, so nothing outside the directory is ever
-// opened, created, cut or deleted through a record. A protected file that is a symbolic link,
-// a directory or anything but a regular file never matches its record and is never followed.
+// Every file is reached through the log's directory, opened once (platform::Directory), by its
+// plain name. Record names come from log.xml, which anyone can edit: a name that is not a plain
+// file name (IsPlainFileName) is never looked up, so nothing outside the directory is ever opened,
+// created, cut or deleted through a record. Verification reads every protected file once,
+// read-only, and decides by the rule of file_verdict.h; re-basing works from what it found instead
+// of reading again. No file with more than one name, and no read-only file, is ever written, cut,
+// extended or deleted.
 //
-// Owned by the log session, which deletes it through the interface's virtual destructor. The record
-// vector is shared with the session storage that persists it; the documents are shared with the
-// session's handle on its current document and point back to this manager, which must outlive them.
-// Requires of its caller: one thread; no second writer on the directory's files; no object of the
-// caller's own open on a protected file while VerifyFiles, RehashFiles or DeleteAllFiles runs.
+// Owned by the log session (std::unique_ptr). The record vector is shared with the session storage
+// that persists it; the documents are shared with the session's handle on its current document and
+// point back to this manager, which must outlive them. Requires of its caller: one thread; the
+// log's lock held while anything is written (see KECGlpsLogDirectory).
 class KECGlpsFileManager : public KECIGlpsFileManager {
  public:
   using FileVector = std::vector<KECGlpsFileManagerData>;
@@ -40,7 +46,11 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   using DocumentPtr = boost::shared_ptr<KECGlpsFileHtml>;
   using FileCallback = std::function<void(const std::string& fileName)>;
 
-  // Shares `files` (a null pointer gets a new empty vector) and verifies every protected file.
+  // Shares `files` (a null pointer gets a new empty vector) and verifies every protected file of
+  // the directory.
+  KECGlpsFileManager(const glps::platform::DirectoryPtr& directory, const FileVectorPtr& files);
+  // The same in the directory at `directory`, opened here (a symbolic link as its last component
+  // refused).
   KECGlpsFileManager(const std::string& directory, const FileVectorPtr& files);
   // Drops the cache (documents whose last handle it held are closed) and the share of the records.
   ~KECGlpsFileManager() override;
@@ -48,10 +58,11 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   KECGlpsFileManager& operator=(const KECGlpsFileManager&) = delete;
 
   // Registers the name afresh (kind, flag, no fingerprint, size 0), keeping its position when it is
-  // known. For a hashed file, opens it (created empty when missing) and records its fingerprint and
-  // size. False, with no record made, for a name that is not a plain file name; false, with the
-  // record kept unfingerprinted, when a hashed file cannot be opened (held by another writer, or
-  // not a regular file).
+  // known. A hashed file is fingerprinted whole, read-only (one that is missing is created empty,
+  // exclusively), and its record takes that fingerprint and size. False, with the records left as
+  // they were, for a name that is not a plain file name and for a hashed file that cannot be read
+  // whole, is not a regular file or has more than one name: no record ever holds the fingerprint of
+  // nothing.
   bool AddFile(const std::string& fileName, Glps::EFileType kind, bool hashed) override;
   // The record of the file's name takes its present size and fingerprint. False, changing nothing,
   // when no record has that name or the file is not open.
@@ -63,18 +74,21 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   bool IsTampered() const;
   // The name joined with the log directory; empty for a name that is not a plain file name.
   std::string GetFilePath(const std::string& fileName) const;
-  // True when every protected file matches its record by the rule of file_verdict.h; stops at the
-  // first that does not. Every file is read read-only, whatever locks others hold, and nothing is
-  // created: a missing file, one that cannot be read, one that is not a regular file, one with more
-  // than one name, and a record whose name is not a plain file name do not match.
+  // True when every protected file matches its record by the rule of file_verdict.h. Every
+  // protected file is read once, read-only, whatever locks others hold, and nothing is created: a
+  // missing file, one that cannot be read, one that is not a regular file, one with more than one
+  // name, and a record whose name is not a plain file name do not match. What was found is kept
+  // for RehashFiles and GetDocument.
   bool VerifyFiles();
-  // Re-bases the protected records on the files as found: a document is cut back (or extended) to
-  // its recorded size and its record takes that content's fingerprint; a sidecar's or linked file's
-  // record takes the fingerprint and size of the whole file (created empty when missing). Records
-  // whose file cannot be opened, is not a regular file, or whose name is not a plain file name are
-  // left unchanged. Always true.
+  // Re-bases the protected records on the files as the last verification found them (a record
+  // changed since is looked at again): a document is cut back (or extended with zeros, at most
+  // kMaxExtension bytes) to its recorded size and its record takes that content's fingerprint; a
+  // sidecar's or linked file's record takes the fingerprint and size of the whole file. A missing
+  // file is created, exclusively. Records whose file cannot be read, is not a regular file, has
+  // more than one name, is read-only (a document), or whose name is not a plain file name are left
+  // unchanged. Always true.
   bool RehashFiles();
-  // RehashFiles, then verifies again.
+  // RehashFiles, then decides again from what re-basing left, without reading the files again.
   void AcceptCurrentFiles();
 
   unsigned GetFileCount(Glps::EFileType kind) const;
@@ -86,30 +100,55 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   void ForEachFile(Glps::EFileType kind, const FileCallback& callback) const;
 
   // The open document of that name, opened against its record and cached on first use. Empty
-  // when no record has the name, or the name is not a plain file name. The last document that
-  // VerifyFiles found matching (a log's current document) takes over, at its first opening, the
-  // digest the verification made of it instead of being read again.
+  // when no record has the name, or the name is not a plain file name. A document is opened for
+  // writing only when a read-only look found its recorded content intact (a tail beyond the record
+  // is cut), and only when it is the very file looked at; it then takes over the digest that look
+  // made, so it is not read again. The look is the verification's while the record is the one
+  // verified (once), a new one otherwise. A document that is not opened is still handed out, not
+  // open: its entities are read from its sidecar, and nothing is written.
   DocumentPtr GetDocument(const std::string& fileName);
   // The cached document of that name; empty when it is not open.
   DocumentPtr FindOpenDocument(const std::string& fileName) const;
   // Empties the cache; returns the number of documents it held.
   std::size_t CloseAllDocuments();
   // Closes the cached documents, deletes every record's file and forgets all records. True only if
-  // every file went; a record whose name is not a plain file name has nothing deleted and counts as
-  // a failure.
+  // every file went; a record whose name is not a plain file name, a file with more than one name
+  // and a read-only file are not deleted and count as failures.
   bool DeleteAllFiles();
+
+  // The most zeros that re-basing adds to a document shorter than its record (see
+  // KECGlpsFileHashed::kMaxExtension).
+  static constexpr std::int64_t kMaxExtension = std::int64_t{64} << 20;
 
   // The record vector, shared with the storage that persists it. Callers read it; records are
   // added, replaced and removed only through this manager, which indexes them.
   const FileVectorPtr& GetFileData() const { return m_ptrFiles; }
 
  private:
+  // What the last verification found of one protected record's file, while the record still holds
+  // the values it was verified against.
+  struct Finding {
+    KECGlpsFileManagerData record;
+    glps::FileStatus status = glps::FileStatus::kMissing;
+    glps::FoundFile found;
+    // A document's: the digest of the bytes `found.hash` covers. Null for other kinds.
+    std::unique_ptr<glps::crypto::Md5Hash> digest;
+    // A sidecar's or linked file's: the fingerprint of the whole file.
+    std::string wholeHash;
+  };
+
   // The first record with that name, or null. Found through m_mapPositions, without a scan.
   KECGlpsFileManagerData* FindRecord(const std::string& fileName);
   // Indexes the records as they stand: the position of the first record of every name.
   void IndexRecords();
+  glps::platform::FileLocation Location(const std::string& fileName) const;
+  // Reads the file of a protected record read-only and classifies it.
+  Finding Look(const KECGlpsFileManagerData& record) const;
+  // Re-bases one record on its finding; true when the record now matches its file.
+  bool Rebase(KECGlpsFileManagerData& record, Finding& finding);
 
-  const std::string m_strDirectory;
+  // Never null.
+  const glps::platform::DirectoryPtr m_ptrDirectory;
   // Result of the last verification.
   bool m_bIntact;
   // Never null. Record order is registration order; names are unique while records are added
@@ -124,19 +163,9 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   std::size_t m_nIndexedRecords;
   // In opening order; at most one entry per document name.
   std::vector<DocumentPtr> m_vDocuments;
-
-  // The last document record that VerifyFiles found matching, and the digest of its content as
-  // verification read it. GetDocument hands the digest to that document (once, and only while the
-  // record still holds the name, fingerprint and size verified), so that opening a log reads its
-  // current document once rather than twice.
-  struct VerifiedDocument {
-    bool valid = false;
-    std::string name;
-    std::string hash;
-    std::int64_t size = 0;
-    glps::crypto::Md5Hash digest;
-  };
-  VerifiedDocument m_verifiedDocument;
+  // By name: what the last verification, re-basing or GetDocument found of each protected record's
+  // file.
+  std::unordered_map<std::string, Finding> m_mapFindings;
 };
 
 #endif  // GLPS_FILEMANAGER_FILE_MANAGER_H_

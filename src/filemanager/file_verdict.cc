@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "filemanager/file_verdict.h"
 
-#include "glps/host/gen.h"
-
 namespace glps {
 
 const char* StatusName(FileStatus status) {
@@ -39,7 +37,8 @@ FileStatus ClassifyFile(const KECGlpsFileManagerData& record, const FoundFile& f
   return sameContent ? FileStatus::kIntact : FileStatus::kModified;
 }
 
-FileCheck CheckRecordedFile(const std::string& directory, const KECGlpsFileManagerData& record,
+FileCheck CheckRecordedFile(const platform::Directory& directory,
+                            const KECGlpsFileManagerData& record,
                             const std::function<void(std::int64_t)>& progress,
                             crypto::Md5Hash* digest) {
   FileCheck check;
@@ -47,8 +46,8 @@ FileCheck CheckRecordedFile(const std::string& directory, const KECGlpsFileManag
     check.status = FileStatus::kBadName;
     return check;
   }
-  const std::string path = KCGenFileUtils::MakeNamePath(directory, record.m_strFileName);
-  check.found = FingerprintReadOnly(path, record.m_bHashed ? record.m_nSize : 0, progress, digest);
+  check.found = FingerprintReadOnly(directory, record.m_strFileName,
+                                    record.m_bHashed ? record.m_nSize : 0, progress, digest);
   check.status = record.m_bHashed ? ClassifyFile(record, check.found) : FileStatus::kUnprotected;
   return check;
 }

@@ -49,12 +49,13 @@ struct FileCheck {
   FoundFile found;
 };
 
-// Checks the file that `record` names in `directory`, strictly read-only
+// Checks the file that `record` names in the directory, strictly read-only
 // (FingerprintReadOnly): a name that is not a plain file name is kBadName and nothing is looked
 // at; an unprotected record is looked at (its size) but not fingerprinted, kUnprotected; a
 // protected one is fingerprinted over its recorded size and classified by ClassifyFile.
 // `progress` and `digest` are passed on to FingerprintReadOnly.
-FileCheck CheckRecordedFile(const std::string& directory, const KECGlpsFileManagerData& record,
+FileCheck CheckRecordedFile(const platform::Directory& directory,
+                            const KECGlpsFileManagerData& record,
                             const std::function<void(std::int64_t)>& progress = nullptr,
                             crypto::Md5Hash* digest = nullptr);
 

@@ -84,8 +84,10 @@ bool IsCompleteTrailer(const std::string& text, std::size_t pos) {
 
 }  // namespace
 
-bool SaveXmlArchive(const std::string& path,
-                    const std::function<void(boost::archive::xml_oarchive&)>& write) {
+bool SaveXmlArchive(const platform::Directory& directory, const std::string& name,
+                    const std::function<void(boost::archive::xml_oarchive&)>& write,
+                    std::string* written) {
+  if (written != nullptr) written->clear();
   try {
     std::ostringstream out;
     {
@@ -93,7 +95,11 @@ bool SaveXmlArchive(const std::string& path,
       write(archive);
     }  // closing the archive writes its closing tag
     if (!out) return false;
-    return platform::ReplaceFile(path, ToTextFile(out.str()));
+    const std::string text = ToTextFile(out.str());
+    bool inPlace = false;
+    const bool replaced = platform::ReplaceFile(directory, name, text, &inPlace);
+    if (inPlace && written != nullptr) *written = text;
+    return replaced;
   } catch (abi::__forced_unwind&) {
     throw;
   } catch (...) {
@@ -124,11 +130,11 @@ bool LoadXmlArchiveFromText(const std::string& fileText,
   }
 }
 
-bool LoadXmlArchive(const std::string& path, const std::function<void(XmlInputArchive&)>& read,
-                    std::int64_t maxSize) {
+bool LoadXmlArchive(const platform::Directory& directory, const std::string& name,
+                    const std::function<void(XmlInputArchive&)>& read, std::int64_t maxSize) {
   try {
     std::string text;
-    if (!platform::ReadWholeFile(path, &text, maxSize)) return false;
+    if (!platform::ReadWholeFile(directory, name, &text, maxSize)) return false;
     return LoadXmlArchiveFromText(text, read);
   } catch (abi::__forced_unwind&) {
     throw;

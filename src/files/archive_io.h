@@ -27,6 +27,7 @@
 #include <boost/serialization/nvp.hpp>
 #include <boost/serialization/throw_exception.hpp>
 
+#include "files/platform.h"
 #include "glps/host/gen.h"
 
 // GUIDs and times go into the archives as plain element text, written with their stream output
@@ -76,18 +77,23 @@ inline void CheckClassVersion(unsigned int fileVersion, unsigned int newestVersi
 }
 
 // Writes an archive to memory, lets `write` put its content in, closes the archive, converts the
-// line ends (files/text_mode.h) and replaces `path` atomically (platform::ReplaceFile: a read-only
-// file is not replaced, and on failure the old file stays as it was). True only when all of that
-// succeeded; any exception thrown by `write` or the archive is a false result.
-bool SaveXmlArchive(const std::string& path,
-                    const std::function<void(boost::archive::xml_oarchive&)>& write);
+// line ends (files/text_mode.h) and replaces the file `name` of the directory atomically
+// (platform::ReplaceFile: a read-only file, or one with more than one name, is not replaced, and on
+// failure the old file stays as it was). True only when all of that succeeded; any exception thrown
+// by `write` or the archive is a false result. `written` (may be null) receives the bytes of the
+// file when they took the name (also when only the directory's sync failed afterwards), and is
+// emptied otherwise.
+bool SaveXmlArchive(const platform::Directory& directory, const std::string& name,
+                    const std::function<void(boost::archive::xml_oarchive&)>& write,
+                    std::string* written = nullptr);
 
-// Reads the whole file at `path` (at most maxSize bytes), converts the line ends
+// Reads the whole file `name` of the directory (at most maxSize bytes), converts the line ends
 // (files/text_mode.h) and parses it: the archive's prologue, then whatever `read` takes out, then
 // the archive's closing tag, which must be complete. True only when all of that succeeded; any
 // exception (archive errors, bad_alloc, length errors, anything) is a false result, and `read`
 // keeps whatever it had stored before.
-bool LoadXmlArchive(const std::string& path, const std::function<void(XmlInputArchive&)>& read,
+bool LoadXmlArchive(const platform::Directory& directory, const std::string& name,
+                    const std::function<void(XmlInputArchive&)>& read,
                     std::int64_t maxSize = kMaxArchiveSize);
 
 // The same on archive text already in memory (line ends as in the file).

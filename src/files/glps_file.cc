@@ -5,15 +5,24 @@
 #include <limits>
 #include <string>
 
-#include "glps/host/gen.h"
-
 namespace platform = glps::platform;
 
-KECGlpsFile::KECGlpsFile(const std::string& path)
-    : m_strPath(path),
-      m_strName(KCGenFileUtils::ExtractFileName(path)),
-      m_bHeldByAnother(false),
-      m_hFile(platform::OpenExclusive(path, &m_bHeldByAnother)) {}
+KECGlpsFile::KECGlpsFile(const platform::FileLocation& location)
+    : KECGlpsFile(location, platform::OpenMode::kExistingOrNew) {}
+
+KECGlpsFile::KECGlpsFile(const platform::FileLocation& location, platform::OpenMode mode)
+    : m_ptrDirectory(location.directory),
+      m_strPath(location.Path()),
+      m_strName(location.name),
+      m_eRefusal(platform::OpenRefusal::kNone),
+      m_hFile(platform::OpenForWriting(*m_ptrDirectory, m_strName, mode, &m_eRefusal)) {}
+
+KECGlpsFile::KECGlpsFile(const platform::FileLocation& location, NotOpened)
+    : m_ptrDirectory(location.directory),
+      m_strPath(location.Path()),
+      m_strName(location.name),
+      m_eRefusal(platform::OpenRefusal::kFailed),
+      m_hFile(platform::kInvalidHandle) {}
 
 KECGlpsFile::~KECGlpsFile() { Close(); }
 
@@ -54,6 +63,16 @@ std::int64_t KECGlpsFile::GetSize() const {
 }
 
 const std::string& KECGlpsFile::GetFileName() const { return m_strName; }
+
+bool KECGlpsFile::GetIdentity(platform::FileFacts* facts) const {
+  return IsOpen() && platform::Stat(m_hFile, facts);
+}
+
+bool KECGlpsFile::IsStillInPlace() const {
+  platform::FileFacts open, named;
+  return GetIdentity(&open) && platform::Stat(*m_ptrDirectory, m_strName, &named) &&
+         open.SameFileAs(named);
+}
 
 bool KECGlpsFile::Seek(std::int64_t offset) { return IsOpen() && platform::Seek(m_hFile, offset); }
 

@@ -15,19 +15,26 @@ using KECGlpsIoResult = glps::platform::IoResult;
 // unbuffered read, write, flush, size and truncate, and two hooks that run after every read and
 // every write of an open object. The hooks are where KECGlpsFileHashed keeps its running digest.
 //
-// The object owns its descriptor; it is not copyable. The open creates a missing file empty,
-// refuses a symbolic link and anything but a regular file, and takes an exclusive lock tied to the
-// descriptor: while the object lives no second KECGlpsFile (in this process or another) can open
-// the same file, but plain readers can. An object whose open failed stays usable and answers false,
-// (false, 0) or 0; there is no reopen.
+// The object owns its descriptor; it is not copyable. The file is named by its directory and its
+// name there (a path names its parent directory, opened then), and reached relative to that
+// directory. The open takes the file that is there, or creates it exclusively when there is none;
+// it refuses a symbolic link, anything but a regular file, a file with more than one name and a
+// file whose write permission bits are all clear, whoever runs the process
+// (platform::OpenForWriting). No lock is taken: a log's writers are kept apart by the log's lock.
+// An object whose open failed stays usable and answers false, (false, 0) or 0; there is no reopen.
 //
-// Requires of its caller: one thread at a time per object. Reads and writes happen at the current
-// position, which starts at offset 0. Derived classes that override one Write should bring the
-// other into scope (using KECGlpsFile::Write).
+// Requires of its caller: one thread at a time per object, and no second writer of the file. Reads
+// and writes happen at the current position, which starts at offset 0. Derived classes that
+// override one Write should bring the other into scope (using KECGlpsFile::Write).
 class KECGlpsFile {
  public:
-  explicit KECGlpsFile(const std::string& path);
-  // Closes the file without flushing it; the lock goes with the descriptor.
+  explicit KECGlpsFile(const glps::platform::FileLocation& location);
+  // With an explicit mode: only an existing file, only a new one, or either.
+  KECGlpsFile(const glps::platform::FileLocation& location, glps::platform::OpenMode mode);
+  // Names the file without opening it: the object is not open (GetOpenRefusal is kFailed).
+  struct NotOpened {};
+  KECGlpsFile(const glps::platform::FileLocation& location, NotOpened);
+  // Closes the file without flushing it.
   virtual ~KECGlpsFile();
   KECGlpsFile(const KECGlpsFile&) = delete;
   KECGlpsFile& operator=(const KECGlpsFile&) = delete;
@@ -59,24 +66,31 @@ class KECGlpsFile {
   // The file's size: 0 when not open, -1 when the system cannot tell it (never mistaken for an
   // empty file).
   std::int64_t GetSize() const;
-  // The file name part of the path given to the constructor.
+  // The file's name in its directory.
   const std::string& GetFileName() const;
-  // The open failed only because another writer holds the file.
-  bool IsHeldByAnother() const { return m_bHeldByAnother; }
+  // Why the open failed; kNone for an open object.
+  glps::platform::OpenRefusal GetOpenRefusal() const { return m_eRefusal; }
+  // The file under this object's name in its directory is still the file this object has open
+  // (the same device and inode): it was neither removed nor replaced. False when not open.
+  bool IsStillInPlace() const;
+  // The identity (device and inode) of the open file; false when not open or unknown.
+  bool GetIdentity(glps::platform::FileFacts* facts) const;
+  // Closes the file early (a file that must not be written, or that a derived class cannot bring
+  // into a usable state); the object is not open afterwards.
+  void Close();
 
  protected:
   // Moves the position to an absolute offset. False when not open or the move fails.
   bool Seek(std::int64_t offset);
-  // Closes the file early, for a derived class that cannot bring it into a usable state; the
-  // object is not open afterwards.
-  void Close();
 
-  // The path exactly as given to the constructor.
+  // The directory the file is reached through; never null.
+  const glps::platform::DirectoryPtr m_ptrDirectory;
+  // The directory's path and the name, for showing.
   const std::string m_strPath;
-  // ExtractFileName of m_strPath, taken once.
+  // The file's name in m_ptrDirectory.
   const std::string m_strName;
-  // Set by the open: it failed only because another writer holds the file.
-  bool m_bHeldByAnother;
+  // Set by the open: why it failed, or kNone.
+  glps::platform::OpenRefusal m_eRefusal;
   // The open descriptor; kInvalidHandle when the open failed or after Close.
   glps::platform::FileHandle m_hFile;
 };

@@ -6,17 +6,18 @@
 #include <string>
 #include <vector>
 
-KECGlpsFileHashed::KECGlpsFileHashed(const std::string& path)
-    : KECGlpsFile(path), m_nHashedSize(0), m_bTampered(false) {
+KECGlpsFileHashed::KECGlpsFileHashed(const glps::platform::FileLocation& location)
+    : KECGlpsFile(location), m_nHashedSize(0), m_bTampered(false) {
   if (!IsOpen()) return;
   // Writes must start after the last byte the digest covers; a file that cannot be hashed to its
   // end would have its tail overwritten.
   if (!HashWholeFile()) Close();
 }
 
-KECGlpsFileHashed::KECGlpsFileHashed(const std::string& path, const std::string& expectedHash,
-                                     std::int64_t expectedSize, bool truncate)
-    : KECGlpsFile(path), m_nHashedSize(0), m_bTampered(false) {
+KECGlpsFileHashed::KECGlpsFileHashed(const glps::platform::FileLocation& location,
+                                     const std::string& expectedHash, std::int64_t expectedSize,
+                                     bool truncate)
+    : KECGlpsFile(location), m_nHashedSize(0), m_bTampered(false) {
   if (!IsOpen()) return;
   // -1 when unknown, which never equals a recorded size.
   const std::int64_t size = GetSize();
@@ -45,13 +46,17 @@ KECGlpsFileHashed::KECGlpsFileHashed(const std::string& path, const std::string&
   if (!consistent) Close();
 }
 
-KECGlpsFileHashed::KECGlpsFileHashed(const std::string& path, const std::string& expectedHash,
-                                     std::int64_t expectedSize,
-                                     const glps::crypto::Md5Hash& verified)
-    : KECGlpsFile(path), m_nHashedSize(0), m_bTampered(false) {
+KECGlpsFileHashed::KECGlpsFileHashed(const glps::platform::FileLocation& location,
+                                     const std::string& expectedHash, std::int64_t expectedSize,
+                                     const glps::crypto::Md5Hash& verified,
+                                     const glps::platform::FileFacts& verifiedFile)
+    : KECGlpsFile(location, glps::platform::OpenMode::kExisting),
+      m_nHashedSize(0),
+      m_bTampered(false) {
   if (!IsOpen()) return;
+  glps::platform::FileFacts opened;
   if (expectedHash.empty() || expectedSize < 0 || verified.FingerprintText() != expectedHash ||
-      !m_hHash.CopyFrom(verified)) {
+      !GetIdentity(&opened) || !opened.SameFileAs(verifiedFile) || !m_hHash.CopyFrom(verified)) {
     Close();
     return;
   }
@@ -62,6 +67,9 @@ KECGlpsFileHashed::KECGlpsFileHashed(const std::string& path, const std::string&
   // position at the end.
   if (!Truncate(expectedSize)) Close();
 }
+
+KECGlpsFileHashed::KECGlpsFileHashed(const glps::platform::FileLocation& location, NotOpened)
+    : KECGlpsFile(location, NotOpened()), m_nHashedSize(0), m_bTampered(false) {}
 
 KECGlpsFileHashed::~KECGlpsFileHashed() = default;
 

@@ -28,7 +28,7 @@ class KECGlpsFileHashed : public KECGlpsFile {
  public:
   // Opens (creating when missing) and hashes the whole file. If the size cannot be read or the
   // content cannot be read to its end, the object is not open.
-  explicit KECGlpsFileHashed(const std::string& path);
+  explicit KECGlpsFileHashed(const glps::platform::FileLocation& location);
   // Opens the file and compares it with the recorded fingerprint text and size; see IsTampered.
   // The first `expectedSize` bytes are hashed (a shorter file whole). An empty `expectedHash`
   // compares the size only. With `truncate` the file is then cut back or extended to
@@ -38,16 +38,20 @@ class KECGlpsFileHashed : public KECGlpsFile {
   // stays as found and the position goes to its end. If
   // the file cannot be brought to that state (a read or truncate error), the object is not open.
   // A file that does not open is not tampered.
-  KECGlpsFileHashed(const std::string& path, const std::string& expectedHash,
+  KECGlpsFileHashed(const glps::platform::FileLocation& location, const std::string& expectedHash,
                     std::int64_t expectedSize, bool truncate);
   // Opens the file against its record like the verifying constructor with `truncate`, but instead
   // of reading the recorded content again takes over `verified`, the digest of exactly that content
-  // made when the file was verified a moment ago (see CopyDigest). Done only when `verified` gives
-  // the recorded, non-empty fingerprint text; otherwise the object is not open, and the caller
-  // opens the file the ordinary way. A change made to the file since the verification is not
-  // taken into the digest: the next verification finds it.
-  KECGlpsFileHashed(const std::string& path, const std::string& expectedHash,
-                    std::int64_t expectedSize, const glps::crypto::Md5Hash& verified);
+  // made when the very file with the identity `verifiedFile` (device and inode) was verified a
+  // moment ago, read-only. Done only when `verified` gives the recorded, non-empty fingerprint text
+  // and the file opened is that very file; otherwise the object is not open. A change made to the
+  // file's bytes since the verification is not taken into the digest: the next verification finds
+  // it.
+  KECGlpsFileHashed(const glps::platform::FileLocation& location, const std::string& expectedHash,
+                    std::int64_t expectedSize, const glps::crypto::Md5Hash& verified,
+                    const glps::platform::FileFacts& verifiedFile);
+  // Names the file without opening it (see KECGlpsFile::NotOpened).
+  KECGlpsFileHashed(const glps::platform::FileLocation& location, NotOpened);
   ~KECGlpsFileHashed() override;
 
   // The fingerprint text of everything hashed so far; more may be added afterwards. Empty when the

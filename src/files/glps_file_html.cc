@@ -85,17 +85,27 @@ KECGlpsFileHtmlMetaDataEntity::KECGlpsFileHtmlMetaDataEntity()
 KECGlpsFileHtmlMetaDataEntity::KECGlpsFileHtmlMetaDataEntity(const KECGlpsLogMetaDataEntity& entity)
     : m_eType(entity.m_eType), m_nHandle(entity.m_nHandle), m_guid(entity.m_guid) {}
 
-KECGlpsFileHtml::KECGlpsFileHtml(const std::string& path, const std::string& expectedHash,
-                                 std::int64_t expectedSize, KECIGlpsFileManager* fileManager)
-    : KECGlpsFileHashed(path, expectedHash, expectedSize, true), m_pFileManager(fileManager) {
+KECGlpsFileHtml::KECGlpsFileHtml(const glps::platform::FileLocation& location,
+                                 const std::string& expectedHash, std::int64_t expectedSize,
+                                 KECIGlpsFileManager* fileManager)
+    : KECGlpsFileHashed(location, expectedHash, expectedSize, true), m_pFileManager(fileManager) {
   LoadMetaData();
 }
 
-KECGlpsFileHtml::KECGlpsFileHtml(const std::string& path, const std::string& expectedHash,
-                                 std::int64_t expectedSize, KECIGlpsFileManager* fileManager,
-                                 const glps::crypto::Md5Hash& verified)
-    : KECGlpsFileHashed(path, expectedHash, expectedSize, verified), m_pFileManager(fileManager) {
+KECGlpsFileHtml::KECGlpsFileHtml(const glps::platform::FileLocation& location,
+                                 const std::string& expectedHash, std::int64_t expectedSize,
+                                 KECIGlpsFileManager* fileManager,
+                                 const glps::crypto::Md5Hash& verified,
+                                 const glps::platform::FileFacts& verifiedFile)
+    : KECGlpsFileHashed(location, expectedHash, expectedSize, verified, verifiedFile),
+      m_pFileManager(fileManager) {
   if (IsOpen()) LoadMetaData();
+}
+
+KECGlpsFileHtml::KECGlpsFileHtml(const glps::platform::FileLocation& location,
+                                 KECIGlpsFileManager* fileManager)
+    : KECGlpsFileHashed(location, NotOpened()), m_pFileManager(fileManager) {
+  LoadMetaData();
 }
 
 KECGlpsFileHtml::~KECGlpsFileHtml() = default;
@@ -124,29 +134,46 @@ std::vector<KCGenGUID> KECGlpsFileHtml::GetEntities(Glps::ELogEntity type,
   return guids;
 }
 
+std::string KECGlpsFileHtml::GetMetaDataName() const {
+  return KCGenFileUtils::MakeNameExtension(m_strName, "xml");
+}
+
 std::string KECGlpsFileHtml::GetMetaDataFileName() const {
-  return KCGenFileUtils::MakeNameExtension(m_strPath, "xml");
+  return m_ptrDirectory->PathOf(GetMetaDataName());
 }
 
 bool KECGlpsFileHtml::LoadMetaData() {
   return glps::archive_io::LoadXmlArchive(
-      GetMetaDataFileName(), [this](glps::archive_io::XmlInputArchive& archive) {
+      *m_ptrDirectory, GetMetaDataName(), [this](glps::archive_io::XmlInputArchive& archive) {
         archive >> boost::serialization::make_nvp("m_meta", m_meta);
       });
 }
 
 bool KECGlpsFileHtml::SaveMetaData() {
-  const std::string sidecar = GetMetaDataFileName();
+  const std::string sidecar = GetMetaDataName();
   // A document that itself carries the extension "xml" would be its own sidecar.
-  if (sidecar == m_strPath) return false;
-  const bool saved =
-      glps::archive_io::SaveXmlArchive(sidecar, [this](boost::archive::xml_oarchive& archive) {
+  if (sidecar == m_strName) return false;
+  std::string written;
+  const bool saved = glps::archive_io::SaveXmlArchive(
+      *m_ptrDirectory, sidecar,
+      [this](boost::archive::xml_oarchive& archive) {
         const KECGlpsFileHtmlMetaData& meta = m_meta;
         archive << boost::serialization::make_nvp("m_meta", meta);
-      });
+      },
+      &written);
   if (!saved) return false;
   if (m_pFileManager != nullptr) {
-    m_pFileManager->AddFile(KCGenFileUtils::ExtractFileName(sidecar), Glps::FileMetaData, true);
+    // The record vouches for the bytes written: whatever took the sidecar's place since is found
+    // by the next verification instead of being registered.
+    glps::crypto::Md5Hash digest;
+    digest.Update(written.data(), written.size());
+    KECGlpsFileManagerData record;
+    record.m_eType = Glps::FileMetaData;
+    record.m_strFileName = sidecar;
+    record.m_strHash = digest.FingerprintText();
+    record.m_nSize = static_cast<std::int64_t>(written.size());
+    record.m_bHashed = true;
+    return !record.m_strHash.empty() && m_pFileManager->SetFileData(record);
   }
   return true;
 }

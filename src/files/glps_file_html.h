@@ -47,14 +47,18 @@ class KECGlpsFileHtml : public KECGlpsFileHashed {
   // missing, then cut back or extended to `expectedSize`) and loads the sidecar, if there is a
   // readable one. The tamper finding of the open is not reported here; the file manager verifies
   // documents itself. `fileManager` may be null: the sidecar is then saved but registered nowhere.
-  KECGlpsFileHtml(const std::string& path, const std::string& expectedHash,
+  KECGlpsFileHtml(const glps::platform::FileLocation& location, const std::string& expectedHash,
                   std::int64_t expectedSize, KECIGlpsFileManager* fileManager);
   // The same, with the digest of the recorded content taken over from the verification that has
-  // just read it (KECGlpsFileHashed's taking-over constructor); not open, and the sidecar not
-  // loaded, when that digest cannot stand for the file: the caller then uses the constructor above.
-  KECGlpsFileHtml(const std::string& path, const std::string& expectedHash,
+  // just read the very file `verifiedFile` (KECGlpsFileHashed's taking-over constructor); not
+  // open, and the sidecar not loaded, when that digest cannot stand for the file opened.
+  KECGlpsFileHtml(const glps::platform::FileLocation& location, const std::string& expectedHash,
                   std::int64_t expectedSize, KECIGlpsFileManager* fileManager,
-                  const glps::crypto::Md5Hash& verified);
+                  const glps::crypto::Md5Hash& verified,
+                  const glps::platform::FileFacts& verifiedFile);
+  // A document that is not opened, for one that must not be written: its entities are loaded from
+  // its sidecar (if there is a readable one); every write fails.
+  KECGlpsFileHtml(const glps::platform::FileLocation& location, KECIGlpsFileManager* fileManager);
   // Neither flushes nor saves the sidecar.
   ~KECGlpsFileHtml() override;
 
@@ -68,18 +72,23 @@ class KECGlpsFileHtml : public KECGlpsFileHashed {
   std::vector<KCGenGUID> GetEntities(Glps::ELogEntity type, std::int32_t handle) const;
   const KECGlpsFileHtmlMetaData& GetMetaData() const { return m_meta; }
 
-  // The sidecar's path: the document's path with the extension "xml".
+  // The sidecar's path: the document's path with the extension "xml" (for showing; the sidecar is
+  // reached through the document's directory).
   std::string GetMetaDataFileName() const;
   // Replaces the entity list by the sidecar's. False when there is no readable sidecar (the list
   // stays as it was) or the sidecar is not a complete, well-formed archive of a known version (the
   // list keeps the entities read before the error).
   bool LoadMetaData();
   // Replaces the sidecar atomically with the entity list, then registers it with the file manager
-  // (kind FileMetaData, hashed). False when the sidecar could not be written; nothing is registered
-  // then.
+  // (kind FileMetaData, hashed) with the fingerprint and size of the bytes written, never of a file
+  // read back. False when the sidecar could not be written (it is not replaced when it has more
+  // than one name or is read-only); nothing is registered then.
   bool SaveMetaData();
 
  private:
+  // The sidecar's name in the document's directory.
+  std::string GetMetaDataName() const;
+
   KECGlpsFileHtmlMetaData m_meta;
   // Not owned; outlives this document.
   KECIGlpsFileManager* m_pFileManager;

@@ -1,17 +1,21 @@
 // SPDX-License-Identifier: Apache-2.0
-// The one unit that makes the operating system's file calls for the library. Every POSIX call the
-// file classes and the storage need is made here; errno is read right at the call and turned into
-// the plain result below, once. Nothing here throws.
+// The one unit that makes the operating system's file calls for the library. Every system call the
+// file classes, the file manager, the storage and the session need is made here; errno is read
+// right at the call and turned into the plain results below, once. Nothing here throws.
 //
-// Tests can replace the system calls underneath through SysCalls (fault injection); production code
-// never changes them.
+// A log's files are reached through the log's Directory, opened once: every operation on a file is
+// relative to that descriptor (openat, renameat, unlinkat, fstatat, never following a symbolic
+// link in the file's name), so renaming the directory away or putting a link in its place cannot
+// send an operation anywhere else. No file with more than one name, and no file whose write
+// permission bits are all clear, is ever opened for writing, cut, extended, replaced or deleted,
+// whoever runs the process; new files are always created exclusively.
+//
+// Tests replace the system calls underneath through platform_syscalls.h (fault injection).
 #ifndef GLPS_FILES_PLATFORM_H_
 #define GLPS_FILES_PLATFORM_H_
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,7 +29,8 @@ using IoResult = std::pair<bool, std::uint32_t>;
 using FileHandle = int;
 constexpr FileHandle kInvalidHandle = -1;
 
-// What the system says about one name in a directory, a symbolic link not followed.
+// What the system says about one name in a directory, or about an open file; a symbolic link is
+// never followed.
 struct FileFacts {
   enum class Kind { kMissing, kRegular, kDirectory, kSymbolicLink, kOther, kUnknown };
   // kUnknown when the system could not tell (no permission to search, an I/O error).
@@ -38,28 +43,102 @@ struct FileFacts {
   std::uint64_t links = 0;
   // Its write permission bits are all clear: read-only for every user, root included.
   bool readOnly = false;
+
+  bool IsRegular() const { return kind == Kind::kRegular; }
+  // The same file (device and inode) as `other`; false unless both were found.
+  bool SameFileAs(const FileFacts& other) const;
 };
 
-// Opens `path` for reading and writing, creating it empty when missing; the position starts at 0.
-// A symbolic link is refused, and so is anything that is not a regular file. The descriptor is
-// close-on-exec and holds an exclusive, non-blocking lock tied to its open file description, so a
-// second writer (in this process or another) fails to open while plain readers read freely.
-// Returns kInvalidHandle on any failure; `heldByAnother` (may be null) then tells whether the only
-// reason was that another writer holds the file.
-FileHandle OpenExclusive(const std::string& path, bool* heldByAnother = nullptr);
+// A directory opened once, without following a symbolic link in the last component of its path.
+// Every operation below on a file of the directory is relative to this descriptor. Shared (through
+// DirectoryPtr) by whoever works in the directory: the log session, its file manager, its
+// documents. A directory whose opening failed stays usable: every operation on it fails.
+class Directory {
+ public:
+  ~Directory();
+  Directory(const Directory&) = delete;
+  Directory& operator=(const Directory&) = delete;
 
-// Opens the directory at `path` and takes an exclusive, non-blocking lock on it, tied to the
-// returned descriptor: a second holder of the same directory, in this process or another, fails
-// until Close. Returns kInvalidHandle on any failure.
-FileHandle LockDirectory(const std::string& path);
+  bool IsOpen() const { return m_hDirectory != kInvalidHandle; }
+  FileHandle Handle() const { return m_hDirectory; }
+  // The path as given, for the paths the library shows (never used to reach a file).
+  const std::string& Path() const { return m_strPath; }
+  // Path and name joined, for showing.
+  std::string PathOf(const std::string& name) const;
+  // The same directory (device and inode) as `other`; false unless both are open.
+  bool SameAs(const Directory& other) const;
 
-// Removes, from the directory held by `directoryLock` (see LockDirectory), the temporary files that
-// an interrupted ReplaceFile of one of `names` left behind (".<name>.tmp-XXXXXX", regular files
-// only). Only the directory's holder may call it: no replace of those names can be under way.
-// Returns the number of files removed.
-int RemoveLeftoverTempFiles(FileHandle directoryLock, const std::vector<std::string>& names);
+ private:
+  friend std::shared_ptr<const Directory> OpenDirectory(const std::string& path, bool followLink);
+  friend std::shared_ptr<const Directory> OpenParentDirectory(const std::string& path,
+                                                              std::string* name);
+  Directory(FileHandle handle, std::string path);
 
-// Closes the descriptor (and so drops its lock). Does not flush. kInvalidHandle is ignored.
+  const FileHandle m_hDirectory;
+  const std::string m_strPath;
+};
+using DirectoryPtr = std::shared_ptr<const Directory>;
+
+// Opens the directory at `path`; a symbolic link as its last component is refused unless
+// `followLink`. Never null; not open on failure (an empty path included).
+DirectoryPtr OpenDirectory(const std::string& path, bool followLink = false);
+// Opens the directory that holds the file at `path` (every component of the directory's own path
+// followed, as a path is) and gives the file's name in it. For callers that name a file by a path.
+DirectoryPtr OpenParentDirectory(const std::string& path, std::string* name);
+
+// A file named by its directory and its name there. Made from a path (implicitly: the path's parent
+// directory is opened then) or from a directory and a name.
+struct FileLocation {
+  FileLocation(const std::string& path);  // NOLINT(runtime/explicit)
+  FileLocation(const char* path);         // NOLINT(runtime/explicit)
+  FileLocation(DirectoryPtr directory, std::string name);
+
+  // For showing: the directory's path and the name.
+  std::string Path() const { return directory->PathOf(name); }
+
+  DirectoryPtr directory;  // never null
+  std::string name;
+};
+
+// Why an opening for writing did not happen.
+enum class OpenRefusal {
+  kNone,
+  kMissing,         // nothing under the name (when an existing file was asked for)
+  kExists,          // something under the name (when a new file was asked for)
+  kNotRegular,      // a symbolic link, a directory, a FIFO, ...
+  kMultiplyLinked,  // the file has more than one name
+  kReadOnly,        // the file's write permission bits are all clear
+  kFailed,          // any other error
+};
+
+enum class OpenMode {
+  kExisting,       // only a file that is there
+  kNew,            // only a file created now, exclusively
+  kExistingOrNew,  // the file that is there, or one created now, exclusively
+};
+
+// Opens a file of the directory for reading and writing, the position at 0, close-on-exec. Refused
+// (kInvalidHandle, `refusal` saying why, may be null): anything but a regular file, a file with
+// more than one name, a file whose write bits are all clear. A new file has mode 0644 less the
+// umask. No lock is taken: a log's writers are kept apart by the log's lock (TakeLock).
+FileHandle OpenForWriting(const Directory& directory, const std::string& name, OpenMode mode,
+                          OpenRefusal* refusal = nullptr);
+
+// Opens a file of the directory read-only, without updating its access time where the system
+// allows it, never creating it; a symbolic link is not followed and a FIFO or device does not
+// block. `facts` (may be null) receives what was found: for an opened regular file, the facts of
+// the opened file; otherwise why there is none (kMissing, kSymbolicLink, kDirectory, kOther, or a
+// regular file that could not be opened). kInvalidHandle unless a regular file was opened.
+FileHandle OpenReadOnly(const Directory& directory, const std::string& name,
+                        FileFacts* facts = nullptr);
+
+// The facts of a name in the directory (no link followed). Returns facts.kind != kUnknown.
+bool Stat(const Directory& directory, const std::string& name, FileFacts* facts);
+// The facts of an open file; false when the system cannot tell.
+bool Stat(FileHandle handle, FileFacts* facts);
+
+// Closes the descriptor (and so drops any lock it holds). Does not flush. kInvalidHandle is
+// ignored.
 void Close(FileHandle handle);
 
 // Reads up to `count` bytes at the current position. End of file is (true, 0).
@@ -82,55 +161,61 @@ std::int64_t Size(FileHandle handle);
 // Makes the file's content durable (fsync).
 bool Sync(FileHandle handle);
 
+// Replaces the file `name` of the directory with `contents` so that readers see either the old or
+// the new file, never a mix: writes a temporary file ".<name>.tmp-XXXXXX" (created exclusively) in
+// the directory, syncs it, renames it over the name and syncs the directory. A missing file is
+// created (mode 0644 less the umask); an existing one keeps its permission bits. On failure before
+// the rename the old file is left as it was and no temporary file remains. A failure to sync the
+// directory after the rename also gives false: the new content is then in place but may not survive
+// a crash; `inPlace` (may be null) tells whether the new content took the name.
+// Refused (false, nothing written): an existing file whose write bits are all clear, or that has
+// more than one name; anything but a regular file under the name, a symbolic link included (the
+// link is neither followed nor replaced).
+bool ReplaceFile(const Directory& directory, const std::string& name, const std::string& contents,
+                 bool* inPlace = nullptr);
+
+// Reads the whole regular file `name` of the directory into `contents` (left unchanged on failure).
+// False when it is a symbolic link or not a regular file, cannot be opened or read, or is larger
+// than `maxSize` bytes. `facts` (may be null) receives what was found under the name: for a regular
+// file that was opened, the facts of the opened file, so that they describe the bytes read.
+bool ReadWholeFile(const Directory& directory, const std::string& name, std::string* contents,
+                   std::int64_t maxSize = INT64_MAX, FileFacts* facts = nullptr);
+
+// Copies the regular file `name` of `from` to `to`, replacing a file of the same name there as
+// ReplaceFile does (refused in the same cases), streaming in chunks. False, leaving the target as
+// it was and no temporary file, on any failure.
+bool CopyFile(const Directory& from, const std::string& name, const Directory& to);
+
+// Removes the name from the directory. True when it is gone (also when nothing was there). Refused:
+// a directory, a regular file with more than one name, a regular file whose write bits are all
+// clear. A symbolic link or other special file is removed itself, never what it points to.
+bool DeleteFile(const Directory& directory, const std::string& name);
+
+// Takes a write lock on the lock file `name` of the directory, tied to the returned descriptor: a
+// second holder, in this process or another, fails until Close. With `create`, a missing lock file
+// is created first (mode 0600, exclusively). Only a process that can write the file can take the
+// lock, so a reader can never keep a writer out. The file is neither written nor deleted.
+// kInvalidHandle when the lock is held elsewhere or cannot be had.
+FileHandle TakeLock(const Directory& directory, const std::string& name, bool create);
+
+// Removes, from the directory, the temporary files that an interrupted ReplaceFile or CopyFile of
+// one of `names` left behind (".<name>.tmp-XXXXXX", regular files with one name whose write bits
+// are not all clear). Only the holder of the directory's lock may call it: no replace of those
+// names can be under way. Returns the number of files removed.
+int RemoveLeftoverTempFiles(const Directory& directory, const std::vector<std::string>& names);
+
+// Path-based forms, for callers that name a file by a path: the path's parent directory is opened
+// and the operation above made in it.
+bool ReplaceFile(const std::string& path, const std::string& contents);
+bool ReadWholeFile(const std::string& path, std::string* contents, std::int64_t maxSize = INT64_MAX,
+                   FileFacts* facts = nullptr);
+
 // True when anything is at `path`: a file, a directory, a symbolic link (even one that points
 // nowhere). Also true when the system cannot tell (for instance, no permission to search the
 // directory), so that a name is never taken for free by mistake. False only when nothing is there.
 bool PathExists(const std::string& path);
-
-// Replaces the regular file at `path` with `contents` so that readers see either the old or the new
-// file, never a mix: writes a temporary file ".<name>.tmp-XXXXXX" in the same directory, syncs it,
-// renames it over `path` and syncs the directory. A missing file is created (mode 0644 less the
-// umask); an existing one keeps its permission bits. On failure before the rename the old file is
-// left as it was and no temporary file remains. A failure to sync the directory after the rename
-// also gives false: the new content is then in place but may not survive a crash.
-// Refused (false, nothing written): an existing file whose write permission bits are all clear,
-// also when the process runs as root; a path that names anything but a regular file, a symbolic
-// link included (the link is neither followed nor replaced).
-bool ReplaceFile(const std::string& path, const std::string& contents);
-
-// Reads the whole regular file at `path` into `contents` (left unchanged on failure). False when it
-// is a symbolic link or not a regular file, cannot be opened or read, or is larger than `max_size`
-// bytes. `facts` (may be null) receives what was found at the path: for a regular file that was
-// opened, the facts of the opened file, so that they describe the bytes read.
-bool ReadWholeFile(const std::string& path, std::string* contents,
-                   std::int64_t max_size = INT64_MAX, FileFacts* facts = nullptr);
-
-// The system calls underneath, replaceable by tests to inject faults. Each member has the
-// signature and the errno convention of the call it is named after (fcntl only with an int
-// argument: F_GETFL / F_SETFL).
-struct SysCalls {
-  int (*open)(const char* path, int flags, mode_t mode);
-  ssize_t (*read)(int fd, void* buffer, size_t count);
-  ssize_t (*write)(int fd, const void* buffer, size_t count);
-  int (*fsync)(int fd);
-  int (*ftruncate)(int fd, off_t length);
-  int (*rename)(const char* from, const char* to);
-  int (*close)(int fd);
-  int (*fstat)(int fd, struct stat* st);
-  int (*lstat)(const char* path, struct stat* st);
-  off_t (*lseek)(int fd, off_t offset, int whence);
-  int (*flock)(int fd, int operation);
-  int (*fcntl)(int fd, int cmd, int arg);
-  int (*fchmod)(int fd, mode_t mode);
-  int (*unlink)(const char* path);
-  int (*fstatat)(int dirfd, const char* path, struct stat* st, int flags);
-  int (*unlinkat)(int dirfd, const char* path, int flags);
-};
-
-// The calls in use. Defaults to the real ones; RestoreSysCalls puts them back. Tests that change
-// them restore them before they end; nothing here is meant for use from two threads.
-SysCalls& CurrentSysCalls();
-void RestoreSysCalls();
+// The same for a name in a directory.
+bool NameTaken(const Directory& directory, const std::string& name);
 
 }  // namespace platform
 }  // namespace glps

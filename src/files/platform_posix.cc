@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // POSIX implementation of the platform unit. Every system call goes through CurrentSysCalls(), so
-// that tests can make any of them fail; errno is read right after the call that set it.
-#include "files/platform.h"
-
+// that tests can make any of them fail; errno is read right after the call that set it, and calls
+// that a signal can interrupt are retried through Retrying.
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,42 +15,59 @@
 #include <random>
 #include <string>
 
+#include "files/platform.h"
+#include "files/platform_syscalls.h"
+
 namespace glps {
 namespace platform {
 namespace {
 
-int RealOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+constexpr mode_t kNewFileMode = 0644;
+constexpr mode_t kLockFileMode = 0600;
+// Flags of every opening: no link followed, not inherited, a FIFO or device does not block and
+// never becomes the controlling terminal.
+constexpr int kOpenFlags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+
+int RealOpenat(int dirfd, const char* path, int flags, mode_t mode) {
+  return ::openat(dirfd, path, flags, mode);
+}
 int RealFcntl(int fd, int cmd, int arg) { return ::fcntl(fd, cmd, arg); }
+int RealLock(int fd, int cmd, struct flock* lock) { return ::fcntl(fd, cmd, lock); }
 
 SysCalls RealSysCalls() {
   SysCalls calls;
-  calls.open = &RealOpen;
+  calls.openat = &RealOpenat;
   calls.read = &::read;
   calls.write = &::write;
   calls.fsync = &::fsync;
   calls.ftruncate = &::ftruncate;
-  calls.rename = &::rename;
+  calls.renameat = &::renameat;
   calls.close = &::close;
   calls.fstat = &::fstat;
-  calls.lstat = &::lstat;
-  calls.lseek = &::lseek;
-  calls.flock = &::flock;
-  calls.fcntl = &RealFcntl;
-  calls.fchmod = &::fchmod;
-  calls.unlink = &::unlink;
   calls.fstatat = &::fstatat;
+  calls.lseek = &::lseek;
+  calls.fcntl = &RealFcntl;
+  calls.lock = &RealLock;
+  calls.fchmod = &::fchmod;
   calls.unlinkat = &::unlinkat;
   return calls;
 }
 
 SysCalls g_calls = RealSysCalls();
 
-// open(2), retried while interrupted by a signal.
-int OpenRetrying(const std::string& path, int flags, mode_t mode) {
+// Runs `call` again for as long as a signal interrupts it (-1 with EINTR); returns its last result,
+// errno as it left it.
+template <class Call>
+auto Retrying(Call call) -> decltype(call()) {
   for (;;) {
-    int fd = g_calls.open(path.c_str(), flags, mode);
-    if (fd >= 0 || errno != EINTR) return fd;
+    const auto result = call();
+    if (!(result == -1 && errno == EINTR)) return result;
   }
+}
+
+int OpenAt(int dirfd, const std::string& name, int flags, mode_t mode = 0) {
+  return Retrying([&] { return g_calls.openat(dirfd, name.c_str(), flags, mode); });
 }
 
 void FillFacts(const struct stat& st, FileFacts* facts) {
@@ -69,24 +84,41 @@ void FillFacts(const struct stat& st, FileFacts* facts) {
   facts->device = static_cast<std::uint64_t>(st.st_dev);
   facts->inode = static_cast<std::uint64_t>(st.st_ino);
   facts->links = static_cast<std::uint64_t>(st.st_nlink);
-  facts->readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  facts->readOnly = (st.st_mode & kWriteBits) == 0;
 }
 
 // The facts of a name whose lookup failed with `error`.
-void FillFactsOfError(int error, FileFacts* facts) {
-  *facts = FileFacts();
-  facts->kind =
+FileFacts FactsOfError(int error) {
+  FileFacts facts;
+  facts.kind =
       error == ENOENT || error == ENOTDIR ? FileFacts::Kind::kMissing : FileFacts::Kind::kUnknown;
+  return facts;
 }
 
-bool IsRegular(FileHandle handle) {
+FileFacts StatName(int dirfd, const std::string& name) {
   struct stat st;
-  return g_calls.fstat(handle, &st) == 0 && S_ISREG(st.st_mode);
+  if (g_calls.fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return FactsOfError(errno);
+  }
+  FileFacts facts;
+  FillFacts(st, &facts);
+  return facts;
+}
+
+bool StatFd(int fd, FileFacts* facts) {
+  struct stat st;
+  if (g_calls.fstat(fd, &st) != 0) {
+    *facts = FileFacts();
+    facts->kind = FileFacts::Kind::kUnknown;
+    return false;
+  }
+  FillFacts(st, facts);
+  return true;
 }
 
 // Clears O_NONBLOCK, which is set only so that opening a FIFO or a device cannot block.
 bool ClearNonBlocking(FileHandle handle) {
-  int flags = g_calls.fcntl(handle, F_GETFL, 0);
+  const int flags = g_calls.fcntl(handle, F_GETFL, 0);
   if (flags < 0) return false;
   return g_calls.fcntl(handle, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
@@ -95,11 +127,8 @@ bool ClearNonBlocking(FileHandle handle) {
 IoResult WriteAll(FileHandle handle, const char* data, std::uint32_t count) {
   std::uint32_t done = 0;
   while (done < count) {
-    ssize_t n = g_calls.write(handle, data + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return IoResult(false, done);
-    }
+    const ssize_t n = Retrying([&] { return g_calls.write(handle, data + done, count - done); });
+    if (n < 0) return IoResult(false, done);
     // A regular file never takes 0 of a non-empty write; treat it as an error rather than loop.
     if (n == 0) return IoResult(false, done);
     done += static_cast<std::uint32_t>(n);
@@ -108,127 +137,231 @@ IoResult WriteAll(FileHandle handle, const char* data, std::uint32_t count) {
 }
 
 bool SyncRetrying(FileHandle handle) {
-  for (;;) {
-    if (g_calls.fsync(handle) == 0) return true;
-    if (errno != EINTR) return false;
-  }
+  return Retrying([&] { return g_calls.fsync(handle); }) == 0;
 }
 
-void SplitPath(const std::string& path, std::string* dir, std::string* name) {
-  std::string::size_type slash = path.find_last_of('/');
-  if (slash == std::string::npos) {
-    *dir = ".";
-    *name = path;
-  } else {
-    *dir = slash == 0 ? "/" : path.substr(0, slash);
-    *name = path.substr(slash + 1);
-  }
-}
-
-std::string RandomSuffix(std::mt19937_64& rng) {
+std::string RandomSuffix() {
+  static std::mt19937_64 rng(std::random_device{}() ^ static_cast<std::uint64_t>(getpid()));
   static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::string suffix(6, 'X');
   for (char& c : suffix) c = kChars[rng() % (sizeof(kChars) - 1)];
   return suffix;
 }
 
-// Creates a new, empty temporary file next to `path` and returns its descriptor and name.
-FileHandle CreateTempNextTo(const std::string& dir, const std::string& name, mode_t mode,
-                            std::string* temp_path) {
-  static std::mt19937_64 rng(std::random_device{}() ^ static_cast<std::uint64_t>(getpid()));
-  const std::string prefix = (dir == "/" ? "/" : dir + "/") + "." + name + ".tmp-";
+// Creates a new, empty temporary file ".<name>.tmp-XXXXXX" in the directory; returns its descriptor
+// and name.
+FileHandle CreateTemp(const Directory& directory, const std::string& name, mode_t mode,
+                      std::string* tempName) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    *temp_path = prefix + RandomSuffix(rng);
-    int fd = OpenRetrying(*temp_path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    *tempName = "." + name + ".tmp-" + RandomSuffix();
+    const int fd =
+        OpenAt(directory.Handle(), *tempName, O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, mode);
     if (fd >= 0) return fd;
     if (errno != EEXIST) return kInvalidHandle;
   }
   return kInvalidHandle;
 }
 
-bool SyncDirectory(const std::string& dir) {
-  int fd = OpenRetrying(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-  if (fd < 0) return false;
-  bool ok = SyncRetrying(fd);
-  g_calls.close(fd);
-  return ok;
+// What is under the name may be replaced: nothing, or a regular file with one name whose write
+// bits are not all clear. `mode` receives the permission bits the new file takes.
+bool MayBeReplaced(const Directory& directory, const std::string& name, mode_t* mode,
+                   bool* exists) {
+  struct stat st;
+  *exists = false;
+  *mode = kNewFileMode;
+  if (g_calls.fstatat(directory.Handle(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT;
+  }
+  if (!S_ISREG(st.st_mode) || st.st_nlink > 1 || (st.st_mode & kWriteBits) == 0) return false;
+  *exists = true;
+  *mode = st.st_mode & 0777;
+  return true;
 }
 
-// An exclusive flock that does not wait.
-bool LockExclusive(FileHandle handle) {
-  int rc;
-  do {
-    rc = g_calls.flock(handle, LOCK_EX | LOCK_NB);
-  } while (rc != 0 && errno == EINTR);
-  return rc == 0;
+// Fills a temporary file through `fill`, syncs it and renames it over the name, as ReplaceFile
+// describes.
+template <class Fill>
+bool ReplaceWith(const Directory& directory, const std::string& name, Fill fill, bool* inPlace) {
+  if (inPlace != nullptr) *inPlace = false;
+  if (!directory.IsOpen() || name.empty()) return false;
+  mode_t mode;
+  bool exists;
+  if (!MayBeReplaced(directory, name, &mode, &exists)) return false;
+  std::string tempName;
+  const int fd = CreateTemp(directory, name, mode, &tempName);
+  if (fd < 0) return false;
+  // The creation mode is reduced by the umask; an existing file's bits are given back exactly.
+  bool ok = !exists || g_calls.fchmod(fd, mode) == 0;
+  ok = ok && fill(fd);
+  ok = ok && SyncRetrying(fd);
+  // A failing close can report a lost write (NFS); it counts.
+  if (g_calls.close(fd) != 0) ok = false;
+  // Checked again right before the rename, so that a name that became a second name of another
+  // file, or read-only, meanwhile is not replaced either.
+  ok = ok && MayBeReplaced(directory, name, &mode, &exists);
+  ok = ok && g_calls.renameat(directory.Handle(), tempName.c_str(), directory.Handle(),
+                              name.c_str()) == 0;
+  if (!ok) {
+    g_calls.unlinkat(directory.Handle(), tempName.c_str(), 0);
+    return false;
+  }
+  if (inPlace != nullptr) *inPlace = true;
+  return SyncRetrying(directory.Handle());
+}
+
+bool LooksLikeLeftover(const std::string& entry, const std::string& name) {
+  const std::string prefix = "." + name + ".tmp-";
+  if (entry.size() != prefix.size() + 6 || entry.compare(0, prefix.size(), prefix) != 0) {
+    return false;
+  }
+  return std::all_of(entry.begin() + static_cast<std::ptrdiff_t>(prefix.size()), entry.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+std::string ParentOf(const std::string& path, std::string* name) {
+  const std::string::size_type slash = path.find_last_of('/');
+  if (slash == std::string::npos) {
+    *name = path;
+    return ".";
+  }
+  *name = path.substr(slash + 1);
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace
 
-FileHandle OpenExclusive(const std::string& path, bool* heldByAnother) {
-  if (heldByAnother != nullptr) *heldByAnother = false;
-  int fd = OpenRetrying(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
-  if (fd < 0) return kInvalidHandle;
-  bool ok = IsRegular(fd);
-  if (ok && !LockExclusive(fd)) {
-    ok = false;
-    if (heldByAnother != nullptr && errno == EWOULDBLOCK) *heldByAnother = true;
-  }
-  if (ok) ok = ClearNonBlocking(fd);
-  if (!ok) {
-    g_calls.close(fd);
-    return kInvalidHandle;
-  }
-  return fd;
+bool FileFacts::SameFileAs(const FileFacts& other) const {
+  const auto found = [](const FileFacts& f) {
+    return f.kind != Kind::kMissing && f.kind != Kind::kUnknown;
+  };
+  return found(*this) && found(other) && device == other.device && inode == other.inode;
 }
 
-FileHandle LockDirectory(const std::string& path) {
-  int fd = OpenRetrying(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-  if (fd < 0) return kInvalidHandle;
-  if (!LockExclusive(fd)) {
-    g_calls.close(fd);
-    return kInvalidHandle;
-  }
-  return fd;
+Directory::Directory(FileHandle handle, std::string path)
+    : m_hDirectory(handle), m_strPath(std::move(path)) {}
+
+Directory::~Directory() { Close(m_hDirectory); }
+
+std::string Directory::PathOf(const std::string& name) const {
+  if (m_strPath.empty() || m_strPath.back() == '/') return m_strPath + name;
+  return m_strPath + "/" + name;
 }
 
-int RemoveLeftoverTempFiles(FileHandle directoryLock, const std::vector<std::string>& names) {
-  if (directoryLock == kInvalidHandle) return 0;
-  // The listing reads a duplicate of the held descriptor, so it is the held directory that is read.
-  const int fd = g_calls.fcntl(directoryLock, F_DUPFD_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  DIR* dir = fdopendir(fd);
-  if (dir == nullptr) {
-    g_calls.close(fd);
-    return 0;
-  }
-  rewinddir(dir);
-  std::vector<std::string> leftovers;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string entryName = entry->d_name;
-    for (const std::string& name : names) {
-      const std::string prefix = "." + name + ".tmp-";
-      if (entryName.size() != prefix.size() + 6 ||
-          entryName.compare(0, prefix.size(), prefix) != 0) {
-        continue;
+bool Directory::SameAs(const Directory& other) const {
+  FileFacts mine, theirs;
+  return IsOpen() && other.IsOpen() && Stat(m_hDirectory, &mine) &&
+         Stat(other.m_hDirectory, &theirs) && mine.SameFileAs(theirs);
+}
+
+DirectoryPtr OpenDirectory(const std::string& path, bool followLink) {
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
+  const int fd = path.empty() ? -1 : OpenAt(AT_FDCWD, path, flags);
+  return DirectoryPtr(new Directory(fd < 0 ? kInvalidHandle : fd, path));
+}
+
+DirectoryPtr OpenParentDirectory(const std::string& path, std::string* name) {
+  const std::string parent = ParentOf(path, name);
+  const int fd = path.empty() ? -1 : OpenAt(AT_FDCWD, parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return DirectoryPtr(new Directory(fd < 0 ? kInvalidHandle : fd, parent));
+}
+
+FileLocation::FileLocation(const std::string& path) {
+  directory = OpenParentDirectory(path, &name);
+}
+
+FileLocation::FileLocation(const char* path) : FileLocation(std::string(path)) {}
+
+FileLocation::FileLocation(DirectoryPtr directoryIn, std::string nameIn)
+    : directory(directoryIn ? std::move(directoryIn) : OpenDirectory(std::string())),
+      name(std::move(nameIn)) {}
+
+FileHandle OpenForWriting(const Directory& directory, const std::string& name, OpenMode mode,
+                          OpenRefusal* refusal) {
+  OpenRefusal ignored;
+  if (refusal == nullptr) refusal = &ignored;
+  *refusal = OpenRefusal::kFailed;
+  if (!directory.IsOpen() || name.empty()) return kInvalidHandle;
+  int fd = -1;
+  // An existing file is opened as it is; a missing one is created exclusively, so that a file put
+  // under the name meanwhile is never taken for the new one. A race between the two is tried again.
+  for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+    if (mode != OpenMode::kNew) {
+      fd = OpenAt(directory.Handle(), name, O_RDWR | kOpenFlags);
+      if (fd >= 0) break;
+      if (errno != ENOENT || mode == OpenMode::kExisting) {
+        *refusal = errno == ENOENT   ? OpenRefusal::kMissing
+                   : errno == ELOOP  ? OpenRefusal::kNotRegular
+                   : errno == EISDIR ? OpenRefusal::kNotRegular
+                                     : OpenRefusal::kFailed;
+        return kInvalidHandle;
       }
-      const bool suffixOk =
-          std::all_of(entryName.begin() + prefix.size(), entryName.end(),
-                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
-      if (suffixOk) leftovers.push_back(entryName);
-      break;
+    }
+    fd = OpenAt(directory.Handle(), name, O_RDWR | O_CREAT | O_EXCL | kOpenFlags, kNewFileMode);
+    if (fd >= 0) break;
+    if (errno != EEXIST || mode == OpenMode::kNew) {
+      *refusal = errno == EEXIST ? OpenRefusal::kExists : OpenRefusal::kFailed;
+      return kInvalidHandle;
     }
   }
-  int removed = 0;
-  for (const std::string& leftover : leftovers) {
-    struct stat st;
-    if (g_calls.fstatat(dirfd(dir), leftover.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(st.st_mode) && g_calls.unlinkat(dirfd(dir), leftover.c_str(), 0) == 0) {
-      ++removed;
-    }
+  if (fd < 0) return kInvalidHandle;
+  FileFacts facts;
+  if (!StatFd(fd, &facts)) {
+    *refusal = OpenRefusal::kFailed;
+  } else if (!facts.IsRegular()) {
+    *refusal = OpenRefusal::kNotRegular;
+  } else if (facts.links > 1) {
+    *refusal = OpenRefusal::kMultiplyLinked;
+  } else if (facts.readOnly) {
+    *refusal = OpenRefusal::kReadOnly;
+  } else if (!ClearNonBlocking(fd)) {
+    *refusal = OpenRefusal::kFailed;
+  } else {
+    *refusal = OpenRefusal::kNone;
+    return fd;
   }
-  closedir(dir);
-  return removed;
+  g_calls.close(fd);
+  return kInvalidHandle;
+}
+
+FileHandle OpenReadOnly(const Directory& directory, const std::string& name, FileFacts* facts) {
+  FileFacts ignored;
+  if (facts == nullptr) facts = &ignored;
+  *facts = FileFacts();
+  facts->kind = FileFacts::Kind::kUnknown;
+  if (!directory.IsOpen() || name.empty()) return kInvalidHandle;
+  int fd = -1;
+  // First without access-time updates, which only the file's owner (or a privileged process) may
+  // ask for; then plainly.
+  for (int flags : {O_RDONLY | kOpenFlags | O_NOATIME, O_RDONLY | kOpenFlags}) {
+    fd = OpenAt(directory.Handle(), name, flags);
+    if (fd >= 0 || errno != EPERM) break;
+  }
+  if (fd < 0) {
+    // What stopped the opening: nothing there, a link, or a file that cannot be read.
+    const int error = errno;
+    *facts = StatName(directory.Handle(), name);
+    if (facts->kind == FileFacts::Kind::kUnknown) *facts = FactsOfError(error);
+    return kInvalidHandle;
+  }
+  if (!StatFd(fd, facts) || !facts->IsRegular()) {
+    g_calls.close(fd);
+    return kInvalidHandle;
+  }
+  return fd;
+}
+
+bool Stat(const Directory& directory, const std::string& name, FileFacts* facts) {
+  *facts = directory.IsOpen() && !name.empty() ? StatName(directory.Handle(), name)
+                                               : FactsOfError(EBADF);
+  return facts->kind != FileFacts::Kind::kUnknown;
+}
+
+bool Stat(FileHandle handle, FileFacts* facts) {
+  if (handle == kInvalidHandle) {
+    *facts = FactsOfError(EBADF);
+    return false;
+  }
+  return StatFd(handle, facts);
 }
 
 void Close(FileHandle handle) {
@@ -238,11 +371,9 @@ void Close(FileHandle handle) {
 
 IoResult Read(FileHandle handle, void* buffer, std::uint32_t count) {
   if (handle == kInvalidHandle) return IoResult(false, 0);
-  for (;;) {
-    ssize_t n = g_calls.read(handle, buffer, count);
-    if (n >= 0) return IoResult(true, static_cast<std::uint32_t>(n));
-    if (errno != EINTR) return IoResult(false, 0);
-  }
+  const ssize_t n = Retrying([&] { return g_calls.read(handle, buffer, count); });
+  if (n < 0) return IoResult(false, 0);
+  return IoResult(true, static_cast<std::uint32_t>(n));
 }
 
 IoResult Write(FileHandle handle, const void* buffer, std::uint32_t count) {
@@ -252,11 +383,9 @@ IoResult Write(FileHandle handle, const void* buffer, std::uint32_t count) {
 
 bool Truncate(FileHandle handle, std::int64_t size) {
   if (handle == kInvalidHandle || size < 0) return false;
-  int rc;
-  do {
-    rc = g_calls.ftruncate(handle, static_cast<off_t>(size));
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) return false;
+  if (Retrying([&] { return g_calls.ftruncate(handle, static_cast<off_t>(size)); }) != 0) {
+    return false;
+  }
   return Seek(handle, size);
 }
 
@@ -273,93 +402,45 @@ std::int64_t Size(FileHandle handle) {
 
 bool Sync(FileHandle handle) { return handle != kInvalidHandle && SyncRetrying(handle); }
 
-bool PathExists(const std::string& path) {
-  struct stat st;
-  if (g_calls.lstat(path.c_str(), &st) == 0) return true;
-  return errno != ENOENT && errno != ENOTDIR;
-}
-
-bool ReplaceFile(const std::string& path, const std::string& contents) {
-  if (path.empty() || path.back() == '/') return false;
+bool ReplaceFile(const Directory& directory, const std::string& name, const std::string& contents,
+                 bool* inPlace) {
   // One write call per chunk keeps the counts within the 32-bit I/O result.
-  constexpr std::size_t kChunk = std::size_t{1} << 30;
-
-  bool exists = false;
-  mode_t mode = 0644;
-  struct stat st;
-  if (g_calls.lstat(path.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) return false;
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
-    exists = true;
-    mode = st.st_mode & 0777;
-  } else if (errno != ENOENT) {
-    return false;
-  }
-
-  std::string dir, name;
-  SplitPath(path, &dir, &name);
-  std::string temp_path;
-  int fd = CreateTempNextTo(dir, name, mode, &temp_path);
-  if (fd < 0) return false;
-
-  bool ok = true;
-  // The creation mode is reduced by the umask; an existing file's bits are given back exactly.
-  if (exists) ok = g_calls.fchmod(fd, mode) == 0;
-  for (std::size_t done = 0; ok && done < contents.size();) {
-    std::size_t piece = std::min(kChunk, contents.size() - done);
-    IoResult written = WriteAll(fd, contents.data() + done, static_cast<std::uint32_t>(piece));
-    ok = written.first;
-    done += piece;
-  }
-  ok = ok && SyncRetrying(fd);
-  // A failing close can report a lost write (NFS); it counts.
-  if (g_calls.close(fd) != 0) ok = false;
-  ok = ok && g_calls.rename(temp_path.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    g_calls.unlink(temp_path.c_str());
-    return false;
-  }
-  return SyncDirectory(dir);
+  static constexpr std::size_t kChunk = std::size_t{1} << 30;
+  const auto fill = [&contents](int fd) {
+    for (std::size_t done = 0; done < contents.size();) {
+      const std::size_t piece = std::min(kChunk, contents.size() - done);
+      if (!WriteAll(fd, contents.data() + done, static_cast<std::uint32_t>(piece)).first) {
+        return false;
+      }
+      done += piece;
+    }
+    return true;
+  };
+  return ReplaceWith(directory, name, fill, inPlace);
 }
 
-bool ReadWholeFile(const std::string& path, std::string* contents, std::int64_t max_size,
-                   FileFacts* facts) {
+bool ReadWholeFile(const Directory& directory, const std::string& name, std::string* contents,
+                   std::int64_t maxSize, FileFacts* facts) {
   FileFacts ignored;
   if (facts == nullptr) facts = &ignored;
   *facts = FileFacts();
-  if (contents == nullptr || max_size < 0) return false;
-  int fd = OpenRetrying(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0);
-  if (fd < 0) {
-    // What stopped the opening: nothing there, a link, or a file that cannot be read.
-    struct stat st;
-    if (g_calls.lstat(path.c_str(), &st) == 0) {
-      FillFacts(st, facts);
-    } else {
-      FillFactsOfError(errno, facts);
-    }
-    return false;
-  }
-  struct stat st;
-  bool ok = g_calls.fstat(fd, &st) == 0;
-  if (ok) {
-    FillFacts(st, facts);
-  } else {
-    facts->kind = FileFacts::Kind::kUnknown;
-  }
-  ok = ok && S_ISREG(st.st_mode) && st.st_size <= max_size;
+  if (contents == nullptr || maxSize < 0) return false;
+  const int fd = OpenReadOnly(directory, name, facts);
+  if (fd < 0) return false;
+  bool ok = facts->size <= maxSize;
   std::string data;
   if (ok) {
     // The size is a hint only: the file may grow or shrink while it is read.
-    data.reserve(static_cast<std::size_t>(st.st_size));
+    data.reserve(static_cast<std::size_t>(facts->size));
     char buffer[65536];
     for (;;) {
-      IoResult got = Read(fd, buffer, sizeof(buffer));
+      const IoResult got = Read(fd, buffer, sizeof(buffer));
       if (!got.first) {
         ok = false;
         break;
       }
       if (got.second == 0) break;
-      if (static_cast<std::int64_t>(data.size()) + got.second > max_size) {
+      if (static_cast<std::int64_t>(data.size()) + got.second > maxSize) {
         ok = false;
         break;
       }
@@ -369,6 +450,123 @@ bool ReadWholeFile(const std::string& path, std::string* contents, std::int64_t 
   g_calls.close(fd);
   if (ok) contents->swap(data);
   return ok;
+}
+
+bool CopyFile(const Directory& from, const std::string& name, const Directory& to) {
+  FileFacts facts;
+  const int source = OpenReadOnly(from, name, &facts);
+  if (source < 0) return false;
+  const auto fill = [source](int fd) {
+    char buffer[65536];
+    for (;;) {
+      const IoResult got = Read(source, buffer, sizeof(buffer));
+      if (!got.first) return false;
+      if (got.second == 0) return true;
+      if (!WriteAll(fd, buffer, got.second).first) return false;
+    }
+  };
+  const bool copied = ReplaceWith(to, name, fill, nullptr);
+  g_calls.close(source);
+  return copied;
+}
+
+bool DeleteFile(const Directory& directory, const std::string& name) {
+  if (!directory.IsOpen() || name.empty()) return false;
+  const FileFacts facts = StatName(directory.Handle(), name);
+  switch (facts.kind) {
+    case FileFacts::Kind::kMissing: return true;
+    case FileFacts::Kind::kUnknown:
+    case FileFacts::Kind::kDirectory: return false;
+    case FileFacts::Kind::kRegular:
+      if (facts.links > 1 || facts.readOnly) return false;
+      break;
+    case FileFacts::Kind::kSymbolicLink:
+    case FileFacts::Kind::kOther: break;
+  }
+  return g_calls.unlinkat(directory.Handle(), name.c_str(), 0) == 0 || errno == ENOENT;
+}
+
+FileHandle TakeLock(const Directory& directory, const std::string& name, bool create) {
+  if (!directory.IsOpen() || name.empty()) return kInvalidHandle;
+  int fd = -1;
+  for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+    fd = OpenAt(directory.Handle(), name, O_RDWR | kOpenFlags);
+    if (fd < 0 && errno == ENOENT && create) {
+      fd = OpenAt(directory.Handle(), name, O_RDWR | O_CREAT | O_EXCL | kOpenFlags, kLockFileMode);
+      if (fd < 0 && errno == EEXIST) continue;
+    }
+    if (fd < 0) return kInvalidHandle;
+  }
+  if (fd < 0) return kInvalidHandle;
+  FileFacts facts;
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  // An open-file-description lock: tied to this descriptor, so that a second holder in the same
+  // process is refused as well as one in another process.
+  const bool locked = StatFd(fd, &facts) && facts.IsRegular() &&
+                      Retrying([&] { return g_calls.lock(fd, F_OFD_SETLK, &lock); }) == 0;
+  if (!locked) {
+    g_calls.close(fd);
+    return kInvalidHandle;
+  }
+  return fd;
+}
+
+int RemoveLeftoverTempFiles(const Directory& directory, const std::vector<std::string>& names) {
+  if (!directory.IsOpen()) return 0;
+  // The listing reads a duplicate of the directory's descriptor, so it is that directory that is
+  // read.
+  const int fd = g_calls.fcntl(directory.Handle(), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    g_calls.close(fd);
+    return 0;
+  }
+  rewinddir(dir);
+  std::vector<std::string> leftovers;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string entryName = entry->d_name;
+    for (const std::string& name : names) {
+      if (LooksLikeLeftover(entryName, name)) {
+        leftovers.push_back(entryName);
+        break;
+      }
+    }
+  }
+  closedir(dir);
+  int removed = 0;
+  for (const std::string& leftover : leftovers) {
+    const FileFacts facts = StatName(directory.Handle(), leftover);
+    if (facts.IsRegular() && DeleteFile(directory, leftover)) ++removed;
+  }
+  return removed;
+}
+
+bool ReplaceFile(const std::string& path, const std::string& contents) {
+  std::string name;
+  const DirectoryPtr directory = OpenParentDirectory(path, &name);
+  return ReplaceFile(*directory, name, contents);
+}
+
+bool ReadWholeFile(const std::string& path, std::string* contents, std::int64_t maxSize,
+                   FileFacts* facts) {
+  std::string name;
+  const DirectoryPtr directory = OpenParentDirectory(path, &name);
+  return ReadWholeFile(*directory, name, contents, maxSize, facts);
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st;
+  if (g_calls.fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return true;
+  return errno != ENOENT && errno != ENOTDIR;
+}
+
+bool NameTaken(const Directory& directory, const std::string& name) {
+  FileFacts facts;
+  Stat(directory, name, &facts);
+  return facts.kind != FileFacts::Kind::kMissing;
 }
 
 SysCalls& CurrentSysCalls() { return g_calls; }

@@ -1,110 +1,85 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "files/read_only_fingerprint.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <vector>
 
 #include "files/md5_hash.h"
-#include "files/platform.h"
 
 namespace glps {
-namespace {
 
-constexpr int kReadOnlyFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-
-// open(2) read-only, first without access-time updates (refused unless the caller owns the file
-// or is privileged), then plainly.
-int OpenReadOnly(const std::string& path) {
-  platform::SysCalls& calls = platform::CurrentSysCalls();
-  for (int flags : {kReadOnlyFlags | O_NOATIME, kReadOnlyFlags}) {
-    for (;;) {
-      const int fd = calls.open(path.c_str(), flags, 0);
-      if (fd >= 0) return fd;
-      if (errno != EINTR) break;
-    }
-    if (errno != EPERM) return -1;
-  }
-  return -1;
-}
-
-}  // namespace
-
-FoundFile FingerprintReadOnly(const std::string& path, std::int64_t maxBytes,
+FoundFile FingerprintReadOnly(const platform::Directory& directory, const std::string& name,
+                              std::int64_t maxBytes,
                               const std::function<void(std::int64_t)>& progress,
-                              crypto::Md5Hash* digestOut) {
-  platform::SysCalls& calls = platform::CurrentSysCalls();
+                              crypto::Md5Hash* digestOut, std::string* wholeHash) {
   FoundFile found;
-  struct stat st;
-  if (calls.lstat(path.c_str(), &st) != 0) {
-    found.state = (errno == ENOENT || errno == ENOTDIR) ? FoundFile::State::kMissing
-                                                        : FoundFile::State::kUnreadable;
-    return found;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    found.state = FoundFile::State::kNotRegular;
+  if (wholeHash != nullptr) wholeHash->clear();
+  platform::FileFacts facts;
+  const platform::FileHandle file = platform::OpenReadOnly(directory, name, &facts);
+  if (file == platform::kInvalidHandle) {
+    switch (facts.kind) {
+      case platform::FileFacts::Kind::kMissing: found.state = FoundFile::State::kMissing; break;
+      case platform::FileFacts::Kind::kDirectory:
+      case platform::FileFacts::Kind::kSymbolicLink:
+      case platform::FileFacts::Kind::kOther: found.state = FoundFile::State::kNotRegular; break;
+      case platform::FileFacts::Kind::kRegular:
+      case platform::FileFacts::Kind::kUnknown: found.state = FoundFile::State::kUnreadable; break;
+    }
     return found;
   }
 
   found.state = FoundFile::State::kUnreadable;
-  const int fd = OpenReadOnly(path);
-  if (fd < 0) {
-    // Whatever replaced the file since the look above is not followed either.
-    if (errno == ELOOP) found.state = FoundFile::State::kNotRegular;
-    if (errno == ENOENT) found.state = FoundFile::State::kMissing;
-    return found;
-  }
-  struct stat opened;
-  if (calls.fstat(fd, &opened) != 0) {
-    calls.close(fd);
-    return found;
-  }
-  if (!S_ISREG(opened.st_mode)) {
-    calls.close(fd);
-    found.state = FoundFile::State::kNotRegular;
-    return found;
-  }
-
-  const std::int64_t size = static_cast<std::int64_t>(opened.st_size);
-  const std::int64_t want = maxBytes <= 0 ? 0 : (maxBytes < size ? maxBytes : size);
+  const std::int64_t size = facts.size;
+  // The fingerprint covers [0, prefix); the reading goes on to `end`.
+  const std::int64_t prefix = maxBytes <= 0 ? 0 : (maxBytes < size ? maxBytes : size);
+  const std::int64_t end = wholeHash != nullptr ? size : prefix;
   crypto::Md5Hash digest;
+  std::string prefixHash;
+  bool prefixTaken = false;
+  const auto takePrefix = [&]() {
+    prefixTaken = true;
+    prefixHash = digest.FingerprintText();
+    return digestOut == nullptr || digestOut->CopyFrom(digest);
+  };
   std::vector<char> buffer(65536);
   std::int64_t done = 0;
   bool ok = true;
   bool shrunk = false;
-  while (done < want) {
-    const std::int64_t left = want - done;
-    const std::size_t ask = left < static_cast<std::int64_t>(buffer.size())
-                                ? static_cast<std::size_t>(left)
-                                : buffer.size();
-    const ssize_t got = calls.read(fd, buffer.data(), ask);
-    if (got < 0) {
-      if (errno == EINTR) continue;
+  if (prefix == 0) ok = takePrefix();
+  while (ok && done < end) {
+    // No read crosses the end of the prefix, so the digest can be taken there.
+    const std::int64_t limit = done < prefix ? prefix : end;
+    const std::int64_t left = limit - done;
+    const std::uint32_t ask = left < static_cast<std::int64_t>(buffer.size())
+                                  ? static_cast<std::uint32_t>(left)
+                                  : static_cast<std::uint32_t>(buffer.size());
+    const platform::IoResult got = platform::Read(file, buffer.data(), ask);
+    if (!got.first) {
       ok = false;
       break;
     }
-    if (got == 0) {
+    if (got.second == 0) {
       shrunk = true;
       break;
     }
-    digest.Update(buffer.data(), static_cast<std::size_t>(got));
-    done += got;
+    digest.Update(buffer.data(), got.second);
+    done += got.second;
     if (progress) progress(done);
+    if (done == prefix && !prefixTaken) ok = takePrefix();
   }
-  calls.close(fd);
+  platform::Close(file);
+  // A file that ended early is fingerprinted as far as it went.
+  if (ok && !prefixTaken) ok = takePrefix();
   if (!ok) return found;
-  if (digestOut != nullptr && !digestOut->CopyFrom(digest)) return found;
 
   found.state = FoundFile::State::kRegular;
   found.size = shrunk ? done : size;
-  found.hashed = done;
-  found.hash = digest.FingerprintText();
-  found.links = static_cast<std::uint64_t>(opened.st_nlink);
-  found.device = static_cast<std::uint64_t>(opened.st_dev);
-  found.inode = static_cast<std::uint64_t>(opened.st_ino);
-  found.readOnly = (opened.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  found.hashed = done < prefix ? done : prefix;
+  found.hash = prefixHash;
+  found.links = facts.links;
+  found.device = facts.device;
+  found.inode = facts.inode;
+  found.readOnly = facts.readOnly;
+  if (wholeHash != nullptr) *wholeHash = digest.FingerprintText();
   return found;
 }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// Fingerprinting a file without opening it for writing: the auditor's view of a log file.
+// Fingerprinting a file without opening it for writing: the auditor's view of a log file, and the
+// library's own when it verifies a log.
 #ifndef GLPS_FILES_READ_ONLY_FINGERPRINT_H_
 #define GLPS_FILES_READ_ONLY_FINGERPRINT_H_
 
@@ -7,16 +8,18 @@
 #include <functional>
 #include <string>
 
+#include "files/platform.h"
+
 namespace glps {
 namespace crypto {
 class Md5Hash;
 }  // namespace crypto
 
-// What a read-only look at one path found.
+// What a read-only look at one name found.
 struct FoundFile {
   enum class State {
     kRegular,     // a regular file, read as far as asked
-    kMissing,     // nothing at the path
+    kMissing,     // nothing under the name
     kNotRegular,  // a directory, a symbolic link (never followed), a FIFO, a device, ...
     kUnreadable,  // there is something, but it could not be examined or read
   };
@@ -36,20 +39,22 @@ struct FoundFile {
   bool readOnly = false;
 };
 
-// Looks at `path` and fingerprints its first `maxBytes` bytes (a shorter file whole; 0 or a
-// negative count hashes nothing) without changing anything: the file is opened read-only (and
-// without updating its access time where the system allows that), never created, written,
-// truncated or locked, so its bytes and modification time stay as they are and files without write
-// permission are read alike. A symbolic link is not followed. The system calls go through
-// platform::CurrentSysCalls(), so tests can make them fail.
+// Looks at the file `name` of the directory and fingerprints its first `maxBytes` bytes (a shorter
+// file whole; 0 or a negative count hashes nothing) without changing anything: the file is opened
+// read-only (platform::OpenReadOnly), never created, written, truncated or locked, so its bytes and
+// modification time stay as they are and files without write permission are read alike. Locks
+// that others hold do not stop it. A symbolic link is not followed.
 //
-// `progress`, when set, is called after every chunk with the number of bytes hashed so far.
+// `progress`, when set, is called after every chunk with the number of bytes read so far.
 // A file that shrinks while it is read reports the size it was read to. `digest`, when set and the
 // file was read, receives the running digest of the bytes `hash` covers, to be continued by whoever
-// goes on writing that very file.
-FoundFile FingerprintReadOnly(const std::string& path, std::int64_t maxBytes,
+// goes on writing that very file (identified by `device` and `inode`). `wholeHash`, when set, has
+// the reading go on to the end of the file, in the same pass, and receives the fingerprint text of
+// the whole file (empty unless the state is kRegular).
+FoundFile FingerprintReadOnly(const platform::Directory& directory, const std::string& name,
+                              std::int64_t maxBytes,
                               const std::function<void(std::int64_t)>& progress = nullptr,
-                              crypto::Md5Hash* digest = nullptr);
+                              crypto::Md5Hash* digest = nullptr, std::string* wholeHash = nullptr);
 
 }  // namespace glps
 

@@ -13,6 +13,7 @@
 #include "glps/host/gen.h"
 #include "glps/host/services.h"
 #include "html/html_generator.h"
+#include "session/log_directory.h"
 #include "session/session_data_storage.h"
 
 namespace {
@@ -51,23 +52,32 @@ KECGlpsLogSession::KECGlpsLogSession(bool appLog, const std::string& directory,
     : m_bAppLog(appLog),
       m_strDirectory(directory),
       m_strBaseName(baseName),
-      m_pFileManager(nullptr),
       m_infoLog(info),
       m_bValid(false),
-      m_bTampered(false),
-      m_hDirectoryLock(glps::platform::kInvalidHandle) {
+      m_bTampered(false) {
   Open();
 }
 
 KECGlpsLogSession::~KECGlpsLogSession() {
   // Documents point back to the file manager: release them first.
   m_ptrDocument.reset();
-  delete m_pFileManager;
-  glps::platform::Close(m_hDirectoryLock);
+  m_pFileManager.reset();
 }
 
 std::string KECGlpsLogSession::MakePath(const std::string& fileName) const {
+  if (m_pDirectory) return m_pDirectory->MakePath(fileName);
   return KCGenFileUtils::MakeNamePath(m_strDirectory, fileName);
+}
+
+glps::platform::FileLocation KECGlpsLogSession::Location(const std::string& fileName) const {
+  return glps::platform::FileLocation(
+      m_pDirectory ? m_pDirectory->GetDirectory() : glps::platform::DirectoryPtr(), fileName);
+}
+
+void KECGlpsLogSession::TakeWrittenInfo(const KECGlpsLogSessionDataStorage& storage) {
+  // The info vouches for the bytes written, never for a file read back (which anyone may have put
+  // in place meanwhile); when nothing was written, the log.xml the host knows is still the one.
+  if (storage.WrittenInPlace()) m_infoLog = storage.GetWrittenLogInfo();
 }
 
 std::string KECGlpsLogSession::MakeDocumentName(unsigned number) const {
@@ -79,7 +89,7 @@ bool KECGlpsLogSession::Open() {
   if (m_strDirectory.empty()) {
     // Every name would resolve in the process's working directory: the log is not usable, and
     // nothing is read, created or written there.
-    KECGlpsLogSessionDataStorage fresh{std::string()};
+    KECGlpsLogSessionDataStorage fresh{Location(std::string())};
     TakeHeader(fresh, false);
     TakeMetaData(fresh);
     TakeCatalog(fresh);
@@ -88,11 +98,11 @@ bool KECGlpsLogSession::Open() {
     m_bValid = false;
     return false;
   }
-  if (m_hDirectoryLock == glps::platform::kInvalidHandle) {
-    m_hDirectoryLock = glps::platform::LockDirectory(m_strDirectory);
-  }
-  const bool held = m_hDirectoryLock != glps::platform::kInvalidHandle;
-  KECGlpsLogSessionDataStorage storage(MakePath(kLogFileName));
+  // The directory is opened once: renaming it away or putting a link in its place later sends no
+  // operation of this session elsewhere.
+  if (!m_pDirectory) m_pDirectory.reset(new KECGlpsLogDirectory(m_strDirectory));
+  const bool held = m_pDirectory->TakeLock();
+  KECGlpsLogSessionDataStorage storage(Location(kLogFileName));
   // One reading of log.xml gives its status, its info and its content.
   const bool loaded = storage.Load();
   const int status = storage.GetLoadedStatus();
@@ -132,14 +142,15 @@ void KECGlpsLogSession::TakeCatalog(const KECGlpsLogSessionDataStorage& storage)
 }
 
 void KECGlpsLogSession::TakeFileData(const KECGlpsLogSessionDataStorage& storage) {
-  KECGlpsFileManager* manager = new KECGlpsFileManager(m_strDirectory, storage.GetFileData());
+  std::unique_ptr<KECGlpsFileManager> manager(new KECGlpsFileManager(
+      m_pDirectory ? m_pDirectory->GetDirectory() : glps::platform::DirectoryPtr(),
+      storage.GetFileData()));
   m_ptrDocument.reset();
-  delete m_pFileManager;
-  m_pFileManager = manager;
+  m_pFileManager = std::move(manager);
   if (m_pFileManager->IsTampered()) {
     m_bTampered = true;
-    // Re-basing cuts documents back to their records; only the directory's holder does it.
-    if (m_hDirectoryLock != glps::platform::kInvalidHandle) m_pFileManager->AcceptCurrentFiles();
+    // Re-basing cuts documents back to their records; only the lock's holder does it.
+    if (m_pDirectory && m_pDirectory->IsHeld()) m_pFileManager->AcceptCurrentFiles();
   }
 }
 
@@ -152,7 +163,7 @@ void KECGlpsLogSession::RemoveLeftovers() {
   };
   m_pFileManager->ForEachFile(Glps::FileLog, addSidecar);
   m_pFileManager->ForEachFile(Glps::FileMetaData, addSidecar);
-  glps::platform::RemoveLeftoverTempFiles(m_hDirectoryLock, names);
+  m_pDirectory->RemoveLeftovers(names);
 }
 
 bool KECGlpsLogSession::OpenDocument() {
@@ -161,7 +172,12 @@ bool KECGlpsLogSession::OpenDocument() {
   unsigned number = 0;
   KECGlpsFileManagerData last;
   if (m_pFileManager->GetLastFile(Glps::FileLog, last)) {
-    if (last.m_nSize >= kDocumentSizeLimit) {
+    // A document or sidecar with a second name elsewhere is never written (the other name could be
+    // anybody's file): writing goes on in a new document.
+    const bool shared = m_pDirectory->IsShared(last.m_strFileName) ||
+                        m_pDirectory->IsShared(KCGenFileUtils::MakeNameExtension(
+                            last.m_strFileName, kSidecarExtension));
+    if (last.m_nSize >= kDocumentSizeLimit || shared) {
       isNew = true;
       number = m_pFileManager->GetFileCount(Glps::FileLog);
     } else {
@@ -174,22 +190,22 @@ bool KECGlpsLogSession::OpenDocument() {
   if (isNew) {
     // A file left in the directory under the new document's name or its sidecar's (for instance
     // the files of a log whose log.xml was lost, or a host's file) is evidence: it is never emptied
-    // or replaced. The next number whose two names are free is taken.
+    // or replaced. The next number whose two names are free is taken, and the document is created
+    // exclusively, so a file put there meanwhile is not taken for it either.
     for (unsigned tries = 0;; ++tries, ++number) {
       if (tries == kMaxDocumentNameTries) return false;
       name = MakeDocumentName(number);
-      if (!glps::platform::PathExists(MakePath(name)) &&
-          !glps::platform::PathExists(
-              MakePath(KCGenFileUtils::MakeNameExtension(name, kSidecarExtension)))) {
+      if (m_pDirectory->IsFree(name) &&
+          m_pDirectory->IsFree(KCGenFileUtils::MakeNameExtension(name, kSidecarExtension)) &&
+          m_pDirectory->CreateNewFile(name)) {
         break;
       }
     }
-    KCGenFileUtils::Create_File(MakePath(name));
-    m_pFileManager->AddFile(name, Glps::FileLog, true);
+    if (!m_pFileManager->AddFile(name, Glps::FileLog, true)) return false;
   }
 
   m_ptrDocument = m_pFileManager->GetDocument(name);
-  if (isNew && m_ptrDocument) WriteCaption(name);
+  if (isNew && m_ptrDocument && m_ptrDocument->IsOpen()) WriteCaption(name);
   if (m_pFileManager->GetFileCount(Glps::FileLog) > 1) GenerateIndexPages(name);
   return m_ptrDocument && m_ptrDocument->IsOpen();
 }
@@ -206,7 +222,7 @@ bool KECGlpsLogSession::GenerateIndexPages(const std::string& currentDocument) {
   mainGenerator.SetMenuFrame(kMenuPage, kMenuTarget);
   mainGenerator.SetContentFrame(currentDocument, kLogTarget);
   mainGenerator.Generate();
-  if (!glps::platform::ReplaceFile(MakePath(kMainPage), glps::ToTextFile(main.str()))) {
+  if (!m_pDirectory->WriteFile(kMainPage, glps::ToTextFile(main.str()))) {
     return false;
   }
   m_pFileManager->AddFile(kMainPage, Glps::FileIndexMain, false);
@@ -217,7 +233,7 @@ bool KECGlpsLogSession::GenerateIndexPages(const std::string& currentDocument) {
     menuGenerator.AddLink(std::string(), document, kLogTarget);
   });
   menuGenerator.Generate();
-  if (!glps::platform::ReplaceFile(MakePath(kMenuPage), glps::ToTextFile(menu.str()))) {
+  if (!m_pDirectory->WriteFile(kMenuPage, glps::ToTextFile(menu.str()))) {
     return false;
   }
   m_pFileManager->AddFile(kMenuPage, Glps::FileIndexMenu, false);
@@ -233,7 +249,11 @@ std::string KECGlpsLogSession::GetLogFileName() const {
   } else if (count > 1) {
     path = MakePath(kMainPage);
   }
-  if (!path.empty() && !KCGenFileUtils::FileExists(path)) path.clear();
+  const std::string name =
+      count == 1 ? m_pFileManager->GetFile(Glps::FileLog, 0).m_strFileName : std::string(kMainPage);
+  if (!path.empty() && !(glps::IsPlainFileName(name) && m_pDirectory->HasRegularFile(name))) {
+    path.clear();
+  }
   return path;
 }
 
@@ -285,10 +305,9 @@ bool KECGlpsLogSession::WriteText(const std::string& html) {
 
 bool KECGlpsLogSession::AddLink(const std::string& fileName) {
   if (!m_pFileManager || !glps::IsPlainFileName(fileName) || IsOwnFileName(fileName)) return false;
-  // Only a regular file can be fingerprinted. A link refused afterwards would keep a record that
-  // never verifies, and every later opening would report the log tampered.
-  const std::string path = MakePath(fileName);
-  if (glps::platform::PathExists(path) && !KCGenFileUtils::FileExists(path)) return false;
+  // Only a regular file with one name is fingerprinted (AddFile refuses anything else, and keeps no
+  // record): a link refused afterwards would keep a record that never verifies, and every later
+  // opening would report the log tampered.
   return m_pFileManager->AddFile(fileName, Glps::FileLink, true);
 }
 
@@ -343,14 +362,17 @@ bool KECGlpsLogSession::Save() {
   // A document that cannot be made durable, or whose sidecar cannot be written, fails the save;
   // log.xml is still written, so that it describes the files as they are.
   const bool flushed = !m_ptrDocument || m_ptrDocument->Flush();
-  KECGlpsLogSessionDataStorage storage(MakePath(kLogFileName));
+  // Entries written into a document that someone removed or replaced under its name are not in the
+  // log: the save says so.
+  const bool inPlace = !m_ptrDocument || m_ptrDocument->IsStillInPlace();
+  KECGlpsLogSessionDataStorage storage(Location(kLogFileName));
   storage.PutFileData(m_pFileManager->GetFileData());
   storage.PutCatalog(m_ptrCatalog);
   storage.PutMetaData(m_ptrMetaData);
   storage.PutHeader(m_ptrHeader);
   const bool saved = storage.Save();
-  m_infoLog = storage.GetLogInfo();
-  return saved && flushed;
+  TakeWrittenInfo(storage);
+  return saved && flushed && inPlace;
 }
 
 bool KECGlpsLogSession::Close() {
@@ -358,8 +380,7 @@ bool KECGlpsLogSession::Close() {
   m_bTampered = false;
   m_bValid = false;
   m_ptrDocument.reset();
-  delete m_pFileManager;
-  m_pFileManager = nullptr;
+  m_pFileManager.reset();
   return saved;
 }
 
@@ -369,13 +390,13 @@ bool KECGlpsLogSession::Clear() {
   if (m_ptrDocument) m_ptrDocument->Flush();
   // The cleared state reaches log.xml before any file goes: when it cannot be written, nothing is
   // deleted and the log goes on as it was, instead of a log.xml that names deleted files.
-  KECGlpsLogSessionDataStorage cleared(MakePath(kLogFileName));
+  KECGlpsLogSessionDataStorage cleared(Location(kLogFileName));
   cleared.PutFileData(boost::make_shared<std::vector<KECGlpsFileManagerData>>());
   cleared.PutCatalog(boost::make_shared<KECGlpsLogCatalog>());
   cleared.PutMetaData(m_ptrMetaData);
   cleared.PutHeader(m_ptrHeader);
   const bool written = cleared.Save();
-  m_infoLog = cleared.GetLogInfo();
+  TakeWrittenInfo(cleared);
   if (!written) return false;
 
   m_ptrDocument.reset();
@@ -388,22 +409,12 @@ bool KECGlpsLogSession::Clear() {
 
 bool KECGlpsLogSession::Export(const std::string& directory) const {
   if (directory.empty() || kstringutil::equal_no_case(directory, m_strDirectory)) return false;
-  if (!m_pFileManager) return false;
+  if (!m_pFileManager || !m_pDirectory) return false;
   std::vector<std::string> names;
   const auto collect = [&names](const std::string& name) { names.push_back(name); };
   for (Glps::EFileType kind :
        {Glps::FileIndexMain, Glps::FileIndexMenu, Glps::FileLog, Glps::FileLink}) {
     m_pFileManager->ForEachFile(kind, collect);
   }
-  bool result = true;
-  for (const std::string& name : names) {
-    // A record whose name is not a plain file name (only a changed log.xml holds one) is never
-    // joined with either directory.
-    if (!glps::IsPlainFileName(name) ||
-        !KCGenFileUtils::Copy_File(MakePath(name), KCGenFileUtils::MakeNamePath(directory, name),
-                                   false)) {
-      result = false;
-    }
-  }
-  return result;
+  return m_pDirectory->ExportTo(directory, names);
 }

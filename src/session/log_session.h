@@ -6,6 +6,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@
 
 class KECGlpsFileHtml;
 class KECGlpsFileManager;
+class KECGlpsLogDirectory;
 class KECGlpsLogSessionDataStorage;
 
 // One open log. Opening is verification: the constructor loads log.xml, compares it with the info
@@ -22,11 +24,14 @@ class KECGlpsLogSessionDataStorage;
 // records after a mismatch and opens the current HTML document, into which every entry is appended.
 // Nothing reaches log.xml until Save (or Close or Clear).
 //
-// Owned by the service facade, which creates it on the heap and deletes it. Owns its file manager;
-// shares its header, metadata and catalog with the storage objects that load and save log.xml, and
-// its current document with the file manager's cache. One thread. One session at a time holds a log
-// directory, in this process or another: a second session on the same log is not valid, and it
-// creates, cuts, writes and deletes nothing there.
+// The log directory is opened once, at the first opening (KECGlpsLogDirectory), and every file of
+// the log is reached through it. One session at a time holds a log, in this process or another,
+// through the log's lock file "log.lock" in the directory: a second session on the same log is not
+// valid, and it creates, cuts, writes and deletes nothing there.
+//
+// Owned by the service facade. Owns its log directory and its file manager; shares its header,
+// metadata and catalog with the storage objects that load and save log.xml, and its current
+// document with the file manager's cache. One thread.
 class KECGlpsLogSession {
  public:
   // The application log.
@@ -63,22 +68,29 @@ class KECGlpsLogSession {
   // Advances the message counter and returns the new number; -1 when no catalog is held.
   std::int32_t GetNextIndex();
   void SetMerCodingSchemeInfo(const std::pair<bool, std::int32_t>& info);
-  // Flushes the current document and writes log.xml; the info then describes the log.xml on disk.
-  // False when log.xml could not be written or the document not flushed; false, writing nothing,
-  // when the session is not valid.
+  // Flushes the current document and writes log.xml; the info then describes the log.xml written
+  // (unchanged when none was). False when log.xml could not be written, the document not flushed,
+  // or the document is no longer the file under its name in the directory (removed or replaced);
+  // false, writing nothing, when the session is not valid.
   bool Save();
   // Saves, then ends the session; the result is the save's.
   bool Close();
   // Deletes every file of the log, saves and opens it again. False, deleting nothing, when the
   // session is not valid.
   bool Clear();
+  // Copies the index pages, documents and linked files into `directory` (see
+  // KECGlpsLogDirectory::ExportTo).
   bool Export(const std::string& directory) const;
 
  private:
   KECGlpsLogSession(bool appLog, const std::string& directory, const std::string& baseName,
                     const KECGlpsLogInfo& info);
   bool Open();
+  // The path of a file of the log, for showing.
   std::string MakePath(const std::string& fileName) const;
+  glps::platform::FileLocation Location(const std::string& fileName) const;
+  // Takes the info of the log.xml that `storage` has just written, if it wrote one.
+  void TakeWrittenInfo(const KECGlpsLogSessionDataStorage& storage);
   std::string MakeDocumentName(unsigned number) const;
   void TakeHeader(const KECGlpsLogSessionDataStorage& storage, bool isNew);
   void TakeMetaData(const KECGlpsLogSessionDataStorage& storage);
@@ -99,7 +111,7 @@ class KECGlpsLogSession {
   boost::shared_ptr<KECGlpsLogMetaData> m_ptrMetaData;
   boost::shared_ptr<KECGlpsLogCatalog> m_ptrCatalog;
   // Null before the first opening and after Close.
-  KECGlpsFileManager* m_pFileManager;
+  std::unique_ptr<KECGlpsFileManager> m_pFileManager;
   // The document every entry is appended to; empty when none could be had.
   boost::shared_ptr<KECGlpsFileHtml> m_ptrDocument;
   // At construction the info the host expects; after every save the hash and size of the log.xml
@@ -109,9 +121,10 @@ class KECGlpsLogSession {
   bool m_bValid;
   // The last opening found log.xml or a protected file changed.
   bool m_bTampered;
-  // The lock on the log directory that makes this session its only writer; taken at the first
-  // opening that can have it, kept until destruction. kInvalidHandle while another holds it.
-  glps::platform::FileHandle m_hDirectoryLock;
+  // The log directory, opened at the first opening and kept until destruction, with the lock that
+  // makes this session its only writer (taken at the first opening that can have it). Null while
+  // the directory is empty text.
+  std::unique_ptr<KECGlpsLogDirectory> m_pDirectory;
 };
 
 #endif  // GLPS_SESSION_LOG_SESSION_H_

@@ -4,7 +4,6 @@
 #include "files/archive_io.h"
 #include "files/md5_hash.h"
 #include "files/platform.h"
-#include "glps/host/gen.h"
 #include "session/log_serialization.h"
 
 namespace {
@@ -62,10 +61,12 @@ void serialize(Archive& ar, KECGlpsLogSessionDataStorage& storage, const unsigne
 }  // namespace serialization
 }  // namespace boost
 
-KECGlpsLogSessionDataStorage::KECGlpsLogSessionDataStorage(const std::string& path)
-    : m_strPath(path),
+KECGlpsLogSessionDataStorage::KECGlpsLogSessionDataStorage(
+    const glps::platform::FileLocation& location)
+    : m_location(location),
       m_nLoadedStatus(1),
       m_bLoadedInfoKnown(true),
+      m_bWritten(false),
       m_ptrHeader(new KECGlpsLogHeader()),
       m_ptrMetaData(new KECGlpsLogMetaData()),
       m_ptrCatalog(new KECGlpsLogCatalog()),
@@ -73,18 +74,33 @@ KECGlpsLogSessionDataStorage::KECGlpsLogSessionDataStorage(const std::string& pa
 
 KECGlpsLogSessionDataStorage::~KECGlpsLogSessionDataStorage() = default;
 
+namespace {
+
+KECGlpsLogInfo InfoOfBytes(const std::string& bytes) {
+  KECGlpsLogInfo info;
+  info.m_strLogHash = glps::crypto::Sha256Text(bytes.data(), bytes.size());
+  info.m_nLogSize = static_cast<std::int64_t>(bytes.size());
+  return info;
+}
+
+}  // namespace
+
 int KECGlpsLogSessionDataStorage::GetStatus() const {
-  if (!KCGenFileUtils::FileExists(m_strPath)) return 1;
-  if (KCGenFileUtils::FileIsReadOnly(m_strPath, true)) return 2;
-  return 0;
+  glps::platform::FileFacts facts;
+  glps::platform::Stat(*m_location.directory, m_location.name, &facts);
+  if (!facts.IsRegular()) return 1;
+  return facts.readOnly ? 2 : 0;
 }
 
 KECGlpsLogInfo KECGlpsLogSessionDataStorage::GetLogInfo() const {
-  KECGlpsLogInfo info;
-  if (KCGenFileUtils::FileExists(m_strPath)) {
-    info.m_strLogHash = KCGenCryptUtils::Instance()->GetFileHash(m_strPath);
-    info.m_nLogSize = KCGenFileUtils::FileGetSize(m_strPath);
+  std::string text;
+  glps::platform::FileFacts facts;
+  if (glps::platform::ReadWholeFile(*m_location.directory, m_location.name, &text,
+                                    glps::archive_io::kMaxArchiveSize, &facts)) {
+    return InfoOfBytes(text);
   }
+  KECGlpsLogInfo info;
+  if (facts.IsRegular()) info.m_nLogSize = facts.size;
   return info;
 }
 
@@ -99,8 +115,8 @@ bool KECGlpsLogSessionDataStorage::Load() {
   m_bLoadedInfoKnown = true;
   std::string text;
   glps::platform::FileFacts facts;
-  const bool read =
-      glps::platform::ReadWholeFile(m_strPath, &text, glps::archive_io::kMaxArchiveSize, &facts);
+  const bool read = glps::platform::ReadWholeFile(*m_location.directory, m_location.name, &text,
+                                                  glps::archive_io::kMaxArchiveSize, &facts);
   if (facts.kind != glps::platform::FileFacts::Kind::kRegular) return false;
   m_nLoadedStatus = facts.readOnly ? 2 : 0;
   if (!read) {
@@ -108,8 +124,7 @@ bool KECGlpsLogSessionDataStorage::Load() {
     m_infoLoaded.m_nLogSize = facts.size;
     return false;
   }
-  m_infoLoaded.m_strLogHash = glps::crypto::Sha256Text(text.data(), text.size());
-  m_infoLoaded.m_nLogSize = static_cast<std::int64_t>(text.size());
+  m_infoLoaded = InfoOfBytes(text);
   return glps::archive_io::LoadXmlArchiveFromText(
       text, [this](glps::archive_io::XmlInputArchive& archive) {
         archive >> boost::serialization::make_nvp("Session", *this);
@@ -121,9 +136,20 @@ bool KECGlpsLogSessionDataStorage::LoadedInfoMatches(const KECGlpsLogInfo& info)
 }
 
 bool KECGlpsLogSessionDataStorage::Save() {
+  m_bWritten = false;
+  m_infoWritten = KECGlpsLogInfo();
   if (!m_ptrHeader || !m_ptrMetaData || !m_ptrCatalog || !m_ptrFileData) return false;
-  return glps::archive_io::SaveXmlArchive(m_strPath, [this](boost::archive::xml_oarchive& archive) {
-    const KECGlpsLogSessionDataStorage& self = *this;
-    archive << boost::serialization::make_nvp("Session", self);
-  });
+  std::string written;
+  const bool saved = glps::archive_io::SaveXmlArchive(
+      *m_location.directory, m_location.name,
+      [this](boost::archive::xml_oarchive& archive) {
+        const KECGlpsLogSessionDataStorage& self = *this;
+        archive << boost::serialization::make_nvp("Session", self);
+      },
+      &written);
+  if (saved || !written.empty()) {
+    m_bWritten = true;
+    m_infoWritten = InfoOfBytes(written);
+  }
+  return saved;
 }

@@ -9,20 +9,22 @@
 #include <boost/shared_ptr.hpp>
 
 #include "filemanager/file_manager_data.h"
+#include "files/platform.h"
 #include "glps/records.h"
 
 // Header, metadata, catalog and file records of a log, as kept in the log's log.xml, and the
 // fingerprint (hash text and size) of that file.
 //
-// Short-lived: the log session builds one on the path of log.xml for each opening (Load, then takes
-// the four objects out) and for each save (puts its own objects in, then Save). The objects are
-// shared, never copied; the record vector is also shared with the file manager. One thread, and no
-// second writer of the same log.xml.
+// Short-lived: the log session builds one on log.xml of its log directory for each opening (Load,
+// then takes the four objects out) and for each save (puts its own objects in, then Save). The file
+// is reached through its directory (a path names its parent directory, opened then). The objects
+// are shared, never copied; the record vector is also shared with the file manager. One thread, and
+// no second writer of the same log.xml.
 class KECGlpsLogSessionDataStorage {
  public:
   // Builds default objects: a default header, metadata and catalog (message number 0, coding-scheme
   // pair (true, -1)) and an empty record vector.
-  explicit KECGlpsLogSessionDataStorage(const std::string& path);
+  explicit KECGlpsLogSessionDataStorage(const glps::platform::FileLocation& location);
   virtual ~KECGlpsLogSessionDataStorage();
 
   KECGlpsLogSessionDataStorage(const KECGlpsLogSessionDataStorage&) = delete;
@@ -53,8 +55,13 @@ class KECGlpsLogSessionDataStorage {
   const KECGlpsLogInfo& GetLoadedLogInfo() const { return m_infoLoaded; }
   bool LoadedInfoKnown() const { return m_bLoadedInfoKnown; }
   // Writes the four objects to log.xml, replacing the old file atomically. False (the old file left
-  // as it was) when the file cannot be written, it is read-only, or a pointer is empty.
+  // as it was) when the file cannot be written, it is read-only or has more than one name, or a
+  // pointer is empty.
   bool Save();
+  // The bytes of the last Save took the file's name (also when Save then failed to make that
+  // durable), and their info: what the host is handed, never the info of a file read back.
+  bool WrittenInPlace() const { return m_bWritten; }
+  const KECGlpsLogInfo& GetWrittenLogInfo() const { return m_infoWritten; }
 
   boost::shared_ptr<KECGlpsLogHeader> GetHeader() const { return m_ptrHeader; }
   boost::shared_ptr<KECGlpsLogMetaData> GetMetaData() const { return m_ptrMetaData; }
@@ -73,11 +80,14 @@ class KECGlpsLogSessionDataStorage {
   }
 
  private:
-  std::string m_strPath;
+  const glps::platform::FileLocation m_location;
   // Of the file the last Load read; see GetLoadedStatus and LoadedInfoMatches.
   int m_nLoadedStatus;
   KECGlpsLogInfo m_infoLoaded;
   bool m_bLoadedInfoKnown;
+  // Of the last Save; see WrittenInPlace.
+  bool m_bWritten;
+  KECGlpsLogInfo m_infoWritten;
   // The four pointers are never empty unless a caller puts an empty one in.
   boost::shared_ptr<KECGlpsLogHeader> m_ptrHeader;
   boost::shared_ptr<KECGlpsLogMetaData> m_ptrMetaData;

@@ -19,6 +19,7 @@
 #include "files/glps_file_hashed.h"
 #include "files/glps_file_html.h"
 #include "files/platform.h"
+#include "files/platform_syscalls.h"
 #include "gtest/gtest.h"
 #include "support/temp_dir.h"
 
@@ -26,6 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using glps_test::ModeOf;
 using glps_test::OpensslMd5Base64;
 using glps_test::ReadFileBytes;
 using glps_test::TempDir;
@@ -144,22 +146,36 @@ TEST_F(FileManagerTest, AddFileCreatesAMissingHashedFileEmpty) {
   EXPECT_FALSE(fs::exists(Path("GLP-Main.html")));
 }
 
-TEST_F(FileManagerTest, AddFileOfAnUnopenableFileFailsAndKeepsTheRecordUnfingerprinted) {
-  AddMatching(Glps::FileLink, "held.bin", "abc");
+// No record ever holds the fingerprint of nothing: a file that cannot be fingerprinted leaves the
+// records as they were. A file the host can only read is fingerprinted all the same.
+TEST_F(FileManagerTest, AddFileOfAFileThatCannotBeFingerprintedLeavesTheRecordsAsTheyWere) {
+  TempDir outside;
+  AddMatching(Glps::FileLink, "kept.bin", "abc");
   auto manager = Open();
   fs::create_directory(Path("dir.bin"));
-  fs::create_symlink(Path("held.bin"), Path("link.bin"));
-  KECGlpsFileHashed holder(Path("held.bin"));
-  ASSERT_TRUE(holder.IsOpen());
+  fs::create_symlink(Path("kept.bin"), Path("link.bin"));
+  WriteFileBytes(outside / "theirs", "theirs");
+  fs::create_hard_link(outside / "theirs", Path("shared.bin"));
+  const Records before = *records_;
 
-  for (const std::string name : {"held.bin", "dir.bin", "link.bin"}) {
+  for (const std::string name : {"dir.bin", "link.bin", "shared.bin"}) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(manager->AddFile(name, Glps::FileLink, true));
-    KECGlpsFileManagerData record;
-    ASSERT_TRUE(manager->GetLastFile(Glps::FileLink, record));
-    EXPECT_TRUE(SameRecord(record, MakeRecord(Glps::FileLink, name, "", 0)));
+    ASSERT_EQ(records_->size(), before.size());
   }
-  EXPECT_EQ(ReadFileBytes(Path("held.bin")), "abc");
+  WriteFileBytes(Path("kept.bin"), "changed");
+  fs::remove(Path("kept.bin"));
+  fs::create_directory(Path("kept.bin"));
+  EXPECT_FALSE(manager->AddFile("kept.bin", Glps::FileLink, true));
+  ASSERT_EQ(records_->size(), 1u);
+  EXPECT_TRUE(SameRecord(records_->front(), before.front()));
+
+  WriteFileBytes(Path("readonly.bin"), "abc");
+  ASSERT_EQ(chmod(Path("readonly.bin").c_str(), 0444), 0);
+  EXPECT_TRUE(manager->AddFile("readonly.bin", Glps::FileLink, true));
+  EXPECT_TRUE(
+      SameRecord(records_->back(), MakeRecord(Glps::FileLink, "readonly.bin", kMd5OfAbc, 3)));
+  EXPECT_EQ(ModeOf(Path("readonly.bin")), 0444u);
 }
 
 TEST_F(FileManagerTest, UpdateFileInfoNeedsARecordAndAnOpenFile) {
@@ -171,12 +187,14 @@ TEST_F(FileManagerTest, UpdateFileInfoNeedsARecordAndAnOpenFile) {
     EXPECT_FALSE(manager->UpdateFileInfo(unknown));
   }
   {
-    KECGlpsFileHashed holder(Path("a.bin"));
+    ASSERT_EQ(chmod(Path("a.bin").c_str(), 0444), 0);
     KECGlpsFileHashed notOpen(Path("a.bin"));
     ASSERT_FALSE(notOpen.IsOpen());
     EXPECT_FALSE(manager->UpdateFileInfo(notOpen));
     EXPECT_TRUE(SameRecord(records_->front(), before));
+    ASSERT_EQ(chmod(Path("a.bin").c_str(), 0644), 0);
 
+    KECGlpsFileHashed holder(Path("a.bin"));
     ASSERT_TRUE(holder.Write("def").first);
     EXPECT_TRUE(manager->UpdateFileInfo(holder));
   }
@@ -305,17 +323,17 @@ TEST_F(FileManagerTest, AFileOthersHoldOrLockIsVerifiedLikeAnyOther) {
   }
 }
 
-int OpenDeniedForABin(const char* path, int flags, mode_t mode) {
-  if (std::string(path).find("/a.bin") != std::string::npos) {
+int OpenDeniedForABin(int dirfd, const char* path, int flags, mode_t mode) {
+  if (std::string(path) == "a.bin") {
     errno = EACCES;
     return -1;
   }
-  return ::open(path, flags, mode);
+  return ::openat(dirfd, path, flags, mode);
 }
 
-TEST_F(FileManagerTest, AFileThatCannotBeOpenedForAnotherReasonDoesNotMatch) {
+TEST_F(FileManagerTest, AFileThatCannotBeReadDoesNotMatch) {
   AddMatching(Glps::FileLink, "a.bin", "abc");
-  glps::platform::CurrentSysCalls().open = &OpenDeniedForABin;
+  glps::platform::CurrentSysCalls().openat = &OpenDeniedForABin;
   const bool tampered = Open()->IsTampered();
   glps::platform::RestoreSysCalls();
   EXPECT_TRUE(tampered);
@@ -385,27 +403,35 @@ TEST_F(FileManagerTest, AcceptCurrentFilesTakesADocumentWithANegativeRecordedSiz
   EXPECT_EQ(ReadFileBytes(Path("doc1.html")), "abc");
 }
 
+// Files that must not be written or cannot be taken as they are stay tampered, unchanged: a
+// document with a second name or without write permission is not cut, a shared linked file is not
+// taken, a link or a directory is not followed.
 TEST_F(FileManagerTest, AcceptCurrentFilesLeavesFilesItCannotTakeTampered) {
-  WriteFileBytes(dir_ / "target", "abc");
-  AddMatching(Glps::FileLink, "held.bin", "abc");
-  AddMatching(Glps::FileLog, "held.html", "abc");
+  TempDir outside;
+  WriteFileBytes(outside / "target", "abcdef");
+  AddMatching(Glps::FileLink, "shared.bin", "abc");
+  AddMatching(Glps::FileLog, "shared.html", "abc");
+  AddMatching(Glps::FileLog, "readonly.html", "abc");
   records_->push_back(MakeRecord(Glps::FileLog, "link.html", kMd5OfAbc, 3));
-  fs::create_symlink(dir_ / "target", Path("link.html"));
+  fs::create_symlink(outside / "target", Path("link.html"));
   records_->push_back(MakeRecord(Glps::FileMetaData, "dir.xml", kMd5OfAbc, 3));
   fs::create_directory(Path("dir.xml"));
+  WriteFileBytes(Path("shared.bin"), "abcdef");
+  fs::remove(Path("shared.html"));
+  fs::create_hard_link(outside / "target", Path("shared.html"));
+  WriteFileBytes(Path("readonly.html"), "abcdef");
+  ASSERT_EQ(chmod(Path("readonly.html").c_str(), 0444), 0);
+  fs::create_hard_link(Path("shared.bin"), outside / "second-name");
   const Records before = *records_;
 
-  KECGlpsFileHashed holder(Path("held.bin"));
-  ASSERT_TRUE(holder.Write("def").first);
-  KECGlpsFileHashed documentHolder(Path("held.html"));
-  ASSERT_TRUE(documentHolder.Write("def").first);
   auto manager = Open();
   ASSERT_TRUE(manager->IsTampered());
   manager->AcceptCurrentFiles();
   EXPECT_TRUE(manager->IsTampered());
   for (size_t i = 0; i < before.size(); ++i)
     EXPECT_TRUE(SameRecord((*records_)[i], before[i])) << i;
-  EXPECT_EQ(ReadFileBytes(dir_ / "target"), "abc");
+  EXPECT_EQ(ReadFileBytes(outside / "target"), "abcdef");
+  EXPECT_EQ(ReadFileBytes(Path("readonly.html")), "abcdef");
   EXPECT_TRUE(fs::is_symlink(Path("link.html")));
 }
 

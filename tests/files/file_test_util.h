@@ -10,6 +10,7 @@
 #include <string>
 
 #include "files/platform.h"
+#include "files/platform_syscalls.h"
 
 namespace glps_test {
 

@@ -136,9 +136,11 @@ TEST(GlpsFileHashedTest, ObjectThatDidNotOpenHasNoFingerprintAndIsNotTampered) {
   TempDir dir;
   WriteFileBytes(dir / "real", "content");
   ASSERT_EQ(symlink((dir / "real").c_str(), (dir / "link").c_str()), 0);
-  KECGlpsFileHashed holder(dir / "held");
-  ASSERT_TRUE(holder.IsOpen());
-  for (const char* name : {"missing-dir/f", "link", "held"}) {
+  // Neither is ever opened for writing, whoever runs the test.
+  WriteFileBytes(dir / "readonly", "abc");
+  ASSERT_EQ(chmod((dir / "readonly").c_str(), 0444), 0);
+  ASSERT_EQ(link((dir / "real").c_str(), (dir / "second-name").c_str()), 0);
+  for (const char* name : {"missing-dir/f", "link", "readonly", "second-name"}) {
     SCOPED_TRACE(name);
     KECGlpsFileHashed opening(dir / name);
     EXPECT_FALSE(opening.IsOpen());
@@ -150,6 +152,7 @@ TEST(GlpsFileHashedTest, ObjectThatDidNotOpenHasNoFingerprintAndIsNotTampered) {
     EXPECT_EQ(verifying.GetHash(), "");
   }
   EXPECT_EQ(ReadFileBytes(dir / "real"), "content");
+  EXPECT_EQ(ReadFileBytes(dir / "readonly"), "abc");
 }
 
 // Without an MD5 implementation (as under a FIPS-only configuration) the file still works but has

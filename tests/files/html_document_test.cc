@@ -5,6 +5,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -175,7 +176,7 @@ TEST_F(HtmlDocumentTest, DefaultEntityHasNoHandleAndAFreshGuid) {
   EXPECT_NE(a.m_guid, b.m_guid);
 }
 
-// Reopening continues the content its record vouches for, whatever happened to the file meanwhile.
+// Reopening continues the content its record vouches for; a tail nobody recorded is cut.
 TEST_F(HtmlDocumentTest, ReopenBringsTheFileBackToItsRecordAndContinuesTheHash) {
   struct Case {
     const char* name;
@@ -185,8 +186,6 @@ TEST_F(HtmlDocumentTest, ReopenBringsTheFileBackToItsRecordAndContinuesTheHash) 
   const std::vector<Case> cases = {
       {"grown by another program", [](const std::string& path) { WriteFileBytes(path, "abcXYZ"); },
        "abc"},
-      {"deleted", [](const std::string& path) { ASSERT_EQ(unlink(path.c_str()), 0); },
-       std::string(3, '\0')},
       {"untouched", [](const std::string&) {}, "abc"},
   };
   for (const Case& c : cases) {
@@ -219,6 +218,55 @@ TEST_F(HtmlDocumentTest, ReopenBringsTheFileBackToItsRecordAndContinuesTheHash) 
     EXPECT_EQ(records->front().m_strHash, OpensslMd5Base64(dir / "doc.html"));
     KECGlpsFileHashed fresh(dir / "doc.html");
     EXPECT_EQ(records->front().m_strHash, fresh.GetHash());
+  }
+}
+
+// A document whose recorded content is no longer intact, or that must not be written, is handed
+// out not open: nothing is created, cut or appended, and its entities are still read.
+TEST_F(HtmlDocumentTest, ADocumentThatIsNotWhatItsRecordSaysIsNotWrittenInto) {
+  struct Case {
+    const char* name;
+    void (*change)(const std::string& path);
+  };
+  const Case cases[] = {
+      {"deleted", [](const std::string& path) { ASSERT_EQ(unlink(path.c_str()), 0); }},
+      {"byte changed", [](const std::string& path) { WriteFileBytes(path, "aXcunrecorded"); }},
+      {"cut short", [](const std::string& path) { WriteFileBytes(path, "ab"); }},
+      {"given a second name",
+       [](const std::string& path) { ASSERT_EQ(link(path.c_str(), (path + ".2").c_str()), 0); }},
+      {"read-only", [](const std::string& path) { ASSERT_EQ(chmod(path.c_str(), 0444), 0); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    auto records = boost::make_shared<std::vector<KECGlpsFileManagerData>>();
+    KECGlpsFileManager manager(dir.path(), records);
+    ASSERT_TRUE(manager.AddFile("doc.html", Glps::FileLog, true));
+    {
+      auto doc = manager.GetDocument("doc.html");
+      ASSERT_TRUE(doc->Write("abc").first);
+      ASSERT_TRUE(manager.UpdateFileInfo(*doc));
+      ASSERT_TRUE(doc->Write("unrecorded").first);
+      doc->AddEntity(Entity(kTypeA, 1, kGuid1));
+      ASSERT_TRUE(doc->Flush());
+      manager.CloseAllDocuments();
+    }
+    const KECGlpsFileManagerData before = records->front();
+    c.change(dir / "doc.html");
+    const bool existed = std::filesystem::exists(dir / "doc.html");
+    const std::string bytes = existed ? ReadFileBytes(dir / "doc.html") : "";
+
+    auto doc = manager.GetDocument("doc.html");
+    ASSERT_TRUE(doc);
+    EXPECT_FALSE(doc->IsOpen());
+    EXPECT_FALSE(doc->Write("def").first);
+    EXPECT_EQ(doc->GetEntities(kTypeA, 1).size(), 1u);
+    EXPECT_EQ(std::filesystem::exists(dir / "doc.html"), existed);
+    if (existed) {
+      EXPECT_EQ(ReadFileBytes(dir / "doc.html"), bytes);
+    }
+    EXPECT_EQ(records->front().m_strHash, before.m_strHash);
+    EXPECT_EQ(records->front().m_nSize, before.m_nSize);
   }
 }
 
@@ -317,17 +365,17 @@ TEST_F(HtmlDocumentTest, MissingSidecarLeavesTheEntitiesAsTheyAre) {
 }
 
 TEST_F(HtmlDocumentTest, FlushFailures) {
-  // A document held by another writer does not open; its Flush fails but still writes and
-  // registers the sidecar.
+  // A document that does not open (read-only, which holds for root too): its Flush fails but still
+  // writes and registers the sidecar.
   {
-    auto holder = manager_->GetDocument("doc.html");
+    ASSERT_EQ(chmod(DocPath().c_str(), 0444), 0);
     KECGlpsFileHtml second(DocPath(), Record("doc.html")->m_strHash, Record("doc.html")->m_nSize,
                            manager_.get());
     EXPECT_FALSE(second.IsOpen());
     EXPECT_FALSE(second.Flush());
     EXPECT_NE(ReadFileBytes(SidecarPath()).find("<count>0</count>"), std::string::npos);
     ASSERT_NE(Record("doc.xml"), nullptr);
-    manager_->CloseAllDocuments();
+    ASSERT_EQ(chmod(DocPath().c_str(), 0644), 0);
   }
   // A sidecar that cannot be replaced (read-only, which holds for root too): Flush fails, the
   // sidecar and its record stay as they were.

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "files/platform.h"
+#include "files/platform_syscalls.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,7 +45,7 @@ ssize_t WriteFailingAfter(int fd, const void* buffer, size_t count) {
   errno = g_injectedErrno;
   return -1;
 }
-int RenameFailing(const char*, const char*) {
+int RenameFailing(int, const char*, int, const char*) {
   errno = EXDEV;
   return -1;
 }
@@ -61,13 +63,19 @@ ssize_t WriteInterruptedOnce(int fd, const void* buffer, size_t count) {
   return ::write(fd, buffer, count);
 }
 
-// --- Opening
-// --------------------------------------------------------------------------------------
+// --- Opening -------------------------------------------------------------------------------------
+
+// Opens `name` of the directory `dir` for writing.
+platform::FileHandle OpenIn(const std::string& dir, const std::string& name,
+                            platform::OpenMode mode = platform::OpenMode::kExistingOrNew,
+                            platform::OpenRefusal* refusal = nullptr) {
+  return platform::OpenForWriting(*platform::OpenDirectory(dir), name, mode, refusal);
+}
 
 TEST(PlatformOpenTest, CreatesMissingFileEmptyWithCloexecAndBlockingMode) {
   TempDir dir;
   const std::string path = dir / "new.html";
-  platform::FileHandle fd = platform::OpenExclusive(path);
+  platform::FileHandle fd = OpenIn(dir.path(), "new.html");
   ASSERT_NE(fd, platform::kInvalidHandle);
   EXPECT_EQ(platform::Size(fd), 0);
   EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
@@ -76,40 +84,127 @@ TEST(PlatformOpenTest, CreatesMissingFileEmptyWithCloexecAndBlockingMode) {
   platform::Close(fd);
 }
 
-TEST(PlatformOpenTest, RefusesWhatIsNotARegularFileWithoutBlocking) {
+// Refused whoever runs the test, root included: what is not a regular file, a file with a second
+// name, a read-only file; a new file only where nothing is, an existing one only where one is.
+TEST(PlatformOpenTest, RefusesWhatMustNotBeWrittenWithoutBlocking) {
   TempDir dir;
+  TempDir outside;
   WriteFileBytes(dir / "real", "content");
   ASSERT_EQ(symlink((dir / "real").c_str(), (dir / "link").c_str()), 0);
   ASSERT_EQ(symlink((dir / "nowhere").c_str(), (dir / "dangling").c_str()), 0);
   ASSERT_EQ(mkdir((dir / "subdir").c_str(), 0755), 0);
   ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+  WriteFileBytes(outside / "theirs", "theirs");
+  ASSERT_EQ(link((outside / "theirs").c_str(), (dir / "second-name").c_str()), 0);
+  WriteFileBytes(dir / "readonly", "keep");
+  ASSERT_EQ(chmod((dir / "readonly").c_str(), 0444), 0);
 
-  for (const char* name : {"link", "dangling", "subdir", "fifo", "missing-dir/file"}) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(platform::OpenExclusive(dir / name), platform::kInvalidHandle);
+  struct Case {
+    const char* name;
+    platform::OpenMode mode;
+    platform::OpenRefusal refusal;
+  };
+  using M = platform::OpenMode;
+  using R = platform::OpenRefusal;
+  const Case cases[] = {
+      {"link", M::kExistingOrNew, R::kNotRegular},
+      {"dangling", M::kExistingOrNew, R::kNotRegular},
+      {"subdir", M::kExistingOrNew, R::kNotRegular},
+      {"fifo", M::kExistingOrNew, R::kNotRegular},
+      {"second-name", M::kExistingOrNew, R::kMultiplyLinked},
+      {"readonly", M::kExistingOrNew, R::kReadOnly},
+      {"real", M::kNew, R::kExists},
+      {"dangling", M::kNew, R::kExists},
+      {"missing", M::kExisting, R::kMissing},
+      {"missing-dir/file", M::kExistingOrNew, R::kFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::OpenRefusal refusal = R::kNone;
+    EXPECT_EQ(OpenIn(dir.path(), c.name, c.mode, &refusal), platform::kInvalidHandle);
+    EXPECT_EQ(refusal, c.refusal);
   }
-  // Neither the link's target nor the dangling link's target was touched or created.
+  // Nothing was touched or created: not the links' targets, not the file with the second name.
   EXPECT_EQ(ReadFileBytes(dir / "real"), "content");
+  EXPECT_EQ(ReadFileBytes(outside / "theirs"), "theirs");
+  EXPECT_EQ(ReadFileBytes(dir / "readonly"), "keep");
   EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
 }
 
-TEST(PlatformOpenTest, SecondOpenFailsUntilTheFirstIsClosed) {
+// The file is reached through the directory opened at first: a directory renamed away and replaced
+// by a link to another one does not send the operations there.
+TEST(PlatformOpenTest, OperationsStayInTheDirectoryOpenedFirst) {
+  TempDir root;
+  ASSERT_EQ(mkdir((root / "log").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((root / "other").c_str(), 0755), 0);
+  const platform::DirectoryPtr log = platform::OpenDirectory(root / "log");
+  ASSERT_TRUE(log->IsOpen());
+  ASSERT_EQ(rename((root / "log").c_str(), (root / "moved").c_str()), 0);
+  ASSERT_EQ(symlink((root / "other").c_str(), (root / "log").c_str()), 0);
+
+  EXPECT_TRUE(platform::ReplaceFile(*log, "log.xml", "x"));
+  platform::Close(platform::OpenForWriting(*log, "doc.html", platform::OpenMode::kNew));
+  EXPECT_TRUE(platform::DeleteFile(*log, "log.xml"));
+  EXPECT_EQ(DirectoryEntries(root / "moved"), std::vector<std::string>{"doc.html"});
+  EXPECT_TRUE(DirectoryEntries(root / "other").empty());
+  // A link as the directory's own last component is refused.
+  EXPECT_FALSE(platform::OpenDirectory(root / "log")->IsOpen());
+}
+
+// The log's lock: one holder at a time, in this process or another; the file is created with mode
+// 0600 and never written.
+TEST(PlatformLockTest, OneHolderAtATimeAndTheLockFileIsPrivate) {
   TempDir dir;
-  const std::string path = dir / "held";
-  platform::FileHandle first = platform::OpenExclusive(path);
+  const platform::DirectoryPtr directory = platform::OpenDirectory(dir.path());
+  EXPECT_EQ(platform::TakeLock(*directory, "log.lock", false), platform::kInvalidHandle);
+  const platform::FileHandle first = platform::TakeLock(*directory, "log.lock", true);
   ASSERT_NE(first, platform::kInvalidHandle);
-  EXPECT_EQ(platform::OpenExclusive(path), platform::kInvalidHandle);
+  EXPECT_EQ(ModeOf(dir / "log.lock") & 0777, 0600u);
+  EXPECT_EQ(platform::TakeLock(*directory, "log.lock", true), platform::kInvalidHandle);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const platform::DirectoryPtr again = platform::OpenDirectory(dir.path());
+    _exit(platform::TakeLock(*again, "log.lock", true) == platform::kInvalidHandle ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another process took the lock";
   platform::Close(first);
-  platform::FileHandle again = platform::OpenExclusive(path);
-  EXPECT_NE(again, platform::kInvalidHandle);
-  platform::Close(again);
+  const platform::FileHandle second = platform::TakeLock(*directory, "log.lock", true);
+  EXPECT_NE(second, platform::kInvalidHandle);
+  platform::Close(second);
+  EXPECT_EQ(ReadFileBytes(dir / "log.lock"), "");
+}
+
+TEST(PlatformDeleteTest, RemovesNamesButNeverSharedReadOnlyFilesOrDirectories) {
+  TempDir dir;
+  TempDir outside;
+  WriteFileBytes(dir / "plain", "x");
+  WriteFileBytes(outside / "theirs", "theirs");
+  ASSERT_EQ(link((outside / "theirs").c_str(), (dir / "second-name").c_str()), 0);
+  WriteFileBytes(dir / "readonly", "keep");
+  ASSERT_EQ(chmod((dir / "readonly").c_str(), 0444), 0);
+  ASSERT_EQ(symlink((outside / "theirs").c_str(), (dir / "link").c_str()), 0);
+  ASSERT_EQ(mkdir((dir / "subdir").c_str(), 0755), 0);
+  const platform::DirectoryPtr directory = platform::OpenDirectory(dir.path());
+  EXPECT_TRUE(platform::DeleteFile(*directory, "plain"));
+  EXPECT_TRUE(platform::DeleteFile(*directory, "missing"));
+  EXPECT_TRUE(platform::DeleteFile(*directory, "link"));
+  EXPECT_FALSE(platform::DeleteFile(*directory, "second-name"));
+  EXPECT_FALSE(platform::DeleteFile(*directory, "readonly"));
+  EXPECT_FALSE(platform::DeleteFile(*directory, "subdir"));
+  EXPECT_EQ(DirectoryEntries(dir.path()),
+            (std::vector<std::string>{"readonly", "second-name", "subdir"}));
+  EXPECT_EQ(ReadFileBytes(outside / "theirs"), "theirs");
 }
 
 // --- Reading, writing, size, truncate ------------------------------------------------------------
 
 TEST(PlatformIoTest, WriteReadTruncateAndSeekWorkAtThePosition) {
   TempDir dir;
-  platform::FileHandle fd = platform::OpenExclusive(dir / "f");
+  platform::FileHandle fd = OpenIn(dir.path(), "f");
   ASSERT_NE(fd, platform::kInvalidHandle);
   EXPECT_EQ(platform::Write(fd, "abcdef", 6), platform::IoResult(true, 6));
   EXPECT_TRUE(platform::Seek(fd, 2));
@@ -145,7 +240,7 @@ TEST(PlatformIoTest, InvalidHandleFailsEverywhere) {
 TEST(PlatformIoTest, InterruptedWriteIsRetried) {
   TempDir dir;
   SysCallsGuard guard;
-  platform::FileHandle fd = platform::OpenExclusive(dir / "f");
+  platform::FileHandle fd = OpenIn(dir.path(), "f");
   ASSERT_NE(fd, platform::kInvalidHandle);
   guard.calls().write = &WriteInterruptedOnce;
   EXPECT_EQ(platform::Write(fd, "hello", 5), platform::IoResult(true, 5));
@@ -166,7 +261,7 @@ TEST(PlatformPathTest, PathExistsForAnythingThatTakesTheName) {
   EXPECT_FALSE(platform::PathExists(dir / "file/below-a-file"));
 
   SysCallsGuard guard;
-  guard.calls().lstat = [](const char*, struct stat*) {
+  guard.calls().fstatat = [](int, const char*, struct stat*, int) {
     errno = EACCES;
     return -1;
   };
@@ -204,7 +299,7 @@ TEST(PlatformReplaceTest, FailureLeavesOldFileAndNoTemporaryFile) {
          c.write = &WriteFailingAfter;
        }},
       {"fsync fails", [](platform::SysCalls& c) { c.fsync = &FsyncFailing; }},
-      {"rename fails", [](platform::SysCalls& c) { c.rename = &RenameFailing; }},
+      {"rename fails", [](platform::SysCalls& c) { c.renameat = &RenameFailing; }},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
@@ -221,8 +316,11 @@ TEST(PlatformReplaceTest, FailureLeavesOldFileAndNoTemporaryFile) {
   }
 }
 
-TEST(PlatformReplaceTest, RefusesReadOnlyFilesLinksAndDirectories) {
+TEST(PlatformReplaceTest, RefusesReadOnlyAndSharedFilesLinksAndDirectories) {
   TempDir dir;
+  TempDir outside;
+  WriteFileBytes(outside / "theirs", "theirs");
+  ASSERT_EQ(link((outside / "theirs").c_str(), (dir / "second-name").c_str()), 0);
   WriteFileBytes(dir / "readonly", "keep");
   ASSERT_EQ(chmod((dir / "readonly").c_str(), 0444), 0);
   WriteFileBytes(dir / "target", "target");
@@ -237,8 +335,10 @@ TEST(PlatformReplaceTest, RefusesReadOnlyFilesLinksAndDirectories) {
   EXPECT_EQ(ReadFileBytes(dir / "target"), "target");
   EXPECT_FALSE(platform::ReplaceFile(dir / "subdir", "new"));
   EXPECT_FALSE(platform::ReplaceFile(dir / "missing-dir/file", "new"));
+  EXPECT_FALSE(platform::ReplaceFile(dir / "second-name", "new"));
+  EXPECT_EQ(ReadFileBytes(outside / "theirs"), "theirs");
   EXPECT_EQ(DirectoryEntries(dir.path()),
-            (std::vector<std::string>{"link", "readonly", "subdir", "target"}));
+            (std::vector<std::string>{"link", "readonly", "second-name", "subdir", "target"}));
 }
 
 // --- ReadWholeFile -------------------------------------------------------------------------------

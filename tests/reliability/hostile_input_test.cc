@@ -296,7 +296,8 @@ TEST_F(HostileInputTest, DirectoryFullOfLeftoversIsUsedAroundThem) {
   EXPECT_EQ(CountTamperTitles(Dir()), 0);
 
   // Every leftover is as it was: not emptied, followed, deleted or replaced.
-  for (const char* name : {"GLP-Log-Exp_0006.html", "GLP-Log-Exp_0006.xml", "log.xml"}) {
+  for (const char* name :
+       {"GLP-Log-Exp_0006.html", "GLP-Log-Exp_0006.xml", "log.xml", "log.lock"}) {
     unlink((Dir() + "/" + name).c_str());
   }
   EXPECT_TRUE(TreeSnapshot(tmp_.path(), "") == leftovers);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "files/platform.h"
+#include "files/platform_syscalls.h"
 #include "reliability/reliability_support.h"
 
 namespace {
@@ -80,15 +81,21 @@ int FaultyFsync(int fd) {
   return -1;
 }
 
-int FaultyRename(const char* from, const char* to) {
-  if (!Hits(Call::kRename, from)) return ::rename(from, to);
+// The path of a name relative to a directory descriptor.
+std::string PathAt(int dirfd, const char* name) {
+  if (name[0] == '/' || dirfd == AT_FDCWD) return name;
+  return PathOf(dirfd) + "/" + name;
+}
+
+int FaultyRename(int fromDir, const char* from, int toDir, const char* to) {
+  if (!Hits(Call::kRename, PathAt(fromDir, from))) return ::renameat(fromDir, from, toDir, to);
   ++g_hits;
   errno = g_fault.error;
   return -1;
 }
 
-int FaultyOpen(const char* path, int flags, mode_t mode) {
-  if (!Hits(Call::kOpen, path)) return ::open(path, flags, mode);
+int FaultyOpen(int dirfd, const char* path, int flags, mode_t mode) {
+  if (!Hits(Call::kOpen, PathAt(dirfd, path))) return ::openat(dirfd, path, flags, mode);
   ++g_hits;
   errno = g_fault.error;
   return -1;
@@ -101,8 +108,8 @@ void Arm(const Fault& fault) {
   platform::SysCalls& calls = platform::CurrentSysCalls();
   calls.write = &FaultyWrite;
   calls.fsync = &FaultyFsync;
-  calls.rename = &FaultyRename;
-  calls.open = &FaultyOpen;
+  calls.renameat = &FaultyRename;
+  calls.openat = &FaultyOpen;
 }
 
 void Disarm() {

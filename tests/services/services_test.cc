@@ -543,7 +543,9 @@ TEST_F(ServicesTest, ClearDeletesTheFilesAndRestartsTheLog) {
   ASSERT_TRUE(service_->LogExpSave("", nullptr));
 
   ASSERT_TRUE(service_->ClearLogExp());
-  EXPECT_EQ(ListDirectory(ExpDir()), (std::vector<std::string>{firstDocument, "log.xml"}));
+  // The log's lock file stays: it is no file of the log.
+  EXPECT_EQ(ListDirectory(ExpDir()),
+            (std::vector<std::string>{firstDocument, "log.lock", "log.xml"}));
   EXPECT_EQ(service_->GetMerCodingSchemeInfo(), std::make_pair(true, -1));
   EXPECT_EQ(service_->GetLogExpMetaData().m_strExpName, "kept");
   ASSERT_TRUE(service_->LogExpMsg("after clearing"));
@@ -676,7 +678,7 @@ TEST_F(ServicesTest, HostileExperimentNamesStayInsideTheDirectory) {
     EXPECT_EQ(ListDirectory(tmp_.path()), (std::vector<std::string>{"app", "exp"}));
     EXPECT_EQ(ListDirectory(ExpDir()), std::vector<std::string>{"a"});
     const std::vector<std::string> files = ListDirectory(nested);
-    EXPECT_EQ(files.size(), 3u) << "log.xml, the document and its sidecar";
+    EXPECT_EQ(files.size(), 4u) << "log.xml, the document, its sidecar and the log's lock";
     for (const std::string& file : files) unlink((nested + "/" + file).c_str());
   }
 }

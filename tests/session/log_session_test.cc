@@ -13,6 +13,7 @@
 #include "filemanager/file_manager_data.h"
 #include "files/glps_file_hashed.h"
 #include "files/platform.h"
+#include "files/platform_syscalls.h"
 #include "glps/host/gen.h"
 #include "glps/host/services.h"
 #include "session/session_data_storage.h"
@@ -66,7 +67,8 @@ TEST(LogSession, FirstOpeningOfAnEmptyDirectory) {
       EXPECT_FALSE(session->IsTampered());
       EXPECT_EQ(session->GetLogFileName(), dir / DocumentName(1));
       EXPECT_EQ(ReadFileBytes(dir / DocumentName(1)), "<I>(" + DocumentName(1) + ")<BR><BR></I>");
-      EXPECT_THAT(ListDirectory(dir.path()), ElementsAre(DocumentName(1)));
+      // Besides the document, only the log's lock file.
+      EXPECT_THAT(ListDirectory(dir.path()), ElementsAre(DocumentName(1), "log.lock"));
       EXPECT_EQ(session->GetNextIndex(), 1);
       EXPECT_EQ(session->GetNextIndex(), 2);
       EXPECT_TRUE(session->Save());
@@ -245,7 +247,7 @@ TEST(LogSession, ClearKeepsHeaderAndMetadataAndRestartsCatalogAndDocuments) {
 
 namespace {
 
-int FailingRename(const char*, const char*) {
+int FailingRename(int, const char*, int, const char*) {
   errno = EIO;
   return -1;
 }
@@ -258,7 +260,7 @@ TEST(LogSession, ClearThatCannotWriteLogXmlDeletesNothing) {
   ASSERT_TRUE(session.Save());
   const std::vector<std::string> before = ListDirectory(dir.path());
 
-  glps::platform::CurrentSysCalls().rename = &FailingRename;
+  glps::platform::CurrentSysCalls().renameat = &FailingRename;
   const bool cleared = session.Clear();
   glps::platform::RestoreSysCalls();
 

@@ -19,6 +19,7 @@
 
 #include "files/file_test_util.h"
 #include "files/platform.h"
+#include "files/platform_syscalls.h"
 #include "glps/host/gen.h"
 #include "gtest/gtest.h"
 #include "support/temp_dir.h"
@@ -514,7 +515,7 @@ int FsyncFailing(int) {
   errno = g_injectedErrno = EIO;
   return -1;
 }
-int RenameFailing(const char*, const char*) {
+int RenameFailing(int, const char*, int, const char*) {
   errno = g_injectedErrno = EXDEV;
   return -1;
 }
@@ -528,7 +529,7 @@ TEST_F(StorageTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
   const Case cases[] = {
       {"write", [](glps::platform::SysCalls& c) { c.write = WriteFailing; }},
       {"fsync", [](glps::platform::SysCalls& c) { c.fsync = FsyncFailing; }},
-      {"rename", [](glps::platform::SysCalls& c) { c.rename = RenameFailing; }},
+      {"rename", [](glps::platform::SysCalls& c) { c.renameat = RenameFailing; }},
   };
   for (const Case& c : cases) {
     KECGlpsLogSessionDataStorage storage(path_);  // default objects: other content than `old`

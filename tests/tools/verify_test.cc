@@ -21,6 +21,7 @@
 
 #include "files/md5_hash.h"
 #include "files/platform.h"
+#include "files/platform_syscalls.h"
 #include "glps/glps.h"
 #include "session/log_session.h"
 #include "session/session_data_storage.h"
@@ -209,13 +210,13 @@ TEST(VerifyTest, AFileThatCannotBeReadIsUnreadable) {
     failOpen = failRead = 0;
     *c.fault = c.error;
     glps::platform::SysCalls& calls = glps::platform::CurrentSysCalls();
-    calls.open = [](const char* path, int flags, mode_t mode) -> int {
-      const bool data = std::strstr(path, "/data.csv") != nullptr;
+    calls.openat = [](int dirfd, const char* path, int flags, mode_t mode) -> int {
+      const bool data = std::strcmp(path, "data.csv") == 0;
       if (data && failOpen != 0) {
         errno = failOpen;
         return -1;
       }
-      const int fd = ::open(path, flags, mode);
+      const int fd = ::openat(dirfd, path, flags, mode);
       if (data) {
         dataFd = fd;
       } else if (fd == dataFd) {
@@ -256,16 +257,16 @@ TEST(VerifyTest, OnlyReadOnlyCallsAreMade) {
   changingCalls = 0;
   SysCallsRestorer restorer;
   glps::platform::SysCalls& calls = glps::platform::CurrentSysCalls();
-  calls.open = [](const char* path, int flags, mode_t mode) -> int {
+  calls.openat = [](int dirfd, const char* path, int flags, mode_t mode) -> int {
     openFlags.push_back(flags);
-    return ::open(path, flags, mode);
+    return ::openat(dirfd, path, flags, mode);
   };
   calls.write = [](int, const void*, size_t) -> ssize_t { return ++changingCalls, -1; };
   calls.ftruncate = [](int, off_t) -> int { return ++changingCalls, -1; };
-  calls.rename = [](const char*, const char*) -> int { return ++changingCalls, -1; };
-  calls.flock = [](int, int) -> int { return ++changingCalls, -1; };
+  calls.renameat = [](int, const char*, int, const char*) -> int { return ++changingCalls, -1; };
+  calls.lock = [](int, int, struct flock*) -> int { return ++changingCalls, -1; };
   calls.fchmod = [](int, mode_t) -> int { return ++changingCalls, -1; };
-  calls.unlink = [](const char*) -> int { return ++changingCalls, -1; };
+  calls.unlinkat = [](int, const char*, int) -> int { return ++changingCalls, -1; };
   calls.fsync = [](int) -> int { return ++changingCalls, -1; };
   const VerifyReport report = VerifyLogDirectory(dir.path(), nullptr);
   glps::platform::RestoreSysCalls();

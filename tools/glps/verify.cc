@@ -11,6 +11,7 @@
 #include <cstring>
 #include <set>
 
+#include "files/platform.h"
 #include "glps/host/gen.h"
 #include "log_state.h"
 #include "options.h"
@@ -139,16 +140,17 @@ VerifyReport VerifyLogDirectory(const std::string& directory, const KECGlpsLogIn
     }
   }
 
+  // Every file is looked up in the directory opened once, as the library does.
+  const glps::platform::DirectoryPtr opened = glps::platform::OpenDirectory(directory, true);
   std::int64_t hashedBefore = 0;
   for (std::size_t i = 0; i < state.records.size(); ++i) {
     RecordCheck check;
     check.number = i + 1;
     check.record = state.records[i];
     const KECGlpsFileManagerData& record = check.record;
-    const glps::FileCheck found =
-        glps::CheckRecordedFile(directory, record, [&](std::int64_t done) {
-          if (progress) progress(hashedBefore + done, total);
-        });
+    const glps::FileCheck found = glps::CheckRecordedFile(*opened, record, [&](std::int64_t done) {
+      if (progress) progress(hashedBefore + done, total);
+    });
     hashedBefore += found.found.hashed;
     check.status = found.status;
     check.foundSize = found.found.size;
@@ -160,6 +162,11 @@ VerifyReport VerifyLogDirectory(const std::string& directory, const KECGlpsLogIn
   for (const KECGlpsFileManagerData& record : state.records)
     registered.insert(record.m_strFileName);
   for (const std::string& name : names) {
+    // The log's lock is no file of the log: it is named, never opened.
+    if (name == "log.lock") {
+      report.lockFile = true;
+      continue;
+    }
     if (name == "log.xml" || registered.count(name) != 0) continue;
     UnregisteredEntry entry;
     entry.name = name;
@@ -201,6 +208,7 @@ void PrintVerifyTable(const VerifyReport& report, std::ostream& out) {
           << '\n';
       break;
   }
+  if (report.lockFile) out << "log.lock:      the log's lock (not a file of the log)\n";
   out << '\n';
 
   std::vector<std::vector<std::string>> rows = {
@@ -263,7 +271,9 @@ void PrintVerifyJson(const VerifyReport& report, std::ostream& out) {
   } else {
     out << "null";
   }
-  out << ", \"status\": \"" << infoStatus << "\"},\n  \"records\": [";
+  out << ", \"status\": \"" << infoStatus
+      << "\"},\n  \"lock\": " << (report.lockFile ? "\"log.lock\"" : "null")
+      << ",\n  \"records\": [";
   for (std::size_t i = 0; i < report.records.size(); ++i) {
     const RecordCheck& check = report.records[i];
     const KECGlpsFileManagerData& record = check.record;

@@ -50,6 +50,9 @@ struct VerifyReport {
   InfoCheck infoCheck = InfoCheck::kNotChecked;
   std::vector<RecordCheck> records;
   std::vector<UnregisteredEntry> unregistered;
+  // The directory holds the log's lock file, "log.lock": named as such, never opened, never
+  // counted as unregistered.
+  bool lockFile = false;
 
   std::size_t ProtectedCount() const;
   std::size_t ProtectedIntactCount() const;
