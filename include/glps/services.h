@@ -4,6 +4,7 @@
 #define GLPS_SERVICES_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,8 +23,14 @@ class KECGlpsLogSession;
 // A singleton: Instance() creates it on first use, Destroy() (or unloading the library) deletes it
 // together with any log still open, without saving that log. It owns its two sessions.
 //
-// Not thread-safe: the host must not call into the service from two threads at once. Every
-// operation completes before it returns. Failures are reported by false results; nothing throws.
+// Threads: every operation, Instance() and Destroy() included, is serialised by one mutex of the
+// service, so the host may call it from several threads (an instrument thread, a user-interface
+// thread) at once; each call completes, whole, before the next begins, in whatever order the
+// threads reach it. Instance() creates one service however many threads ask at once. What is not
+// guaranteed: a pointer that Instance() returned must not be used once Destroy() may have run (on
+// another thread, or at unload): the host ends its threads' use of the service before it destroys
+// it. Calls made from inside a host callback on the same thread are allowed (the mutex is
+// recursive). Failures are reported by false results; nothing throws.
 class GLPS_API KECGlpsServices {
  public:
   static KECGlpsServices* Instance();
@@ -105,8 +112,8 @@ class GLPS_API KECGlpsServices {
 
   // Experiment logging is switched on: set by LogExpInit, cleared by LogExpExit.
   bool m_bGlp;
-  KECGlpsLogSession* m_pLogApp;  // owned; null when the application log is not open
-  KECGlpsLogSession* m_pLogExp;  // owned; null when no experiment log is open
+  std::unique_ptr<KECGlpsLogSession> m_pLogApp;  // null when the application log is not open
+  std::unique_ptr<KECGlpsLogSession> m_pLogExp;  // null when no experiment log is open
 };
 
 #endif  // GLPS_SERVICES_H_

@@ -131,6 +131,19 @@ KECGlpsFileManager::Finding KECGlpsFileManager::Look(const KECGlpsFileManagerDat
   return finding;
 }
 
+KECGlpsFileManager::FindingMap::iterator KECGlpsFileManager::StoreFinding(const std::string& name,
+                                                                          Finding&& finding) {
+  // Neither operator[] nor insert_or_assign: they would make this library export the standard
+  // library's piecewise_construct, and the host library bind to it, which keeps this library from
+  // ever being unloaded.
+  const FindingMap::iterator it = m_mapFindings.find(name);
+  if (it != m_mapFindings.end()) {
+    it->second = std::move(finding);
+    return it;
+  }
+  return m_mapFindings.emplace(name, std::move(finding)).first;
+}
+
 bool KECGlpsFileManager::VerifyFiles() {
   m_mapFindings.clear();
   bool intact = true;
@@ -141,7 +154,7 @@ bool KECGlpsFileManager::VerifyFiles() {
     Finding finding = Look(record);
     if (!glps::MatchesRecord(finding.status)) intact = false;
     if (glps::IsPlainFileName(record.m_strFileName)) {
-      m_mapFindings[record.m_strFileName] = std::move(finding);
+      StoreFinding(record.m_strFileName, std::move(finding));
     }
   }
   return intact;
@@ -212,7 +225,7 @@ bool KECGlpsFileManager::RehashFiles() {
                          it->second.record.m_strHash == record.m_strHash &&
                          it->second.record.m_nSize == record.m_nSize;
     // A record changed since the verification is looked at again.
-    if (!current) it = m_mapFindings.insert_or_assign(record.m_strFileName, Look(record)).first;
+    if (!current) it = StoreFinding(record.m_strFileName, Look(record));
     if (glps::MatchesRecord(it->second.status)) continue;
     Rebase(record, it->second);
   }
@@ -282,7 +295,7 @@ KECGlpsFileManager::DocumentPtr KECGlpsFileManager::GetDocument(const std::strin
   if (!current) {
     KECGlpsFileManagerData asDocument = *record;
     asDocument.m_eType = Glps::FileLog;
-    it = m_mapFindings.insert_or_assign(fileName, Look(asDocument)).first;
+    it = StoreFinding(fileName, Look(asDocument));
   }
   Finding& finding = it->second;
   const bool intact = finding.status == glps::FileStatus::kIntact ||

@@ -142,6 +142,9 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   // Indexes the records as they stand: the position of the first record of every name.
   void IndexRecords();
   glps::platform::FileLocation Location(const std::string& fileName) const;
+  using FindingMap = std::unordered_map<std::string, Finding>;
+  // Keeps the finding under the name, replacing any earlier one.
+  FindingMap::iterator StoreFinding(const std::string& name, Finding&& finding);
   // Reads the file of a protected record read-only and classifies it.
   Finding Look(const KECGlpsFileManagerData& record) const;
   // Re-bases one record on its finding; true when the record now matches its file.
@@ -165,7 +168,7 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   std::vector<DocumentPtr> m_vDocuments;
   // By name: what the last verification, re-basing or GetDocument found of each protected record's
   // file.
-  std::unordered_map<std::string, Finding> m_mapFindings;
+  FindingMap m_mapFindings;
 };
 
 #endif  // GLPS_FILEMANAGER_FILE_MANAGER_H_

@@ -2,6 +2,7 @@
 #include "glps/services.h"
 
 #include <cstdlib>
+#include <mutex>
 
 #include "glps/host/services.h"
 #include "session/log_session.h"
@@ -23,11 +24,24 @@ bool AppLogAllowed() { return KECQrmsServices::Instance()->GetIsAllowed(Qrms::Ri
 
 bool g_bDestroyRegistered = false;
 
+// The mutex that serialises every call of the service, its creation and destruction included.
+// Recursive: public operations call one another. Made on first use, before Destroy is registered
+// to run at exit, so that it is still there when Destroy runs.
+std::recursive_mutex& ServiceMutex() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
+
+std::unique_lock<std::recursive_mutex> Serialise() {
+  return std::unique_lock<std::recursive_mutex>(ServiceMutex());
+}
+
 }  // namespace
 
 KECGlpsServices* KECGlpsServices::ms_pInstance = nullptr;
 
 KECGlpsServices* KECGlpsServices::Instance() {
+  const auto serialised = Serialise();
   if (ms_pInstance == nullptr) {
     if (!g_bDestroyRegistered) {
       // The crypto singleton must exist before Destroy is registered, so that it is still there
@@ -44,18 +58,17 @@ KECGlpsServices* KECGlpsServices::Instance() {
 }
 
 void KECGlpsServices::Destroy() {
+  const auto serialised = Serialise();
   KECGlpsServices* instance = ms_pInstance;
   ms_pInstance = nullptr;
   delete instance;
 }
 
-KECGlpsServices::KECGlpsServices() : m_bGlp(false), m_pLogApp(nullptr), m_pLogExp(nullptr) {}
+KECGlpsServices::KECGlpsServices() : m_bGlp(false) {}
 
 KECGlpsServices::~KECGlpsServices() {
-  delete m_pLogExp;
-  m_pLogExp = nullptr;
-  delete m_pLogApp;
-  m_pLogApp = nullptr;
+  m_pLogExp.reset();
+  m_pLogApp.reset();
   KCGenCryptUtils::Instance()->ExitCrypto();
 }
 
@@ -65,8 +78,8 @@ std::string KECGlpsServices::GenerateMessagePrefix(Glps::IndexType type, bool da
                                                    bool user) const {
   std::string prefix;
   KECGlpsLogSession* session = nullptr;
-  if (type == Glps::eIndexApp) session = m_pLogApp;
-  if (type == Glps::eIndexExp) session = m_pLogExp;
+  if (type == Glps::eIndexApp) session = m_pLogApp.get();
+  if (type == Glps::eIndexExp) session = m_pLogExp.get();
   if (session != nullptr)
     prefix += Gen::convert2str(session->GetNextIndex()) + Glps::g_strSeparator;
   if (dateTime) {
@@ -93,16 +106,18 @@ std::vector<std::string> KECGlpsServices::GenerateProductStrings() const {
 // --- The application log ---------------------------------------------------------------------
 
 bool KECGlpsServices::LogAppInit(const KECGlpsLogInfo& info) {
+  const auto serialised = Serialise();
   if (!AppLogAllowed()) return true;
-  delete m_pLogApp;
-  m_pLogApp = nullptr;
+  m_pLogApp.reset();
   const std::string baseName = Txts::GetString(kTextLogName) + Glps::g_strHyphen + Qor::g_szKelvara;
-  m_pLogApp = new KECGlpsLogSession(KECBaseFilesAndLocations::GetDirectoryAppLog(), baseName, info);
+  m_pLogApp.reset(
+      new KECGlpsLogSession(KECBaseFilesAndLocations::GetDirectoryAppLog(), baseName, info));
   LogAppMsg(Txts::GetString(kTextStart, GenerateProductStrings()));
   return m_pLogApp->IsValid();
 }
 
 bool KECGlpsServices::LogAppMsg(const std::string& message) {
+  const auto serialised = Serialise();
   if (!AppLogAllowed() || message.empty()) return true;
   const std::string prefix = GenerateMessagePrefix(Glps::eIndexApp, true, true);
   const bool a = LogAppReportItem(KCRptRepItNormal(prefix, false, false, false));
@@ -112,12 +127,14 @@ bool KECGlpsServices::LogAppMsg(const std::string& message) {
 }
 
 bool KECGlpsServices::LogAppReportItem(const KCRptReportItem& item) {
+  const auto serialised = Serialise();
   const std::string html = item.GetHtml();
   if (html.empty() || m_pLogApp == nullptr) return true;
   return m_pLogApp->WriteText(html);
 }
 
 bool KECGlpsServices::LogAppExit(KECGlpsLogInfo* info) {
+  const auto serialised = Serialise();
   if (m_pLogApp == nullptr) return false;
   LogAppMsg(Txts::GetString(kTextExit, GenerateProductStrings()));
   LogAppReportItem(KCRptRepItNewLine(1));
@@ -125,22 +142,24 @@ bool KECGlpsServices::LogAppExit(KECGlpsLogInfo* info) {
   LogAppReportItem(KCRptRepItNewLine(1));
   const bool saved = m_pLogApp->Close();
   if (info != nullptr) *info = m_pLogApp->GetLogInfo();
-  delete m_pLogApp;
-  m_pLogApp = nullptr;
+  m_pLogApp.reset();
   // The log is closed either way; false tells the host that its last entries were not saved.
   return saved;
 }
 
 const std::string KECGlpsServices::GetLogAppFileName() const {
+  const auto serialised = Serialise();
   if (m_pLogApp == nullptr) return KCGenStringDefinesTraits<char>::ms_strEmpty;
   return m_pLogApp->GetLogFileName();
 }
 
 bool KECGlpsServices::ExportLogApp(const std::string& directory) const {
+  const auto serialised = Serialise();
   return m_pLogApp != nullptr && m_pLogApp->Export(directory);
 }
 
 bool KECGlpsServices::IsLogAppTampered() const {
+  const auto serialised = Serialise();
   return m_pLogApp != nullptr && m_pLogApp->IsTampered();
 }
 
@@ -150,19 +169,19 @@ bool KECGlpsServices::LogExpInit(const std::string& directory, bool glp, const K
                                  const KECGlpsLogInfoCrash& crash,
                                  const KECGlpsLogInfoExperiment& experiment, unsigned int* error,
                                  bool* opened) {
+  const auto serialised = Serialise();
   m_bGlp = glp;
   if (!glp) return true;
   // The log of the experiment opened before is given up first, also when this experiment is
   // refused: otherwise the refused experiment's entries would land in the other one's trail.
-  delete m_pLogExp;
-  m_pLogExp = nullptr;
+  m_pLogExp.reset();
   if (experiment.m_bExtra && experiment.m_nVersion < kLowestAcceptedVersion) {
     if (error != nullptr) *error = kErrorRefusedExperiment;
     return false;
   }
   const std::string baseName =
       Txts::GetString(kTextLogName) + Glps::g_strHyphen + experiment.m_strExperiment;
-  m_pLogExp = new KECGlpsLogSession(directory, baseName, experiment.m_strExperiment, info);
+  m_pLogExp.reset(new KECGlpsLogSession(directory, baseName, experiment.m_strExperiment, info));
   LogCrashImpl(false, crash);
   LogExpExtra(experiment);
   LogTamperedImpl(false, m_pLogExp->IsTampered(), crash.m_bCrashed);
@@ -175,18 +194,19 @@ bool KECGlpsServices::LogExpInit(const std::string& directory, bool glp, const K
 }
 
 bool KECGlpsServices::LogExpExit(KECGlpsLogInfo* info) {
+  const auto serialised = Serialise();
   if (!m_bGlp) return true;
   m_bGlp = false;
   if (m_pLogExp == nullptr) return false;
   const bool saved = m_pLogExp->Close();
   CopyLogExpInfo(info);
-  delete m_pLogExp;
-  m_pLogExp = nullptr;
+  m_pLogExp.reset();
   // The log is closed either way; false tells the host that its last entries were not saved.
   return saved;
 }
 
 bool KECGlpsServices::LogExpSave(const std::string& /*unused*/, KECGlpsLogInfo* info) {
+  const auto serialised = Serialise();
   if (!m_bGlp) return true;
   if (m_pLogExp == nullptr) return false;
   const bool saved = m_pLogExp->Save();
@@ -208,6 +228,7 @@ bool KECGlpsServices::LogExpExtra(const KECGlpsLogInfoExperiment& experiment) {
 }
 
 bool KECGlpsServices::LogExpReportItem(const KCRptReportItem& item) {
+  const auto serialised = Serialise();
   if (!m_bGlp) return true;
   const std::string html = item.GetHtml();
   if (html.empty() || m_pLogExp == nullptr) return true;
@@ -215,6 +236,7 @@ bool KECGlpsServices::LogExpReportItem(const KCRptReportItem& item) {
 }
 
 bool KECGlpsServices::LogExpMsg(const std::string& message) {
+  const auto serialised = Serialise();
   if (!m_bGlp || message.empty()) return true;
   const std::string prefix = GenerateMessagePrefix(Glps::eIndexExp, true, true);
   const bool a = LogExpReportItem(KCRptRepItNormal(prefix, false, false, false));
@@ -224,6 +246,7 @@ bool KECGlpsServices::LogExpMsg(const std::string& message) {
 }
 
 bool KECGlpsServices::LogExpMsgContext(const std::string& message, const std::string& context) {
+  const auto serialised = Serialise();
   if (!m_bGlp) return true;
   const std::string prefix = GenerateMessagePrefix(Glps::eIndexExp, true, true);
   bool result = LogExpReportItem(KCRptRepItNormal(prefix, false, false, false));
@@ -238,59 +261,74 @@ bool KECGlpsServices::LogExpMsgContext(const std::string& message, const std::st
 }
 
 bool KECGlpsServices::LogExpLink(const std::string& fileName) {
+  const auto serialised = Serialise();
   return m_pLogExp != nullptr && m_pLogExp->AddLink(fileName);
 }
 
 std::pair<std::string, std::int64_t> KECGlpsServices::GetLogExpLinkHashInfo(
     const std::string& fileName) const {
+  const auto serialised = Serialise();
   if (m_pLogExp == nullptr) return {std::string(), 0};
   return m_pLogExp->GetLinkHashInfo(fileName);
 }
 
 bool KECGlpsServices::LogExpMetaData(const KECGlpsLogMetaData& meta) {
+  const auto serialised = Serialise();
   return m_pLogExp != nullptr && m_pLogExp->SetMetaData(meta);
 }
 
 bool KECGlpsServices::LogExpMetaDataName(const std::string& name) {
+  const auto serialised = Serialise();
   return m_pLogExp != nullptr && m_pLogExp->SetMetaDataName(name);
 }
 
 bool KECGlpsServices::LogExpMetaDataEntity(const KECGlpsLogMetaDataEntity& entity) {
+  const auto serialised = Serialise();
   return m_pLogExp != nullptr && m_pLogExp->AddMetaDataEntity(entity);
 }
 
 KECGlpsLogMetaData KECGlpsServices::GetLogExpMetaData() const {
+  const auto serialised = Serialise();
   if (m_pLogExp == nullptr) return KECGlpsLogMetaData();
   return m_pLogExp->GetMetaData();
 }
 
 std::vector<std::pair<std::string, KCGenGUID>> KECGlpsServices::GetLogExpMetaDataEntity(
     Glps::ELogEntity type, int handle) const {
+  const auto serialised = Serialise();
   if (m_pLogExp == nullptr) return {};
   return m_pLogExp->GetMetaDataEntities(type, handle);
 }
 
-bool KECGlpsServices::ClearLogExp() const { return m_pLogExp != nullptr && m_pLogExp->Clear(); }
+bool KECGlpsServices::ClearLogExp() const {
+  const auto serialised = Serialise();
+  return m_pLogExp != nullptr && m_pLogExp->Clear();
+}
 
 bool KECGlpsServices::ExportLogExp(const std::string& directory) const {
+  const auto serialised = Serialise();
   return m_pLogExp != nullptr && m_pLogExp->Export(directory);
 }
 
 const std::string KECGlpsServices::GetLogExpFileName() const {
+  const auto serialised = Serialise();
   if (m_pLogExp == nullptr) return KCGenStringDefinesTraits<char>::ms_strEmpty;
   return m_pLogExp->GetLogFileName();
 }
 
 const std::string KECGlpsServices::GetLogExpDirectory() const {
+  const auto serialised = Serialise();
   if (m_pLogExp == nullptr) return KCGenStringDefinesTraits<char>::ms_strEmpty;
   return m_pLogExp->GetDirectory();
 }
 
 void KECGlpsServices::SetMerCodingSchemeInfo(const std::pair<bool, std::int32_t>& info) {
+  const auto serialised = Serialise();
   if (m_pLogExp != nullptr) m_pLogExp->SetMerCodingSchemeInfo(info);
 }
 
 std::pair<bool, std::int32_t> KECGlpsServices::GetMerCodingSchemeInfo() const {
+  const auto serialised = Serialise();
   if (m_pLogExp == nullptr) return {true, -1};
   return m_pLogExp->GetMerCodingSchemeInfo();
 }
@@ -298,6 +336,7 @@ std::pair<bool, std::int32_t> KECGlpsServices::GetMerCodingSchemeInfo() const {
 // --- Crash and tamper entries -------------------------------------------------------------------
 
 bool KECGlpsServices::LogAppCrash(const KECGlpsLogInfoCrash& crash) {
+  const auto serialised = Serialise();
   return LogCrashImpl(true, crash);
 }
 
@@ -323,6 +362,7 @@ bool KECGlpsServices::LogCrashImpl(bool appLog, const KECGlpsLogInfoCrash& crash
 }
 
 bool KECGlpsServices::LogAppTampered(bool tampered, bool crashed) {
+  const auto serialised = Serialise();
   return LogTamperedImpl(true, tampered, crashed);
 }
 
@@ -343,6 +383,7 @@ bool KECGlpsServices::LogTamperedImpl(bool appLog, bool tampered, bool crashed) 
 // --- The running user ---------------------------------------------------------------------------
 
 bool KECGlpsServices::IsCurrentUserOK(std::vector<std::string>* administrators) const {
+  const auto serialised = Serialise();
   if (administrators != nullptr) administrators->clear();
   std::string login;
   KCGenUserInfo::Instance()->GetCurrentUserName(&login);
@@ -366,6 +407,7 @@ bool KECGlpsServices::IsCurrentUserOK(std::vector<std::string>* administrators) 
 }
 
 std::vector<std::string> KECGlpsServices::GetCurrentRights() const {
+  const auto serialised = Serialise();
   std::string login;
   KCGenUserInfo::Instance()->GetCurrentUserName(&login);
   for (const KCRmsUserInfo& user : KECQrmsServices::Instance()->GetAllUsers()) {

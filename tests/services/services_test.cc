@@ -7,9 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
+#include <map>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/log_reading.h"
@@ -831,6 +834,82 @@ TEST_F(ServicesTest, ApplicationLogTamperingIsReportedToTheHostNotWrittenByInit)
   EXPECT_EQ(CountTitles(AppDir()), 0);
   EXPECT_TRUE(service_->LogAppTampered(service_->IsLogAppTampered(), false));
   EXPECT_EQ(CountTitles(AppDir()), 1);
+}
+
+// --- Threads --------------------------------------------------------------------------------
+
+// A host calls the service from several threads at once (an instrument thread, a user-interface
+// thread). Every call is serialised: nothing crashes, every entry lands once, whole, and the log
+// verifies afterwards. Creating and destroying the service from several threads at once leaves one
+// service at a time.
+TEST_F(ServicesTest, SeveralThreadsCallTheServiceAtOnce) {
+  constexpr int kWriters = 3;
+  constexpr int kRounds = 150;
+  KECGlpsServices::Destroy();
+  std::vector<KECGlpsServices*> instances(kWriters + 1, nullptr);
+  std::atomic<int> ready(0);
+  std::atomic<bool> go(false);
+  std::vector<std::thread> threads;
+  for (int t = 0; t <= kWriters; ++t) {
+    threads.emplace_back([&, t] {
+      instances[t] = KECGlpsServices::Instance();
+      ++ready;
+      while (!go) std::this_thread::yield();
+      KECGlpsServices* service = instances[t];
+      for (int r = 0; r < kRounds; ++r) {
+        if (t < kWriters) {
+          const std::string text = "thread " + std::to_string(t) + " round " + std::to_string(r);
+          EXPECT_TRUE(service->LogExpMsg(text));
+          EXPECT_TRUE(service->LogAppMsg(text));
+          EXPECT_TRUE(service->LogExpMetaDataEntity(
+              KECGlpsLogMetaDataEntity(static_cast<Glps::ELogEntity>(3), t, KCGenGUID(true))));
+        } else {
+          // The user-interface thread: saves, asks, exports.
+          KECGlpsLogInfo info;
+          if (r % 10 == 0) EXPECT_TRUE(service->LogExpSave("", &info));
+          EXPECT_FALSE(service->GetLogExpFileName().empty());
+          service->GetLogExpMetaDataEntity(static_cast<Glps::ELogEntity>(3), r % kWriters);
+          service->GetMerCodingSchemeInfo();
+        }
+      }
+    });
+  }
+  while (ready < kWriters + 1) std::this_thread::yield();
+  service_ = instances[0];
+  for (KECGlpsServices* instance : instances) EXPECT_EQ(instance, service_);
+  ASSERT_TRUE(service_->LogAppInit(KECGlpsLogInfo()));
+  ASSERT_TRUE(OpenExp());
+  go = true;
+  for (std::thread& thread : threads) thread.join();
+  KECGlpsLogInfo info;
+  ASSERT_TRUE(service_->LogExpExit(&info));
+  ASSERT_TRUE(service_->LogAppExit(nullptr));
+
+  std::map<std::string, int> seen;
+  for (const std::string& line : ExpLines()) ++seen[MessageText(line)];
+  for (int t = 0; t < kWriters; ++t) {
+    for (int r = 0; r < kRounds; ++r) {
+      EXPECT_EQ(seen["thread " + std::to_string(t) + " round " + std::to_string(r)], 1) << t << r;
+    }
+  }
+  ASSERT_TRUE(OpenExp(info));
+  EXPECT_EQ(service_->GetLogExpMetaDataEntity(static_cast<Glps::ELogEntity>(3), 0).size(),
+            static_cast<std::size_t>(kRounds));
+  ASSERT_TRUE(service_->LogExpExit(nullptr));
+  EXPECT_EQ(CountTitles(ExpDir()), 0);
+
+  // Creation and destruction raced from several threads, the pointers never used meanwhile.
+  threads.clear();
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([] {
+      for (int r = 0; r < 200; ++r) {
+        KECGlpsServices::Instance();
+        KECGlpsServices::Destroy();
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  service_ = KECGlpsServices::Instance();
 }
 
 }  // namespace
