@@ -133,9 +133,7 @@ KECGlpsFileManager::Finding KECGlpsFileManager::Look(const KECGlpsFileManagerDat
 
 KECGlpsFileManager::FindingMap::iterator KECGlpsFileManager::StoreFinding(const std::string& name,
                                                                           Finding&& finding) {
-  // Neither operator[] nor insert_or_assign: they would make this library export the standard
-  // library's piecewise_construct, and the host library bind to it, which keeps this library from
-  // ever being unloaded.
+  // By find and emplace: a Finding has no default state worth constructing first.
   const FindingMap::iterator it = m_mapFindings.find(name);
   if (it != m_mapFindings.end()) {
     it->second = std::move(finding);
