@@ -4,6 +4,7 @@
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+DEB_BUILD ?= build-deb
 JOBS ?= 2
 CMAKE_FLAGS ?=
 # Where `make run` keeps the demo's logs; a second `make run` continues them.
@@ -19,7 +20,7 @@ SANITIZER_ENV = \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS=print_suppressions=0:suppressions=$(CURDIR)/tests/sanitizer/lsan.supp
 
-.PHONY: all deps configure build run test test-normal test-sanitize fuzz bench clean
+.PHONY: all deps configure build run test test-normal test-sanitize fuzz bench deb clean
 
 all: build
 
@@ -34,9 +35,11 @@ configure: deps $(BUILD)/CMakeCache.txt
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-# The demo host writes its logs, then the auditor's check runs on each log with the info the demo
-# kept for it (the lines "log DIR HASH SIZE" of its state file).
-run: build
+# Only what the demo needs (the libraries and the command), in the build tree that `make test` then
+# completes. The demo host writes its logs, then the auditor's check runs on each log with the info
+# the demo kept for it (the lines "log DIR HASH SIZE" of its state file).
+run: configure
+	cmake --build $(BUILD) -j$(JOBS) --target glps glpshost glps-tool
 	$(GLPS) demo $(DEMO_DIR)
 	@awk '$$1 == "log" { print $$2, $$3 ":" $$4 }' $(DEMO_DIR)/demo-state.txt | \
 	while read -r dir info; do \
@@ -86,5 +89,10 @@ bench: deps $(BENCH_BUILD)/CMakeCache.txt
 	cmake --build $(BENCH_BUILD) -j$(JOBS) --target glps_bench
 	bench/run-benchmarks $(BENCH_BUILD) docs/performance.md
 
+# The Debian packages of debian/, built from a copy of the sources in $(DEB_BUILD) and checked with
+# lintian (scripts/make-deb): libglps0.1, libglpshost0.1, libglps-dev and glps.
+deb: deps
+	JOBS=$(JOBS) scripts/make-deb $(DEB_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(DEB_BUILD)

@@ -1,0 +1,46 @@
+# SPDX-License-Identifier: Apache-2.0
+# The version is set once, in project() of CMakeLists.txt (VERSION). Checks that the newest release
+# of CHANGELOG.md, the newest entry of debian/changelog and what was derived from it in the build
+# (the CMake package's version file, `glps --version`) all say the same.
+# cmake -DSOURCE_DIR=... -DVERSION=... [-DCONFIG_VERSION_FILE=...] [-DTOOL=...] -P check_version.cmake
+set(failures)
+macro(fail text)
+  list(APPEND failures "${text}")
+endmacro()
+
+# The first heading "## [X.Y.Z] - YYYY-MM-DD" ("## [Unreleased]" may come before it).
+file(STRINGS "${SOURCE_DIR}/CHANGELOG.md" releases REGEX "^## \\[[0-9]")
+list(GET releases 0 newest)
+if(NOT newest MATCHES "^## \\[([0-9]+\\.[0-9]+\\.[0-9]+)\\] - [0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]$")
+  fail("CHANGELOG.md: the newest release heading '${newest}' is not '## [X.Y.Z] - YYYY-MM-DD'")
+elseif(NOT CMAKE_MATCH_1 STREQUAL VERSION)
+  fail("CHANGELOG.md's newest release is ${CMAKE_MATCH_1}, CMakeLists.txt says ${VERSION}")
+endif()
+
+# A native package: its version is the project's, without a Debian revision.
+file(STRINGS "${SOURCE_DIR}/debian/changelog" first LIMIT_COUNT 1)
+if(NOT first MATCHES "^glps \\(([^)]+)\\) ")
+  fail("debian/changelog: the first line '${first}' is not 'glps (VERSION) ...'")
+elseif(NOT CMAKE_MATCH_1 STREQUAL VERSION)
+  fail("debian/changelog's newest entry is ${CMAKE_MATCH_1}, CMakeLists.txt says ${VERSION}")
+endif()
+
+if(CONFIG_VERSION_FILE)
+  file(STRINGS "${CONFIG_VERSION_FILE}" package_version REGEX "set\\(PACKAGE_VERSION ")
+  if(NOT package_version MATCHES "\"${VERSION}\"")
+    fail("${CONFIG_VERSION_FILE}: '${package_version}', expected ${VERSION}")
+  endif()
+endif()
+
+if(TOOL)
+  execute_process(COMMAND "${TOOL}" --version OUTPUT_VARIABLE tool_version RESULT_VARIABLE result)
+  if(NOT result EQUAL 0 OR NOT tool_version STREQUAL "glps ${VERSION}\n")
+    fail("`glps --version` printed '${tool_version}' (status ${result}), expected 'glps ${VERSION}'")
+  endif()
+endif()
+
+if(failures)
+  list(JOIN failures "\n  " text)
+  message(FATAL_ERROR "version:\n  ${text}")
+endif()
+message(STATUS "version ${VERSION} in CMakeLists.txt, CHANGELOG.md, debian/changelog and the build")
