@@ -1,8 +1,10 @@
 # SPDX-License-Identifier: Apache-2.0
 # The version is set once, in project() of CMakeLists.txt (VERSION). Checks that the newest release
-# of CHANGELOG.md, the newest entry of debian/changelog and what was derived from it in the build
-# (the CMake package's version file, `glps --version`) all say the same.
-# cmake -DSOURCE_DIR=... -DVERSION=... [-DCONFIG_VERSION_FILE=...] [-DTOOL=...] -P check_version.cmake
+# of CHANGELOG.md, the newest entry of debian/changelog, the names of the Debian library packages
+# and what was derived from it in the build (the CMake package's version file, `glps --version`)
+# all agree.
+# cmake -DSOURCE_DIR=... -DVERSION=... [-DCONFIG_VERSION_FILE=...] [-DTOOL=...]
+#       -P check_version.cmake
 set(failures)
 macro(fail text)
   list(APPEND failures "${text}")
@@ -11,7 +13,8 @@ endmacro()
 # The first heading "## [X.Y.Z] - YYYY-MM-DD" ("## [Unreleased]" may come before it).
 file(STRINGS "${SOURCE_DIR}/CHANGELOG.md" releases REGEX "^## \\[[0-9]")
 list(GET releases 0 newest)
-if(NOT newest MATCHES "^## \\[([0-9]+\\.[0-9]+\\.[0-9]+)\\] - [0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]$")
+set(date "[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]")
+if(NOT newest MATCHES "^## \\[([0-9]+\\.[0-9]+\\.[0-9]+)\\] - ${date}$")
   fail("CHANGELOG.md: the newest release heading '${newest}' is not '## [X.Y.Z] - YYYY-MM-DD'")
 elseif(NOT CMAKE_MATCH_1 STREQUAL VERSION)
   fail("CHANGELOG.md's newest release is ${CMAKE_MATCH_1}, CMakeLists.txt says ${VERSION}")
@@ -25,6 +28,19 @@ elseif(NOT CMAKE_MATCH_1 STREQUAL VERSION)
   fail("debian/changelog's newest entry is ${CMAKE_MATCH_1}, CMakeLists.txt says ${VERSION}")
 endif()
 
+# The library packages are named after the sonames, which carry the major and minor version.
+string(REGEX MATCH "^[0-9]+\\.[0-9]+" soversion "${VERSION}")
+file(STRINGS "${SOURCE_DIR}/debian/control" library_packages REGEX "^Package: lib.*[0-9]$")
+if(NOT library_packages STREQUAL "Package: libglps${soversion};Package: libglpshost${soversion}")
+  fail("debian/control names the library packages [${library_packages}], expected "
+       "libglps${soversion} and libglpshost${soversion} (and debian/*.install named after them)")
+endif()
+foreach(package libglps${soversion} libglpshost${soversion})
+  if(NOT EXISTS "${SOURCE_DIR}/debian/${package}.install")
+    fail("debian/${package}.install is missing")
+  endif()
+endforeach()
+
 if(CONFIG_VERSION_FILE)
   file(STRINGS "${CONFIG_VERSION_FILE}" package_version REGEX "set\\(PACKAGE_VERSION ")
   if(NOT package_version MATCHES "\"${VERSION}\"")
@@ -35,7 +51,8 @@ endif()
 if(TOOL)
   execute_process(COMMAND "${TOOL}" --version OUTPUT_VARIABLE tool_version RESULT_VARIABLE result)
   if(NOT result EQUAL 0 OR NOT tool_version STREQUAL "glps ${VERSION}\n")
-    fail("`glps --version` printed '${tool_version}' (status ${result}), expected 'glps ${VERSION}'")
+    fail("`glps --version` printed '${tool_version}' (status ${result}), "
+         "expected 'glps ${VERSION}'")
   endif()
 endif()
 

@@ -51,9 +51,11 @@ endfunction()
 # Entities of std::, __gnu_cxx:: and boost:: by their mangled names: members (_ZN with qualifiers),
 # std's free functions (_ZSt), type information and virtual tables (_ZTI/_ZTS/_ZTV/_ZTT), thunks,
 # guard variables (_ZGV) and function-local statics (_ZZ).
+set(special "(N[rVKRO]*|T[ISVT]N?|T[hvc][^N]*N|GVZ?N?[rVKRO]*|ZN?[rVKRO]*)")
+set(namespace "(St|S[abdios]|5boost|9__gnu_cxx)")
 set(internal)
 foreach(name IN LISTS exported)
-  if(name MATCHES "^_Z(N[rVKRO]*|T[ISVT]N?|T[hvc][^N]*N|GVZ?N?[rVKRO]*|ZN?[rVKRO]*)?(St|S[abdios]|5boost|9__gnu_cxx)")
+  if(name MATCHES "^_Z${special}?${namespace}")
     list(APPEND internal "${name}")
   endif()
 endforeach()

@@ -8,16 +8,14 @@
 # Where the packages go: into /usr, /etc and /var as seen from a private mount namespace, each an
 # overlay whose upper layer lies in WORK and is thrown away with the namespace. The machine's own
 # system, and other test runs at the same time, never see the packages, and a run that is killed
-# leaves nothing behind. Where no such namespace can be made (a container without the right to
-# mount), the packages are installed into the real system and purged again when the test ends,
+# leaves nothing in the system. Where no such namespace can be made (a container without the right
+# to mount), the packages are installed into the real system and purged again when the test ends,
 # one run at a time (a lock); that run refuses to start when glps packages are installed that an
 # earlier run of this test did not leave behind. GLPS_DEB_TEST_SYSTEM=1 forces that way.
 # Needs root (apt-get installs the packages); otherwise the test is skipped (status 77).
 #
 # Usage: deb_install.sh SOURCE_DIR WORK CMAKE CXX GENERATOR
 set -euo pipefail
-
-packages=(libglps0.1 libglpshost0.1 libglps-dev glps)
 
 if [ "${1:-}" = "--private" ]; then
   mode=private
@@ -35,6 +33,9 @@ cmake=$3
 cxx=$4
 generator=$5
 version=$(dpkg-parsechangelog -l "$source_dir/debian/changelog" -S Version)
+# The sonames, and so the library packages' names, carry the major and minor version.
+soversion=$(echo "$version" | cut -d. -f1,2)
+packages=("libglps$soversion" "libglpshost$soversion" libglps-dev glps)
 
 say() { echo "deb.install: $*"; }
 fail() {
@@ -59,10 +60,10 @@ install_and_check() {
   multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
   local libdir=/usr/lib/$multiarch
   local expected=(
-    "libglps0.1:$libdir/libglps.so.$version"
-    "libglps0.1:$libdir/libglps.so.0.1"
-    "libglpshost0.1:$libdir/libglpshost.so.$version"
-    "libglpshost0.1:$libdir/libglpshost.so.0.1"
+    "libglps$soversion:$libdir/libglps.so.$version"
+    "libglps$soversion:$libdir/libglps.so.$soversion"
+    "libglpshost$soversion:$libdir/libglpshost.so.$version"
+    "libglpshost$soversion:$libdir/libglpshost.so.$soversion"
     "libglps-dev:/usr/include/glps/glps.h"
     "libglps-dev:$libdir/libglps.so"
     "libglps-dev:$libdir/libglpshost.so"
@@ -87,7 +88,8 @@ install_and_check() {
   # The packaged command: its version, and a demo host's logs that it then verifies.
   local printed
   printed=$(/usr/bin/glps --version)
-  [ "$printed" = "glps $version" ] || fail "glps --version printed '$printed', expected 'glps $version'"
+  [ "$printed" = "glps $version" ] ||
+    fail "glps --version printed '$printed', expected 'glps $version'"
   local demo=$work/demo
   rm -rf "$demo"
   /usr/bin/glps demo "$demo" --runs 2 >/dev/null
@@ -97,14 +99,16 @@ install_and_check() {
       fail "glps verify $demo/$dir --info $hash:$size found the demo's log not intact"
     verified=$((verified + 1))
   done < <(awk '$1 == "log"' "$demo/demo-state.txt")
-  [ "$verified" -eq 2 ] || fail "the demo kept $verified log infos in $demo/demo-state.txt, expected 2"
+  [ "$verified" -eq 2 ] ||
+    fail "the demo kept $verified log infos in $demo/demo-state.txt, expected 2"
 
   for example_mode in find_package pkg_config; do
     say "README host example with $example_mode against /usr"
     "$cmake" -DMODE=$example_mode -DSYSTEM=ON \
       "-DREADME=$source_dir/README.md" \
       "-DCONSUMER_DIR=$source_dir/tests/install/consumer" \
-      -DPREFIX=/usr "-DCMAKEDIR=lib/$multiarch/cmake/glps" "-DPKGCONFIGDIR=lib/$multiarch/pkgconfig" \
+      -DPREFIX=/usr "-DCMAKEDIR=lib/$multiarch/cmake/glps" \
+      "-DPKGCONFIGDIR=lib/$multiarch/pkgconfig" \
       "-DWORK=$work/example/$example_mode" "-DGENERATOR=$generator" "-DCXX=$cxx" \
       "-DPKG_CONFIG=$(command -v pkg-config)" \
       -P "$source_dir/tests/install/run_example.cmake"
@@ -117,8 +121,8 @@ if [ "$mode" = private ]; then
   # of 75 tells the caller that nothing was installed and the real system is to be used instead.
   for dir in usr etc var; do
     mkdir -p "$work/overlay/$dir/upper" "$work/overlay/$dir/work"
-    if ! mount -t overlay "glps-deb-test-$dir" \
-      -o "lowerdir=/$dir,upperdir=$work/overlay/$dir/upper,workdir=$work/overlay/$dir/work" "/$dir"; then
+    layers="lowerdir=/$dir,upperdir=$work/overlay/$dir/upper,workdir=$work/overlay/$dir/work"
+    if ! mount -t overlay "glps-deb-test-$dir" -o "$layers" "/$dir"; then
       echo "deb.install: cannot mount an overlay over /$dir" >&2
       exit 75
     fi
@@ -136,12 +140,18 @@ fi
 # The real system, one run at a time: takes the lock and refuses glps packages that an earlier run
 # of this test did not leave behind (those it purges).
 marker=/var/lib/glps-deb-test.installed
+# Whether dpkg has package $1 in any state but not installed (also half-installed, config files).
+present() {
+  local status
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null || true)
+  [ -n "$status" ] && [ "$status" != not-installed ]
+}
 take_system() {
   exec 9>/run/lock/glps-deb-test.lock
   flock -w 1800 9 || fail "another run holds /run/lock/glps-deb-test.lock"
   leftover=()
   for p in "${packages[@]}"; do
-    if dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'installed'; then leftover+=("$p"); fi
+    if present "$p"; then leftover+=("$p"); fi
   done
   if [ ${#leftover[@]} -gt 0 ] && [ ! -e "$marker" ]; then
     fail "${leftover[*]} installed on this machine, not by this test: not replacing them"
@@ -151,7 +161,7 @@ purge() {
   DEBIAN_FRONTEND=noninteractive apt-get purge -y -q -o DPkg::Lock::Timeout=300 "${packages[@]}" \
     >/dev/null 2>&1 || true
   for p in "${packages[@]}"; do
-    if dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'installed'; then
+    if present "$p"; then
       echo "deb.install: $p is still installed; remove it with apt-get purge $p" >&2
       return
     fi
@@ -160,7 +170,8 @@ purge() {
 }
 
 private=no
-if [ -z "${GLPS_DEB_TEST_SYSTEM:-}" ] && unshare --mount --propagation private true 2>/dev/null; then
+if [ -z "${GLPS_DEB_TEST_SYSTEM:-}" ] &&
+  unshare --mount --propagation private true 2>/dev/null; then
   private=yes
 else
   take_system
