@@ -31,6 +31,14 @@ class KECGlpsLogSession;
 // another thread, or at unload): the host ends its threads' use of the service before it destroys
 // it. Calls made from inside a host callback on the same thread are allowed (the mutex is
 // recursive). Failures are reported by false results; nothing throws.
+//
+// THE LOG INFO. After every LogAppExit, LogExpSave and LogExpExit, keep the KECGlpsLogInfo handed
+// over, WHATEVER THE RESULT, and give it to the next LogAppInit or LogExpInit of the same log. The
+// info is always that of the log.xml on disk when the call returns (or the default info when there
+// is none that can be read): a save that returns false may still have written log.xml (the
+// document's fsync or its sidecar failed afterwards), and a log that could not be saved at all is
+// handed the info of the log.xml that is there. A host that keeps its old info after a false
+// result gets a false tamper entry at the next opening.
 class GLPS_API KECGlpsServices {
  public:
   static KECGlpsServices* Instance();
@@ -46,8 +54,8 @@ class GLPS_API KECGlpsServices {
   bool LogAppMsg(const std::string& message);
   bool LogAppReportItem(const KCRptReportItem& item);
   // Writes the closing entries, saves and closes the application log; `info` (may be null) receives
-  // the info to hand back to the next LogAppInit. False when the log could not be saved (it is
-  // closed all the same, and `info` describes the log.xml on disk).
+  // the info to hand back to the next LogAppInit, also when the result is false. False when the
+  // log could not be saved (it is closed all the same, and `info` describes the log.xml on disk).
   bool LogAppExit(KECGlpsLogInfo* info);
   const std::string GetLogAppFileName() const;
   bool ExportLogApp(const std::string& directory) const;
@@ -56,12 +64,16 @@ class GLPS_API KECGlpsServices {
   // --- The experiment log ----------------------------------------------------------------------
   // Opens the experiment log in `directory`. `error` receives 0xE02A2712 when the experiment is
   // refused and 0xE02A2711 when the log cannot be used; `opened` is set once a session exists.
-  // Neither is written otherwise, so the host initialises both.
+  // Neither is written otherwise, so the host initialises both. A refused experiment changes no
+  // log: an experiment log opened before stays open, logging on, and is saved by the next
+  // LogExpExit. A log that cannot be used writes nothing and is never started afresh over the files
+  // of an existing one (for instance when its log.xml matches the info but cannot be loaded).
   bool LogExpInit(const std::string& directory, bool glp, const KECGlpsLogInfo& info,
                   const KECGlpsLogInfoCrash& crash, const KECGlpsLogInfoExperiment& experiment,
                   unsigned int* error, bool* opened);
   // Save and exit hand the info of the log.xml on disk to `info` (may be null), also when the save
-  // failed; false then tells the host that its latest entries are not saved. Exit closes the log
+  // failed and also for a log that could not be used: keep it whatever the result (see THE LOG
+  // INFO above). False tells the host that its latest entries are not saved. Exit closes the log
   // either way.
   bool LogExpExit(KECGlpsLogInfo* info);
   bool LogExpSave(const std::string& unused, KECGlpsLogInfo* info);

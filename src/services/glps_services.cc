@@ -172,13 +172,14 @@ bool KECGlpsServices::LogExpInit(const std::string& directory, bool glp, const K
   const auto serialised = Serialise();
   m_bGlp = glp;
   if (!glp) return true;
-  // The log of the experiment opened before is given up first, also when this experiment is
-  // refused: otherwise the refused experiment's entries would land in the other one's trail.
-  m_pLogExp.reset();
+  // A refused experiment leaves the log opened before as it is: open, with its unsaved entries,
+  // saved by the host's next LogExpExit. The host learns of the refusal from the result and the
+  // error.
   if (experiment.m_bExtra && experiment.m_nVersion < kLowestAcceptedVersion) {
     if (error != nullptr) *error = kErrorRefusedExperiment;
     return false;
   }
+  m_pLogExp.reset();
   const std::string baseName =
       Txts::GetString(kTextLogName) + Glps::g_strHyphen + experiment.m_strExperiment;
   m_pLogExp.reset(new KECGlpsLogSession(directory, baseName, experiment.m_strExperiment, info));

@@ -80,6 +80,15 @@ void KECGlpsLogSession::TakeWrittenInfo(const KECGlpsLogSessionDataStorage& stor
   if (storage.WrittenInPlace()) m_infoLog = storage.GetWrittenLogInfo();
 }
 
+void KECGlpsLogSession::TakeInfoOnDisk() {
+  if (!m_pDirectory) {
+    m_infoLog = KECGlpsLogInfo();
+    return;
+  }
+  const KECGlpsLogSessionDataStorage storage(Location(kLogFileName));
+  m_infoLog = storage.GetLogInfo();
+}
+
 std::string KECGlpsLogSession::MakeDocumentName(unsigned number) const {
   return KCGenFileUtils::MakeNameExtension(
       KECBaseNameUtils::MakeDefaultName(m_strBaseName, number + 1), kDocumentExtension);
@@ -357,8 +366,12 @@ bool KECGlpsLogSession::Save() {
   // now would drop every record.
   if (!m_pFileManager) return false;
   // A session that is not valid does not hold the log (another writer may, or log.xml is
-  // read-only): its log.xml and sidecars would replace the holder's.
-  if (!m_bValid) return false;
+  // read-only): its log.xml and sidecars would replace the holder's. The host is still handed the
+  // info of the log.xml on disk, as it is now, and not the one it came with.
+  if (!m_bValid) {
+    TakeInfoOnDisk();
+    return false;
+  }
   // A document that cannot be made durable, or whose sidecar cannot be written, fails the save;
   // log.xml is still written, so that it describes the files as they are.
   const bool flushed = !m_ptrDocument || m_ptrDocument->Flush();

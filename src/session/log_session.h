@@ -70,8 +70,9 @@ class KECGlpsLogSession {
   void SetMerCodingSchemeInfo(const std::pair<bool, std::int32_t>& info);
   // Flushes the current document and writes log.xml; the info then describes the log.xml written
   // (unchanged when none was). False when log.xml could not be written, the document not flushed,
-  // or the document is no longer the file under its name in the directory (removed or replaced);
-  // false, writing nothing, when the session is not valid.
+  // or the document is no longer the file under its name in the directory (removed or replaced).
+  // A session that is not valid writes nothing and returns false; its info is then that of the
+  // log.xml on disk, read now (another writer's, or the read-only one).
   bool Save();
   // Saves, then ends the session; the result is the save's.
   bool Close();
@@ -91,6 +92,9 @@ class KECGlpsLogSession {
   glps::platform::FileLocation Location(const std::string& fileName) const;
   // Takes the info of the log.xml that `storage` has just written, if it wrote one.
   void TakeWrittenInfo(const KECGlpsLogSessionDataStorage& storage);
+  // Takes the info of the log.xml in the directory as it is now (the no-log-info value when there
+  // is none, or it cannot be read whole).
+  void TakeInfoOnDisk();
   std::string MakeDocumentName(unsigned number) const;
   void TakeHeader(const KECGlpsLogSessionDataStorage& storage, bool isNew);
   void TakeMetaData(const KECGlpsLogSessionDataStorage& storage);

@@ -76,10 +76,11 @@ KECGlpsLogSessionDataStorage::~KECGlpsLogSessionDataStorage() = default;
 
 namespace {
 
+// An info is whole or the no-log-info value: a hash that could not be made gives no size either.
 KECGlpsLogInfo InfoOfBytes(const std::string& bytes) {
   KECGlpsLogInfo info;
   info.m_strLogHash = glps::crypto::Sha256Text(bytes.data(), bytes.size());
-  info.m_nLogSize = static_cast<std::int64_t>(bytes.size());
+  if (!info.m_strLogHash.empty()) info.m_nLogSize = static_cast<std::int64_t>(bytes.size());
   return info;
 }
 
@@ -94,14 +95,11 @@ int KECGlpsLogSessionDataStorage::GetStatus() const {
 
 KECGlpsLogInfo KECGlpsLogSessionDataStorage::GetLogInfo() const {
   std::string text;
-  glps::platform::FileFacts facts;
   if (glps::platform::ReadWholeFile(*m_location.directory, m_location.name, &text,
-                                    glps::archive_io::kMaxArchiveSize, &facts)) {
+                                    glps::archive_io::kMaxArchiveSize)) {
     return InfoOfBytes(text);
   }
-  KECGlpsLogInfo info;
-  if (facts.IsRegular()) info.m_nLogSize = facts.size;
-  return info;
+  return KECGlpsLogInfo();
 }
 
 bool KECGlpsLogSessionDataStorage::MatchesLogInfo(const KECGlpsLogInfo& info) const {

@@ -32,7 +32,8 @@ class KECGlpsLogSessionDataStorage {
 
   // 0: the file exists and is writable; 1: there is no file; 2: the file is read-only.
   int GetStatus() const;
-  // Hash text and size of the file as it lies on disk; the no-log-info value when there is none.
+  // Hash text and size of the file as it lies on disk; the no-log-info value when there is none or
+  // it cannot be read whole (within the archive size limit). Never one without the other.
   KECGlpsLogInfo GetLogInfo() const;
   // GetLogInfo equals `info`.
   bool MatchesLogInfo(const KECGlpsLogInfo& info) const;

@@ -686,7 +686,9 @@ TEST_F(ServicesTest, HostileExperimentNamesStayInsideTheDirectory) {
   }
 }
 
-TEST_F(ServicesTest, ARefusedExperimentDoesNotWriteIntoTheExperimentOpenedBefore) {
+// A refused experiment changes no log: the experiment log opened before stays open, logging on, and
+// the next entries and exit are its own.
+TEST_F(ServicesTest, ARefusedExperimentLeavesTheExperimentOpenedBeforeOpen) {
   ASSERT_TRUE(OpenExp());
   ASSERT_TRUE(service_->LogExpMsg("belongs to Exp1"));
   const std::string document = ExpDir() + "/" + Documents(ExpDir()).front();
@@ -695,10 +697,10 @@ TEST_F(ServicesTest, ARefusedExperimentDoesNotWriteIntoTheExperimentOpenedBefore
   EXPECT_FALSE(service_->LogExpInit(other.path(), true, KECGlpsLogInfo(), KECGlpsLogInfoCrash(),
                                     Experiment("Old", true, 300), &error, nullptr));
   EXPECT_EQ(error, kErrorRefused);
-  EXPECT_TRUE(service_->LogExpMsg("belongs to the refused experiment"));
-  EXPECT_THAT(ReadFileBytes(document), Not(HasSubstr("refused")));
-  EXPECT_EQ(service_->GetLogExpFileName(), "");
-  EXPECT_FALSE(service_->LogExpExit(nullptr));
+  EXPECT_TRUE(service_->LogExpMsg("written after the refusal"));
+  EXPECT_THAT(ReadFileBytes(document), HasSubstr("written after the refusal"));
+  EXPECT_EQ(service_->GetLogExpFileName(), document);
+  EXPECT_TRUE(service_->LogExpExit(nullptr));
   EXPECT_TRUE(ListDirectory(other.path()).empty());
 }
 
@@ -866,7 +868,9 @@ TEST_F(ServicesTest, SeveralThreadsCallTheServiceAtOnce) {
         } else {
           // The user-interface thread: saves, asks, exports.
           KECGlpsLogInfo info;
-          if (r % 10 == 0) EXPECT_TRUE(service->LogExpSave("", &info));
+          if (r % 10 == 0) {
+            EXPECT_TRUE(service->LogExpSave("", &info));
+          }
           EXPECT_FALSE(service->GetLogExpFileName().empty());
           service->GetLogExpMetaDataEntity(static_cast<Glps::ELogEntity>(3), r % kWriters);
           service->GetMerCodingSchemeInfo();

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <algorithm>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -96,5 +97,10 @@ inline bool EndsWith(const std::string& text, const std::string& tail) {
 }
 
 }  // namespace glps_test
+
+// How GoogleTest shows an info in a failure message.
+inline void PrintTo(const KECGlpsLogInfo& info, std::ostream* out) {
+  *out << '"' << info.m_strLogHash << "\":" << info.m_nLogSize;
+}
 
 #endif  // GLPS_TESTS_SUPPORT_LOG_READING_H_
