@@ -49,8 +49,7 @@ bool KeepRenderingLibrariesLoaded() {
 }
 const bool g_renderingLibrariesKept = KeepRenderingLibrariesLoaded();
 
-// --- Page geometry, in points
-// ---------------------------------------------------------------------
+// --- Page geometry, in points ------------------------------------------------------------------
 constexpr double kPageWidth = 595.276;  // A4
 constexpr double kPageHeight = 841.89;
 constexpr double kLeft = 48;
@@ -105,6 +104,7 @@ struct Span {
   std::size_t end;
   bool bold;
   bool red;
+  double size;  // in points; 0 for the block's
 };
 
 struct Tab {
@@ -120,28 +120,30 @@ struct Block {
   double size = kBodySize;
   bool bold = false;
   Rgb colour = kBlack;
-  double inset = 0;          // from the left margin
   double hangingIndent = 0;  // every line but the first starts here (from the block's left edge)
   std::vector<Tab> tabs;
   Box box = Box::kNone;
   bool ruleAbove = false;
+  bool ruleThrough = false;  // a rule across the middle of the block (a block without text)
   double spaceBefore = 0;
   double spaceAfter = 1.5;
   bool keepWithNext = false;
   bool newPage = false;
   std::string section;          // with newPage: the header's name for the pages from here
   std::string outline;          // with newPage: the bookmark for this page; empty for none
-  bool signatureLines = false;  // the block is the reviewer's sign-off row: underline its gaps
-  void Add(const std::string& piece, bool boldPiece = false, bool redPiece = false) {
-    if (boldPiece || redPiece)
-      spans.push_back({text.size(), text.size() + piece.size(), boldPiece, redPiece});
+  bool signatureLines = false;  // the reviewer's sign-off row: a line to sign on above each label
+  void Add(const std::string& piece, bool boldPiece = false, bool redPiece = false,
+           double pieceSize = 0) {
+    if (boldPiece || redPiece || pieceSize > 0) {
+      spans.push_back({text.size(), text.size() + piece.size(), boldPiece, redPiece, pieceSize});
+    }
     text += piece;
   }
 };
 
 // The width left for a block's text inside its box.
 double TextWidth(const Block& block) {
-  double width = kBodyWidth - block.inset;
+  double width = kBodyWidth;
   if (block.box != Box::kNone) width -= 2 * kBoxPad + kBoxBar;
   return width;
 }
@@ -245,6 +247,12 @@ class LayoutMaker {
         bold->end_index = static_cast<guint>(span.end);
         pango_attr_list_insert(attributes, bold);
       }
+      if (span.size > 0) {
+        PangoAttribute* size = pango_attr_size_new(static_cast<int>(span.size * PANGO_SCALE));
+        size->start_index = static_cast<guint>(span.start);
+        size->end_index = static_cast<guint>(span.end);
+        pango_attr_list_insert(attributes, size);
+      }
       if (span.red) {
         PangoAttribute* red = pango_attr_foreground_new(static_cast<guint16>(kRed.r * 65535),
                                                         static_cast<guint16>(kRed.g * 65535),
@@ -277,7 +285,8 @@ class LayoutMaker {
   ContextPtr m_context;
 };
 
-// A line of a layout: its extent from the layout's top and its baseline, in points.
+// A line of a layout, in points: its extent and its baseline from the layout's top, and where it
+// starts from the layout's left edge (after a hanging indent).
 struct Line {
   double top;
   double bottom;
@@ -399,6 +408,11 @@ Block EntryBlock(const PdfEntry& entry, const EntryColumns& columns) {
     for (const std::string& line : entry.details) block.Add("\n     " + PdfDisplayText(line));
     return block;
   }
+  if (entry.kind == PdfEntryKind::kRule) {
+    block.ruleThrough = true;
+    block.size = 3;
+    return block;
+  }
   if (entry.kind == PdfEntryKind::kText) {
     block.Add(PdfDisplayText(entry.message), entry.bold);
     for (const std::string& line : entry.details) block.Add("\n" + PdfDisplayText(line));
@@ -409,7 +423,7 @@ Block EntryBlock(const PdfEntry& entry, const EntryColumns& columns) {
   block.Add("\t" + PdfDisplayText(entry.number) + "\t" + PdfDisplayText(entry.date) + "\t" +
             PdfDisplayText(entry.time) + "\t" + PdfDisplayText(entry.user) + "\t");
   block.Add(PdfDisplayText(entry.message), entry.bold);
-  if (!entry.context.empty()) {
+  if (entry.hasContext) {
     block.Add(":");
     block.Add("  '" + PdfDisplayText(entry.context) + "'", true);
   }
@@ -435,13 +449,16 @@ Block Heading(const std::string& text, double size) {
 
 constexpr double kFieldLabel = 120;
 
-Block Field(const std::string& label, const std::string& value, bool boldValue = false) {
+// A row of the first page: its label, and its value beside it (in a smaller size when `valueSize`
+// is given, for a value that must not be broken over two lines).
+Block Field(const std::string& label, const std::string& value, bool boldValue = false,
+            double valueSize = 0) {
   Block block;
   block.tabs = {{kFieldLabel, false}};
   block.hangingIndent = kFieldLabel;
   block.Add(label, true);
   block.Add("\t");
-  block.Add(value, boldValue);
+  block.Add(value, boldValue, false, valueSize);
   block.spaceAfter = 3;
   block.size = 9.5;
   return block;
@@ -491,8 +508,10 @@ void ForEachBlock(const PdfCopy& copy, const LayoutMaker& maker,
   visit(Field("Tamper entries", Count(tampers), tampers != 0));
   visit(Field("File records", Count(copy.records.size())));
   visit(Field("Linked files", Count(copy.linkedFiles.size())));
+  // 64 hexadecimal digits fit the value's column in the body size.
   visit(Field("SHA-256 of log.xml",
-              copy.logXmlSha256.empty() ? std::string("not available") : copy.logXmlSha256));
+              copy.logXmlSha256.empty() ? std::string("not available") : copy.logXmlSha256, false,
+              kBodySize));
   visit(Field("Copy made", FormatUtc(copy.copyTime) + " by " + PdfDisplayText(copy.toolVersion)));
 
   visit(Heading("Verdict", 12));
@@ -540,7 +559,23 @@ void ForEachBlock(const PdfCopy& copy, const LayoutMaker& maker,
     count.spaceAfter = 8;
     visit(count);
     const EntryColumns columns = MeasureColumns(document, maker);
-    for (const PdfEntry& entry : document.entries) visit(EntryBlock(entry, columns));
+    bool saved = true;
+    for (const PdfEntry& entry : document.entries) {
+      if (saved && !entry.saved) {
+        Block notice;
+        notice.box = Box::kWarning;
+        notice.Add("UNSAVED TAIL", true);
+        notice.Add(
+            ": the entries below lie beyond the part of this document that log.xml records. "
+            "They were written after the last save, or appended by someone else; nothing vouches "
+            "for them.");
+        notice.spaceBefore = 3;
+        notice.spaceAfter = 4;
+        visit(notice);
+      }
+      saved = entry.saved;
+      visit(EntryBlock(entry, columns));
+    }
   }
 
   Block records = Heading("File records", 12);
@@ -782,11 +817,11 @@ class Painter {
     const double pad = Padding(block);
     const double top = lines[fragment.firstLine].top;
     const double height = lines[fragment.endLine - 1].bottom - top + 2 * pad;
-    double x = kLeft + block.inset;
+    double x = kLeft;
     if (block.box != Box::kNone) {
       const BoxColours colours = ColoursOf(block.box);
       SetColour(m_cr, colours.fill);
-      cairo_rectangle(m_cr, x, fragment.y, kBodyWidth - block.inset, height);
+      cairo_rectangle(m_cr, x, fragment.y, kBodyWidth, height);
       cairo_fill(m_cr);
       SetColour(m_cr, colours.bar);
       cairo_rectangle(m_cr, x, fragment.y, kBoxBar, height);
@@ -796,6 +831,7 @@ class Painter {
     if (block.ruleAbove && fragment.firstLine == 0) {
       HorizontalRule(m_cr, fragment.y - block.spaceBefore / 2, 0.4, kRuleGrey);
     }
+    if (block.ruleThrough) HorizontalRule(m_cr, fragment.y + height / 2, 0.8, kGrey);
     SetColour(m_cr, block.colour);
     for (int i = fragment.firstLine; i < fragment.endLine; ++i) {
       cairo_move_to(m_cr, x + lines[i].x, fragment.y + pad + lines[i].baseline - top);
@@ -878,7 +914,7 @@ std::string PdfDisplayText(const std::string& text) {
   return out;
 }
 
-bool RenderPdfCopy(const PdfCopy& copy, std::string* pdf, std::string* error) {
+bool RenderPdfCopy(const PdfCopy& copy, std::string* pdf, std::string* error, std::size_t* pages) {
   pdf->clear();
   std::unique_ptr<cairo_surface_t, SurfaceFree> surface(
       cairo_pdf_surface_create_for_stream(AppendToString, pdf, kPageWidth, kPageHeight));
@@ -906,6 +942,7 @@ bool RenderPdfCopy(const PdfCopy& copy, std::string* pdf, std::string* error) {
     Painter painter(cr.get(), surface.get(), maker, copy, paginator);
     ForEachBlock(copy, maker, [&](const Block& block) { painter.Draw(block); });
     painter.Finish();
+    if (pages != nullptr) *pages = paginator.Pages().size();
   }
   cr.reset();
   cairo_surface_finish(surface.get());

@@ -5,6 +5,7 @@
 #ifndef GLPS_AUDIT_PDF_COPY_H_
 #define GLPS_AUDIT_PDF_COPY_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@ enum class PdfEntryKind {
   kExtraNote,  // the note written for an experiment that needs one
   kTamper,     // the title written when the log was found changed outside the library
   kText,       // anything else the document holds, shown as it is
+  kRule,       // a horizontal rule of its own
 };
 
 // One entry as its document shows it. Texts are UTF-8 as read from the document; bytes that are
@@ -32,9 +34,14 @@ struct PdfEntry {
   std::string time;
   std::string user;
   std::string message;
-  bool bold = false;    // the document shows the message in bold
-  std::string context;  // shown after the message as ":  'context'" in bold; empty for none
+  bool bold = false;  // the document shows the message in bold
+  // The entry has a context, shown after the message as ":  'context'" in bold.
+  bool hasContext = false;
+  std::string context;
   std::vector<std::string> details;  // further lines of the entry (a crash report's detail lines)
+  // The entry lies within the part of its document that log.xml records. The copy marks where a
+  // document's unsaved tail begins.
+  bool saved = true;
 };
 
 struct PdfDocument {
@@ -81,8 +88,9 @@ struct PdfCopy {
 // footer "N of M". The metadata carry the title, the creator (the tool's version) and `copyTime` as
 // creation date; the same `copy` gives the same bytes. Fonts come from fontconfig (DejaVu Sans,
 // with whatever installed font covers other scripts). False, with a reason in `error`, when Cairo
-// fails; `pdf` is then unspecified.
-bool RenderPdfCopy(const PdfCopy& copy, std::string* pdf, std::string* error);
+// fails; `pdf` is then unspecified. `pages` (may be null) receives the number of pages.
+bool RenderPdfCopy(const PdfCopy& copy, std::string* pdf, std::string* error,
+                   std::size_t* pages = nullptr);
 
 // The text as shown in the copy: valid UTF-8 passes, each byte of an invalid sequence and each
 // control character becomes "\xNN" (tab, line feed and carriage return become a blank, as a browser

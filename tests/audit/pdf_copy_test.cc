@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/pdf_reading.h"
@@ -31,6 +32,7 @@ PdfEntry Message(int number, const std::string& message, bool bold = true,
   entry.user = number % 5 == 0 ? "m.mueller" : "lab1";
   entry.message = message;
   entry.bold = bold;
+  entry.hasContext = !context.empty();
   entry.context = context;
   return entry;
 }
@@ -56,7 +58,8 @@ PdfCopy SampleCopy() {
   copy.verdict = "NOT INTACT: 1 of 3 protected files differ from their records";
   copy.verdictDetails = {"GLP-Log-Titration_7_0001.html: modified"};
   copy.verdictTone = PdfTone::kBad;
-  copy.logXmlSha256 = "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08";
+  // The widest hexadecimal digits: the hash must still not be broken over two lines.
+  copy.logXmlSha256 = std::string(64, '0');
   copy.toolVersion = "glps 0.1.0";
   copy.copyTime = 1767225600;  // 2026-01-01 00:00:00 UTC
 
@@ -89,8 +92,12 @@ PdfCopy SampleCopy() {
   PdfDocument second;
   second.name = "GLP-Log-Titration_7_0002.html";
   second.entries.push_back(Event(PdfEntryKind::kTamper, "The log was changed from outside!"));
-  for (int n = 142; n <= 150; ++n)
+  for (int n = 142; n <= 150; ++n) {
     second.entries.push_back(Message(n, "Reading " + std::to_string(n)));
+    second.entries.back().saved = n < 148;  // the last three are an unsaved tail
+  }
+  second.entries.push_back(Event(PdfEntryKind::kRule, ""));
+  second.entries.back().saved = false;
   copy.documents.push_back(second);
 
   copy.records = {
@@ -148,6 +155,7 @@ std::string ShownText(const PdfEntry& entry) {
       text = "TAMPER: the log was found changed outside the library";
       break;
     case PdfEntryKind::kExtraNote: text = "EXTRA NOTE"; break;
+    case PdfEntryKind::kRule: return "";
     default: text = entry.number + entry.date + entry.time + entry.user; break;
   }
   text += entry.message;
@@ -189,12 +197,20 @@ TEST_F(PdfCopyTest, ShowsEveryEntryInOrderUnderHeadersAndNumberedFooters) {
   }
   EXPECT_EQ(section, sections.size() - 1);
 
-  // Every entry, in order, across the page breaks.
+  // Every entry, in order, across the page breaks; the unsaved tail marked where it begins.
   std::string body;
   for (const std::string& page : Bodies(pages)) body += WithoutBlanks(page);
   std::size_t at = 0;
   for (const PdfDocument& document : copy.documents) {
+    bool saved = true;
     for (const PdfEntry& entry : document.entries) {
+      if (saved && !entry.saved) {
+        const std::size_t mark = body.find("UNSAVEDTAIL:", at);
+        ASSERT_NE(mark, std::string::npos) << "no mark before the unsaved tail";
+        EXPECT_EQ(body.find("UNSAVEDTAIL:", mark + 1), std::string::npos);
+        at = mark;
+      }
+      saved = entry.saved;
       const std::string shown = ShownText(entry);
       const std::size_t found = body.find(shown, at);
       ASSERT_NE(found, std::string::npos) << "missing or out of order: " << shown;
@@ -212,7 +228,7 @@ TEST_F(PdfCopyTest, ShowsEveryEntryInOrderUnderHeadersAndNumberedFooters) {
        {std::string("Log directory /data/lab/experiments/Titration_7"),
         std::string("Experiment Titration 7"),
         std::string("Time range 2026-03-01 10:10:00 +01:00 to 2026-03-09 10:59:00 +01:00"),
-        std::string("Documents 2"), std::string("Entries 153"), std::string("Crash entries 1"),
+        std::string("Documents 2"), std::string("Entries 154"), std::string("Crash entries 1"),
         std::string("Tamper entries 1"), std::string("File records 4"), copy.verdict,
         std::string("SHA-256 of log.xml ") + copy.logXmlSha256,
         std::string("Copy made 2026-01-01 00:00:00 UTC by glps 0.1.0")}) {
@@ -234,6 +250,22 @@ TEST_F(PdfCopyTest, SameInputGivesSameBytesAndTheTimeIsTheCopys) {
   EXPECT_EQ(info["Title"], "Audit trail of Titration_7");
   EXPECT_EQ(info["Creator"], "glps 0.1.0");
   EXPECT_EQ(info["CreationDate"].substr(0, 19), "2026-01-01T01:00:00");
+}
+
+// Copies made at once on several threads (as hosts may make them) are the same as one made alone.
+TEST_F(PdfCopyTest, CopiesMadeOnSeveralThreadsAtOnceAreTheSame) {
+  const PdfCopy copy = SampleCopy();
+  const std::string alone = Render(copy);
+  std::vector<std::string> made(4);
+  std::vector<std::thread> threads;
+  for (std::string& pdf : made) {
+    threads.emplace_back([&copy, &pdf] {
+      std::string error;
+      if (!RenderPdfCopy(copy, &pdf, &error)) pdf = error;
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const std::string& pdf : made) EXPECT_TRUE(pdf == alone) << pdf.substr(0, 200);
 }
 
 TEST_F(PdfCopyTest, AnEntryTallerThanAPageGoesOnOverTheNextPages) {
