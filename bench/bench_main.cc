@@ -190,6 +190,33 @@ std::string Table(const CollectingReporter& r) {
         << Format("%+.0f", large - small) << " KiB | within 1024 KiB | "
         << Verdict(std::fabs(large - small) <= 1024) << " |\n";
   }
+  const std::string verify1 = "BM_VerifyLogs/1", verify2 = "BM_VerifyLogs/2", md5 = "BM_Md5sum";
+  if (r.Has(verify1) && r.Has(verify2)) {
+    const double one = r.Counter(verify1, "child_wall_s");
+    const double two = r.Counter(verify2, "child_wall_s");
+    out << "| 6 | `glps verify --recursive` of " << Format("%.0f", r.Counter(verify2, "logs"))
+        << " logs (" << Format("%.1f", r.Counter(verify2, "MiB")) << " MiB), 2 jobs on "
+        << "2 cores | " << Format("%.0f", two * 1e3) << " ms wall clock ("
+        << Format("%.0f", r.Counter(verify2, "child_cpu_s") * 1e3) << " ms CPU) | the same with "
+        << "1 job: " << Format("%.0f", one * 1e3) << " ms wall clock ("
+        << Format("%.0f", r.Counter(verify1, "child_cpu_s") * 1e3) << " ms CPU) | "
+        << Format("%.2f", one / two) << "× as fast | ≥ 1.7× | " << Verdict(one / two >= 1.7)
+        << " |\n";
+  }
+  if (r.Has(verify1) && r.Has(md5)) {
+    const double mib = r.Counter(verify1, "MiB");
+    const double glpsCpu = r.Counter(verify1, "child_cpu_s");
+    const double md5Cpu = r.Counter(md5, "child_cpu_s");
+    out << "| 7 | Bytes read per second by `glps verify --recursive --jobs 1` (fingerprints, "
+        << "log.xml, the trail's checks) | " << Format("%.0f", mib / glpsCpu)
+        << " MiB per CPU second (" << Format("%.0f", mib / r.Counter(verify1, "child_wall_s"))
+        << " MiB/s wall clock) | `md5sum` of the same files: " << Format("%.0f", mib / md5Cpu)
+        << " MiB per CPU second (" << Format("%.0f", mib / r.Counter(md5, "child_wall_s"))
+        << " MiB/s wall clock) | " << Format("%.3f", glpsCpu / md5Cpu)
+        << "× the time of md5sum (wall clock: "
+        << Format("%.3f", r.Counter(verify1, "child_wall_s") / r.Counter(md5, "child_wall_s"))
+        << "×) | ≤ 1.15× | " << Verdict(glpsCpu / md5Cpu <= 1.15) << " |\n";
+  }
   if (r.Has(plain)) {
     out << "| – | For scale: a plain logger, one write per message, no fingerprint | | "
         << Format("%.0f", 1 / r.CpuSeconds(plain)) << " msg/s | | | |\n";

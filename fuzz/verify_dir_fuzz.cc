@@ -1,18 +1,24 @@
 // SPDX-License-Identifier: Apache-2.0
-// Fuzz target: `glps verify`'s reading of a log directory (VerifyLogDirectory), and both of its
-// reports. The input is a whole directory, packed as log_dir_input.h describes.
+// Fuzz target: `glps verify`'s reading of a log directory (KECGlpsAudit::Verify, with the trail's
+// consistency checks, and KECGlpsAudit::ReadTrail), and both of the command's reports. The input is
+// a whole directory, packed as log_dir_input.h describes.
 //
 // Properties checked beyond "no crash, no sanitizer report, no hang":
 // - the directory is exactly as it was (types, permissions, sizes, times, bytes): verify is
 //   read-only;
+// - a document read for the checks alone gives the entries' marks that reading it whole gives;
 // - the JSON report is valid JSON in valid UTF-8, and the table report is valid UTF-8 without
 //   control characters other than line feeds, whatever names and texts the directory holds.
 #include <cstddef>
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "audit/trail_reader.h"
 #include "fuzz_support.h"
+#include "glps/audit.h"
+#include "log.h"
 #include "log_dir_input.h"
 #include "output_checks.h"
 #include "verify.h"
@@ -32,18 +38,47 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool infoParsed = infoGiven && glps_tool::ParseLogInfo(infoText, &info);
 
   const auto before = glps_fuzz::Snapshot(directory);
-  const glps_tool::VerifyReport report =
-      glps_tool::VerifyLogDirectory(directory, infoParsed ? &info : nullptr);
+  const KECGlpsAuditReport report = KECGlpsAudit::Verify(directory, infoParsed ? &info : nullptr);
+  const KECGlpsAuditTrail trail = KECGlpsAudit::ReadTrail(directory);
   GLPS_FUZZ_CHECK(glps_fuzz::Snapshot(directory) == before);
 
-  const int status = report.ExitStatus();
-  GLPS_FUZZ_CHECK(status >= 0 && status <= 2);
+  const int status = report.Verdict();
+  GLPS_FUZZ_CHECK(status == 0 || status == 1 || status == 3 || status == 4);
+  GLPS_FUZZ_CHECK(report.m_strError.empty() == trail.m_strError.empty());
   std::ostringstream json;
-  glps_tool::PrintVerifyJson(report, json);
+  glps_tool::WriteJson(glps_tool::VerifyJson(report, false, "2026-01-01T00:00:00Z"), true, json);
   GLPS_FUZZ_CHECK(glps_fuzz::IsValidJson(json.str()));
   std::ostringstream table;
-  glps_tool::PrintVerifyTable(report, table);
+  glps_tool::PrintVerifyTable(report, false, table);
   GLPS_FUZZ_CHECK(glps_fuzz::IsSafeTerminalText(table.str()));
+  std::vector<const KECGlpsAuditEntry*> entries;
+  for (const KECGlpsAuditEntry& entry : trail.m_vEntries) {
+    GLPS_FUZZ_CHECK(entry.m_nOffset >= 0 && entry.m_nLength >= 0);
+    entries.push_back(&entry);
+  }
+  std::ostringstream log;
+  glps_tool::PrintLogText(trail, entries, log);
+  GLPS_FUZZ_CHECK(glps_fuzz::IsSafeTerminalText(log.str()));
+  std::ostringstream logJson;
+  glps_tool::WriteJson(glps_tool::LogJson(trail, entries), false, logJson);
+  GLPS_FUZZ_CHECK(glps_fuzz::IsValidJson(logJson.str()));
+
+  // The documents read for the checks (marks only) and read back whole give the same marks.
+  const glps::audit::EntryTexts texts = glps::audit::EntryTexts::FromTextService();
+  for (const glps_fuzz::PackedEntry& entry : packed.entries) {
+    if (entry.kind != 'f') continue;
+    const glps::audit::DocumentEntries whole =
+        glps::audit::ReadDocumentEntries(entry.content, entry.name, 100, true, texts, true);
+    const glps::audit::DocumentEntries marks =
+        glps::audit::ReadDocumentEntries(entry.content, entry.name, 100, true, texts, false);
+    GLPS_FUZZ_CHECK(whole.boundaries == marks.boundaries);
+    GLPS_FUZZ_CHECK(whole.marks.size() == marks.marks.size());
+    for (std::size_t i = 0; i < whole.marks.size() && i < marks.marks.size(); ++i) {
+      GLPS_FUZZ_CHECK(whole.marks[i].number == marks.marks[i].number);
+      GLPS_FUZZ_CHECK(whole.marks[i].offset == marks.marks[i].offset);
+      GLPS_FUZZ_CHECK(whole.marks[i].length == marks.marks[i].length);
+    }
+  }
 
   glps_fuzz::RemoveTree(directory);
   return 0;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The plain records, enumerations and constants that cross the library's interface or are kept in a
-// log's log.xml. Records are value types with public fields and member-wise copy.
+// log's log.xml (among them the record of each file of a log directory). Records are value types
+// with public fields and member-wise copy.
 #ifndef GLPS_RECORDS_H_
 #define GLPS_RECORDS_H_
 
@@ -107,6 +108,36 @@ struct GLPS_API KECGlpsLogCatalog {
   // The number of the last message of the log; the next message takes this value plus one.
   std::int32_t m_lNextIndex = 0;
   std::pair<bool, std::int32_t> m_merCodingSchemeInfo{true, -1};
+};
+
+namespace Glps {
+
+// Kinds of the files of a log directory. Value 1 is not used.
+enum EFileType : std::int32_t {
+  FileNone = 0,       // a fresh record
+  FileLog = 2,        // an HTML log document (protected)
+  FileMetaData = 3,   // the metadata sidecar of a document (protected)
+  FileIndexMain = 4,  // "GLP-Main.html" (not protected)
+  FileIndexMenu = 5,  // "GLP-Menu.html" (not protected)
+  FileLink = 6,       // a file linked into an experiment log (protected)
+};
+
+}  // namespace Glps
+
+// One file of a log directory: its kind and, for a protected file, the fingerprint and size last
+// recorded for it. A copyable value; the records of a log form one vector in registration order,
+// shared between the log's file manager and the storage that persists it in log.xml.
+struct KECGlpsFileManagerData {
+  Glps::EFileType m_eType = Glps::FileNone;
+  // The name inside the log directory, without any directory part; the record's key. It comes
+  // from log.xml, which anyone can edit: a reader checks that it is a plain file name before it
+  // joins it with a directory.
+  std::string m_strFileName;
+  // Fingerprint text of the protected content; empty for unprotected files.
+  std::string m_strHash;
+  std::int64_t m_nSize = 0;
+  // The file takes part in verification and re-basing.
+  bool m_bHashed = true;
 };
 
 #endif  // GLPS_RECORDS_H_

@@ -43,6 +43,8 @@ struct FileFacts {
   std::uint64_t links = 0;
   // Its write permission bits are all clear: read-only for every user, root included.
   bool readOnly = false;
+  // Why a file could not be opened or examined: the system's error number (0 when none was given).
+  int error = 0;
 
   bool IsRegular() const { return kind == Kind::kRegular; }
   // The same file (device and inode) as `other`; false unless both were found.
@@ -203,6 +205,10 @@ FileHandle TakeLock(const Directory& directory, const std::string& name, bool cr
 // are not all clear). Only the holder of the directory's lock may call it: no replace of those
 // names can be under way. Returns the number of files removed.
 int RemoveLeftoverTempFiles(const Directory& directory, const std::vector<std::string>& names);
+
+// The names in the directory, without "." and "..", in the order the system gives them. False, with
+// the system's error number in `error`, when it cannot be listed.
+bool ListNames(const Directory& directory, std::vector<std::string>* names, int* error);
 
 // Path-based forms, for callers that name a file by a path: the path's parent directory is opened
 // and the operation above made in it.

@@ -341,6 +341,7 @@ FileHandle OpenReadOnly(const Directory& directory, const std::string& name, Fil
     const int error = errno;
     *facts = StatName(directory.Handle(), name);
     if (facts->kind == FileFacts::Kind::kUnknown) *facts = FactsOfError(error);
+    facts->error = error;
     return kInvalidHandle;
   }
   if (!StatFd(fd, facts) || !facts->IsRegular()) {
@@ -511,6 +512,40 @@ FileHandle TakeLock(const Directory& directory, const std::string& name, bool cr
     return kInvalidHandle;
   }
   return fd;
+}
+
+bool ListNames(const Directory& directory, std::vector<std::string>* names, int* error) {
+  *error = 0;
+  if (!directory.IsOpen()) {
+    *error = EBADF;
+    return false;
+  }
+  // The listing reads a duplicate of the directory's descriptor, so it is that directory that is
+  // read.
+  const int fd = g_calls.fcntl(directory.Handle(), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = errno;
+    return false;
+  }
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    *error = errno;
+    g_calls.close(fd);
+    return false;
+  }
+  rewinddir(dir);
+  std::vector<std::string> found;
+  errno = 0;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") found.push_back(name);
+    errno = 0;
+  }
+  *error = errno;
+  closedir(dir);
+  if (*error != 0) return false;
+  names->swap(found);
+  return true;
 }
 
 int RemoveLeftoverTempFiles(const Directory& directory, const std::vector<std::string>& names) {

@@ -24,6 +24,7 @@ FoundFile FingerprintReadOnly(const platform::Directory& directory, const std::s
       case platform::FileFacts::Kind::kRegular:
       case platform::FileFacts::Kind::kUnknown: found.state = FoundFile::State::kUnreadable; break;
     }
+    found.error = facts.error;
     return found;
   }
 

@@ -37,6 +37,9 @@ struct FoundFile {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   bool readOnly = false;
+  // For kUnreadable: the system's error number when the file could not be opened (0 when none was
+  // given, and when a read failed).
+  int error = 0;
 };
 
 // Looks at the file `name` of the directory and fingerprints its first `maxBytes` bytes (a shorter

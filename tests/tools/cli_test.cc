@@ -1,28 +1,30 @@
 // SPDX-License-Identifier: Apache-2.0
-// The built glps command run as a child process: usage and exit statuses, JSON output, the
-// read-only guarantee of verify and show, the demo across runs, progress on a terminal.
+// The built glps command run as a child process: usage and exit statuses, the verdicts with and
+// without an info, JSON output against docs/json.md, the read-only guarantee, many logs at once,
+// the trail read back, help, the man page and completion, the demo across runs, progress on a
+// terminal.
 #include <dirent.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "glps/glps.h"
-#include "json_reader.h"
+#include "json_out.h"
 #include "support/log_reading.h"
 #include "support/temp_dir.h"
 #include "tool_runner.h"
 
 namespace {
 
-using glps_test::Json;
-using glps_test::ParseJson;
 using glps_test::PlainText;
 using glps_test::ReadFileBytes;
 using glps_test::RunTool;
@@ -60,6 +62,9 @@ KECGlpsLogInfo MakeLog(const std::string& dir, const std::map<std::string, std::
   return info;
 }
 
+// The info of the log.xml in `dir` as it is now.
+KECGlpsLogInfo InfoOfLog(const std::string& dir) { return glps_test::InfoOf(dir + "/log.xml"); }
+
 std::string DocumentOf(const std::string& dir) {
   for (const std::string& name : glps_test::ListDirectory(dir)) {
     if (glps_test::EndsWith(name, ".html")) return dir + "/" + name;
@@ -67,10 +72,16 @@ std::string DocumentOf(const std::string& dir) {
   return "";
 }
 
+using Json = nlohmann::json;
+
+// The one JSON value of `text` (null, and a failure, when it is not exactly one).
 Json ParsedOrFail(const std::string& text) {
-  Json json;
-  EXPECT_TRUE(ParseJson(text, &json)) << text;
-  return json;
+  try {
+    return Json::parse(text);
+  } catch (const Json::exception& e) {
+    ADD_FAILURE() << e.what() << "\n" << text;
+    return Json();
+  }
 }
 
 TEST(CommandTest, UsageErrorsGoToStandardErrorWithExitStatusTwo) {
@@ -84,24 +95,30 @@ TEST(CommandTest, UsageErrorsGoToStandardErrorWithExitStatusTwo) {
   };
   const Case cases[] = {
       {{}, 2, "", "no command given"},
-      {{"--help"}, 0, "glps verify DIR", ""},
-      {{"verify", "--help"}, 0, "--info HASH:SIZE", ""},
-      {{"show", "-h"}, 0, "usage: glps show", ""},
-      {{"demo", "--help"}, 0, "--messages N", ""},
+      {{"--help"}, 0, "Exit status:", ""},
+      {{"verify", "--help"}, 0, "--require-info", ""},
+      {{"help", "verify"}, 0, "--require-info", ""},
+      {{"help", "log"}, 0, "--grep", ""},
+      {{"help", "frobnicate"}, 2, "", "no command 'frobnicate'"},
+      {{"show", "-h"}, 0, "--json", ""},
+      {{"demo", "--help"}, 0, "--messages", ""},
       {{"--version"}, 0, "glps ", ""},
-      {{"frobnicate"}, 2, "", "unknown command 'frobnicate'"},
-      {{"verify"}, 2, "", "no log directory given"},
-      {{"verify", dir, dir}, 2, "", "more than one"},
-      {{"verify", dir, "--bogus"}, 2, "", "unknown option '--bogus'"},
-      {{"verify", dir, "--info"}, 2, "", "--info needs a value"},
+      {{"frobnicate"}, 2, "", "frobnicate"},
+      {{"verify"}, 2, "", "DIR"},
+      {{"verify", dir, "--bogus"}, 2, "", "--bogus"},
+      {{"verify", dir, "--info"}, 2, "", "--info"},
       {{"verify", dir, "--info", "no-colon"}, 2, "", "--info wants HASH:SIZE"},
-      {{"verify", dir, "--json", "--json"}, 2, "", "given twice"},
-      {{"show"}, 2, "", "no log directory given"},
-      {{"show", dir, "--json=yes"}, 2, "", "takes no value"},
-      {{"demo"}, 2, "", "no directory given"},
-      {{"demo", dir, "--messages", "many"}, 2, "", "--messages wants a number"},
-      {{"demo", dir, "--runs", "0"}, 2, "", "--runs wants a number"},
-      {{"demo", dir, "--experiment", "..."}, 2, "", "--experiment wants a name"},
+      {{"verify", dir, dir, "--info", "a:1"}, 2, "", "--info-file"},
+      {{"verify", dir, "--info", "a:1", "--info-file", "f"}, 2, "", "excludes"},
+      {{"verify", dir, "--info-file", tmp / "absent"}, 2, "", "cannot be read"},
+      {{"verify", dir, "--jobs", "0"}, 2, "", "--jobs"},
+      {{"show"}, 2, "", "DIR"},
+      {{"show", dir, dir}, 2, "", ""},
+      {{"log", dir, "--csv", "--json"}, 2, "", "excludes"},
+      {{"demo"}, 2, "", "DIR"},
+      {{"demo", dir, "--messages", "many"}, 2, "", "--messages"},
+      {{"demo", dir, "--runs", "0"}, 2, "", "--runs"},
+      {{"demo", dir, "--experiment", "..."}, 2, "", "a name with at least one letter or digit"},
   };
   for (const Case& c : cases) {
     std::string line;
@@ -114,7 +131,7 @@ TEST(CommandTest, UsageErrorsGoToStandardErrorWithExitStatusTwo) {
     } else {
       EXPECT_THAT(result.out, HasSubstr(c.out));
     }
-    if (*c.err == '\0') {
+    if (*c.err == '\0' && c.status != 2) {
       EXPECT_EQ(result.err, "");
     } else {
       EXPECT_THAT(result.err, HasSubstr(c.err));
@@ -137,51 +154,73 @@ TEST(CommandTest, VerifyExitStatusTableAndJson) {
     const char* what;
     std::vector<std::string> args;
     int status;
+    const char* verdict;
     const char* table;  // in the table output
   };
   const Case cases[] = {
-      {"intact, no info", {"verify", dir}, 0, "log.xml not checked against an info"},
+      {"intact, no info",
+       {"verify", dir},
+       3,
+       "not-authenticated",
+       "CONSISTENT, NOT AUTHENTICATED: no info given"},
+      {"intact, no info, info required",
+       {"verify", dir, "--require-info"},
+       1,
+       "not-intact",
+       "NOT AUTHENTICATED: no info given and --require-info"},
       {"intact, matching info",
        {"verify", dir, "--info", InfoArg(info)},
        0,
-       "all 3 protected files intact; log.xml matches the info"},
-      {"info given with '='", {"verify", dir, "--info=" + InfoArg(info)}, 0, "INTACT"},
+       "intact",
+       "INTACT and authenticated: all 3 protected files intact, log.xml matches the info"},
+      {"info given with '='", {"verify", dir, "--info=" + InfoArg(info)}, 0, "intact", "INTACT"},
       {"another info",
        {"verify", dir, "--info", InfoArg(wrong)},
        1,
-       "log.xml differs from the info"},
-      {"no such directory", {"verify", tmp / "absent"}, 2, "cannot verify"},
+       "not-intact",
+       "NOT INTACT: log.xml differs from the info"},
+      {"no such directory", {"verify", tmp / "absent"}, 4, "unreadable", "CANNOT VERIFY: "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const ToolResult table = RunTool(c.args);
     EXPECT_EQ(table.status, c.status);
     EXPECT_THAT(table.out, HasSubstr(c.table));
-    EXPECT_EQ(table.err.empty(), c.status != 2) << table.err;
+    EXPECT_EQ(table.err.empty(), c.status != 4) << table.err;
+
+    std::vector<std::string> quiet = c.args;
+    quiet.push_back("--quiet");
+    const ToolResult silent = RunTool(quiet);
+    EXPECT_EQ(silent.status, c.status);
+    EXPECT_EQ(silent.out + silent.err, "");
 
     std::vector<std::string> args = c.args;
     args.push_back("--json");
     const ToolResult json = RunTool(args);
     EXPECT_EQ(json.status, c.status);
     const Json report = ParsedOrFail(json.out);
-    EXPECT_EQ(report["exit_status"].number, c.status);
-    EXPECT_EQ(report["intact"].boolean, c.status == 0);
-    if (c.status == 2) {
-      EXPECT_EQ(report["error"].type, Json::Type::kString);
+    EXPECT_EQ(report["exit_status"], c.status);
+    EXPECT_EQ(report["verdict"], c.verdict);
+    if (c.status == 4) {
+      EXPECT_TRUE(report["error"].is_string());
+      EXPECT_TRUE(report["log_xml"].is_null());
       continue;
     }
+    EXPECT_TRUE(report["error"].is_null());
     const Json& records = report["records"];
-    ASSERT_EQ(records.items.size(), 3u);
+    ASSERT_EQ(records.size(), 3u);
     std::vector<std::string> kinds;
-    for (const Json& record : records.items) {
-      kinds.push_back(record["kind"].text);
-      EXPECT_EQ(record["status"].text, "intact");
-      EXPECT_EQ(record["found_size"].number, record["recorded_size"].number);
-      EXPECT_EQ(record["found_hash"].text, record["recorded_hash"].text);
+    for (const Json& record : records) {
+      kinds.push_back(record["kind"]);
+      EXPECT_EQ(record["status"], "intact");
+      EXPECT_EQ(record["found_size"], record["recorded_size"]);
+      EXPECT_EQ(record["found_hash"], record["recorded_hash"]);
+      EXPECT_TRUE(record["reason"].is_null());
     }
     EXPECT_EQ(kinds, (std::vector<std::string>{"log", "link", "metadata"}));
-    EXPECT_EQ(report["log_xml"]["size"].number, info.m_nLogSize);
-    EXPECT_EQ(report["log_xml"]["hash"].text, info.m_strLogHash);
+    EXPECT_EQ(report["log_xml"]["size"], info.m_nLogSize);
+    EXPECT_EQ(report["log_xml"]["hash"], info.m_strLogHash);
+    EXPECT_EQ(report["algorithms"]["log_xml_hash"], "SHA-256");
   }
 
   // One changed byte in the document: exit status 1 and the document named as modified.
@@ -191,33 +230,61 @@ TEST(CommandTest, VerifyExitStatusTableAndJson) {
   const ToolResult tampered = RunTool({"verify", dir, "--info", InfoArg(info), "--json"});
   EXPECT_EQ(tampered.status, 1);
   const Json report = ParsedOrFail(tampered.out);
-  EXPECT_EQ(report["records"].items.at(0)["status"].text, "modified");
-  EXPECT_EQ(report["protected_intact"].number, 2);
+  EXPECT_EQ(report["records"].at(0)["status"], "modified");
+  EXPECT_EQ(report["protected_intact"], 2);
+  const ToolResult words = RunTool({"verify", dir, "--info", InfoArg(info)});
+  EXPECT_THAT(words.out, HasSubstr("NOT INTACT: 1 modified"));
 }
 
-TEST(CommandTest, NamesWithControlCharactersAndForeignBytesAreEscaped) {
+TEST(CommandTest, EachKindOfDifferenceHasItsOwnWords) {
+  TempDir tmp;
+  const std::string dir = tmp / "log";
+  const KECGlpsLogInfo info = MakeLog(dir, {{"a.csv", "1\n"}, {"b.csv", "2\n"}});
+  WriteFileBytes(dir + "/a.csv", "1\n3\n");  // grown, the recorded part intact
+  WriteFileBytes(dir + "/b.csv", "9\n");     // same size, other content
+  const ToolResult result = RunTool({"verify", dir, "--info", InfoArg(info)});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_THAT(result.out, HasSubstr("1 modified; 1 grown with the recorded part intact (an "
+                                    "unsaved tail)"));
+  EXPECT_THAT(result.out, Not(HasSubstr("differs from the info")));
+}
+
+TEST(CommandTest, NamesThatAreNotUtf8AreGivenExactlyBesideTheirDisplay) {
   TempDir tmp;
   const std::string dir = tmp / "log";
   const std::string odd = std::string("odd\x01\xff \"q\" Müller.csv");
   MakeLog(dir, {{odd, "x"}});
+  WriteFileBytes(dir + "/stray-\xfe.txt", "?");
+  WriteFileBytes(dir + "/stray-b.txt", "?");
+  WriteFileBytes(dir + "/stray-a.txt", "?");
 
   const ToolResult json = RunTool({"verify", dir, "--json"});
-  EXPECT_EQ(json.status, 0);
+  EXPECT_EQ(json.status, 3);
   const Json report = ParsedOrFail(json.out);
-  ASSERT_EQ(report["records"].items.size(), 3u);
-  EXPECT_EQ(report["records"].items[1]["name"].text, "odd\x01\xc3\xbf \"q\" Müller.csv")
-      << "the byte 0xFF reads back as U+00FF, valid UTF-8 unchanged";
+  ASSERT_EQ(report["records"].size(), 3u);
+  EXPECT_EQ(report["records"][1]["name"], "odd\x01\xef\xbf\xbd \"q\" Müller.csv");
+  std::string hex;
+  for (unsigned char c : odd) {
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02x", c);
+    hex += digits;
+  }
+  EXPECT_EQ(report["records"][1]["name_hex"], hex);
+  EXPECT_TRUE(report["records"][0]["name_hex"].is_null());
+  std::vector<std::string> unregistered;
+  for (const Json& entry : report["unregistered"]) unregistered.push_back(entry["name"]);
+  EXPECT_EQ(unregistered,
+            (std::vector<std::string>{"stray-a.txt", "stray-b.txt", "stray-\xef\xbf\xbd.txt"}))
+      << "sorted by the names' bytes";
 
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"verify", dir}, std::vector<std::string>{"show", dir}}) {
     const ToolResult table = RunTool(args);
-    EXPECT_EQ(table.status, 0);
     EXPECT_THAT(table.out, HasSubstr("odd\\x01\\xFF \"q\" Müller.csv"));
     EXPECT_EQ(table.out.find('\x01'), std::string::npos) << "no raw control character";
   }
   const ToolResult show = RunTool({"show", dir, "--json"});
-  EXPECT_EQ(ParsedOrFail(show.out)["records"].items.at(1)["name"].text,
-            "odd\x01\xc3\xbf \"q\" Müller.csv");
+  EXPECT_EQ(ParsedOrFail(show.out)["records"].at(1)["name_hex"], hex);
 }
 
 TEST(CommandTest, ShowPrintsHeaderMetadataCatalogAndRecords) {
@@ -239,18 +306,17 @@ TEST(CommandTest, ShowPrintsHeaderMetadataCatalogAndRecords) {
   const ToolResult json = RunTool({"show", dir, "--json"});
   EXPECT_EQ(json.status, 0);
   const Json log = ParsedOrFail(json.out);
-  EXPECT_EQ(log["header"]["content_type"].number, 534);
-  EXPECT_EQ(log["header"]["content_version"].number, 410);
-  EXPECT_EQ(log["catalog"]["last_message_number"].number, 1);
-  EXPECT_EQ(log["catalog"]["coding_scheme"].items.size(), 2u);
-  ASSERT_EQ(log["records"].items.size(), 3u);
-  EXPECT_EQ(log["records"].items[0]["name"].text, documentName);
-  EXPECT_EQ(log["records"].items[0]["size"].number,
-            static_cast<double>(ReadFileBytes(document).size()));
-  EXPECT_EQ(log["records"].items[0]["hash"].text.size(), 24u);
+  EXPECT_EQ(log["header"]["content_type"], 534);
+  EXPECT_EQ(log["header"]["content_version"], 410);
+  EXPECT_TRUE(log["header"]["modification_time"].is_null());
+  EXPECT_EQ(log["catalog"]["last_message_number"], 1);
+  ASSERT_EQ(log["records"].size(), 3u);
+  EXPECT_EQ(log["records"][0]["name"], documentName);
+  EXPECT_EQ(log["records"][0]["size"], ReadFileBytes(document).size());
+  EXPECT_EQ(log["records"][0]["hash"].get<std::string>().size(), 24u);
 
   const ToolResult missing = RunTool({"show", tmp / "absent"});
-  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.status, 4);
   EXPECT_EQ(missing.out, "");
   EXPECT_THAT(missing.err, HasSubstr("absent"));
 }
@@ -298,26 +364,28 @@ void TakeWritePermission(const std::string& root) {
 // The records part of verify's JSON report, which names no directory.
 std::vector<std::string> RecordLines(const Json& report) {
   std::vector<std::string> lines;
-  for (const Json& r : report["records"].items) {
-    lines.push_back(r["name"].text + " " + r["status"].text + " " +
-                    std::to_string(r["found_size"].number) + " " + r["found_hash"].text);
+  for (const Json& r : report["records"]) {
+    lines.push_back(r["name"].get<std::string>() + " " + r["status"].get<std::string>() + " " +
+                    r["found_size"].dump() + " " + r["found_hash"].dump());
   }
-  for (const Json& u : report["unregistered"].items) lines.push_back("? " + u["name"].text);
+  for (const Json& u : report["unregistered"]) lines.push_back("? " + u["name"].get<std::string>());
   return lines;
 }
 
-TEST(CommandTest, VerifyAndShowChangeNothingAndReadAReadOnlyCopyAlike) {
+TEST(CommandTest, TheCommandsChangeNothingAndReadAReadOnlyCopyAlike) {
   TempDir tmp;
   const std::string dir = tmp / "log";
   const KECGlpsLogInfo info = MakeLog(dir, {{"data.csv", "a,b\n1,2\n"}, {"empty.csv", ""}});
   // A tampered log: a changed document byte, an unsaved tail on a link, a deleted empty link, a
-  // stray file.
+  // stray file, and the log's lock file.
   std::string bytes = ReadFileBytes(DocumentOf(dir));
   bytes[bytes.size() / 2] ^= 0x20;
   WriteFileBytes(DocumentOf(dir), bytes);
   WriteFileBytes(dir + "/data.csv", ReadFileBytes(dir + "/data.csv") + "3,4\n");
   unlink((dir + "/empty.csv").c_str());
   WriteFileBytes(dir + "/stray.txt", "?");
+  WriteFileBytes(dir + "/log.lock", "");
+  chmod((dir + "/log.lock").c_str(), 0600);
 
   const std::string copy = tmp / "copy";
   std::filesystem::copy(dir, copy, std::filesystem::copy_options::recursive);
@@ -330,6 +398,7 @@ TEST(CommandTest, VerifyAndShowChangeNothingAndReadAReadOnlyCopyAlike) {
   EXPECT_EQ(original.status, 1);
   EXPECT_EQ(readOnly.status, 1);
   EXPECT_EQ(RecordLines(ParsedOrFail(readOnly.out)), RecordLines(ParsedOrFail(original.out)));
+  EXPECT_EQ(ParsedOrFail(readOnly.out)["lock_file"], true);
   const std::vector<std::string> lines = RecordLines(ParsedOrFail(readOnly.out));
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_THAT(lines[0], HasSubstr(" modified "));
@@ -338,8 +407,12 @@ TEST(CommandTest, VerifyAndShowChangeNothingAndReadAReadOnlyCopyAlike) {
   EXPECT_THAT(lines[3], HasSubstr(" intact "));
   EXPECT_EQ(lines[4], "? stray.txt");
   EXPECT_EQ(RunTool({"verify", copy}).status, 1);
+  EXPECT_EQ(RunTool({"verify", "-r", tmp.path()}).status, 1);
   EXPECT_EQ(RunTool({"show", copy}).status, 0);
   EXPECT_EQ(RunTool({"show", copy, "--json"}).status, 0);
+  EXPECT_EQ(RunTool({"log", copy}).status, 0);
+  EXPECT_EQ(RunTool({"log", copy, "--json"}).status, 0);
+  EXPECT_EQ(RunTool({"log", copy, "--csv"}).status, 0);
 
   EXPECT_TRUE(Snapshot(copy) == before) << "bytes, sizes, modes and modification times as before";
   EXPECT_TRUE(Snapshot(dir) == originalBefore);
@@ -352,13 +425,17 @@ TEST(CommandTest, ProgressShowsOnATerminalOnly) {
 
   std::string out;
   std::string terminal;
-  EXPECT_EQ(glps_test::RunToolOnTerminal({"verify", dir}, &out, &terminal), 0);
+  EXPECT_EQ(glps_test::RunToolOnTerminal({"verify", dir}, &out, &terminal), 3);
   EXPECT_THAT(terminal, HasSubstr("glps verify: hashing"));
-  EXPECT_THAT(out, HasSubstr("INTACT"));
+  EXPECT_THAT(out, HasSubstr("CONSISTENT, NOT AUTHENTICATED"));
   EXPECT_THAT(out, Not(HasSubstr("hashing")));
 
+  terminal.clear();
+  EXPECT_EQ(glps_test::RunToolOnTerminal({"verify", dir, "--no-progress"}, &out, &terminal), 3);
+  EXPECT_THAT(terminal, Not(HasSubstr("hashing")));
+
   const ToolResult piped = RunTool({"verify", dir});
-  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.status, 3);
   EXPECT_EQ(piped.err, "");
 }
 
@@ -465,9 +542,10 @@ TEST(DemoTest, EnoughMessagesRollOverIntoASecondDocument) {
   EXPECT_EQ(verify.status, 0);
   std::map<std::string, int> statuses;
   const Json report = ParsedOrFail(verify.out);
-  for (const Json& record : report["records"].items) {
-    ++statuses[record["kind"].text + " " + record["status"].text];
+  for (const Json& record : report["records"]) {
+    ++statuses[record["kind"].get<std::string>() + " " + record["status"].get<std::string>()];
   }
+  EXPECT_EQ(report["findings"], Json::array()) << "the index pages name recorded documents only";
   const std::map<std::string, int> expected = {{"log intact", 2},
                                                {"metadata intact", 2},
                                                {"link intact", 2},
@@ -486,6 +564,278 @@ TEST(DemoTest, AStateFileNotInTheDemosFormatStopsIt) {
   EXPECT_EQ(run.status, 2);
   EXPECT_THAT(run.err, HasSubstr("demo-state.txt: line 2 is not in the demo's format"));
   EXPECT_TRUE(Snapshot(demo) == before) << "the logs were not opened";
+}
+
+// --- The JSON schema of docs/json.md ---------------------------------------------------------
+
+// The documented fields of one schema of docs/json.md: path ("records[].name") -> allowed types.
+std::map<std::string, std::set<std::string>> DocumentedFields(const std::string& schema) {
+  std::map<std::string, std::set<std::string>> fields;
+  std::istringstream doc(ReadFileBytes(std::string(GLPS_SOURCE_DIR) + "/docs/json.md"));
+  std::string line;
+  bool inside = false;
+  while (std::getline(doc, line)) {
+    if (line.rfind("<!-- schema: ", 0) == 0) inside = line == "<!-- schema: " + schema + " -->";
+    if (!inside || line.rfind("| `", 0) != 0) continue;
+    const std::size_t close = line.find('`', 3);
+    const std::string path = line.substr(3, close - 3);
+    const std::size_t typeStart = line.find('|', close) + 1;
+    std::string types = line.substr(typeStart, line.find('|', typeStart) - typeStart);
+    std::set<std::string>& allowed = fields[path];
+    std::istringstream words(types);
+    std::string word;
+    while (words >> word) {
+      if (word != "or") allowed.insert(word);
+    }
+  }
+  return fields;
+}
+
+std::string TypeOf(const Json& value) {
+  if (value.is_null()) return "null";
+  if (value.is_boolean()) return "boolean";
+  if (value.is_number_integer()) return "integer";
+  if (value.is_number()) return "number";
+  if (value.is_string()) return "string";
+  if (value.is_array()) return "array";
+  return "object";
+}
+
+// Every field of `value` with the types it was seen with.
+void Flatten(const Json& value, const std::string& path,
+             std::map<std::string, std::set<std::string>>* seen) {
+  // An array's items that are objects are described by their fields.
+  const bool item = path.size() > 2 && path.compare(path.size() - 2, 2, "[]") == 0;
+  if (!path.empty() && !(item && value.is_object())) (*seen)[path].insert(TypeOf(value));
+  if (value.is_object()) {
+    for (auto it = value.begin(); it != value.end(); ++it) {
+      Flatten(it.value(), path.empty() ? it.key() : path + "." + it.key(), seen);
+    }
+  } else if (value.is_array()) {
+    for (const Json& item : value) Flatten(item, path + "[]", seen);
+  }
+}
+
+void ExpectMatchesSchema(const std::vector<Json>& documents, const std::string& schema) {
+  SCOPED_TRACE(schema);
+  const auto documented = DocumentedFields(schema);
+  ASSERT_FALSE(documented.empty());
+  std::map<std::string, std::set<std::string>> seen;
+  for (const Json& document : documents) Flatten(document, "", &seen);
+  for (const auto& field : seen) {
+    const auto it = documented.find(field.first);
+    if (it == documented.end()) {
+      ADD_FAILURE() << field.first << " is not in docs/json.md";
+      continue;
+    }
+    for (const std::string& type : field.second) {
+      EXPECT_EQ(it->second.count(type), 1u) << field.first << " is " << type;
+    }
+  }
+  for (const auto& field : documented) {
+    EXPECT_EQ(seen.count(field.first), 1u) << field.first << " documented but never written";
+  }
+  for (const Json& document : documents) EXPECT_EQ(document["schema_version"], 1);
+}
+
+TEST(JsonTest, OutputFollowsTheDocumentedSchema) {
+  TempDir tmp;
+  const std::string good = tmp / "good";
+  const KECGlpsLogInfo info = MakeLog(good, {{"data.csv", "1\n"}});
+  const std::string bad = tmp / std::string("bad-\xff");
+  MakeLog(bad, {{"x.csv", "1\n"}});
+  // Unreadable for the checks, unregistered, named like a document, a lock, a finding.
+  WriteFileBytes(bad + "/x.csv", "changed\n");
+  WriteFileBytes(bad + "/GLP-Log-Assay_0002.html", "");
+  WriteFileBytes(bad + "/log.lock", "");
+  // A document that is a symbolic link: a problem for `glps log`.
+  const std::string document = DocumentOf(bad);
+  ASSERT_EQ(rename(document.c_str(), (bad + "/moved").c_str()), 0);
+  ASSERT_EQ(symlink("moved", document.c_str()), 0);
+
+  std::vector<Json> verify;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"verify", good, "--info", InfoArg(info), "--json"},
+        std::vector<std::string>{"verify", bad, "--json"},
+        std::vector<std::string>{"verify", tmp / "absent", "--json"}}) {
+    verify.push_back(ParsedOrFail(RunTool(args).out));
+  }
+  ExpectMatchesSchema(verify, "verify");
+  ExpectMatchesSchema({ParsedOrFail(RunTool({"show", good, "--json"}).out)}, "show");
+
+  // A crash entry with detail lines and a context message, for every field of an entry.
+  KCGenUserInfo::Instance()->SetCurrentUserName("tester");
+  KECGlpsLogInfoCrash crash;
+  crash.m_bCrashed = true;
+  crash.m_strText = "crashed";
+  crash.m_vLines = {"detail"};
+  KECGlpsLogInfoExperiment experiment;
+  experiment.m_strExperiment = "Assay";
+  KECGlpsLogInfo next;
+  KECGlpsServices* service = KECGlpsServices::Instance();
+  ASSERT_TRUE(service->LogExpInit(good, true, info, crash, experiment, nullptr, nullptr));
+  ASSERT_TRUE(service->LogExpMsgContext("weighed", "balance 3"));
+  ASSERT_TRUE(service->LogExpExit(&next));
+  KECGlpsServices::Destroy();
+  KCGenUserInfo::Instance()->ClearOverrides();
+  ExpectMatchesSchema({ParsedOrFail(RunTool({"log", good, "--json"}).out),
+                       ParsedOrFail(RunTool({"log", bad, "--json", "--from", "2999-01-01"}).out)},
+                      "log");
+}
+
+// --- Many logs at once -------------------------------------------------------------------------
+
+TEST(ManyLogsTest, RecursiveVerifyGivesALinePerLogAndTheWorstStatus) {
+  TempDir tmp;
+  const std::string root = tmp / "lab";
+  std::filesystem::create_directories(root + "/group/deeper");
+  std::string infos;
+  for (const char* name : {"a", "b", "group/c", "group/deeper/d"}) {
+    const KECGlpsLogInfo info = MakeLog(root + "/" + name, {{"data.csv", "1\n"}});
+    infos += InfoArg(info) + " " + name + "\n";
+  }
+  WriteFileBytes(root + "/infos.txt", infos);
+  std::filesystem::create_directories(root + "/not-a-log");
+  ASSERT_EQ(symlink((root + "/a").c_str(), (root + "/link-to-a").c_str()), 0);
+
+  ToolResult all = RunTool({"verify", "--recursive", root, "--info-file", root + "/infos.txt"});
+  EXPECT_EQ(all.status, 0) << all.out << all.err;
+  EXPECT_THAT(all.out, HasSubstr("4 logs: 4 intact, 0 not authenticated (no info), 0 not intact, "
+                                 "0 cannot be read"));
+  EXPECT_THAT(all.out, Not(HasSubstr("link-to-a"))) << "links are not followed";
+
+  // One without an info, one changed, one whose log.xml is damaged: the worst status counts.
+  WriteFileBytes(root + "/infos.txt", infos.substr(infos.find('\n') + 1));
+  const ToolResult unauthenticated =
+      RunTool({"verify", "-r", root, "--info-file", root + "/infos.txt"});
+  EXPECT_EQ(unauthenticated.status, 3);
+  WriteFileBytes(root + "/group/c/data.csv", "2\n");
+  const ToolResult changed = RunTool({"verify", "-r", root, "--info-file", root + "/infos.txt"});
+  EXPECT_EQ(changed.status, 1);
+  WriteFileBytes(root + "/b/log.xml", "<not an archive>");
+  const ToolResult json =
+      RunTool({"verify", "-r", root, "--info-file", root + "/infos.txt", "--json", "-j", "2"});
+  EXPECT_EQ(json.status, 4);
+  std::vector<std::string> lines;
+  std::istringstream in(json.out);
+  std::string line;
+  while (std::getline(in, line)) {
+    const Json log = ParsedOrFail(line);
+    lines.push_back(log["verdict"].get<std::string>() + " " +
+                    log["directory"].get<std::string>().substr(root.size()));
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"not-authenticated /a", "unreadable /b",
+                                             "not-intact /group/c", "intact /group/deeper/d"}));
+  // The same logs named one by one.
+  const ToolResult named = RunTool({"verify", root + "/a", root + "/group/deeper/d"});
+  EXPECT_EQ(named.status, 3);
+  EXPECT_THAT(named.out, HasSubstr("2 logs: 0 intact, 2 not authenticated"));
+}
+
+// --- The trail read back ------------------------------------------------------------------------
+
+TEST(LogCommandTest, TextCsvAndJsonWithTheirSelections) {
+  TempDir tmp;
+  const std::string dir = tmp / "log";
+  MakeLog(dir, {});
+  KCGenUserInfo::Instance()->SetCurrentUserName("tester");
+  KECGlpsLogInfoExperiment experiment;
+  experiment.m_strExperiment = "Assay";
+  KECGlpsLogInfo info;
+  KECGlpsServices* service = KECGlpsServices::Instance();
+  ASSERT_TRUE(service->LogExpInit(dir, true, InfoOfLog(dir), KECGlpsLogInfoCrash(), experiment,
+                                  nullptr, nullptr));
+  ASSERT_TRUE(service->LogExpMsgContext("a \"quoted\", comma", "ctx  two"));
+  ASSERT_TRUE(service->LogExpMsg("Müller  <b>"));
+  ASSERT_TRUE(service->LogExpExit(&info));
+  KECGlpsServices::Destroy();
+  KCGenUserInfo::Instance()->ClearOverrides();
+
+  const ToolResult text = RunTool({"log", dir});
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_THAT(text.out, HasSubstr("entries:       4 (3 messages"));
+  EXPECT_THAT(text.out, HasSubstr("a \"quoted\", comma:  'ctx  two'"));
+  EXPECT_THAT(text.out, HasSubstr("Müller  <b>"));
+
+  const ToolResult csv = RunTool({"log", dir, "--csv"});
+  EXPECT_EQ(csv.status, 0);
+  EXPECT_THAT(csv.out, HasSubstr("\"a \"\"quoted\"\", comma\",ctx  two,\r\n"));
+  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 5) << "a header and 4 entries";
+
+  const Json json = ParsedOrFail(RunTool({"log", dir, "--json"}).out);
+  ASSERT_EQ(json["entries"].size(), 4u);
+  EXPECT_EQ(json["entries"][3]["message"], "Müller  <b>");
+  EXPECT_EQ(json["entries"][3]["number"], 3);
+  EXPECT_EQ(json["entries"][2]["context"], "ctx  two");
+  EXPECT_TRUE(json["entries"][0]["number"].is_null()) << "the caption has no number";
+  const std::string day = json["entries"][1]["date"];
+
+  struct Case {
+    std::vector<std::string> args;
+    std::size_t entries;
+  };
+  const Case cases[] = {
+      {{"--grep", "M.ller"}, 1},
+      {{"--grep", "MÜLLER"}, 0},
+      {{"--grep", "MÜLLER", "-i"}, 1},
+      {{"--grep", "ctx  two"}, 1},
+      {{"--from", day}, 4},
+      {{"--to", day}, 4},
+      {{"--from", "2999-01-01"}, 0},
+      {{"--to", "1999-12-31T23:59Z"}, 0},
+      {{"--from", "1999-12-31T23:59:59+14:00", "--grep", "quoted"}, 1},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"log", dir, "--json"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    const ToolResult result = RunTool(args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(ParsedOrFail(result.out)["entries"].size(), c.entries);
+  }
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--from", "yesterday"}, std::vector<std::string>{"--grep", "("}}) {
+    const ToolResult result = RunTool({"log", dir, bad[0], bad[1]});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_THAT(result.err, HasSubstr(bad[0]));
+  }
+  EXPECT_EQ(RunTool({"log", tmp / "absent"}).status, 4);
+}
+
+// --- Man page and completion --------------------------------------------------------------------
+
+TEST(DocumentationTest, ManPageAndCompletionKnowEveryOption) {
+  const std::string man = ReadFileBytes(std::string(GLPS_SOURCE_DIR) + "/tools/glps/glps.1");
+  const std::string completion =
+      ReadFileBytes(std::string(GLPS_SOURCE_DIR) + "/tools/glps/glps.bash-completion");
+  for (const char* command : {"demo", "verify", "show", "log"}) {
+    SCOPED_TRACE(command);
+    const ToolResult help = RunTool({"help", command});
+    ASSERT_EQ(help.status, 0);
+    std::istringstream words(help.out);
+    std::string word;
+    std::set<std::string> options;
+    while (words >> word) {
+      const std::size_t end = word.find_first_of(",=[]");
+      if (word.rfind("--", 0) == 0) options.insert(word.substr(0, end));
+    }
+    EXPECT_GE(options.size(), 2u);
+    for (const std::string& option : options) {
+      std::string escaped;  // as troff writes it: "\-\-json"
+      for (char c : option) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+      EXPECT_THAT(man, HasSubstr(escaped)) << option;
+      EXPECT_THAT(completion, HasSubstr(option)) << option;
+    }
+  }
+  for (const char* status : {"\n.B 0\n", "\n.B 1\n", "\n.B 2\n", "\n.B 3\n", "\n.B 4\n"}) {
+    EXPECT_THAT(man, HasSubstr(status));
+  }
+  // The completion offers what bash asks for.
+  const std::string script = "source " + std::string(GLPS_SOURCE_DIR) +
+                             "/tools/glps/glps.bash-completion; COMP_WORDS=(glps verify --re); "
+                             "COMP_CWORD=2; _glps; echo \"${COMPREPLY[*]}\"";
+  const std::string out = glps_test::RunShell(script);
+  EXPECT_EQ(out, "--recursive --require-info\n");
 }
 
 }  // namespace

@@ -1,32 +1,36 @@
 // SPDX-License-Identifier: Apache-2.0
-// Escaping of bytes read from log directories, for terminals and for JSON.
+// The command's handling of bytes read from log directories: for terminals, and exactly in JSON;
+// and the parsing of an info given on the command line.
 #include "text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "json_reader.h"
+#include "json_out.h"
+#include "verify.h"
 
 namespace {
 
-using glps_tool::JsonString;
 using glps_tool::Printable;
 
-// The UTF-8 encoding of a code point below U+0800.
-std::string Utf8(unsigned cp) {
-  if (cp < 0x80) return std::string(1, static_cast<char>(cp));
-  return {static_cast<char>(0xC0 | (cp >> 6)), static_cast<char>(0x80 | (cp & 0x3F))};
-}
-
-TEST(TextTest, EveryByteSurvivesAJsonRoundTrip) {
+TEST(TextTest, EveryByteIsGivenExactlyInJson) {
   for (unsigned b = 0; b < 256; ++b) {
     SCOPED_TRACE(b);
     const std::string text = "a" + std::string(1, static_cast<char>(b)) + "z";
-    glps_test::Json json;
-    ASSERT_TRUE(glps_test::ParseJson(JsonString(text), &json)) << JsonString(text);
-    // ASCII reads back as it was; a lone byte of 0x80 or more as the code point of its value.
-    EXPECT_EQ(json.text, "a" + Utf8(b) + "z");
+    glps_tool::Json object;
+    glps_tool::AddExactText(&object, "name", text);
+    const nlohmann::json read = nlohmann::json::parse(object.dump());
+    const std::string display = read["name"];
+    if (b < 0x80) {
+      EXPECT_EQ(display, text);
+      EXPECT_TRUE(read["name_hex"].is_null());
+    } else {
+      EXPECT_EQ(display, "a\xef\xbf\xbdz") << "a lone byte is shown as U+FFFD";
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "61%02x7a", b);
+      EXPECT_EQ(read["name_hex"], hex) << "and given exactly beside";
+    }
   }
 }
 
@@ -34,30 +38,58 @@ TEST(TextTest, ValidUtf8PassesAndEverythingElseIsEscapedBytewise) {
   struct Case {
     const char* what;
     std::string bytes;
-    std::string json;
+    bool utf8;
     std::string printable;
   };
   const Case cases[] = {
-      {"plain", "GLP-Log_0001.html", "\"GLP-Log_0001.html\"", "GLP-Log_0001.html"},
-      {"two- to four-byte UTF-8", "M\xc3\xbcller \xc2\xb5g \xe2\x82\xac \xf0\x9f\x94\xac",
-       "\"M\xc3\xbcller \xc2\xb5g \xe2\x82\xac \xf0\x9f\x94\xac\"",
+      {"plain", "GLP-Log_0001.html", true, "GLP-Log_0001.html"},
+      {"two- to four-byte UTF-8", "M\xc3\xbcller \xc2\xb5g \xe2\x82\xac \xf0\x9f\x94\xac", true,
        "M\xc3\xbcller \xc2\xb5g \xe2\x82\xac \xf0\x9f\x94\xac"},
-      {"quote, backslash, controls", "\"\\\n\t\x1b[2J\x7f", "\"\\\"\\\\\\n\\t\\u001b[2J\\u007f\"",
-       "\"\\\\\\x0A\\x09\\x1B[2J\\x7F"},
-      {"Latin-1 byte", "M\xfcller", "\"M\\u00fcller\"", "M\\xFCller"},
-      {"overlong slash", "\xc0\xaf", "\"\\u00c0\\u00af\"", "\\xC0\\xAF"},
-      {"encoded surrogate", "\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\"", "\\xED\\xA0\\x80"},
-      {"above U+10FFFF", "\xf4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\"",
-       "\\xF4\\x90\\x80\\x80"},
-      {"cut-off sequence at the end", "ab\xe2\x82", "\"ab\\u00e2\\u0082\"", "ab\\xE2\\x82"},
-      {"NUL", std::string("a\0b", 3), "\"a\\u0000b\"", "a\\x00b"},
+      {"quote, backslash, controls", "\"\\\n\t\x1b[2J\x7f", true, "\"\\\\\\x0A\\x09\\x1B[2J\\x7F"},
+      {"Latin-1 byte", "M\xfcller", false, "M\\xFCller"},
+      {"overlong slash", "\xc0\xaf", false, "\\xC0\\xAF"},
+      {"encoded surrogate", "\xed\xa0\x80", false, "\\xED\\xA0\\x80"},
+      {"above U+10FFFF", "\xf4\x90\x80\x80", false, "\\xF4\\x90\\x80\\x80"},
+      {"cut-off sequence at the end", "ab\xe2\x82", false, "ab\\xE2\\x82"},
+      {"NUL", std::string("a\0b", 3), true, "a\\x00b"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(JsonString(c.bytes), c.json);
+    EXPECT_EQ(glps_tool::IsUtf8(c.bytes), c.utf8);
     EXPECT_EQ(Printable(c.bytes), c.printable);
-    glps_test::Json json;
-    EXPECT_TRUE(glps_test::ParseJson(JsonString(c.bytes), &json));
+    EXPECT_TRUE(glps_tool::IsUtf8(glps_tool::ToUtf8Lossy(c.bytes)));
+    if (c.utf8) {
+      EXPECT_EQ(glps_tool::ToUtf8Lossy(c.bytes), c.bytes);
+    }
+  }
+}
+
+TEST(TextTest, InfoTextIsHashColonSize) {
+  struct Case {
+    const char* text;
+    bool ok;
+    const char* hash;
+    std::int64_t size;
+  };
+  const Case cases[] = {
+      {"abc=:123", true, "abc=", 123},
+      {"a:b:7", true, "a:b", 7},
+      {":0", true, "", 0},
+      {"abc", false, "", 0},
+      {"abc:", false, "", 0},
+      {"abc:-1", false, "", 0},
+      {"abc:12x", false, "", 0},
+      {"abc: 12", false, "", 0},
+      {"abc:99999999999999999999", false, "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    KECGlpsLogInfo info;
+    EXPECT_EQ(glps_tool::ParseLogInfo(c.text, &info), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(info.m_strLogHash, c.hash);
+      EXPECT_EQ(info.m_nLogSize, c.size);
+    }
   }
 }
 

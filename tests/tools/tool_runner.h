@@ -97,6 +97,28 @@ inline int RunToolOnTerminal(const std::vector<std::string>& args, std::string* 
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Runs `script` with bash and returns what it wrote to standard output.
+inline std::string RunShell(const std::string& script) {
+  TempDir outputs;
+  const std::string outPath = outputs / "out";
+  std::vector<std::string> words = {"/bin/bash", "-c", script};
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return std::string();
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return ReadFileBytes(outPath);
+}
+
 }  // namespace glps_test
 
 #endif  // GLPS_TESTS_TOOLS_TOOL_RUNNER_H_

@@ -12,33 +12,17 @@
 #include <filesystem>
 #include <sstream>
 
-#include "files/platform.h"
+#include "files.h"
+#include "glps/audit.h"
 #include "glps/glps.h"
-#include "log_state.h"
-#include "options.h"
 #include "text.h"
-#include "verify.h"
 
 namespace glps_tool {
 namespace {
 
-const char kDemoUsage[] =
-    "usage: glps demo DIR [--messages N] [--runs N] [--crash] [--tamper] [--experiment NAME]\n";
 const char kStateHeader[] =
     "# glps demo: the info of each log, kept between runs as a host keeps it. Do not edit.\n";
 const char kAppLogDirectory[] = "applog";
-const int kDefaultMessages = 20;
-// Roughly what it takes to fill a document past 1 MiB in one run.
-const int kRolloverMessages = 10000;
-
-struct DemoOptions {
-  std::string directory;  // absolute
-  int messages = kDefaultMessages;
-  int runs = 1;
-  bool crash = false;
-  bool tamper = false;
-  std::string experiment = "Titration 7";
-};
 
 // What one run found and wrote.
 struct RunResult {
@@ -66,13 +50,6 @@ std::string ExperimentDirectoryName(const std::string& experiment) {
   return name;
 }
 
-bool ParseCount(const std::string& text, int lowest, int highest, int* value) {
-  std::int64_t parsed = 0;
-  if (!ParseInt64(text, &parsed) || parsed < lowest || parsed > highest) return false;
-  *value = static_cast<int>(parsed);
-  return true;
-}
-
 bool MakeDirectories(const std::string& path, std::ostream& err) {
   std::error_code ec;
   std::filesystem::create_directories(path, ec);
@@ -87,8 +64,12 @@ bool MakeDirectories(const std::string& path, std::ostream& err) {
 // What the library will decide when it opens the log with `info`, found beforehand by the
 // read-only check: a log that does not exist yet and has no info is new, not tampered.
 bool CheckBeforeOpening(const std::string& directory, const KECGlpsLogInfo& info) {
-  if (!info.IsValid() && !glps::platform::PathExists(LogXmlPath(directory))) return false;
-  return VerifyLogDirectory(directory, &info).ExitStatus() != 0;
+  if (!info.IsValid() && !PathExists(KCGenFileUtils::MakeNamePath(directory, "log.xml"))) {
+    return false;
+  }
+  const KECGlpsAuditReport report = KECGlpsAudit::Verify(directory, &info);
+  return !report.m_strError.empty() || report.m_eInfoCheck != Glps::eAuditInfoMatches ||
+         report.ProtectedIntactCount() != report.ProtectedCount();
 }
 
 bool WriteDataFile(const std::string& path, int run) {
@@ -100,7 +81,7 @@ bool WriteDataFile(const std::string& path, int run) {
                   0.98 + 0.0071 * i + run * 0.0003);
     data << line;
   }
-  return glps::platform::ReplaceFile(path, data.str());
+  return ReplaceFile(path, data.str());
 }
 
 // One start of the host: opens both logs, writes into them, saves and closes them.
@@ -211,20 +192,20 @@ RunResult OneRun(const DemoOptions& options, const std::string& appDir, const st
 // Changes one letter (its case) in the middle of the recorded part of the experiment log's last
 // document, keeping the size, as someone editing the file by hand would.
 bool TamperWithDocument(const std::string& expDir, std::ostream& out, std::ostream& err) {
-  LogState state;
+  KECGlpsAuditLogState state;
   std::string error;
-  if (!ReadLogState(expDir, &state, &error)) {
+  if (!KECGlpsAudit::ReadLogState(expDir, &state, &error)) {
     err << "glps demo: --tamper: " << Printable(error) << '\n';
     return false;
   }
   const KECGlpsFileManagerData* document = nullptr;
-  for (const KECGlpsFileManagerData& record : state.records) {
+  for (const KECGlpsFileManagerData& record : state.m_vRecords) {
     if (record.m_eType == Glps::FileLog) document = &record;
   }
   std::string bytes;
   const std::string path =
       document ? KCGenFileUtils::MakeNamePath(expDir, document->m_strFileName) : std::string();
-  if (document == nullptr || !glps::platform::ReadWholeFile(path, &bytes)) {
+  if (document == nullptr || !ReadWholeFile(path, &bytes)) {
     err << "glps demo: --tamper: no log document to change\n";
     return false;
   }
@@ -257,14 +238,19 @@ std::string ExperimentVerdict(const RunResult& result, bool crashed) {
 
 }  // namespace
 
+bool IsUsableExperimentName(const std::string& experiment) {
+  const std::string name = ExperimentDirectoryName(experiment);
+  return !name.empty() && name.find_first_not_of("._") != std::string::npos;
+}
+
 std::string DemoStatePath(const std::string& directory) {
   return KCGenFileUtils::MakeNamePath(directory, "demo-state.txt");
 }
 
 bool DemoState::Load(const std::string& path, std::string* error) {
-  if (!glps::platform::PathExists(path)) return true;
+  if (!PathExists(path)) return true;
   std::string text;
-  if (!glps::platform::ReadWholeFile(path, &text, 1 << 20)) {
+  if (!ReadWholeFile(path, &text, 1 << 20)) {
     *error = path + ": cannot be read";
     return false;
   }
@@ -309,79 +295,18 @@ bool DemoState::Save(const std::string& path) const {
     text += "log " + entry.first + " " + (info.m_strLogHash.empty() ? "-" : info.m_strLogHash) +
             " " + std::to_string(info.m_nLogSize) + "\n";
   }
-  return glps::platform::ReplaceFile(path, text);
+  return ReplaceFile(path, text);
 }
 
-void PrintDemoHelp(std::ostream& out) {
-  out << kDemoUsage
-      << "\n"
-         "A host program in miniature. Each run starts the host: opens the application log in\n"
-         "DIR/applog with the info kept from the last run, writes a few messages, opens the\n"
-         "experiment log in DIR/experiments/NAME, writes messages, context messages, metadata,\n"
-         "an entity and a linked data file, saves and closes both logs, and keeps their new\n"
-         "infos in DIR/demo-state.txt for the next run. A second run continues the same logs.\n"
-         "\n"
-         "  --messages N       sample messages per run in the experiment log (default "
-      << kDefaultMessages
-      << ";\n"
-         "                     about "
-      << kRolloverMessages
-      << " fill a document past 1 MiB, so that the next run\n"
-         "                     starts a second document and the index pages)\n"
-         "  --runs N           runs of the host (default 1)\n"
-         "  --crash            the first run reports a crash of the previous one\n"
-         "  --tamper           after the last run, change one byte of the experiment log's\n"
-         "                     document, so that the next run finds the log tampered\n"
-         "  --experiment NAME  the experiment (default \"Titration 7\")\n"
-         "  -h, --help         show this help\n"
-         "\n"
-         "Exit status: 0 done; 1 a call into the library failed; 2 usage error, or DIR or its\n"
-         "state file cannot be used.\n";
-}
-
-int RunDemo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  ParsedArgs parsed;
-  std::string error;
-  const std::vector<OptionDef> known = {{"--messages", true},
-                                        {"--runs", true},
-                                        {"--crash", false},
-                                        {"--tamper", false},
-                                        {"--experiment", true}};
-  if (!ParseArgs(args, known, &parsed, &error)) {
-    err << "glps demo: " << error << '\n' << kDemoUsage;
+int RunDemo(const DemoOptions& given, std::ostream& out, std::ostream& err) {
+  DemoOptions options = given;
+  if (!IsUsableExperimentName(options.experiment)) {
+    err << "glps demo: --experiment wants a name with at least one letter or digit\n";
     return 2;
   }
-  if (parsed.help) {
-    PrintDemoHelp(out);
-    return 0;
-  }
-  DemoOptions options;
-  if (parsed.positional.size() != 1 || parsed.positional[0].empty()) {
-    err << "glps demo: "
-        << (parsed.positional.size() > 1 ? "more than one directory given" : "no directory given")
-        << '\n'
-        << kDemoUsage;
-    return 2;
-  }
-  if (parsed.Has("--messages") &&
-      !ParseCount(parsed.options["--messages"], 0, 10000000, &options.messages)) {
-    err << "glps demo: --messages wants a number from 0 to 10000000\n" << kDemoUsage;
-    return 2;
-  }
-  if (parsed.Has("--runs") && !ParseCount(parsed.options["--runs"], 1, 1000, &options.runs)) {
-    err << "glps demo: --runs wants a number from 1 to 1000\n" << kDemoUsage;
-    return 2;
-  }
-  if (parsed.Has("--experiment")) options.experiment = parsed.options["--experiment"];
   const std::string experimentDirectory = ExperimentDirectoryName(options.experiment);
-  if (experimentDirectory.empty() ||
-      experimentDirectory.find_first_not_of("._") == std::string::npos) {
-    err << "glps demo: --experiment wants a name with at least one letter or digit\n" << kDemoUsage;
-    return 2;
-  }
-  options.crash = parsed.Has("--crash");
-  options.tamper = parsed.Has("--tamper");
-  options.directory = std::filesystem::absolute(parsed.positional[0]).lexically_normal().string();
+  std::string error;
+  options.directory = std::filesystem::absolute(options.directory).lexically_normal().string();
   if (options.directory.size() > 1 && options.directory.back() == '/') options.directory.pop_back();
 
   const std::string appDir = KCGenFileUtils::MakeNamePath(options.directory, kAppLogDirectory);

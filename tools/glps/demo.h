@@ -6,7 +6,6 @@
 #include <map>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "glps/records.h"
 
@@ -29,11 +28,26 @@ struct DemoState {
 // The file of the state in the demo directory.
 std::string DemoStatePath(const std::string& directory);
 
-// The subcommand: `glps demo DIR [--messages N] [--runs N] [--crash] [--tamper]
-// [--experiment NAME]`. Exit status 0; 1 when a call into the library failed; 2 for a usage
-// error or when DIR or the state file cannot be used.
-int RunDemo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-void PrintDemoHelp(std::ostream& out);
+// Sample messages per run by default, and roughly what it takes to fill a document past 1 MiB in
+// one run.
+constexpr int kDefaultMessages = 20;
+constexpr int kRolloverMessages = 10000;
+
+struct DemoOptions {
+  std::string directory;
+  int messages = kDefaultMessages;
+  int runs = 1;
+  bool crash = false;   // the first run reports a crash of the previous one
+  bool tamper = false;  // after the last run, change one byte of the experiment log's document
+  std::string experiment = "Titration 7";
+};
+
+// Whether the experiment's name makes a directory name (it needs a letter or a digit).
+bool IsUsableExperimentName(const std::string& experiment);
+
+// Runs the demo. Exit status 0; 1 when a call into the library failed; 2 for a bad experiment
+// name or when DIR or the state file cannot be used.
+int RunDemo(const DemoOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace glps_tool
 

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
-// The glps command: `glps demo`, `glps verify`, `glps show`.
+// The glps command: `glps demo`, `glps verify`, `glps show`, `glps log`, `glps help`.
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+#include <clocale>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "demo.h"
 #include "glps/host/gen.h"
+#include "log.h"
 #include "show.h"
 #include "verify.h"
 
@@ -15,55 +18,181 @@ namespace {
 
 const char kUsage[] =
     "usage: glps demo DIR [--messages N] [--runs N] [--crash] [--tamper] [--experiment NAME]\n"
-    "       glps verify DIR [--info HASH:SIZE] [--json]\n"
-    "       glps show DIR [--json]\n"
-    "       glps --help | --version | <command> --help\n";
+    "       glps verify DIR... [--recursive] [--info HASH:SIZE | --info-file FILE]\n"
+    "                   [--require-info] [--json] [--quiet] [--no-progress] [--jobs N]\n"
+    "       glps show DIR [--json] [--quiet]\n"
+    "       glps log DIR [--csv | --json] [--from TIME] [--to TIME] [--grep REGEX] [-i]\n"
+    "       glps help [COMMAND] | --help | --version | COMMAND --help\n";
 
-void PrintHelp(std::ostream& out) {
-  out << kUsage
-      << "\n"
-         "The command of the glps audit-trail library.\n"
-         "\n"
-         "  demo    run a small host that writes an application log and an experiment log into\n"
-         "          DIR, continuing them from run to run\n"
-         "  verify  check a log directory against its log.xml (and log.xml against the host's\n"
-         "          info), read-only; exit status 0 intact, 1 not intact, 2 cannot read\n"
-         "  show    print a log's header, metadata, catalog and file records\n";
-}
+const char kExitStatuses[] =
+    "Exit status:\n"
+    "  0  intact and authenticated: every protected file as recorded, log.xml matches the\n"
+    "     info, the trail consistent (demo, show, log: done)\n"
+    "  1  not intact: a file or log.xml differs, or the trail is not consistent; with\n"
+    "     --require-info also a log without an info (demo: a call into the library failed)\n"
+    "  2  usage error\n"
+    "  3  consistent but not authenticated: as 0, but no info was given for log.xml\n"
+    "  4  cannot be read: the directory or its log.xml (or, for log, a document) cannot be\n"
+    "     read, or log.xml is damaged\n"
+    "Of several logs, the worst status counts, in the order 4, 1, 3, 0.\n";
+
+const char kVerifyDescription[] =
+    "Checks log directories without changing anything: every file log.xml records against its\n"
+    "recorded size and fingerprint (MD5), log.xml against the info the host kept (its SHA-256\n"
+    "hash and size), and, needing no info, the trail's consistency: message numbers without\n"
+    "gaps or repeats, the catalog's last number, documents' recorded parts ending on an entry,\n"
+    "unrecorded documents and index pages naming unrecorded files. Nothing is created, written,\n"
+    "locked or deleted; the log's lock file (log.lock) is never opened.\n"
+    "\n"
+    "File statuses: intact, modified, grown-intact (longer, the recorded part intact: an\n"
+    "unsaved tail), grown-modified, shrunk, missing, not-regular, unreadable (with the reason),\n"
+    "multiply-linked, bad-name, unprotected (index pages, not checked).";
+
+std::string Version() { return KCGenVersionInfo().GetProductVersionLong(); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) {
-    std::cerr << "glps: no command given\n" << kUsage;
+  // The texts read back from logs are UTF-8: --grep matches characters, not bytes.
+  std::setlocale(LC_CTYPE, "C.UTF-8");
+  CLI::App app("The command of the glps audit-trail library.", "glps");
+  app.set_version_flag("--version", "glps " + Version(), "show the version and exit");
+  app.set_help_flag("-h,--help", "show this help and exit");
+  app.footer(kExitStatuses);
+  app.require_subcommand(0, 1);
+
+  glps_tool::DemoOptions demo;
+  CLI::App* demoCommand = app.add_subcommand(
+      "demo",
+      "run a small host that writes an application log and an experiment log into DIR, "
+      "continuing them from run to run");
+  demoCommand->add_option("DIR", demo.directory, "the demo's directory")->required();
+  demoCommand
+      ->add_option("--messages", demo.messages,
+                   "sample messages per run (default 20; about 10000 fill a document past 1 MiB)")
+      ->check(CLI::Range(0, 10000000));
+  demoCommand->add_option("--runs", demo.runs, "runs of the host (default 1)")
+      ->check(CLI::Range(1, 1000));
+  demoCommand->add_flag("--crash", demo.crash, "the first run reports a crash of the previous one");
+  demoCommand->add_flag("--tamper", demo.tamper,
+                        "after the last run, change one byte of the experiment log's document");
+  demoCommand
+      ->add_option("--experiment", demo.experiment, "the experiment (default \"Titration 7\")")
+      ->check(
+          [](const std::string& name) {
+            return glps_tool::IsUsableExperimentName(name)
+                       ? std::string()
+                       : std::string("wants a name with at least one letter or digit");
+          },
+          "NAME");
+
+  glps_tool::VerifyOptions verify;
+  bool noProgress = false;
+  CLI::App* verifyCommand = app.add_subcommand(
+      "verify", "check log directories, with or without the host's info, read-only");
+  verifyCommand->footer(std::string(kVerifyDescription) + "\n\n" + kExitStatuses);
+  verifyCommand->add_option("DIR", verify.directories, "log directories (with -r: roots)")
+      ->required();
+  verifyCommand->add_flag("-r,--recursive", verify.recursive,
+                          "verify every log directory at or below each DIR, in parallel");
+  CLI::Option* info = verifyCommand->add_option(
+      "--info", verify.info, "the info the host kept for the one log: HASH:SIZE of its log.xml");
+  verifyCommand
+      ->add_option("--info-file", verify.infoFile,
+                   "infos of many logs, a line each: \"HASH:SIZE PATH\" or the demo's state file")
+      ->excludes(info);
+  verifyCommand->add_flag("--require-info", verify.requireInfo,
+                          "a log without an info fails (exit status 1) instead of 3");
+  verifyCommand->add_flag("--json", verify.json,
+                          "write JSON (docs/json.md); with many logs, one object per line");
+  verifyCommand->add_flag("-q,--quiet", verify.quiet, "print nothing; the exit status only");
+  verifyCommand->add_flag("--no-progress", noProgress, "no progress on a terminal");
+  verifyCommand->add_option("-j,--jobs", verify.jobs, "logs verified at once (default: cores)")
+      ->check(CLI::Range(1, 256));
+
+  std::string showDirectory;
+  bool showJson = false;
+  bool showQuiet = false;
+  CLI::App* showCommand = app.add_subcommand(
+      "show", "print a log's header, metadata, catalog and file records from its log.xml");
+  showCommand->add_option("DIR", showDirectory, "the log directory")->required();
+  showCommand->add_flag("--json", showJson, "write JSON (docs/json.md)");
+  showCommand->add_flag("-q,--quiet", showQuiet, "print nothing; the exit status only");
+
+  glps_tool::LogOptions log;
+  bool csv = false;
+  bool logJson = false;
+  CLI::App* logCommand =
+      app.add_subcommand("log", "print a log's entries in order, read back from its documents");
+  logCommand->add_option("DIR", log.directory, "the log directory")->required();
+  CLI::Option* csvOption = logCommand->add_flag("--csv", csv, "write CSV (RFC 4180)");
+  logCommand->add_flag("--json", logJson, "write JSON (docs/json.md)")->excludes(csvOption);
+  logCommand->add_option("--from", log.from,
+                         "entries from this time on: YYYY-MM-DD[THH:MM[:SS]][Z|+HH:MM]");
+  logCommand->add_option("--to", log.to, "entries up to this time (a date: to its end)");
+  logCommand->add_option("--grep", log.grep,
+                         "entries whose message, context, user or details match the regular "
+                         "expression (POSIX extended)");
+  logCommand->add_flag("-i,--ignore-case", log.ignoreCase, "--grep ignores letter case");
+  logCommand->add_flag("-q,--quiet", log.quiet, "print nothing; the exit status only");
+
+  std::string helpTopic;
+  CLI::App* helpCommand = app.add_subcommand("help", "show the help of glps or of a command");
+  helpCommand->add_option("COMMAND", helpTopic, "demo, verify, show or log");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    CLI::App* shown = &app;
+    for (CLI::App* command : {demoCommand, verifyCommand, showCommand, logCommand}) {
+      if (command->parsed()) shown = command;
+    }
+    std::cout << shown->help();
+    return 0;
+  } catch (const CLI::CallForVersion& e) {
+    std::cout << e.what() << '\n';
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "glps: " << e.what() << '\n' << kUsage;
     return 2;
   }
-  const std::string command = args[0];
-  args.erase(args.begin());
-  if (command == "--help" || command == "-h" || command == "help") {
-    PrintHelp(std::cout);
-    return 0;
-  }
-  if (command == "--version") {
-    std::cout << "glps " << KCGenVersionInfo().GetProductVersionLong() << '\n';
-    return 0;
-  }
-  int status;
-  if (command == "demo") {
-    status = glps_tool::RunDemo(args, std::cout, std::cerr);
-  } else if (command == "verify") {
-    status = glps_tool::RunVerify(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
-  } else if (command == "show") {
-    status = glps_tool::RunShow(args, std::cout, std::cerr);
+
+  int status = 0;
+  if (demoCommand->parsed()) {
+    status = glps_tool::RunDemo(demo, std::cout, std::cerr);
+  } else if (verifyCommand->parsed()) {
+    verify.progress = !noProgress;
+    status = glps_tool::RunVerify(verify, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
+    if (status == 2) std::cerr << kUsage;
+  } else if (showCommand->parsed()) {
+    status = glps_tool::RunShow(showDirectory, showJson, showQuiet, std::cout, std::cerr);
+  } else if (logCommand->parsed()) {
+    log.format = csv       ? glps_tool::LogOptions::Format::kCsv
+                 : logJson ? glps_tool::LogOptions::Format::kJson
+                           : glps_tool::LogOptions::Format::kText;
+    status = glps_tool::RunLog(log, std::cout, std::cerr);
+    if (status == 2) std::cerr << kUsage;
+  } else if (helpCommand->parsed()) {
+    if (helpTopic.empty()) {
+      std::cout << app.help();
+      return 0;
+    }
+    for (CLI::App* command : {demoCommand, verifyCommand, showCommand, logCommand}) {
+      if (command->get_name() == helpTopic) {
+        std::cout << command->help();
+        return 0;
+      }
+    }
+    std::cerr << "glps: no command '" << helpTopic << "'\n" << kUsage;
+    return 2;
   } else {
-    std::cerr << "glps: unknown command '" << command << "'\n" << kUsage;
+    std::cerr << "glps: no command given\n" << kUsage;
     return 2;
   }
   std::cout.flush();
   if (!std::cout) {
     std::cerr << "glps: cannot write the output\n";
-    return 2;
+    return 4;
   }
   return status;
 }

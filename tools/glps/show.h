@@ -5,19 +5,19 @@
 
 #include <ostream>
 #include <string>
-#include <vector>
 
-#include "log_state.h"
+#include "glps/audit.h"
+#include "json_out.h"
 
 namespace glps_tool {
 
-void PrintShowText(const std::string& directory, const LogState& state, std::ostream& out);
-void PrintShowJson(const std::string& directory, const LogState& state, std::ostream& out);
+void PrintShowText(const std::string& directory, const KECGlpsAuditLogState& state,
+                   std::ostream& out);
+Json ShowJson(const std::string& directory, const KECGlpsAuditLogState& state);
 
-// The subcommand: `glps show DIR [--json]`, read-only. Exit status 0, or 2 for a usage error or
-// when DIR or its log.xml cannot be read.
-int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-void PrintShowHelp(std::ostream& out);
+// The subcommand, read-only. Exit status 0 shown, or 4 when DIR or its log.xml cannot be read.
+int RunShow(const std::string& directory, bool json, bool quiet, std::ostream& out,
+            std::ostream& err);
 
 }  // namespace glps_tool
 

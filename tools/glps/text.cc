@@ -77,31 +77,29 @@ std::string Printable(const std::string& bytes) {
   return out;
 }
 
-std::string JsonString(const std::string& bytes) {
-  std::string out = "\"";
+bool IsUtf8(const std::string& bytes) {
   for (std::size_t i = 0; i < bytes.size();) {
-    const unsigned char c = static_cast<unsigned char>(bytes[i]);
     const std::size_t length = Utf8Length(bytes, i);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      default:
-        if (length == 0 || c < 0x20 || c == 0x7F) {
-          out += Hex("\\u%04x", c);
-        } else {
-          out.append(bytes, i, length);
-          i += length;
-          continue;
-        }
-    }
-    ++i;
+    if (length == 0) return false;
+    i += length;
   }
-  return out + "\"";
+  return true;
+}
+
+std::string ToUtf8Lossy(const std::string& bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t length = Utf8Length(bytes, i);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(bytes, i, length);
+      i += length;
+    }
+  }
+  return out;
 }
 
 void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows,

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// Text helpers of the glps command: safe display of bytes from log files, JSON strings, tables and
-// the parsing of numbers given on the command line.
+// Text helpers of the glps command: safe display of bytes from log files, tables and the parsing of
+// numbers given on the command line.
 #ifndef GLPS_TOOLS_TEXT_H_
 #define GLPS_TOOLS_TEXT_H_
 
@@ -16,10 +16,11 @@ namespace glps_tool {
 // directory can move the cursor or change the terminal's state, and every byte stays visible.
 std::string Printable(const std::string& bytes);
 
-// The bytes as a quoted JSON string: '"' and '\' escaped, control characters and DEL as \uXXXX
-// (\n, \r, \t, \b, \f in their short forms), valid UTF-8 unchanged, and every byte that is not part
-// of valid UTF-8 as \u00XX (the byte's value taken as a code point).
-std::string JsonString(const std::string& bytes);
+// Whether the bytes are valid UTF-8 (no overlong forms, surrogates or code points above U+10FFFF).
+bool IsUtf8(const std::string& bytes);
+
+// The bytes as valid UTF-8: valid sequences unchanged, every other byte as U+FFFD.
+std::string ToUtf8Lossy(const std::string& bytes);
 
 // Columns of text, each as wide as its widest cell (counted in characters of valid UTF-8, bytes
 // otherwise), separated by two blanks; columns listed in `rightAligned` are aligned to the right.

@@ -1,58 +1,36 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "verify.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
-#include <cstring>
-#include <set>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
 
-#include "files/platform.h"
-#include "glps/host/gen.h"
-#include "log_state.h"
-#include "options.h"
 #include "text.h"
 
 namespace glps_tool {
 namespace {
 
-std::string EntryType(const struct stat& st) {
-  if (S_ISREG(st.st_mode)) return "file";
-  if (S_ISDIR(st.st_mode)) return "directory";
-  if (S_ISLNK(st.st_mode)) return "symlink";
-  return "other";
-}
-
-// The names in the directory, without "." and ".."; false when it cannot be listed.
-bool ListNames(const std::string& directory, std::vector<std::string>* names, std::string* error) {
-  DIR* dir = opendir(directory.c_str());
-  if (dir == nullptr) {
-    *error = directory + ": cannot list: " + std::strerror(errno);
-    return false;
-  }
-  errno = 0;
-  while (dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names->push_back(name);
-    errno = 0;
-  }
-  const int readError = errno;
-  closedir(dir);
-  if (readError != 0) {
-    *error = directory + ": cannot list: " + std::strerror(readError);
-    return false;
-  }
-  return true;
-}
+namespace fs = std::filesystem;
 
 std::string SizeText(std::int64_t size) { return size < 0 ? "-" : std::to_string(size); }
 
 std::string InfoText(const KECGlpsLogInfo& info) {
   return Printable(info.m_strLogHash) + ":" + std::to_string(info.m_nLogSize);
+}
+
+// The absolute, normal form of a path, for matching logs with the lines of an info file.
+std::string Normal(const std::string& path) {
+  std::error_code ec;
+  std::string normal = fs::absolute(path, ec).lexically_normal().string();
+  while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+  return normal;
 }
 
 // Shows "hashing x of y MiB" on a terminal, at most ten times a second, and clears it at the end.
@@ -65,20 +43,15 @@ class TerminalProgress {
   TerminalProgress(const TerminalProgress&) = delete;
   TerminalProgress& operator=(const TerminalProgress&) = delete;
 
-  void Update(std::int64_t done, std::int64_t total) {
-    // Small logs are done before a person could read anything.
-    constexpr std::int64_t kWorthShowing = std::int64_t{4} << 20;
-    if (total < kWorthShowing) return;
+  // Shows `line` unless the last line is less than 100 ms old (`last`: shown in any case).
+  void Show(const std::string& line, bool last) {
     const auto now = std::chrono::steady_clock::now();
-    if (m_bShown && done < total && now - m_tmLast < std::chrono::milliseconds(100)) return;
+    if (m_bShown && !last && now - m_tmLast < std::chrono::milliseconds(100)) return;
     m_tmLast = now;
-    char line[96];
-    const int n =
-        std::snprintf(line, sizeof(line), "glps verify: hashing %.1f of %.1f MiB (%d%%)",
-                      static_cast<double>(done) / 1048576.0, static_cast<double>(total) / 1048576.0,
-                      static_cast<int>(done * 100 / total));
-    m_nWidth = n > 0 ? static_cast<std::size_t>(n) : 0;
-    m_err << '\r' << line << std::flush;
+    const std::size_t width = line.size();
+    m_err << '\r' << line << std::string(m_nWidth > width ? m_nWidth - width : 0, ' ')
+          << std::flush;
+    m_nWidth = width;
     m_bShown = true;
   }
 
@@ -89,97 +62,117 @@ class TerminalProgress {
   std::chrono::steady_clock::time_point m_tmLast;
 };
 
-const char kVerifyUsage[] = "usage: glps verify DIR [--info HASH:SIZE] [--json]\n";
+// The summary of what differs, in words: each status its own, the unreadable ones with reasons.
+std::vector<std::string> Differences(const KECGlpsAuditReport& report) {
+  std::vector<std::string> parts;
+  struct Word {
+    Glps::EAuditFileStatus status;
+    const char* text;
+  };
+  const Word words[] = {
+      {Glps::eAuditFileModified, "modified"},
+      {Glps::eAuditFileGrownIntact, "grown with the recorded part intact (an unsaved tail)"},
+      {Glps::eAuditFileGrownModified, "grown and changed"},
+      {Glps::eAuditFileShrunk, "shrunk"},
+      {Glps::eAuditFileMissing, "missing"},
+      {Glps::eAuditFileNotRegular, "not a regular file"},
+      {Glps::eAuditFileMultiplyLinked, "with more than one name (hard link)"},
+      {Glps::eAuditFileBadName, "named by a record with a bad name"},
+  };
+  for (const Word& word : words) {
+    const std::size_t count = report.CountWithStatus(word.status);
+    if (count != 0) parts.push_back(std::to_string(count) + " " + word.text);
+  }
+  for (const KECGlpsAuditFile& file : report.m_vFiles) {
+    if (file.m_eStatus != Glps::eAuditFileUnreadable) continue;
+    parts.push_back("unreadable: " + Printable(file.m_record.m_strFileName) +
+                    (file.m_strReason.empty() ? "" : " (" + Printable(file.m_strReason) + ")"));
+  }
+  if (report.m_eInfoCheck == Glps::eAuditInfoDiffers) {
+    parts.push_back("log.xml differs from the info");
+  }
+  const std::size_t open = report.OpenFindingCount();
+  if (open != 0) {
+    parts.push_back(std::to_string(open) + (open == 1 ? " finding" : " findings") +
+                    " of the trail's consistency");
+  }
+  return parts;
+}
+
+std::string Joined(const std::vector<std::string>& parts, const char* separator) {
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : separator) + part;
+  return text;
+}
+
+// The result line of one log.
+std::string ResultLine(const KECGlpsAuditReport& report, bool requireInfo) {
+  const std::size_t protectedCount = report.ProtectedCount();
+  switch (report.Verdict(requireInfo)) {
+    case Glps::eAuditUnreadable: return "CANNOT VERIFY: " + Printable(report.m_strError);
+    case Glps::eAuditIntact:
+      return "INTACT and authenticated: all " + std::to_string(protectedCount) +
+             " protected files intact, log.xml matches the info, the trail is consistent";
+    case Glps::eAuditNotAuthenticated:
+      return "CONSISTENT, NOT AUTHENTICATED: no info given, so log.xml could not be "
+             "authenticated; all " +
+             std::to_string(protectedCount) +
+             " protected files match log.xml and the trail is consistent";
+    case Glps::eAuditNotIntact: break;
+  }
+  std::vector<std::string> parts = Differences(report);
+  if (parts.empty() && report.m_eInfoCheck == Glps::eAuditInfoNotGiven) {
+    return "NOT AUTHENTICATED: no info given and --require-info";
+  }
+  return "NOT INTACT: " + Joined(parts, "; ");
+}
+
+// The short detail of one log in a list of many.
+std::string ShortDetail(const KECGlpsAuditReport& report, bool requireInfo) {
+  const Glps::EAuditVerdict verdict = report.Verdict(requireInfo);
+  if (verdict == Glps::eAuditUnreadable) return Printable(report.m_strError);
+  if (verdict == Glps::eAuditNotIntact) {
+    std::vector<std::string> parts = Differences(report);
+    if (parts.empty()) parts.push_back("no info given (--require-info)");
+    return Joined(parts, "; ");
+  }
+  const std::string files = std::to_string(report.ProtectedCount()) + " protected files intact";
+  return verdict == Glps::eAuditNotAuthenticated ? files + ", no info given" : files;
+}
+
+// How bad a verdict is, for the exit status of many logs: the worst counts.
+int Severity(Glps::EAuditVerdict verdict) {
+  switch (verdict) {
+    case Glps::eAuditIntact: return 0;
+    case Glps::eAuditNotAuthenticated: return 1;
+    case Glps::eAuditNotIntact: return 2;
+    case Glps::eAuditUnreadable: return 3;
+  }
+  return 3;
+}
+
+const char* InfoStatusName(Glps::EAuditInfoCheck check) {
+  switch (check) {
+    case Glps::eAuditInfoNotGiven: return "not-given";
+    case Glps::eAuditInfoMatches: return "matches";
+    case Glps::eAuditInfoDiffers: return "differs";
+  }
+  return "not-given";
+}
+
+Json NullIfEmpty(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
+Json NullIfNegative(std::int64_t n) { return n < 0 ? Json(nullptr) : Json(n); }
 
 }  // namespace
 
-std::size_t VerifyReport::ProtectedCount() const {
-  std::size_t count = 0;
-  for (const RecordCheck& check : records) count += check.record.m_bHashed ? 1 : 0;
-  return count;
-}
-
-std::size_t VerifyReport::ProtectedIntactCount() const {
-  std::size_t count = 0;
-  for (const RecordCheck& check : records) {
-    count += check.record.m_bHashed && check.status == FileStatus::kIntact ? 1 : 0;
+const char* VerdictName(Glps::EAuditVerdict verdict) {
+  switch (verdict) {
+    case Glps::eAuditIntact: return "intact";
+    case Glps::eAuditNotIntact: return "not-intact";
+    case Glps::eAuditNotAuthenticated: return "not-authenticated";
+    case Glps::eAuditUnreadable: return "unreadable";
   }
-  return count;
-}
-
-int VerifyReport::ExitStatus() const {
-  if (!error.empty()) return 2;
-  if (infoCheck == InfoCheck::kDiffers) return 1;
-  return ProtectedIntactCount() == ProtectedCount() ? 0 : 1;
-}
-
-VerifyReport VerifyLogDirectory(const std::string& directory, const KECGlpsLogInfo* info,
-                                const VerifyProgress& progress) {
-  VerifyReport report;
-  report.directory = directory;
-  LogState state;
-  if (!ReadLogState(directory, &state, &report.error)) return report;
-  std::vector<std::string> names;
-  if (!ListNames(directory, &names, &report.error)) return report;
-
-  report.logXml = state.logXmlInfo;
-  if (info != nullptr) {
-    report.infoGiven = true;
-    report.info = *info;
-    report.infoCheck = report.logXml == *info ? InfoCheck::kMatches : InfoCheck::kDiffers;
-  }
-
-  // What is to be hashed, for the progress: the recorded part of every protected regular file.
-  std::int64_t total = 0;
-  for (const KECGlpsFileManagerData& record : state.records) {
-    struct stat st;
-    const std::string path = KCGenFileUtils::MakeNamePath(directory, record.m_strFileName);
-    if (record.m_bHashed && glps::IsPlainFileName(record.m_strFileName) &&
-        lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && record.m_nSize > 0) {
-      total += std::min<std::int64_t>(record.m_nSize, st.st_size);
-    }
-  }
-
-  // Every file is looked up in the directory opened once, as the library does.
-  const glps::platform::DirectoryPtr opened = glps::platform::OpenDirectory(directory, true);
-  std::int64_t hashedBefore = 0;
-  for (std::size_t i = 0; i < state.records.size(); ++i) {
-    RecordCheck check;
-    check.number = i + 1;
-    check.record = state.records[i];
-    const KECGlpsFileManagerData& record = check.record;
-    const glps::FileCheck found = glps::CheckRecordedFile(*opened, record, [&](std::int64_t done) {
-      if (progress) progress(hashedBefore + done, total);
-    });
-    hashedBefore += found.found.hashed;
-    check.status = found.status;
-    check.foundSize = found.found.size;
-    if (record.m_bHashed) check.foundHash = found.found.hash;
-    report.records.push_back(check);
-  }
-
-  std::set<std::string> registered;
-  for (const KECGlpsFileManagerData& record : state.records)
-    registered.insert(record.m_strFileName);
-  for (const std::string& name : names) {
-    // The log's lock is no file of the log: it is named, never opened.
-    if (name == "log.lock") {
-      report.lockFile = true;
-      continue;
-    }
-    if (name == "log.xml" || registered.count(name) != 0) continue;
-    UnregisteredEntry entry;
-    entry.name = name;
-    struct stat st;
-    if (lstat(KCGenFileUtils::MakeNamePath(directory, name).c_str(), &st) == 0) {
-      entry.type = EntryType(st);
-      if (S_ISREG(st.st_mode)) entry.size = st.st_size;
-    } else {
-      entry.type = "unknown";
-    }
-    report.unregistered.push_back(entry);
-  }
-  return report;
+  return "unreadable";
 }
 
 bool ParseLogInfo(const std::string& text, KECGlpsLogInfo* info) {
@@ -192,187 +185,338 @@ bool ParseLogInfo(const std::string& text, KECGlpsLogInfo* info) {
   return true;
 }
 
-void PrintVerifyTable(const VerifyReport& report, std::ostream& out) {
-  out << "log directory: " << Printable(report.directory) << '\n';
-  if (!report.error.empty()) {
-    out << "result: cannot verify: " << Printable(report.error) << '\n';
+bool ReadInfoFile(const std::string& path, std::map<std::string, KECGlpsLogInfo>* infos,
+                  std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = path + ": cannot be read";
+    return false;
+  }
+  const fs::path base = fs::path(Normal(path)).parent_path();
+  const auto key = [&base](const std::string& logPath) {
+    return Normal(fs::path(logPath).is_absolute() ? logPath : (base / logPath).string());
+  };
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#' || line.compare(0, 5, "runs ") == 0) continue;
+    KECGlpsLogInfo info;
+    std::istringstream words(line);
+    std::string first, directory, hash, size, extra;
+    words >> first;
+    std::int64_t value = 0;
+    if (first == "log" && (words >> directory >> hash >> size) && !(words >> extra) &&
+        ParseInt64(size, &value) && value >= 0) {
+      info.m_strLogHash = hash == "-" ? std::string() : hash;
+      info.m_nLogSize = value;
+      (*infos)[key(directory)] = info;
+      continue;
+    }
+    const std::string::size_type blank = line.find(' ');
+    if (blank != std::string::npos && blank + 1 < line.size() &&
+        ParseLogInfo(line.substr(0, blank), &info)) {
+      (*infos)[key(line.substr(blank + 1))] = info;
+      continue;
+    }
+    *error = path + ": line " + std::to_string(number) +
+             " is neither \"HASH:SIZE PATH\" nor \"log PATH HASH SIZE\"";
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> FindLogDirectories(const std::string& root) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  const auto isLog = [](const fs::path& dir) {
+    std::error_code e;
+    return fs::is_regular_file(fs::symlink_status(dir / "log.xml", e));
+  };
+  if (fs::is_directory(root, ec) && isLog(root)) found.push_back(root);
+  for (auto it = fs::recursive_directory_iterator(
+           root, fs::directory_options::skip_permission_denied, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    std::error_code e;
+    if (it->is_directory(e) && !it->is_symlink(e) && isLog(it->path())) {
+      found.push_back(it->path().string());
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+void PrintVerifyTable(const KECGlpsAuditReport& report, bool requireInfo, std::ostream& out) {
+  out << "log directory: " << Printable(report.m_strDirectory) << '\n';
+  if (!report.m_strError.empty()) {
+    out << "result: " << ResultLine(report, requireInfo) << '\n';
     return;
   }
-  out << "log.xml:       " << report.logXml.m_nLogSize << " bytes, hash "
-      << Printable(report.logXml.m_strLogHash) << '\n';
-  switch (report.infoCheck) {
-    case InfoCheck::kNotChecked: out << "info:          not checked (no --info given)\n"; break;
-    case InfoCheck::kMatches: out << "info:          matches\n"; break;
-    case InfoCheck::kDiffers:
-      out << "info:          DIFFERS: log.xml is not the one of the info " << InfoText(report.info)
-          << '\n';
+  out << "log.xml:       " << report.m_logXml.m_nLogSize << " bytes, SHA-256 "
+      << Printable(report.m_logXml.m_strLogHash) << '\n';
+  switch (report.m_eInfoCheck) {
+    case Glps::eAuditInfoNotGiven:
+      out << "info:          none given: log.xml cannot be authenticated\n";
+      break;
+    case Glps::eAuditInfoMatches: out << "info:          matches\n"; break;
+    case Glps::eAuditInfoDiffers:
+      out << "info:          DIFFERS: log.xml is not the one of the info "
+          << InfoText(report.m_info) << '\n';
       break;
   }
-  if (report.lockFile) out << "log.lock:      the log's lock (not a file of the log)\n";
   out << '\n';
 
   std::vector<std::vector<std::string>> rows = {
       {"#", "kind", "name", "recorded", "found", "status"}};
-  for (const RecordCheck& check : report.records) {
-    rows.push_back({std::to_string(check.number), KindName(check.record.m_eType),
-                    Printable(check.record.m_strFileName),
-                    check.record.m_bHashed ? std::to_string(check.record.m_nSize) : "-",
-                    SizeText(check.foundSize), StatusName(check.status)});
+  for (const KECGlpsAuditFile& file : report.m_vFiles) {
+    std::string status = KECGlpsAudit::StatusName(file.m_eStatus);
+    if (!file.m_strReason.empty()) status += " (" + Printable(file.m_strReason) + ")";
+    rows.push_back({std::to_string(file.m_nNumber),
+                    KECGlpsAudit::FileKindName(file.m_record.m_eType),
+                    Printable(file.m_record.m_strFileName),
+                    file.m_record.m_bHashed ? std::to_string(file.m_record.m_nSize) : "-",
+                    SizeText(file.m_nFoundSize), status});
   }
-  if (report.records.empty()) {
+  if (report.m_vFiles.empty()) {
     out << "records: none\n";
   } else {
     PrintTable(out, rows, {true, false, false, true, true, false});
   }
   out << '\n';
 
-  if (report.unregistered.empty()) {
+  if (report.m_vUnregistered.empty()) {
     out << "unregistered: none\n";
   } else {
     out << "unregistered (in the directory, named by no record):\n";
     std::vector<std::vector<std::string>> stray;
-    for (const UnregisteredEntry& entry : report.unregistered) {
-      stray.push_back({Printable(entry.name), entry.type, SizeText(entry.size)});
+    for (const KECGlpsAuditUnregistered& entry : report.m_vUnregistered) {
+      stray.push_back({Printable(entry.m_strName), entry.m_strType, SizeText(entry.m_nSize)});
     }
     PrintTable(out, stray, {false, false, true}, "  ");
   }
+  if (report.m_bLockFile) out << "lock file:     " << KECGlpsAudit::LockFileName() << '\n';
 
-  const std::size_t protectedCount = report.ProtectedCount();
-  const std::size_t intact = report.ProtectedIntactCount();
-  out << "\nresult: " << (report.ExitStatus() == 0 ? "INTACT" : "NOT INTACT") << ": ";
-  if (intact == protectedCount) {
-    out << "all " << protectedCount << " protected files intact";
+  if (report.m_vFindings.empty()) {
+    out << "consistency:   no findings\n";
   } else {
-    out << (protectedCount - intact) << " of " << protectedCount
-        << " protected files differ from their records";
+    out << "consistency:\n";
+    for (const KECGlpsAuditFinding& finding : report.m_vFindings) {
+      std::string where = Printable(finding.m_strDocument);
+      if (finding.m_nOffset >= 0) where += " at byte " + std::to_string(finding.m_nOffset);
+      out << "  " << KECGlpsAudit::FindingKindName(finding.m_eKind) << ": " << where << ": "
+          << Printable(finding.m_strText)
+          << (finding.m_bRecorded ? " (a later tamper entry records the change)" : "") << '\n';
+    }
   }
-  switch (report.infoCheck) {
-    case InfoCheck::kNotChecked: out << "; log.xml not checked against an info\n"; break;
-    case InfoCheck::kMatches: out << "; log.xml matches the info\n"; break;
-    case InfoCheck::kDiffers: out << "; log.xml differs from the info\n"; break;
-  }
+  out << "\nresult: " << ResultLine(report, requireInfo) << '\n';
 }
 
-void PrintVerifyJson(const VerifyReport& report, std::ostream& out) {
-  out << "{\n  \"directory\": " << JsonString(report.directory) << ",\n";
-  if (!report.error.empty()) {
-    out << "  \"error\": " << JsonString(report.error) << ",\n  \"intact\": false,\n"
-        << "  \"exit_status\": " << report.ExitStatus() << "\n}\n";
-    return;
+Json VerifyJson(const KECGlpsAuditReport& report, bool requireInfo, const std::string& checkedAt) {
+  Json json = JsonDocument();
+  json["checked_at"] = checkedAt;
+  AddExactText(&json, "directory", report.m_strDirectory);
+  const Glps::EAuditVerdict verdict = report.Verdict(requireInfo);
+  json["verdict"] = VerdictName(verdict);
+  json["exit_status"] = static_cast<int>(verdict);
+  json["error"] = NullIfEmpty(report.m_strError);
+  json["algorithms"] = {{"file_fingerprint", "MD5"}, {"log_xml_hash", "SHA-256"}};
+  const bool read = report.m_strError.empty();
+  json["log_xml"] =
+      read ? Json{{"size", report.m_logXml.m_nLogSize}, {"hash", report.m_logXml.m_strLogHash}}
+           : Json(nullptr);
+  Json info = {
+      {"status", InfoStatusName(report.m_eInfoCheck)}, {"hash", nullptr}, {"size", nullptr}};
+  if (report.m_eInfoCheck != Glps::eAuditInfoNotGiven) {
+    info["hash"] = report.m_info.m_strLogHash;
+    info["size"] = report.m_info.m_nLogSize;
   }
-  const char* infoStatus = report.infoCheck == InfoCheck::kMatches   ? "matches"
-                           : report.infoCheck == InfoCheck::kDiffers ? "differs"
-                                                                     : "not-checked";
-  out << "  \"log_xml\": {\"size\": " << report.logXml.m_nLogSize
-      << ", \"hash\": " << JsonString(report.logXml.m_strLogHash) << ", \"info\": ";
-  if (report.infoGiven) {
-    out << "{\"hash\": " << JsonString(report.info.m_strLogHash)
-        << ", \"size\": " << report.info.m_nLogSize << "}";
-  } else {
-    out << "null";
+  json["info"] = info;
+  json["require_info"] = requireInfo;
+  Json records = Json::array();
+  for (const KECGlpsAuditFile& file : report.m_vFiles) {
+    Json record;
+    record["number"] = file.m_nNumber;
+    record["kind"] = KECGlpsAudit::FileKindName(file.m_record.m_eType);
+    record["kind_value"] = static_cast<long long>(file.m_record.m_eType);
+    AddExactText(&record, "name", file.m_record.m_strFileName);
+    record["protected"] = file.m_record.m_bHashed;
+    record["recorded_size"] = file.m_record.m_nSize;
+    record["recorded_hash"] = NullIfEmpty(file.m_record.m_strHash);
+    record["found_size"] = NullIfNegative(file.m_nFoundSize);
+    record["found_hash"] = NullIfEmpty(file.m_strFoundHash);
+    record["status"] = KECGlpsAudit::StatusName(file.m_eStatus);
+    record["reason"] = NullIfEmpty(file.m_strReason);
+    records.push_back(record);
   }
-  out << ", \"status\": \"" << infoStatus
-      << "\"},\n  \"lock\": " << (report.lockFile ? "\"log.lock\"" : "null")
-      << ",\n  \"records\": [";
-  for (std::size_t i = 0; i < report.records.size(); ++i) {
-    const RecordCheck& check = report.records[i];
-    const KECGlpsFileManagerData& record = check.record;
-    out << (i == 0 ? "\n" : ",\n") << "    {\"number\": " << check.number
-        << ", \"kind\": " << JsonString(KindName(record.m_eType))
-        << ", \"kind_value\": " << static_cast<long long>(record.m_eType)
-        << ", \"name\": " << JsonString(record.m_strFileName)
-        << ", \"protected\": " << (record.m_bHashed ? "true" : "false")
-        << ", \"recorded_size\": " << record.m_nSize
-        << ", \"recorded_hash\": " << JsonString(record.m_strHash) << ", \"found_size\": "
-        << (check.foundSize < 0 ? std::string("null") : std::to_string(check.foundSize))
-        << ", \"found_hash\": "
-        << (check.foundHash.empty() ? std::string("null") : JsonString(check.foundHash))
-        << ", \"status\": \"" << StatusName(check.status) << "\"}";
+  json["records"] = records;
+  Json unregistered = Json::array();
+  for (const KECGlpsAuditUnregistered& entry : report.m_vUnregistered) {
+    Json item;
+    AddExactText(&item, "name", entry.m_strName);
+    item["type"] = entry.m_strType;
+    item["size"] = NullIfNegative(entry.m_nSize);
+    unregistered.push_back(item);
   }
-  out << (report.records.empty() ? "],\n" : "\n  ],\n") << "  \"unregistered\": [";
-  for (std::size_t i = 0; i < report.unregistered.size(); ++i) {
-    const UnregisteredEntry& entry = report.unregistered[i];
-    out << (i == 0 ? "\n" : ",\n") << "    {\"name\": " << JsonString(entry.name)
-        << ", \"type\": \"" << entry.type
-        << "\", \"size\": " << (entry.size < 0 ? std::string("null") : std::to_string(entry.size))
-        << "}";
+  json["unregistered"] = unregistered;
+  json["lock_file"] = read ? Json(report.m_bLockFile) : Json(nullptr);
+  Json findings = Json::array();
+  for (const KECGlpsAuditFinding& finding : report.m_vFindings) {
+    Json item;
+    item["kind"] = KECGlpsAudit::FindingKindName(finding.m_eKind);
+    AddExactText(&item, "document", finding.m_strDocument);
+    item["offset"] = NullIfNegative(finding.m_nOffset);
+    item["entry"] = finding.m_nEntry < 0 && finding.m_eKind != Glps::eAuditCatalogMismatch
+                        ? Json(nullptr)
+                        : Json(finding.m_nEntry);
+    item["text"] = finding.m_strText;
+    item["recorded_by_tamper_entry"] = finding.m_bRecorded;
+    findings.push_back(item);
   }
-  out << (report.unregistered.empty() ? "],\n" : "\n  ],\n")
-      << "  \"protected_files\": " << report.ProtectedCount()
-      << ",\n  \"protected_intact\": " << report.ProtectedIntactCount()
-      << ",\n  \"intact\": " << (report.ExitStatus() == 0 ? "true" : "false")
-      << ",\n  \"exit_status\": " << report.ExitStatus() << "\n}\n";
+  json["findings"] = findings;
+  json["protected_files"] = report.ProtectedCount();
+  json["protected_intact"] = report.ProtectedIntactCount();
+  return json;
 }
 
-void PrintVerifyHelp(std::ostream& out) {
-  out << kVerifyUsage
-      << "\n"
-         "Checks the log in DIR without changing anything: reads log.xml with the library's own\n"
-         "code and compares every file it records with its recorded size and fingerprint.\n"
-         "Nothing is created, written, truncated, locked or deleted, and no modification time\n"
-         "changes; a read-only copy of a log is checked the same way.\n"
-         "\n"
-         "  --info HASH:SIZE  also check log.xml against the info the host kept for this log\n"
-         "                    (its hash text and size, as the library handed them out)\n"
-         "  --json            write the report as JSON instead of a table\n"
-         "  -h, --help        show this help\n"
-         "\n"
-         "Status of each record: intact, modified (same size, other fingerprint), grown-intact\n"
-         "(longer, the recorded part intact: an unsaved tail), grown-modified, shrunk, missing,\n"
-         "not-regular, unreadable, multiply-linked (the file has more than one name), bad-name\n"
-         "(not a plain file name), unprotected (index pages, not checked). Files that no record\n"
-         "names are listed as unregistered.\n"
-         "\n"
-         "Exit status: 0 every protected file intact and the info (if given) matches;\n"
-         "1 anything else found; 2 usage error, or DIR or its log.xml cannot be read.\n";
-}
-
-int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-              bool progressOnTerminal) {
-  ParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args, {{"--info", true}, {"--json", false}}, &parsed, &error)) {
-    err << "glps verify: " << error << '\n' << kVerifyUsage;
-    return 2;
-  }
-  if (parsed.help) {
-    PrintVerifyHelp(out);
-    return 0;
-  }
-  if (parsed.positional.size() != 1) {
-    err << "glps verify: "
-        << (parsed.positional.empty() ? "no log directory given"
-                                      : "more than one log directory given")
-        << '\n'
-        << kVerifyUsage;
-    return 2;
-  }
+int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err,
+              bool errIsTerminal) {
   KECGlpsLogInfo info;
-  const bool infoGiven = parsed.Has("--info");
-  if (infoGiven && !ParseLogInfo(parsed.options["--info"], &info)) {
-    err << "glps verify: --info wants HASH:SIZE, the hash text and the size in bytes of log.xml\n"
-        << kVerifyUsage;
+  if (!options.info.empty() && !ParseLogInfo(options.info, &info)) {
+    err << "glps verify: --info wants HASH:SIZE, the hash text and the size in bytes of log.xml\n";
+    return 2;
+  }
+  std::map<std::string, KECGlpsLogInfo> infos;
+  std::string error;
+  if (!options.infoFile.empty() && !ReadInfoFile(options.infoFile, &infos, &error)) {
+    err << "glps verify: " << Printable(error) << '\n';
     return 2;
   }
 
-  VerifyReport report;
+  std::vector<std::string> logs;
+  for (const std::string& directory : options.directories) {
+    if (!options.recursive) {
+      logs.push_back(directory);
+      continue;
+    }
+    const std::vector<std::string> found = FindLogDirectories(directory);
+    if (found.empty()) {
+      err << "glps verify: no log directory below " << Printable(directory) << '\n';
+    }
+    logs.insert(logs.end(), found.begin(), found.end());
+  }
+  const bool many = options.recursive || logs.size() > 1;
+  if (!options.info.empty() && many) {
+    err << "glps verify: --info names one log's info; give several with --info-file\n";
+    return 2;
+  }
+
+  const auto infoFor = [&](const std::string& log) -> const KECGlpsLogInfo* {
+    if (!options.info.empty()) return &info;
+    const auto it = infos.find(Normal(log));
+    return it == infos.end() ? nullptr : &it->second;
+  };
+  const std::string checkedAt = TimeOfCheck();
+
+  if (!many) {
+    if (logs.empty()) return 4;
+    KECGlpsAuditReport report;
+    {
+      TerminalProgress terminal(err);
+      KECGlpsAuditProgress progress;
+      if (options.progress && errIsTerminal && !options.quiet) {
+        progress = [&terminal](std::int64_t done, std::int64_t total) {
+          // Small logs are done before a person could read anything.
+          if (total < (std::int64_t{4} << 20)) return;
+          char line[96];
+          std::snprintf(line, sizeof(line), "glps verify: hashing %.1f of %.1f MiB (%d%%)",
+                        static_cast<double>(done) / 1048576.0,
+                        static_cast<double>(total) / 1048576.0,
+                        static_cast<int>(done * 100 / total));
+          terminal.Show(line, done == total);
+        };
+      }
+      report = KECGlpsAudit::Verify(logs[0], infoFor(logs[0]), progress);
+    }
+    const int status = report.Verdict(options.requireInfo);
+    if (options.quiet) return status;
+    if (!report.m_strError.empty()) err << "glps verify: " << Printable(report.m_strError) << '\n';
+    if (options.json) {
+      WriteJson(VerifyJson(report, options.requireInfo, checkedAt), true, out);
+    } else {
+      PrintVerifyTable(report, options.requireInfo, out);
+    }
+    return status;
+  }
+
+  // Many logs: verified in parallel, reported in order as each in turn is done.
+  const std::size_t count = logs.size();
+  unsigned jobs = options.jobs != 0 ? options.jobs : std::thread::hardware_concurrency();
+  if (jobs == 0) jobs = 1;
+  jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(count, 1)));
+  std::vector<KECGlpsAuditReport> reports(count);
+  std::vector<bool> done(count, false);
+  std::mutex mutex;
+  std::condition_variable ready;
+  std::atomic<std::size_t> next{0};
+  std::vector<std::thread> workers;
+  for (unsigned j = 0; j < jobs; ++j) {
+    workers.emplace_back([&]() {
+      KECGlpsAuditVerifier verifier;
+      for (std::size_t i = next++; i < count; i = next++) {
+        KECGlpsAuditReport report = verifier.Verify(logs[i], infoFor(logs[i]));
+        std::lock_guard<std::mutex> lock(mutex);
+        reports[i] = std::move(report);
+        done[i] = true;
+        ready.notify_all();
+      }
+    });
+  }
+
+  std::size_t tally[4] = {0, 0, 0, 0};  // by severity
+  int worst = 0;
+  Glps::EAuditVerdict worstVerdict = Glps::eAuditIntact;
   {
     TerminalProgress terminal(err);
-    VerifyProgress progress;
-    if (progressOnTerminal) {
-      progress = [&terminal](std::int64_t done, std::int64_t total) {
-        terminal.Update(done, total);
-      };
+    const bool showProgress = options.progress && errIsTerminal && !options.quiet;
+    for (std::size_t i = 0; i < count; ++i) {
+      KECGlpsAuditReport report;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        ready.wait(lock, [&]() { return static_cast<bool>(done[i]); });
+        report = std::move(reports[i]);
+      }
+      const Glps::EAuditVerdict verdict = report.Verdict(options.requireInfo);
+      ++tally[Severity(verdict)];
+      if (Severity(verdict) > worst) {
+        worst = Severity(verdict);
+        worstVerdict = verdict;
+      }
+      if (showProgress) {
+        terminal.Show("glps verify: " + std::to_string(i + 1) + " of " + std::to_string(count) +
+                          " logs checked",
+                      i + 1 == count);
+      }
+      if (options.quiet) continue;
+      if (options.json) {
+        WriteJson(VerifyJson(report, options.requireInfo, checkedAt), false, out);
+      } else {
+        char verdictColumn[24];
+        std::snprintf(verdictColumn, sizeof(verdictColumn), "%-18s", VerdictName(verdict));
+        out << verdictColumn << Printable(report.m_strDirectory) << "  "
+            << ShortDetail(report, options.requireInfo) << '\n';
+      }
     }
-    report = VerifyLogDirectory(parsed.positional[0], infoGiven ? &info : nullptr, progress);
   }
-  if (!report.error.empty()) err << "glps verify: " << Printable(report.error) << '\n';
-  if (parsed.Has("--json")) {
-    PrintVerifyJson(report, out);
-  } else {
-    PrintVerifyTable(report, out);
+  for (std::thread& worker : workers) worker.join();
+  if (!options.quiet && !options.json) {
+    out << "\n"
+        << count << (count == 1 ? " log: " : " logs: ") << tally[0] << " intact, " << tally[1]
+        << " not authenticated (no info), " << tally[2] << " not intact, " << tally[3]
+        << " cannot be read\n";
   }
-  return report.ExitStatus();
+  if (count == 0) return 4;
+  return static_cast<int>(worstVerdict);
 }
 
 }  // namespace glps_tool

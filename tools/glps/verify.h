@@ -1,89 +1,55 @@
 // SPDX-License-Identifier: Apache-2.0
-// `glps verify`: the auditor's read-only check of a log directory.
+// `glps verify`: the auditor's read-only check of one log directory or of many, through the
+// library's audit API.
 #ifndef GLPS_TOOLS_VERIFY_H_
 #define GLPS_TOOLS_VERIFY_H_
 
-#include <cstdint>
-#include <functional>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "filemanager/file_manager_data.h"
-#include "filemanager/file_verdict.h"
-#include "glps/records.h"
+#include "glps/audit.h"
+#include "json_out.h"
 
 namespace glps_tool {
 
-// What became of one file that a record of log.xml names: the library's own verdict.
-using FileStatus = glps::FileStatus;
-using glps::StatusName;
-
-struct RecordCheck {
-  std::size_t number = 0;  // position in record order, from 1
-  KECGlpsFileManagerData record;
-  FileStatus status = FileStatus::kMissing;
-  // Size of the regular file found; -1 when none was found (or the record was not looked at).
-  std::int64_t foundSize = -1;
-  // Fingerprint of the first min(recorded, found) bytes; empty when nothing was hashed.
-  std::string foundHash;
+struct VerifyOptions {
+  std::vector<std::string> directories;
+  bool recursive = false;    // find every log directory below each directory given
+  std::string info;          // --info HASH:SIZE (one directory only)
+  std::string infoFile;      // --info-file FILE
+  bool requireInfo = false;  // a log without an info fails
+  bool json = false;
+  bool quiet = false;    // exit status only
+  bool progress = true;  // on a terminal
+  unsigned jobs = 0;     // logs verified at once; 0: one per core
 };
-
-// A directory entry that no record names (log.xml aside).
-struct UnregisteredEntry {
-  std::string name;
-  std::string type;        // "file", "directory", "symlink", "other" or "unknown"
-  std::int64_t size = -1;  // for a file; -1 otherwise
-};
-
-enum class InfoCheck { kNotChecked, kMatches, kDiffers };
-
-// The result of one verification. A plain value.
-struct VerifyReport {
-  std::string directory;
-  // Not empty when the directory or its log.xml could not be read; nothing else is then filled.
-  std::string error;
-  // Hash text (the host's SHA-256 form) and size of log.xml as found.
-  KECGlpsLogInfo logXml;
-  bool infoGiven = false;
-  KECGlpsLogInfo info;
-  InfoCheck infoCheck = InfoCheck::kNotChecked;
-  std::vector<RecordCheck> records;
-  std::vector<UnregisteredEntry> unregistered;
-  // The directory holds the log's lock file, "log.lock": named as such, never opened, never
-  // counted as unregistered.
-  bool lockFile = false;
-
-  std::size_t ProtectedCount() const;
-  std::size_t ProtectedIntactCount() const;
-  // 0: every protected file intact and the info, when given, matches; 1: anything else found;
-  // 2: the directory or log.xml could not be read.
-  int ExitStatus() const;
-};
-
-// Called while files are hashed, with the bytes hashed so far and the bytes to hash in all.
-using VerifyProgress = std::function<void(std::int64_t done, std::int64_t total)>;
-
-// Checks the log in `directory` against its records and, when `info` is not null, log.xml against
-// that info. Strictly read-only (files/read_only_fingerprint.h): nothing in the directory is
-// created, written, truncated, locked, renamed or deleted, and no modification time changes.
-// Unprotected records are reported but never checked; only protected ones decide the result,
-// as when the library opens the log.
-VerifyReport VerifyLogDirectory(const std::string& directory, const KECGlpsLogInfo* info,
-                                const VerifyProgress& progress = nullptr);
 
 // Parses "HASH:SIZE" (split at the last ':'; SIZE a decimal count of bytes, 0 or more).
 bool ParseLogInfo(const std::string& text, KECGlpsLogInfo* info);
 
-void PrintVerifyTable(const VerifyReport& report, std::ostream& out);
-void PrintVerifyJson(const VerifyReport& report, std::ostream& out);
+// Reads a file of infos, one log per line: "HASH:SIZE PATH", or "log PATH HASH SIZE" as the demo
+// keeps them ('-' for an empty hash); a relative PATH is taken from the file's directory. Empty
+// lines and lines starting with '#' or "runs " are skipped. The keys are the logs' paths made
+// absolute and normal. False, with the reason, for a line in neither form.
+bool ReadInfoFile(const std::string& path, std::map<std::string, KECGlpsLogInfo>* infos,
+                  std::string* error);
 
-// The subcommand: `glps verify DIR [--info HASH:SIZE] [--json]`. Returns the exit status. With
-// `progressOnTerminal`, progress goes to `err` while a large log is hashed (the caller passes true
-// only when standard error is a terminal).
-int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-              bool progressOnTerminal);
-void PrintVerifyHelp(std::ostream& out);
+// The log directories at or below `root` (directories holding a log.xml), sorted; symbolic links
+// are not followed.
+std::vector<std::string> FindLogDirectories(const std::string& root);
+
+// The verdict's word: "intact", "not-intact", "not-authenticated", "unreadable".
+const char* VerdictName(Glps::EAuditVerdict verdict);
+
+void PrintVerifyTable(const KECGlpsAuditReport& report, bool requireInfo, std::ostream& out);
+// The report as the JSON document of docs/json.md.
+Json VerifyJson(const KECGlpsAuditReport& report, bool requireInfo, const std::string& checkedAt);
+
+// Runs the subcommand; returns the exit status. Progress goes to `err` when `errIsTerminal`.
+int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err,
+              bool errIsTerminal);
 
 }  // namespace glps_tool
 

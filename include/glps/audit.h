@@ -1,0 +1,251 @@
+// SPDX-License-Identifier: Apache-2.0
+// KECGlpsAudit: the read-only view of a log directory that an auditor (or the host) takes without
+// opening the log: the verdict of every file that log.xml records, log.xml against the host's info,
+// the checks that need no info, and the trail itself, entry by entry.
+#ifndef GLPS_AUDIT_H_
+#define GLPS_AUDIT_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "glps/export.h"
+#include "glps/records.h"
+
+namespace Glps {
+
+// What became of one file that a record of log.xml names, by the one rule that also decides,
+// when the library opens a log, whether it was tampered with.
+enum EAuditFileStatus : std::int32_t {
+  eAuditFileIntact = 0,           // size and fingerprint as recorded
+  eAuditFileModified = 1,         // same size, other fingerprint (or a size no file can have)
+  eAuditFileGrownIntact = 2,      // longer than recorded, the recorded part intact: an unsaved tail
+  eAuditFileGrownModified = 3,    // longer than recorded, the recorded part changed
+  eAuditFileShrunk = 4,           // shorter than recorded
+  eAuditFileMissing = 5,          // nothing under that name
+  eAuditFileNotRegular = 6,       // a directory, a symbolic link (never followed), a FIFO, ...
+  eAuditFileUnreadable = 7,       // present but could not be read (the reason is given)
+  eAuditFileBadName = 8,          // the record's name is not a plain file name: nothing looked at
+  eAuditFileUnprotected = 9,      // an unprotected record (the index pages): not checked
+  eAuditFileMultiplyLinked = 10,  // a regular file with more than one name: shared with elsewhere
+};
+
+// log.xml against the info the host kept for the log.
+enum EAuditInfoCheck : std::int32_t {
+  eAuditInfoNotGiven = 0,  // no info: log.xml cannot be authenticated
+  eAuditInfoMatches = 1,
+  eAuditInfoDiffers = 2,
+};
+
+// The verdict on a whole log. The values are the exit statuses of `glps verify` (2 is its usage
+// error).
+enum EAuditVerdict : std::int32_t {
+  eAuditIntact = 0,            // every protected file intact, log.xml matches the info, consistent
+  eAuditNotIntact = 1,         // a file or log.xml differs, or the trail is not consistent
+  eAuditNotAuthenticated = 3,  // consistent, every protected file intact, but no info was given
+  eAuditUnreadable = 4,        // the directory or its log.xml cannot be read or is damaged
+};
+
+// What a check that needs no info found wrong.
+enum EAuditFindingKind : std::int32_t {
+  // A message number that does not follow the one before it in the saved part of the trail: a gap
+  // (numbers missing) or a number that repeats or goes back.
+  eAuditNumberGap = 0,
+  eAuditNumberRepeat = 1,
+  // The catalog's last message number is not the number of the last saved message.
+  eAuditCatalogMismatch = 2,
+  // A document's recorded size does not fall on the end of an entry.
+  eAuditCutInsideEntry = 3,
+  // An unsaved tail whose numbers do not continue its document's saved part.
+  eAuditTailNumbering = 4,
+  // A file named like one of this log's documents or sidecars that no record holds.
+  eAuditUnrecordedDocument = 5,
+  // An index page that names a file no record holds.
+  eAuditIndexNamesUnrecorded = 6,
+  // A document that could not be read for the checks (too large, unreadable).
+  eAuditDocumentNotChecked = 7,
+};
+
+// The kinds of the entries of a trail.
+enum EAuditEntryKind : std::int32_t {
+  eAuditEntryCaption = 0,    // the document's own name at its start
+  eAuditEntryMessage = 1,    // a numbered message (with a context in an experiment log)
+  eAuditEntryStart = 2,      // the application's start message
+  eAuditEntryExit = 3,       // the application's exit message (with its closing rule)
+  eAuditEntryCrash = 4,      // the report of an abnormal end of the host's previous run
+  eAuditEntryExtraNote = 5,  // the note on an experiment made by an earlier version
+  eAuditEntryTamper = 6,     // the library found the log changed outside the trail
+  eAuditEntryTitle = 7,      // another heading
+  eAuditEntryRule = 8,       // a horizontal rule of its own
+  eAuditEntryText = 9,       // any other line (a report item of the host's)
+};
+
+}  // namespace Glps
+
+// The record that log.xml keeps of one file of the log directory, checked against the file found.
+struct GLPS_API KECGlpsAuditFile {
+  std::size_t m_nNumber = 0;  // position in record order, from 1
+  KECGlpsFileManagerData m_record;
+  Glps::EAuditFileStatus m_eStatus = Glps::eAuditFileMissing;
+  // The size of the regular file found; -1 when none was found or the record was not looked at.
+  std::int64_t m_nFoundSize = -1;
+  // The fingerprint of the first min(recorded, found) bytes; empty when nothing was hashed.
+  std::string m_strFoundHash;
+  // Why an unreadable file could not be read ("Permission denied", ...); empty otherwise.
+  std::string m_strReason;
+};
+
+// A name in the log directory that no record holds.
+struct GLPS_API KECGlpsAuditUnregistered {
+  std::string m_strName;
+  std::string m_strType;      // "file", "directory", "symlink", "other" or "unknown"
+  std::int64_t m_nSize = -1;  // for a file; -1 otherwise
+};
+
+// One fault that a check needing no info found, with where it was found. -1 and empty texts stand
+// for "not applicable".
+struct GLPS_API KECGlpsAuditFinding {
+  Glps::EAuditFindingKind m_eKind = Glps::eAuditNumberGap;
+  std::string m_strDocument;    // the document (or other file) concerned
+  std::int64_t m_nOffset = -1;  // byte offset in it
+  std::int64_t m_nEntry = -1;   // the message number concerned
+  std::string m_strText;        // what was found, for a person
+  // A tamper entry later in the trail records that the log was changed outside the trail there:
+  // the library itself has reported what this finding shows, so it does not fail the verdict.
+  bool m_bRecorded = false;
+};
+
+// A log's log.xml as read: header, metadata, catalog and file records.
+struct GLPS_API KECGlpsAuditLogState {
+  KECGlpsLogHeader m_header;
+  KECGlpsLogMetaData m_metaData;
+  KECGlpsLogCatalog m_catalog;
+  std::vector<KECGlpsFileManagerData> m_vRecords;
+};
+
+// The result of verifying one log directory. A plain value.
+struct GLPS_API KECGlpsAuditReport {
+  std::string m_strDirectory;
+  // Not empty when the directory or its log.xml could not be read; nothing below is then filled.
+  std::string m_strError;
+  KECGlpsAuditLogState m_state;
+  // Hash text (SHA-256 in Base64) and size of log.xml as read.
+  KECGlpsLogInfo m_logXml;
+  Glps::EAuditInfoCheck m_eInfoCheck = Glps::eAuditInfoNotGiven;
+  KECGlpsLogInfo m_info;  // the info checked against, when one was given
+  std::vector<KECGlpsAuditFile> m_vFiles;
+  // Sorted by name (byte order).
+  std::vector<KECGlpsAuditUnregistered> m_vUnregistered;
+  // The log's lock file was found (it is the log's, not unregistered, and never opened).
+  bool m_bLockFile = false;
+  std::vector<KECGlpsAuditFinding> m_vFindings;
+  // Bytes hashed: log.xml and the recorded part of every protected file found.
+  std::int64_t m_nBytesHashed = 0;
+
+  std::size_t ProtectedCount() const;
+  std::size_t ProtectedIntactCount() const;
+  std::size_t CountWithStatus(Glps::EAuditFileStatus status) const;
+  // Findings that fail the verdict (those no tamper entry records).
+  std::size_t OpenFindingCount() const;
+  // With `requireInfo`, a log without an info is not intact rather than not authenticated.
+  Glps::EAuditVerdict Verdict(bool requireInfo = false) const;
+};
+
+// One entry of a trail, as read back from the documents. Texts are as the host passed them (the
+// HTML decoded); -1 and empty texts stand for "not applicable".
+struct GLPS_API KECGlpsAuditEntry {
+  Glps::EAuditEntryKind m_eKind = Glps::eAuditEntryText;
+  std::int64_t m_nNumber = -1;  // message number
+  std::string m_strDate;        // "YYYY-MM-DD", local to the writer
+  std::string m_strTime;        // "HH:MM:SS +HH:MM"
+  std::string m_strUser;
+  std::string m_strMessage;  // the message; a crash's first line; a heading's or line's text
+  std::string m_strContext;  // the context of an experiment log's context message
+  bool m_bHasContext = false;
+  bool m_bBold = false;                 // the message is set in bold
+  std::vector<std::string> m_vDetails;  // a crash's detail lines, without their indentation
+  std::string m_strDocument;            // the document's file name
+  std::int64_t m_nOffset = 0;           // where the entry starts in the document
+  std::int64_t m_nLength = 0;           // its bytes, line ends included
+  // The entry lies within the part of its document that log.xml records; false for an unsaved
+  // tail.
+  bool m_bSaved = true;
+};
+
+// A log's entries in order: the documents in record order, each from its start to its end as found
+// (an unsaved tail included, its entries marked).
+struct GLPS_API KECGlpsAuditTrail {
+  std::string m_strDirectory;
+  // Not empty when the directory or its log.xml could not be read; nothing below is then filled.
+  std::string m_strError;
+  bool m_bApplicationLog = false;  // log.xml's content type says application log
+  std::vector<KECGlpsAuditEntry> m_vEntries;
+  // Documents that could not be read, each with the reason.
+  std::vector<std::string> m_vProblems;
+};
+
+// Called while files are hashed, with the bytes hashed so far and the bytes to hash in all.
+using KECGlpsAuditProgress = std::function<void(std::int64_t done, std::int64_t total)>;
+
+// Verifies log directories one after the other, reusing its buffers from one log to the next (a
+// log's documents are read whole for the checks that need no info). Owned by its caller; one
+// thread at a time, several verifiers in several threads at once.
+class GLPS_API KECGlpsAuditVerifier {
+ public:
+  KECGlpsAuditVerifier();
+  ~KECGlpsAuditVerifier();
+  KECGlpsAuditVerifier(const KECGlpsAuditVerifier&) = delete;
+  KECGlpsAuditVerifier& operator=(const KECGlpsAuditVerifier&) = delete;
+
+  // As KECGlpsAudit::Verify.
+  KECGlpsAuditReport Verify(const std::string& directory, const KECGlpsLogInfo* info,
+                            const KECGlpsAuditProgress& progress = nullptr);
+
+ private:
+  struct Buffers;
+  // Never null.
+  std::unique_ptr<Buffers> m_pBuffers;
+};
+
+// The read-only audit of log directories. Nothing in a directory is created, written, truncated,
+// locked, renamed or deleted, and no modification time changes; symbolic links are never followed,
+// and the log's lock file is never opened. Needs no open log and no service: a host may call it at
+// any time, also on a log that it has open, and from several threads at once (each call reads on
+// its own; nothing is shared between calls).
+class GLPS_API KECGlpsAudit {
+ public:
+  // The name of the lock file that an open log holds in its directory.
+  static const char* LockFileName();
+
+  // Reads log.xml of `directory`. False, with the reason in `error`, when the directory is missing
+  // or not a directory, or log.xml is missing, not a regular file, unreadable or not a complete log
+  // archive; `state` is then left as it was.
+  static bool ReadLogState(const std::string& directory, KECGlpsAuditLogState* state,
+                           std::string* error);
+
+  // Verifies the log in `directory`: every recorded file against its record, log.xml against
+  // `info` when it is not null, and the checks that need no info (numbering, catalog, entry
+  // boundaries, unrecorded documents, index pages). To verify many logs in turn, a
+  // KECGlpsAuditVerifier does the same with less memory traffic.
+  static KECGlpsAuditReport Verify(const std::string& directory, const KECGlpsLogInfo* info,
+                                   const KECGlpsAuditProgress& progress = nullptr);
+
+  // Reads the trail of the log in `directory` back from its documents.
+  static KECGlpsAuditTrail ReadTrail(const std::string& directory);
+
+  // "intact", "modified", "grown-intact", "grown-modified", "shrunk", "missing", "not-regular",
+  // "unreadable", "bad-name", "unprotected", "multiply-linked".
+  static const char* StatusName(Glps::EAuditFileStatus status);
+  // "message", "start", "exit", "crash", "extra-note", "tamper", "caption", "title", "rule",
+  // "text".
+  static const char* EntryKindName(Glps::EAuditEntryKind kind);
+  // "number-gap", "number-repeat", "catalog-mismatch", "cut-inside-entry", "tail-numbering",
+  // "unrecorded-document", "index-names-unrecorded", "document-not-checked".
+  static const char* FindingKindName(Glps::EAuditFindingKind kind);
+  // "log", "metadata", "index-main", "index-menu", "link", "none", or "kind-N".
+  static std::string FileKindName(Glps::EFileType kind);
+};
+
+#endif  // GLPS_AUDIT_H_

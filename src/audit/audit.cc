@@ -1,0 +1,398 @@
+// SPDX-License-Identifier: Apache-2.0
+// The audit API: verification and the trail read back, strictly read-only.
+#include "glps/audit.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <set>
+
+#include "audit/file_check.h"
+#include "audit/trail_checks.h"
+#include "audit/trail_reader.h"
+#include "filemanager/file_manager_data.h"
+#include "files/platform.h"
+#include "glps/host/gen.h"
+#include "session/session_data_storage.h"
+
+namespace {
+
+const char kLogXml[] = "log.xml";
+const char kLockFile[] = "log.lock";
+const char kIndexMain[] = "GLP-Main.html";
+const char kIndexMenu[] = "GLP-Menu.html";
+// The content type of an application log's header.
+const std::int32_t kApplicationLogType = 533;
+// Documents larger than this are not read for the checks of their entries (a document starts
+// anew at 1 MiB; only a session writing for very long makes one much longer).
+const std::int64_t kMaxDocumentRead = std::int64_t{256} << 20;
+// Index pages are a few lines per document.
+const std::int64_t kMaxIndexRead = std::int64_t{4} << 20;
+
+// The stem of a document's name: "GLP-Log-E_0001.html" gives "GLP-Log-E_"; empty when the name is
+// not numbered so.
+std::string DocumentStem(const std::string& name) {
+  std::string base = name;
+  for (const char* extension : {".html", ".xml"}) {
+    const std::string ext = extension;
+    if (base.size() > ext.size() && base.compare(base.size() - ext.size(), ext.size(), ext) == 0) {
+      base.resize(base.size() - ext.size());
+      std::size_t digits = 0;
+      while (digits < base.size() && base[base.size() - 1 - digits] >= '0' &&
+             base[base.size() - 1 - digits] <= '9') {
+        ++digits;
+      }
+      if (digits == 0 || digits == base.size()) return std::string();
+      return base.substr(0, base.size() - digits);
+    }
+  }
+  return std::string();
+}
+
+// The values of the src="..." and href="..." attributes of an index page.
+std::vector<std::string> NamesInIndexPage(const std::string& page) {
+  std::vector<std::string> names;
+  for (const char* attribute : {"src=\"", "href=\""}) {
+    const std::string key = attribute;
+    for (std::size_t at = page.find(key); at != std::string::npos; at = page.find(key, at + 1)) {
+      const std::size_t start = at + key.size();
+      const std::size_t end = page.find('"', start);
+      if (end == std::string::npos) break;
+      names.push_back(page.substr(start, end - start));
+    }
+  }
+  return names;
+}
+
+KECGlpsAuditFinding FileFinding(Glps::EAuditFindingKind kind, const std::string& name,
+                                const std::string& text) {
+  KECGlpsAuditFinding finding;
+  finding.m_eKind = kind;
+  finding.m_strDocument = name;
+  finding.m_strText = text;
+  return finding;
+}
+
+// The findings about the directory's names: files named like this log's documents or sidecars,
+// or like its index pages, that no record holds; index pages naming files no record holds.
+void CheckNames(const glps::platform::Directory& directory, const KECGlpsAuditReport& report,
+                std::vector<KECGlpsAuditFinding>* findings) {
+  std::set<std::string> stems;
+  std::set<std::string> recorded;
+  for (const KECGlpsFileManagerData& record : report.m_state.m_vRecords) {
+    recorded.insert(record.m_strFileName);
+    if (record.m_eType == Glps::FileLog) {
+      const std::string stem = DocumentStem(record.m_strFileName);
+      if (!stem.empty()) stems.insert(stem);
+    }
+  }
+  for (const KECGlpsAuditUnregistered& entry : report.m_vUnregistered) {
+    const std::string& name = entry.m_strName;
+    const bool index = name == kIndexMain || name == kIndexMenu;
+    if (index || stems.count(DocumentStem(name)) != 0) {
+      findings->push_back(FileFinding(Glps::eAuditUnrecordedDocument, name,
+                                      std::string(index ? "an index page"
+                                                        : "named like a document"
+                                                          " or sidecar of this log") +
+                                          " that no record holds"));
+    }
+  }
+  for (const KECGlpsFileManagerData& record : report.m_state.m_vRecords) {
+    if ((record.m_eType != Glps::FileIndexMain && record.m_eType != Glps::FileIndexMenu) ||
+        !glps::IsPlainFileName(record.m_strFileName)) {
+      continue;
+    }
+    std::string page;
+    std::string error;
+    if (!glps::audit::ReadWhole(directory, record.m_strFileName, &page, kMaxIndexRead, &error)) {
+      continue;
+    }
+    std::set<std::string> reported;
+    for (const std::string& named : NamesInIndexPage(page)) {
+      if (recorded.count(named) != 0 || !reported.insert(named).second) continue;
+      findings->push_back(FileFinding(Glps::eAuditIndexNamesUnrecorded, record.m_strFileName,
+                                      "names " + named + ", which no record holds"));
+    }
+  }
+}
+
+}  // namespace
+
+// --- The report ---------------------------------------------------------------------------------
+
+std::size_t KECGlpsAuditReport::ProtectedCount() const {
+  std::size_t count = 0;
+  for (const KECGlpsAuditFile& file : m_vFiles) count += file.m_record.m_bHashed ? 1 : 0;
+  return count;
+}
+
+std::size_t KECGlpsAuditReport::ProtectedIntactCount() const {
+  std::size_t count = 0;
+  for (const KECGlpsAuditFile& file : m_vFiles) {
+    count += file.m_record.m_bHashed && file.m_eStatus == Glps::eAuditFileIntact ? 1 : 0;
+  }
+  return count;
+}
+
+std::size_t KECGlpsAuditReport::CountWithStatus(Glps::EAuditFileStatus status) const {
+  std::size_t count = 0;
+  for (const KECGlpsAuditFile& file : m_vFiles) count += file.m_eStatus == status ? 1 : 0;
+  return count;
+}
+
+std::size_t KECGlpsAuditReport::OpenFindingCount() const {
+  std::size_t count = 0;
+  for (const KECGlpsAuditFinding& finding : m_vFindings) count += finding.m_bRecorded ? 0 : 1;
+  return count;
+}
+
+Glps::EAuditVerdict KECGlpsAuditReport::Verdict(bool requireInfo) const {
+  if (!m_strError.empty()) return Glps::eAuditUnreadable;
+  if (m_eInfoCheck == Glps::eAuditInfoDiffers || ProtectedIntactCount() != ProtectedCount() ||
+      OpenFindingCount() != 0) {
+    return Glps::eAuditNotIntact;
+  }
+  if (m_eInfoCheck == Glps::eAuditInfoNotGiven) {
+    return requireInfo ? Glps::eAuditNotIntact : Glps::eAuditNotAuthenticated;
+  }
+  return Glps::eAuditIntact;
+}
+
+// --- Names --------------------------------------------------------------------------------------
+
+const char* KECGlpsAudit::LockFileName() { return kLockFile; }
+
+const char* KECGlpsAudit::StatusName(Glps::EAuditFileStatus status) {
+  switch (status) {
+    case Glps::eAuditFileIntact: return "intact";
+    case Glps::eAuditFileModified: return "modified";
+    case Glps::eAuditFileGrownIntact: return "grown-intact";
+    case Glps::eAuditFileGrownModified: return "grown-modified";
+    case Glps::eAuditFileShrunk: return "shrunk";
+    case Glps::eAuditFileMissing: return "missing";
+    case Glps::eAuditFileNotRegular: return "not-regular";
+    case Glps::eAuditFileUnreadable: return "unreadable";
+    case Glps::eAuditFileBadName: return "bad-name";
+    case Glps::eAuditFileUnprotected: return "unprotected";
+    case Glps::eAuditFileMultiplyLinked: return "multiply-linked";
+  }
+  return "unknown";
+}
+
+const char* KECGlpsAudit::EntryKindName(Glps::EAuditEntryKind kind) {
+  switch (kind) {
+    case Glps::eAuditEntryCaption: return "caption";
+    case Glps::eAuditEntryMessage: return "message";
+    case Glps::eAuditEntryStart: return "start";
+    case Glps::eAuditEntryExit: return "exit";
+    case Glps::eAuditEntryCrash: return "crash";
+    case Glps::eAuditEntryExtraNote: return "extra-note";
+    case Glps::eAuditEntryTamper: return "tamper";
+    case Glps::eAuditEntryTitle: return "title";
+    case Glps::eAuditEntryRule: return "rule";
+    case Glps::eAuditEntryText: return "text";
+  }
+  return "unknown";
+}
+
+const char* KECGlpsAudit::FindingKindName(Glps::EAuditFindingKind kind) {
+  switch (kind) {
+    case Glps::eAuditNumberGap: return "number-gap";
+    case Glps::eAuditNumberRepeat: return "number-repeat";
+    case Glps::eAuditCatalogMismatch: return "catalog-mismatch";
+    case Glps::eAuditCutInsideEntry: return "cut-inside-entry";
+    case Glps::eAuditTailNumbering: return "tail-numbering";
+    case Glps::eAuditUnrecordedDocument: return "unrecorded-document";
+    case Glps::eAuditIndexNamesUnrecorded: return "index-names-unrecorded";
+    case Glps::eAuditDocumentNotChecked: return "document-not-checked";
+  }
+  return "unknown";
+}
+
+std::string KECGlpsAudit::FileKindName(Glps::EFileType kind) {
+  switch (kind) {
+    case Glps::FileNone: return "none";
+    case Glps::FileLog: return "log";
+    case Glps::FileMetaData: return "metadata";
+    case Glps::FileIndexMain: return "index-main";
+    case Glps::FileIndexMenu: return "index-menu";
+    case Glps::FileLink: return "link";
+  }
+  return "kind-" + std::to_string(static_cast<long long>(kind));
+}
+
+// --- Reading ------------------------------------------------------------------------------------
+
+bool KECGlpsAudit::ReadLogState(const std::string& directory, KECGlpsAuditLogState* state,
+                                std::string* error) {
+  const glps::platform::DirectoryPtr opened = glps::audit::OpenLogDirectory(directory, error);
+  KECGlpsLogInfo ignored;
+  return opened && glps::audit::ReadLogXml(opened, state, &ignored, error);
+}
+
+KECGlpsAuditTrail KECGlpsAudit::ReadTrail(const std::string& directory) {
+  KECGlpsAuditTrail trail;
+  trail.m_strDirectory = directory;
+  const glps::platform::DirectoryPtr opened =
+      glps::audit::OpenLogDirectory(directory, &trail.m_strError);
+  KECGlpsAuditLogState state;
+  KECGlpsLogInfo ignored;
+  if (!opened || !glps::audit::ReadLogXml(opened, &state, &ignored, &trail.m_strError)) {
+    return trail;
+  }
+  trail.m_bApplicationLog = state.m_header.m_eContentType == kApplicationLogType;
+  glps::audit::DocumentReader reader(glps::audit::EntryTexts::FromTextService());
+  std::string bytes;
+  for (const KECGlpsFileManagerData& record : state.m_vRecords) {
+    if (record.m_eType != Glps::FileLog) continue;
+    std::string error;
+    if (!glps::IsPlainFileName(record.m_strFileName)) {
+      error = "not a plain file name";
+    } else {
+      glps::audit::ReadWhole(*opened, record.m_strFileName, &bytes, kMaxDocumentRead, &error);
+    }
+    if (!error.empty()) {
+      trail.m_vProblems.push_back(record.m_strFileName + ": " + error);
+      continue;
+    }
+    glps::audit::DocumentEntries entries;
+    reader.Read(bytes, record.m_strFileName, record.m_nSize, trail.m_bApplicationLog, true,
+                &entries);
+    if (trail.m_vEntries.empty()) {
+      trail.m_vEntries = std::move(entries.entries);
+    } else {
+      trail.m_vEntries.insert(trail.m_vEntries.end(),
+                              std::make_move_iterator(entries.entries.begin()),
+                              std::make_move_iterator(entries.entries.end()));
+    }
+  }
+  return trail;
+}
+
+// --- Verifying ----------------------------------------------------------------------------------
+
+KECGlpsAuditReport KECGlpsAudit::Verify(const std::string& directory, const KECGlpsLogInfo* info,
+                                        const KECGlpsAuditProgress& progress) {
+  return KECGlpsAuditVerifier().Verify(directory, info, progress);
+}
+
+struct KECGlpsAuditVerifier::Buffers {
+  glps::audit::DocumentReader reader{glps::audit::EntryTexts::FromTextService()};
+  // The bytes of the document being read.
+  std::string bytes;
+  // The documents of the log being verified: the first `count` are in use; the others keep their
+  // storage for the next log.
+  std::vector<glps::audit::CheckedDocument> documents;
+};
+
+KECGlpsAuditVerifier::KECGlpsAuditVerifier() : m_pBuffers(new Buffers()) {}
+
+KECGlpsAuditVerifier::~KECGlpsAuditVerifier() = default;
+
+KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
+                                                const KECGlpsLogInfo* info,
+                                                const KECGlpsAuditProgress& progress) {
+  KECGlpsAuditReport report;
+  report.m_strDirectory = directory;
+  // Every file is reached through the directory opened once, as the library does.
+  const glps::platform::DirectoryPtr opened =
+      glps::audit::OpenLogDirectory(directory, &report.m_strError);
+  if (!opened ||
+      !glps::audit::ReadLogXml(opened, &report.m_state, &report.m_logXml, &report.m_strError)) {
+    return report;
+  }
+  std::vector<std::string> names;
+  int listError = 0;
+  if (!glps::platform::ListNames(*opened, &names, &listError)) {
+    report.m_strError = directory + ": cannot list: " + std::strerror(listError);
+    report.m_state = KECGlpsAuditLogState();
+    return report;
+  }
+  report.m_nBytesHashed = report.m_logXml.m_nLogSize;
+  if (info != nullptr) {
+    report.m_info = *info;
+    report.m_eInfoCheck =
+        report.m_logXml == *info ? Glps::eAuditInfoMatches : Glps::eAuditInfoDiffers;
+  }
+  const std::vector<KECGlpsFileManagerData>& records = report.m_state.m_vRecords;
+  const bool applicationLog = report.m_state.m_header.m_eContentType == kApplicationLogType;
+
+  // What is to be hashed, for the progress: the recorded part of every protected regular file.
+  std::int64_t total = 0;
+  for (const KECGlpsFileManagerData& record : records) {
+    if (!record.m_bHashed || record.m_nSize <= 0 || !glps::IsPlainFileName(record.m_strFileName)) {
+      continue;
+    }
+    std::int64_t size = -1;
+    if (glps::audit::TypeOf(*opened, record.m_strFileName, &size) == "file") {
+      total += std::min(record.m_nSize, size);
+    }
+  }
+
+  glps::audit::DocumentReader& reader = m_pBuffers->reader;
+  std::string& bytes = m_pBuffers->bytes;
+  std::vector<glps::audit::CheckedDocument>& documents = m_pBuffers->documents;
+  std::size_t documentCount = 0;
+  std::vector<KECGlpsAuditFinding> findings;
+  std::int64_t hashedBefore = 0;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    KECGlpsAuditFile file;
+    file.m_nNumber = i + 1;
+    file.m_record = records[i];
+    glps::audit::CheckFile(
+        *opened, records[i],
+        [&](std::int64_t done) {
+          if (progress) progress(hashedBefore + done, total);
+        },
+        &file);
+    hashedBefore += file.m_record.m_bHashed && file.m_nFoundSize >= 0
+                        ? std::min(file.m_nFoundSize, std::max<std::int64_t>(records[i].m_nSize, 0))
+                        : 0;
+    report.m_nBytesHashed += file.m_record.m_bHashed && file.m_nFoundSize >= 0
+                                 ? std::min(file.m_nFoundSize, records[i].m_nSize)
+                                 : 0;
+
+    if (records[i].m_eType == Glps::FileLog && file.m_nFoundSize >= 0) {
+      // The document's entries, read from the whole file as it lies now.
+      if (documentCount == documents.size()) documents.emplace_back();
+      glps::audit::CheckedDocument& document = documents[documentCount++];
+      document.foundSize = -1;
+      document.name = records[i].m_strFileName;
+      document.recordedSize = records[i].m_nSize;
+      std::string error;
+      if (glps::audit::ReadWhole(*opened, document.name, &bytes, kMaxDocumentRead, &error)) {
+        document.foundSize = static_cast<std::int64_t>(bytes.size());
+        reader.Read(bytes, document.name, document.recordedSize, applicationLog, false,
+                    &document.entries);
+      } else {
+        findings.push_back(FileFinding(Glps::eAuditDocumentNotChecked, document.name,
+                                       "its entries could not be checked: " + error));
+      }
+    }
+    report.m_vFiles.push_back(std::move(file));
+  }
+
+  std::set<std::string> registered;
+  for (const KECGlpsFileManagerData& record : records) registered.insert(record.m_strFileName);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    if (name == kLockFile) {
+      // The log's own lock: looked at never, opened never.
+      report.m_bLockFile = true;
+      continue;
+    }
+    if (name == kLogXml || registered.count(name) != 0) continue;
+    KECGlpsAuditUnregistered entry;
+    entry.m_strName = name;
+    entry.m_strType = glps::audit::TypeOf(*opened, name, &entry.m_nSize);
+    if (entry.m_strType.empty()) entry.m_strType = "unknown";  // gone since the listing
+    report.m_vUnregistered.push_back(entry);
+  }
+
+  std::vector<KECGlpsAuditFinding> trailFindings =
+      glps::audit::CheckTrail(documents, documentCount, report.m_state.m_catalog.m_lNextIndex);
+  findings.insert(findings.end(), trailFindings.begin(), trailFindings.end());
+  CheckNames(*opened, report, &findings);
+  report.m_vFindings = std::move(findings);
+  return report;
+}

@@ -1,0 +1,586 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "audit/trail_reader.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "glps/host/services.h"
+
+namespace glps {
+namespace audit {
+namespace {
+
+const unsigned kTextProductTitle = 10050;
+const unsigned kTextTamperTitle = 18631;
+const unsigned kTextExtraNote = 18635;
+const unsigned kTextStart = 18701;
+const unsigned kTextExit = 18702;
+
+// A crash entry's detail lines begin with these blanks.
+constexpr std::string_view kDetailIndent = "     ";
+
+// Without the entries' texts, this much of each line's text is kept: enough for a message's
+// prefix (number, date, time) and a detail line's indentation.
+constexpr std::size_t kKeptWithoutTexts = 96;
+
+// The longest markup the report items write ("<HR size=1000 noshade>" and the like).
+constexpr std::size_t kLongestTag = 64;
+
+// A run of text in one style: a range of the document's decoded text.
+struct Span {
+  std::size_t from = 0;
+  std::size_t to = 0;
+  bool bold = false;
+};
+
+// One line of a document: what lies between two line breaks, or a heading, or a rule. Its spans
+// are a range of the document's spans.
+struct Line {
+  enum class Kind { kText, kTitle, kRule };
+  Kind kind = Kind::kText;
+  std::int64_t start = 0;
+  std::int64_t end = 0;  // after its line break and the line end that follows it
+  std::size_t firstSpan = 0;
+  std::size_t spanCount = 0;
+  bool hasText = false;  // holds text, also where it was not kept
+  bool broken = false;   // ends with a line break (false: the document ends in it)
+};
+
+// A document split into lines, with the text of all its lines decoded into one buffer, so that
+// reading a document allocates per document rather than per line.
+struct Lines {
+  std::string decoded;
+  std::vector<Span> spans;
+  std::vector<Line> lines;
+
+  std::string_view SpanText(std::size_t span) const {
+    return std::string_view(decoded).substr(spans[span].from, spans[span].to - spans[span].from);
+  }
+  const Span& SpanOf(const Line& line, std::size_t index) const {
+    return spans[line.firstSpan + index];
+  }
+  std::string_view SpanText(const Line& line, std::size_t index) const {
+    return SpanText(line.firstSpan + index);
+  }
+  // The spans of a line follow each other in the buffer: the whole text (as far as it was kept) is
+  // one range.
+  std::string_view Text(const Line& line) const {
+    if (line.spanCount == 0) return std::string_view();
+    const std::size_t from = spans[line.firstSpan].from;
+    const std::size_t to = spans[line.firstSpan + line.spanCount - 1].to;
+    return std::string_view(decoded).substr(from, to - from);
+  }
+  bool Empty(const Line& line) const { return !line.hasText; }
+};
+
+void AppendUtf8(std::string* out, unsigned long cp) {
+  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+  if (cp < 0x80) {
+    *out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *out += static_cast<char>(0xC0 | (cp >> 6));
+    *out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *out += static_cast<char>(0xE0 | (cp >> 12));
+    *out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | (cp >> 18));
+    *out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Decodes the entity at `at` (which holds '&') into `out`; returns the bytes it took, or 0 when
+// there is no entity there (the '&' then stands for itself).
+std::size_t DecodeEntity(const std::string& bytes, std::size_t at, std::string* out) {
+  // The longest entity the report items write is "&#1114111;".
+  const std::size_t horizon = std::min<std::size_t>(bytes.size() - at, 12);
+  const void* found = std::memchr(bytes.data() + at, ';', horizon);
+  if (found == nullptr) return 0;
+  const std::size_t semicolon =
+      static_cast<std::size_t>(static_cast<const char*>(found) - bytes.data());
+  const std::string_view name(bytes.data() + at + 1, semicolon - at - 1);
+  const std::size_t length = semicolon - at + 1;
+  if (name == "nbsp") {
+    *out += ' ';
+  } else if (name == "amp") {
+    *out += '&';
+  } else if (name == "lt") {
+    *out += '<';
+  } else if (name == "gt") {
+    *out += '>';
+  } else if (name == "quot") {
+    *out += '"';
+  } else if (name.size() >= 2 && name[0] == '#') {
+    const bool hex = name[1] == 'x' || name[1] == 'X';
+    const std::string_view digits = name.substr(hex ? 2 : 1);
+    if (digits.empty() || digits.size() > 8) return 0;
+    unsigned long cp = 0;
+    for (char c : digits) {
+      int value;
+      if (c >= '0' && c <= '9') {
+        value = c - '0';
+      } else if (hex && c >= 'a' && c <= 'f') {
+        value = c - 'a' + 10;
+      } else if (hex && c >= 'A' && c <= 'F') {
+        value = c - 'A' + 10;
+      } else {
+        return 0;
+      }
+      cp = cp * (hex ? 16 : 10) + static_cast<unsigned long>(value);
+    }
+    AppendUtf8(out, cp);
+  } else {
+    return 0;
+  }
+  return length;
+}
+
+// The tags the report items write.
+enum class Tag { kBold, kEndBold, kStyle, kBreak, kTitle, kRule, kOther };
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The tag of the text between '<' and '>'; a rule may carry attributes ("HR size=3").
+Tag TagOf(std::string_view inside) {
+  const std::size_t n = inside.size();
+  const char a = n > 0 ? Upper(inside[0]) : '\0';
+  const char b = n > 1 ? Upper(inside[1]) : '\0';
+  if (n == 1 && a == 'B') return Tag::kBold;
+  if (n == 1 && (a == 'I' || a == 'U')) return Tag::kStyle;
+  if (n == 2 && a == '/' && b == 'B') return Tag::kEndBold;
+  if (n == 2 && a == '/' && (b == 'I' || b == 'U')) return Tag::kStyle;
+  if (n == 2 && a == 'B' && b == 'R') return Tag::kBreak;
+  if (n == 2 && a == 'H' && b == '2') return Tag::kTitle;
+  if (n >= 2 && a == 'H' && b == 'R' && (n == 2 || inside[2] == ' ')) return Tag::kRule;
+  return Tag::kOther;
+}
+
+// Splits the document (from `from`) into lines, reusing the storage of `result`.
+void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, Lines* lines) {
+  Lines& result = *lines;
+  result.decoded.clear();
+  result.spans.clear();
+  result.lines.clear();
+  result.decoded.reserve(keep >= bytes.size() ? bytes.size() : bytes.size() / 8);
+  std::string& decoded = result.decoded;
+  const char* const data = bytes.data();
+  const std::size_t size = bytes.size();
+  Line line;
+  line.start = static_cast<std::int64_t>(from);
+  line.firstSpan = 0;
+  std::size_t lineText = 0;  // where the line's text starts in `decoded`
+  bool bold = false;
+  // Opens a span in the present style unless the line's last span has it.
+  const auto styled = [&]() {
+    line.hasText = true;
+    if (line.spanCount == 0 || result.spans.back().bold != bold) {
+      result.spans.push_back(Span{decoded.size(), decoded.size(), bold});
+      ++line.spanCount;
+    }
+  };
+  const auto grown = [&]() { result.spans.back().to = decoded.size(); };
+  const auto room = [&]() {
+    const std::size_t used = decoded.size() - lineText;
+    return used < keep ? keep - used : 0;
+  };
+  // Ends the line at `at`, taking one line end that follows when `takeLineEnd`.
+  const auto finish = [&](std::size_t at, bool broken, bool takeLineEnd = true) {
+    if (takeLineEnd && at < size && data[at] == '\n') ++at;
+    line.end = static_cast<std::int64_t>(at);
+    line.broken = broken;
+    result.lines.push_back(line);
+    line = Line();
+    line.start = static_cast<std::int64_t>(at);
+    line.firstSpan = result.spans.size();
+    lineText = decoded.size();
+    return at;
+  };
+
+  std::size_t i = from;
+  while (i < size) {
+    const char c = data[i];
+    if (c != '<' && room() == 0) {
+      // Text past what is kept: only where the next tag is matters.
+      const void* next = std::memchr(data + i, '<', size - i);
+      styled();
+      i = next == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(next) - data);
+      continue;
+    }
+    if (c == '&') {
+      styled();
+      const std::size_t taken = DecodeEntity(bytes, i, &decoded);
+      if (taken == 0) {
+        decoded += '&';
+        ++i;
+      } else {
+        i += taken;
+      }
+      grown();
+      continue;
+    }
+    if (c != '<') {
+      // A run of plain bytes at once.
+      std::size_t end = i + 1;
+      while (end < size && data[end] != '<' && data[end] != '&') ++end;
+      styled();
+      decoded.append(data + i, std::min(end - i, room()));
+      grown();
+      i = end;
+      continue;
+    }
+    // The tags the report items write are short: a '<' without a '>' soon after is text.
+    const std::size_t horizon = std::min<std::size_t>(size - i, kLongestTag);
+    const void* closing = std::memchr(data + i, '>', horizon);
+    if (closing == nullptr) {
+      styled();
+      decoded += c;
+      grown();
+      ++i;
+      continue;
+    }
+    const std::size_t close = static_cast<std::size_t>(static_cast<const char*>(closing) - data);
+    const std::size_t after = close + 1;
+    const Tag tag = TagOf(std::string_view(data + i + 1, close - i - 1));
+    if (tag == Tag::kBold || tag == Tag::kEndBold || tag == Tag::kStyle) {
+      if (tag == Tag::kBold) bold = true;
+      if (tag == Tag::kEndBold) bold = false;
+      i = after;
+    } else if (tag == Tag::kBreak) {
+      // "<BR><BR>\n": the line end belongs to the last break of the run.
+      const bool runGoesOn = after + 4 <= size && data[after] == '<' &&
+                             Upper(data[after + 1]) == 'B' && Upper(data[after + 2]) == 'R' &&
+                             data[after + 3] == '>';
+      i = finish(after, true, !runGoesOn);
+    } else if (tag == Tag::kTitle || tag == Tag::kRule) {
+      // A heading or a rule is a line of its own.
+      if (line.spanCount != 0) finish(i, false, false);
+      line.start = static_cast<std::int64_t>(i);
+      if (tag == Tag::kRule) {
+        line.kind = Line::Kind::kRule;
+        i = finish(after, true);
+        continue;
+      }
+      line.kind = Line::Kind::kTitle;
+      std::size_t end = bytes.find("</H2>", after);
+      if (end == std::string::npos) end = size;
+      styled();
+      // A heading is kept whole: its text says whether it is a tamper entry.
+      for (std::size_t j = after; j < end;) {
+        const std::size_t taken = data[j] == '&' ? DecodeEntity(bytes, j, &decoded) : 0;
+        if (taken == 0) decoded += data[j++];
+        j += taken;
+      }
+      grown();
+      i = finish(end == size ? end : end + 5, end != size);
+    } else {
+      // Not markup the report items write: kept as it stands.
+      styled();
+      decoded.append(data + i, std::min(after - i, room()));
+      grown();
+      i = after;
+    }
+  }
+  if (line.spanCount != 0) {
+    line.end = static_cast<std::int64_t>(size);
+    result.lines.push_back(line);
+  }
+}
+
+bool IsDigits(std::string_view s, std::size_t from, std::size_t count) {
+  if (from + count > s.size()) return false;
+  for (std::size_t i = from; i < from + count; ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+  }
+  return true;
+}
+
+bool At(std::string_view s, std::size_t at, std::string_view what) {
+  if (at > s.size() || s.size() - at < what.size()) return false;
+  for (std::size_t k = 0; k < what.size(); ++k) {
+    if (s[at + k] != what[k]) return false;
+  }
+  return true;
+}
+
+// The length of the time of day at `at` ("HH:MM:SS", optional ".mmm", a blank and the offset
+// "+HH:MM", optional ":SS"), or 0.
+std::size_t TimeLength(std::string_view s, std::size_t at) {
+  if (!IsDigits(s, at, 2) || !At(s, at + 2, ":") || !IsDigits(s, at + 3, 2) ||
+      !At(s, at + 5, ":") || !IsDigits(s, at + 6, 2)) {
+    return 0;
+  }
+  std::size_t i = at + 8;
+  if (At(s, i, ".") && IsDigits(s, i + 1, 3)) i += 4;
+  if (i + 7 > s.size() || s[i] != ' ' || (s[i + 1] != '+' && s[i + 1] != '-') ||
+      !IsDigits(s, i + 2, 2) || s[i + 4] != ':' || !IsDigits(s, i + 5, 2)) {
+    return 0;
+  }
+  i += 7;
+  if (At(s, i, ":") && IsDigits(s, i + 1, 2)) i += 3;
+  return i - at;
+}
+
+// The message prefix at the start of `text`: number, date and time, each followed by two blanks.
+// Returns where the user name starts, or 0 when the text does not start with a prefix. The date
+// and time are kept only `withTexts`.
+std::size_t ParsePrefix(std::string_view text, bool withTexts, KECGlpsAuditEntry* entry) {
+  std::size_t i = 0;
+  const bool negative = At(text, 0, "-");
+  if (negative) ++i;
+  std::size_t digits = 0;
+  std::int64_t number = 0;
+  while (i + digits < text.size() && text[i + digits] >= '0' && text[i + digits] <= '9') {
+    number = number * 10 + (text[i + digits] - '0');
+    ++digits;
+  }
+  if (digits == 0 || digits > 18 || !At(text, i + digits, "  ")) return 0;
+  i += digits + 2;
+  const std::size_t dateStart = i;
+  while (i < text.size() && ((text[i] >= '0' && text[i] <= '9') || text[i] == '-')) ++i;
+  if (i - dateStart < 8 || !At(text, i, "  ")) return 0;
+  const std::size_t dateEnd = i;
+  i += 2;
+  const std::size_t timeLength = TimeLength(text, i);
+  if (timeLength == 0 || !At(text, i + timeLength, "  ")) return 0;
+  entry->m_nNumber = negative ? -number : number;
+  if (withTexts) {
+    entry->m_strDate = std::string(text.substr(dateStart, dateEnd - dateStart));
+    entry->m_strTime = std::string(text.substr(i, timeLength));
+  }
+  return i + timeLength + 2;
+}
+
+// Whether `text` is `pattern` with every "%1".."%9" standing for a non-empty text ("%1" for
+// `first` exactly). Literal parts are matched in a loop; only a placeholder tries its ends.
+bool MatchesPattern(std::string_view pattern, std::string_view text, std::string_view first) {
+  std::size_t p = 0;
+  std::size_t t = 0;
+  while (p < pattern.size()) {
+    const bool placeholder = pattern[p] == '%' && p + 1 < pattern.size() && pattern[p + 1] >= '1' &&
+                             pattern[p + 1] <= '9';
+    if (placeholder && pattern[p + 1] == '1') {
+      if (!At(text, t, first)) return false;
+      t += first.size();
+      p += 2;
+    } else if (placeholder) {
+      for (std::size_t end = t + 1; end <= text.size(); ++end) {
+        if (MatchesPattern(pattern.substr(p + 2), text.substr(end), first)) return true;
+      }
+      return false;
+    } else {
+      if (t >= text.size() || pattern[p] != text[t]) return false;
+      ++p;
+      ++t;
+    }
+  }
+  return t == text.size();
+}
+
+// Fills the user, message, context and bold flag of a message line whose prefix ends at `user`.
+void ParseMessage(const Lines& lines, const Line& line, std::size_t user,
+                  KECGlpsAuditEntry* entry) {
+  const std::string_view tail = lines.SpanText(line, 0).substr(user);
+  const bool oneBoldAfter = line.spanCount == 2 && lines.SpanOf(line, 1).bold;
+  std::string_view rest;
+  if (line.spanCount > 1) {
+    const std::string_view whole = lines.Text(line);
+    rest = whole.substr(lines.SpanText(line, 0).size());
+  }
+  if (oneBoldAfter && tail.size() >= 2 && tail.substr(tail.size() - 2) == "  ") {
+    // An experiment log's message: the prefix in plain text, the message in bold.
+    entry->m_strUser = std::string(tail.substr(0, tail.size() - 2));
+    entry->m_strMessage = std::string(rest);
+    entry->m_bBold = true;
+    return;
+  }
+  // The user name ends at the first two blanks.
+  const std::size_t separator = tail.find("  ");
+  entry->m_strUser = std::string(tail.substr(0, separator));
+  std::string_view message =
+      separator == std::string_view::npos ? std::string_view() : tail.substr(separator + 2);
+  if (oneBoldAfter && !message.empty() && message.back() == ':' && rest.size() >= 4 &&
+      rest.substr(0, 3) == "  '" && rest.back() == '\'') {
+    // A context message: the message, ":", then two blanks and the context in quotes, in bold.
+    entry->m_strMessage = std::string(message.substr(0, message.size() - 1));
+    entry->m_strContext = std::string(rest.substr(3, rest.size() - 4));
+    entry->m_bHasContext = true;
+    return;
+  }
+  entry->m_strMessage = std::string(message) + std::string(rest);
+  entry->m_bBold = !rest.empty();
+}
+
+bool IsDetailLine(const Lines& lines, const Line& line) {
+  return line.kind == Line::Kind::kText && line.spanCount == 1 && !lines.SpanOf(line, 0).bold &&
+         lines.SpanText(line, 0).substr(0, kDetailIndent.size()) == kDetailIndent;
+}
+
+bool IsEmptyText(const Lines& lines, const Line& line) {
+  return line.kind == Line::Kind::kText && lines.Empty(line);
+}
+
+}  // namespace
+
+EntryTexts EntryTexts::FromTextService() {
+  EntryTexts texts;
+  texts.tamperTitle = Txts::GetString(kTextTamperTitle);
+  texts.extraNote = Txts::GetString(kTextExtraNote);
+  texts.startPattern = Txts::GetString(kTextStart);
+  texts.exitPattern = Txts::GetString(kTextExit);
+  texts.productTitle = Txts::GetString(kTextProductTitle);
+  return texts;
+}
+
+struct DocumentReader::Workspace {
+  Lines lines;
+};
+
+DocumentReader::DocumentReader(const EntryTexts& texts)
+    : m_texts(texts), m_pWorkspace(new Workspace()) {}
+
+DocumentReader::~DocumentReader() = default;
+
+DocumentEntries ReadDocumentEntries(const std::string& bytes, const std::string& name,
+                                    std::int64_t recordedSize, bool applicationLog,
+                                    const EntryTexts& texts, bool withTexts) {
+  DocumentEntries result;
+  DocumentReader(texts).Read(bytes, name, recordedSize, applicationLog, withTexts, &result);
+  return result;
+}
+
+void DocumentReader::Read(const std::string& bytes, const std::string& name,
+                          std::int64_t recordedSize, bool applicationLog, bool withTexts,
+                          DocumentEntries* entries) {
+  const EntryTexts& texts = m_texts;
+  DocumentEntries& result = *entries;
+  result.entries.clear();
+  result.marks.clear();
+  result.boundaries.clear();
+  result.boundaries.push_back(0);
+  const auto add = [&](KECGlpsAuditEntry& entry, std::int64_t start, std::int64_t end) {
+    EntryMark mark;
+    mark.kind = entry.m_eKind;
+    mark.number = entry.m_nNumber;
+    mark.offset = start;
+    mark.length = end - start;
+    mark.saved = end <= recordedSize;
+    result.marks.push_back(mark);
+    if (!withTexts) return;
+    entry.m_strDocument = name;
+    entry.m_nOffset = start;
+    entry.m_nLength = end - start;
+    entry.m_bSaved = mark.saved;
+    result.entries.push_back(std::move(entry));
+  };
+
+  // The caption that opens a new document: "<I>(name)<BR><BR></I>", on the document's first line.
+  std::size_t from = 0;
+  if (bytes.compare(0, 4, "<I>(") == 0) {
+    const std::string captionEnd = ")<BR><BR></I>";
+    const std::size_t lineEnd = bytes.find('\n');
+    const std::size_t close = bytes.substr(0, lineEnd).find(captionEnd);
+    if (close != std::string::npos) {
+      KECGlpsAuditEntry caption;
+      caption.m_eKind = Glps::eAuditEntryCaption;
+      if (withTexts) caption.m_strMessage = bytes.substr(4, close - 4);
+      from = close + captionEnd.size();
+      add(caption, 0, static_cast<std::int64_t>(from));
+      result.boundaries.push_back(static_cast<std::int64_t>(from));
+    }
+  }
+
+  SplitLines(bytes, from, withTexts ? bytes.size() : kKeptWithoutTexts, &m_pWorkspace->lines);
+  const Lines& split = m_pWorkspace->lines;
+  const std::vector<Line>& lines = split.lines;
+  if (withTexts) result.entries.reserve(lines.size() + 1);
+  result.marks.reserve(lines.size() + 1);
+  result.boundaries.reserve(lines.size() + 2);
+  const auto text = [&](const Line& line) { return std::string(split.Text(line)); };
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const Line& line = lines[i];
+    const std::int64_t start = line.start;
+    std::int64_t end = line.end;
+    KECGlpsAuditEntry entry;
+    bool crash = false;
+    if (line.kind == Line::Kind::kTitle) {
+      const bool tamper = split.Text(line) == texts.tamperTitle;
+      entry.m_eKind = tamper ? Glps::eAuditEntryTamper : Glps::eAuditEntryTitle;
+      if (withTexts) entry.m_strMessage = text(line);
+    } else if (line.kind == Line::Kind::kRule) {
+      entry.m_eKind = Glps::eAuditEntryRule;
+    } else if (split.Empty(line)) {
+      const bool tamperFollows = i + 1 < lines.size() && lines[i + 1].kind == Line::Kind::kTitle &&
+                                 split.Text(lines[i + 1]) == texts.tamperTitle;
+      if (tamperFollows) {
+        // A tamper entry: a line break, then the title.
+        entry.m_eKind = Glps::eAuditEntryTamper;
+        if (withTexts) entry.m_strMessage = texts.tamperTitle;
+        end = lines[++i].end;
+      } else if (i + 1 < lines.size() && IsDetailLine(split, lines[i + 1])) {
+        // The empty first line of a crash entry whose text was empty.
+        crash = true;
+      } else {
+        // A line break of its own: no entry, but an entry may end after it.
+        if (line.broken) result.boundaries.push_back(end);
+        continue;
+      }
+    } else {
+      const std::size_t user =
+          !split.SpanOf(line, 0).bold ? ParsePrefix(split.SpanText(line, 0), withTexts, &entry) : 0;
+      if (user != 0) {
+        entry.m_eKind = Glps::eAuditEntryMessage;
+        if (withTexts) ParseMessage(split, line, user, &entry);
+        const bool plainMessage = withTexts && !entry.m_bBold && !entry.m_bHasContext;
+        if (applicationLog && plainMessage &&
+            MatchesPattern(texts.startPattern, entry.m_strMessage, texts.productTitle)) {
+          entry.m_eKind = Glps::eAuditEntryStart;
+        } else if (applicationLog && plainMessage &&
+                   MatchesPattern(texts.exitPattern, entry.m_strMessage, texts.productTitle)) {
+          entry.m_eKind = Glps::eAuditEntryExit;
+        }
+        // The closing lines that follow the exit message (a line break, a rule, a line break)
+        // belong to it. They are told by their form, so that the entries' bounds do not depend on
+        // whether the texts are read.
+        std::size_t j = i + 1;
+        if (j < lines.size() && IsEmptyText(split, lines[j])) ++j;
+        if (applicationLog && j < lines.size() && lines[j].kind == Line::Kind::kRule) {
+          ++j;
+          if (j < lines.size() && IsEmptyText(split, lines[j])) ++j;
+          end = lines[j - 1].end;
+          i = j - 1;
+        }
+      } else if (i + 1 < lines.size() && IsDetailLine(split, lines[i + 1]) &&
+                 !IsDetailLine(split, line)) {
+        crash = true;
+        if (withTexts) entry.m_strMessage = text(line);
+      } else if (withTexts && split.Text(line) == texts.extraNote) {
+        entry.m_eKind = Glps::eAuditEntryExtraNote;
+        entry.m_strMessage = text(line);
+      } else {
+        entry.m_eKind = Glps::eAuditEntryText;
+        if (withTexts) entry.m_strMessage = text(line);
+        entry.m_bBold = line.spanCount == 1 && split.SpanOf(line, 0).bold;
+      }
+    }
+    if (crash) {
+      entry.m_eKind = Glps::eAuditEntryCrash;
+      // The detail lines, then the line break that ends the entry.
+      while (i + 1 < lines.size() && IsDetailLine(split, lines[i + 1])) {
+        ++i;
+        if (withTexts) entry.m_vDetails.push_back(text(lines[i]).substr(kDetailIndent.size()));
+      }
+      if (i + 1 < lines.size() && IsEmptyText(split, lines[i + 1])) ++i;
+      end = lines[i].end;
+    }
+    add(entry, start, end);
+    if (lines[i].broken) result.boundaries.push_back(end);
+  }
+}
+
+}  // namespace audit
+}  // namespace glps

@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: Apache-2.0
+// Reading a log document's entries back from the HTML that the library and the host's report items
+// wrote into it.
+#ifndef GLPS_AUDIT_TRAIL_READER_H_
+#define GLPS_AUDIT_TRAIL_READER_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "glps/audit.h"
+
+namespace glps {
+namespace audit {
+
+// The texts of the entries that the library writes itself, as the host's text service gives them;
+// the reader recognises those entries by them. A plain value.
+struct EntryTexts {
+  std::string tamperTitle;
+  std::string extraNote;
+  // The start and exit messages of the application log, with "%1" for the product's title and
+  // "%2" for its version.
+  std::string startPattern;
+  std::string exitPattern;
+  std::string productTitle;
+
+  // The texts from the text service in use.
+  static EntryTexts FromTextService();
+};
+
+// Where an entry is and what kind it is: what the checks need of it.
+struct EntryMark {
+  Glps::EAuditEntryKind kind = Glps::eAuditEntryText;
+  std::int64_t number = -1;  // a message's number
+  std::int64_t offset = 0;
+  std::int64_t length = 0;
+  bool saved = true;  // within the document's recorded part
+};
+
+// The entries of one document (with their texts, when asked), their marks, and the offsets at
+// which an entry ends (0 and the end of every entry, in increasing order): a save always leaves a
+// document at one of them.
+struct DocumentEntries {
+  std::vector<KECGlpsAuditEntry> entries;
+  std::vector<EntryMark> marks;
+  std::vector<std::int64_t> boundaries;
+};
+
+// Reads log documents' entries back. Holds the buffers of the last document read, so that
+// reading many documents in turn allocates little. One thread at a time; owned by its caller.
+class DocumentReader {
+ public:
+  explicit DocumentReader(const EntryTexts& texts);
+  ~DocumentReader();
+  DocumentReader(const DocumentReader&) = delete;
+  DocumentReader& operator=(const DocumentReader&) = delete;
+
+  // Reads the entries of the document `name` from its bytes into `result` (replacing what it
+  // held). Entries that end after `recordedSize` are marked unsaved. Any bytes are accepted: what
+  // is not an entry of a known kind becomes a text entry, and a last line without its line break
+  // becomes an entry of its own. Without `withTexts`, only the marks are made (the entries stay
+  // empty), and start, exit and extra-note entries count as messages and text lines; the
+  // entries' bounds and numbers are the same either way.
+  //
+  // The markup is the small closed set that the report items write ("<B>", "<I>", "<U>", "<BR>",
+  // "<H2>", "<HR ...>" and the entities of their texts), so a tokenizer of its own reads it
+  // exactly and keeps every byte offset; an unknown tag stays in the text as it stands.
+  void Read(const std::string& bytes, const std::string& name, std::int64_t recordedSize,
+            bool applicationLog, bool withTexts, DocumentEntries* result);
+
+ private:
+  struct Workspace;
+  const EntryTexts m_texts;
+  // The decoded text, spans and lines of the last document; never null.
+  std::unique_ptr<Workspace> m_pWorkspace;
+};
+
+// One document read by a reader of its own (tests, one-off reads).
+DocumentEntries ReadDocumentEntries(const std::string& bytes, const std::string& name,
+                                    std::int64_t recordedSize, bool applicationLog,
+                                    const EntryTexts& texts, bool withTexts = true);
+
+}  // namespace audit
+}  // namespace glps
+
+#endif  // GLPS_AUDIT_TRAIL_READER_H_

@@ -1,0 +1,411 @@
+// SPDX-License-Identifier: Apache-2.0
+// The trail read back (KECGlpsAudit::ReadTrail) and the checks that need no info: every kind of
+// entry the library writes comes back as written, and the changes an info-less auditor must catch
+// are found with where they are.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "audit/trail_checks.h"
+#include "audit/trail_reader.h"
+#include "files/md5_hash.h"
+#include "glps/audit.h"
+#include "glps/glps.h"
+#include "session/session_data_storage.h"
+#include "support/log_reading.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using glps_test::ReadFileBytes;
+using glps_test::TempDir;
+using glps_test::WriteFileBytes;
+using ::testing::HasSubstr;
+
+std::string Fingerprint(const std::string& bytes) {
+  glps::crypto::Md5Hash hash;
+  hash.Update(bytes.data(), bytes.size());
+  return hash.FingerprintText();
+}
+
+class TrailTest : public ::testing::Test {
+ protected:
+  void SetUp() override { KCGenUserInfo::Instance()->SetCurrentUserName("lab user"); }
+  void TearDown() override {
+    KECGlpsServices::Destroy();
+    KCGenUserInfo::Instance()->ClearOverrides();
+    KECBaseFilesAndLocations::SetDirectoryAppLog("");
+  }
+
+  // Opens the experiment log in `dir` with `info`, runs `write`, saves and closes it; returns the
+  // new info.
+  template <class Write>
+  KECGlpsLogInfo ExperimentRun(const std::string& dir, const KECGlpsLogInfo& info,
+                               const KECGlpsLogInfoCrash& crash, bool extra, Write write) {
+    KECGlpsServices* service = KECGlpsServices::Instance();
+    KECGlpsLogInfoExperiment experiment;
+    experiment.m_strExperiment = "Assay";
+    experiment.m_bExtra = extra;
+    experiment.m_nVersion = 410;
+    EXPECT_TRUE(service->LogExpInit(dir, true, info, crash, experiment, nullptr, nullptr));
+    write(service);
+    KECGlpsLogInfo out;
+    EXPECT_TRUE(service->LogExpExit(&out));
+    KECGlpsServices::Destroy();
+    return out;
+  }
+
+  // A log of two runs in `dir`: the second finds the first's log.xml changed, so it carries a
+  // crash entry (with detail lines), the extra note and, in a third run, a tamper entry.
+  KECGlpsLogInfo MakeExperimentLog(const std::string& dir) {
+    mkdir(dir.c_str(), 0755);
+    KECGlpsLogInfoCrash none;
+    KECGlpsLogInfo info = ExperimentRun(dir, KECGlpsLogInfo(), none, false, [](KECGlpsServices* s) {
+      EXPECT_TRUE(s->LogExpMsg("Label <b>&\"x\"</b> & 'q'"));
+      EXPECT_TRUE(s->LogExpMsg("  three   blanks  and Müller µg 温度 "));
+      EXPECT_TRUE(s->LogExpMsgContext("Method changed", "Titration,  2nd 'endpoint'"));
+      EXPECT_TRUE(s->LogExpMsgContext("no context", ""));
+      EXPECT_TRUE(s->LogExpReportItem(KCRptRepItTitle("Section <2>")));
+      EXPECT_TRUE(s->LogExpReportItem(KCRptRepItNormal("a host's own line", false, false, false)));
+      EXPECT_TRUE(s->LogExpReportItem(KCRptRepItNewLine(1)));
+    });
+    KECGlpsLogInfoCrash crash;
+    crash.m_bCrashed = true;
+    crash.m_strText = "Ended abnormally: <signal 11>";
+    crash.m_vLines = {"while weighing", "  indented µ"};
+    info = ExperimentRun(dir, info, crash, true,
+                         [](KECGlpsServices* s) { EXPECT_TRUE(s->LogExpMsg("after the crash")); });
+    KECGlpsLogInfo wrong = info;
+    wrong.m_nLogSize += 1;
+    return ExperimentRun(dir, wrong, KECGlpsLogInfoCrash(), false, [](KECGlpsServices* s) {
+      EXPECT_TRUE(s->LogExpMsg("after the tamper entry"));
+    });
+  }
+};
+
+struct Expected {
+  Glps::EAuditEntryKind kind;
+  std::int64_t number;
+  std::string message;
+  std::string context;  // "-" for none
+  bool bold;
+  std::vector<std::string> details;
+};
+
+void ExpectEntries(const KECGlpsAuditTrail& trail, const std::vector<Expected>& expected) {
+  ASSERT_EQ(trail.m_strError, "");
+  ASSERT_EQ(trail.m_vEntries.size(), expected.size());
+  std::int64_t offset = 0;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE(i);
+    const KECGlpsAuditEntry& e = trail.m_vEntries[i];
+    EXPECT_STREQ(KECGlpsAudit::EntryKindName(e.m_eKind),
+                 KECGlpsAudit::EntryKindName(expected[i].kind));
+    EXPECT_EQ(e.m_nNumber, expected[i].number);
+    EXPECT_EQ(e.m_strMessage, expected[i].message);
+    EXPECT_EQ(e.m_bHasContext, expected[i].context != "-");
+    if (expected[i].context != "-") {
+      EXPECT_EQ(e.m_strContext, expected[i].context);
+    }
+    EXPECT_EQ(e.m_bBold, expected[i].bold);
+    EXPECT_EQ(e.m_vDetails, expected[i].details);
+    EXPECT_TRUE(e.m_bSaved);
+    const bool numbered = expected[i].number >= 0;
+    EXPECT_EQ(e.m_strUser, numbered ? "lab user" : "");
+    EXPECT_EQ(e.m_strDate.size(), numbered ? 10u : 0u);
+    // Entries follow each other without a gap: every byte belongs to one.
+    EXPECT_EQ(e.m_nOffset, offset);
+    offset = e.m_nOffset + e.m_nLength;
+  }
+}
+
+TEST_F(TrailTest, EveryKindOfExperimentEntryReadsBackAsWritten) {
+  TempDir tmp;
+  const std::string dir = tmp / "log";
+  MakeExperimentLog(dir);
+  const KECGlpsAuditTrail trail = KECGlpsAudit::ReadTrail(dir);
+  EXPECT_FALSE(trail.m_bApplicationLog);
+  const std::string document = "GLP-Log-Assay_0001.html";
+  ExpectEntries(
+      trail,
+      {{Glps::eAuditEntryCaption, -1, document, "-", false, {}},
+       {Glps::eAuditEntryMessage, 1, "Label <b>&\"x\"</b> & 'q'", "-", true, {}},
+       {Glps::eAuditEntryMessage, 2, "  three   blanks  and Müller µg 温度 ", "-", true, {}},
+       {Glps::eAuditEntryMessage, 3, "Method changed", "Titration,  2nd 'endpoint'", false, {}},
+       {Glps::eAuditEntryMessage, 4, "no context", "-", false, {}},
+       {Glps::eAuditEntryTitle, -1, "Section <2>", "-", false, {}},
+       {Glps::eAuditEntryText, -1, "a host's own line", "-", false, {}},
+       {Glps::eAuditEntryCrash,
+        -1,
+        "Ended abnormally: <signal 11>",
+        "-",
+        false,
+        {"while weighing", "  indented µ"}},
+       {Glps::eAuditEntryExtraNote, -1, Txts::GetString(18635), "-", false, {}},
+       {Glps::eAuditEntryMessage, 5, "after the crash", "-", true, {}},
+       {Glps::eAuditEntryTamper, -1, Txts::GetString(18631), "-", false, {}},
+       {Glps::eAuditEntryMessage, 6, "after the tamper entry", "-", true, {}}});
+  for (const KECGlpsAuditEntry& entry : trail.m_vEntries) EXPECT_EQ(entry.m_strDocument, document);
+  const std::string bytes = ReadFileBytes(dir + "/" + document);
+  const KECGlpsAuditEntry& last = trail.m_vEntries.back();
+  EXPECT_EQ(static_cast<std::size_t>(last.m_nOffset + last.m_nLength), bytes.size());
+  EXPECT_EQ(bytes.compare(static_cast<std::size_t>(trail.m_vEntries[1].m_nOffset), 2, "1 "), 0)
+      << "offsets point at the entries' bytes";
+}
+
+TEST_F(TrailTest, ApplicationLogStartsExitsAndCrashWithoutText) {
+  TempDir tmp;
+  KECBaseFilesAndLocations::SetDirectoryAppLog(tmp / "applog");
+  mkdir((tmp / "applog").c_str(), 0755);
+  KECGlpsLogInfo info;
+  for (int run = 0; run < 2; ++run) {
+    KECGlpsServices* service = KECGlpsServices::Instance();
+    EXPECT_TRUE(service->LogAppInit(info));
+    if (run == 1) {
+      KECGlpsLogInfoCrash crash;
+      crash.m_bCrashed = true;
+      crash.m_vLines = {"only a detail"};
+      service->LogAppCrash(crash);
+    }
+    EXPECT_TRUE(service->LogAppMsg("run  " + std::to_string(run) + " <ok>"));
+    EXPECT_TRUE(service->LogAppExit(&info));
+    KECGlpsServices::Destroy();
+  }
+  const KECGlpsAuditTrail trail = KECGlpsAudit::ReadTrail(tmp / "applog");
+  EXPECT_TRUE(trail.m_bApplicationLog);
+  const std::string started =
+      Txts::GetString(18701, {Txts::GetString(10050), KCGenVersionInfo().GetProductVersionLong()});
+  const std::string ended =
+      Txts::GetString(18702, {Txts::GetString(10050), KCGenVersionInfo().GetProductVersionLong()});
+  ExpectEntries(trail, {{Glps::eAuditEntryCaption, -1, "GLP-Log-Kelvara_0001.html", "-", false, {}},
+                        {Glps::eAuditEntryStart, 1, started, "-", false, {}},
+                        {Glps::eAuditEntryMessage, 2, "run  0 <ok>", "-", false, {}},
+                        {Glps::eAuditEntryExit, 3, ended, "-", false, {}},
+                        {Glps::eAuditEntryStart, 4, started, "-", false, {}},
+                        {Glps::eAuditEntryCrash, -1, "", "-", false, {"only a detail"}},
+                        {Glps::eAuditEntryMessage, 5, "run  1 <ok>", "-", false, {}},
+                        {Glps::eAuditEntryExit, 6, ended, "-", false, {}}});
+}
+
+// Rewrites log.xml so that the record of `name` describes the file as it now is (what someone who
+// can write the directory does to hide a change).
+void RecomputeRecord(const std::string& dir, const std::string& name) {
+  KECGlpsLogSessionDataStorage storage(dir + "/log.xml");
+  ASSERT_TRUE(storage.Load());
+  const std::string bytes = ReadFileBytes(dir + "/" + name);
+  for (KECGlpsFileManagerData& record : *storage.GetFileData()) {
+    if (record.m_strFileName != name) continue;
+    record.m_strHash = Fingerprint(bytes);
+    record.m_nSize = static_cast<std::int64_t>(bytes.size());
+  }
+  ASSERT_TRUE(storage.Save());
+}
+
+TEST_F(TrailTest, ChangesRecomputedIntoLogXmlAreNotAuthenticatedOrFound) {
+  struct Case {
+    const char* what;
+    // Changes the log in `dir` whose document is `document`.
+    void (*change)(const std::string& dir, const std::string& document);
+    Glps::EAuditVerdict withoutInfo;
+    Glps::EAuditFindingKind finding;  // expected when withoutInfo is not intact
+    std::int64_t entry;
+  };
+  const Case cases[] = {
+      {"untouched", [](const std::string&, const std::string&) {}, Glps::eAuditNotAuthenticated,
+       Glps::eAuditNumberGap, -1},
+      {"linked file changed, record recomputed",
+       [](const std::string& dir, const std::string&) {
+         WriteFileBytes(dir + "/data.csv", "a,b\n9,9\n");
+         RecomputeRecord(dir, "data.csv");
+       },
+       Glps::eAuditNotAuthenticated, Glps::eAuditNumberGap, -1},
+      {"entry 5 cut out, record recomputed",
+       [](const std::string& dir, const std::string& document) {
+         std::string bytes = ReadFileBytes(dir + "/" + document);
+         const std::size_t start = bytes.find("\n5 ") + 1;
+         const std::size_t end = bytes.find("\n6 ") + 1;
+         bytes.erase(start, end - start);
+         WriteFileBytes(dir + "/" + document, bytes);
+         RecomputeRecord(dir, document);
+       },
+       Glps::eAuditNotIntact, Glps::eAuditNumberGap, 6},
+      {"last entry cut off, record recomputed",
+       [](const std::string& dir, const std::string& document) {
+         std::string bytes = ReadFileBytes(dir + "/" + document);
+         bytes.erase(bytes.find("\n8 ") + 1);
+         WriteFileBytes(dir + "/" + document, bytes);
+         RecomputeRecord(dir, document);
+       },
+       Glps::eAuditNotIntact, Glps::eAuditCatalogMismatch, 8},
+      {"recorded size moved into an entry",
+       [](const std::string& dir, const std::string& document) {
+         std::string bytes = ReadFileBytes(dir + "/" + document);
+         WriteFileBytes(dir + "/" + document, bytes.substr(0, bytes.size() - 7));
+         RecomputeRecord(dir, document);
+       },
+       Glps::eAuditNotIntact, Glps::eAuditCutInsideEntry, -1},
+      {"a second document nobody recorded",
+       [](const std::string& dir, const std::string& document) {
+         WriteFileBytes(dir + "/GLP-Log-Assay_0002.html", ReadFileBytes(dir + "/" + document));
+       },
+       Glps::eAuditNotIntact, Glps::eAuditUnrecordedDocument, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir tmp;
+    const std::string dir = tmp / "log";
+    mkdir(dir.c_str(), 0755);
+    WriteFileBytes(dir + "/data.csv", "a,b\n1,2\n");
+    const KECGlpsLogInfo info =
+        ExperimentRun(dir, KECGlpsLogInfo(), KECGlpsLogInfoCrash(), false, [](KECGlpsServices* s) {
+          EXPECT_TRUE(s->LogExpLink("data.csv"));
+          for (int i = 1; i <= 8; ++i) EXPECT_TRUE(s->LogExpMsg("Sample " + std::to_string(i)));
+        });
+    const std::string document = "GLP-Log-Assay_0001.html";
+    c.change(dir, document);
+
+    const KECGlpsAuditReport without = KECGlpsAudit::Verify(dir, nullptr);
+    EXPECT_EQ(without.Verdict(), c.withoutInfo);
+    EXPECT_EQ(without.Verdict(true), Glps::eAuditNotIntact) << "--require-info";
+    if (c.withoutInfo == Glps::eAuditNotIntact) {
+      ASSERT_EQ(without.m_vFindings.size(), 1u);
+      const KECGlpsAuditFinding& finding = without.m_vFindings[0];
+      EXPECT_STREQ(KECGlpsAudit::FindingKindName(finding.m_eKind),
+                   KECGlpsAudit::FindingKindName(c.finding));
+      EXPECT_EQ(finding.m_nEntry, c.entry);
+      EXPECT_FALSE(finding.m_bRecorded);
+      if (c.finding != Glps::eAuditUnrecordedDocument) {
+        EXPECT_EQ(finding.m_strDocument, document);
+        EXPECT_GT(finding.m_nOffset, 0);
+      }
+    } else {
+      EXPECT_EQ(without.m_vFindings.size(), 0u) << without.m_vFindings[0].m_strText;
+    }
+    const KECGlpsAuditReport with = KECGlpsAudit::Verify(dir, &info);
+    EXPECT_EQ(with.Verdict(),
+              std::string(c.what) == "untouched" ? Glps::eAuditIntact : Glps::eAuditNotIntact);
+  }
+}
+
+// A document in the checks' terms: the numbers of its saved messages and of its unsaved tail.
+glps::audit::CheckedDocument Document(const std::string& name, std::vector<std::int64_t> saved,
+                                      std::vector<std::int64_t> tail = {},
+                                      bool tamperAtEnd = false) {
+  glps::audit::CheckedDocument document;
+  document.name = name;
+  std::int64_t offset = 0;
+  const auto add = [&](Glps::EAuditEntryKind kind, std::int64_t number, bool isSaved) {
+    glps::audit::EntryMark entry;
+    entry.kind = kind;
+    entry.number = number;
+    entry.offset = offset;
+    entry.length = 10;
+    entry.saved = isSaved;
+    offset += 10;
+    document.entries.marks.push_back(entry);
+    document.entries.boundaries.push_back(offset);
+  };
+  document.entries.boundaries.push_back(0);
+  for (std::int64_t n : saved) add(Glps::eAuditEntryMessage, n, true);
+  if (tamperAtEnd) add(Glps::eAuditEntryTamper, -1, true);
+  document.recordedSize = offset;
+  for (std::int64_t n : tail) add(Glps::eAuditEntryMessage, n, false);
+  document.foundSize = offset;
+  return document;
+}
+
+TEST(TrailChecksTest, NumbersAsTheLogsOwnRulesAllow) {
+  using glps::audit::CheckedDocument;
+  struct Case {
+    const char* what;
+    std::vector<CheckedDocument> documents;
+    std::int64_t catalog;
+    std::vector<std::string> findings;  // kind and message number of each, in order
+  };
+  const Case cases[] = {
+      {"one document", {Document("a", {1, 2, 3}, {})}, 3, {}},
+      {"across documents", {Document("a", {1, 2}, {}), Document("b", {3, 4}, {})}, 4, {}},
+      {"an unsaved tail continues", {Document("a", {1, 2}, {3, 4})}, 2, {}},
+      {"the next document hands a tail's numbers out again",
+       {Document("a", {1, 2}, {3, 4}), Document("b", {3, 4, 5}, {})},
+       5,
+       {}},
+      {"a gap", {Document("a", {1, 2, 4})}, 4, {"number-gap 4"}},
+      {"a repeat", {Document("a", {1, 2, 2, 3})}, 3, {"number-repeat 2"}},
+      {"a gap between documents",
+       {Document("a", {1, 2}, {}), Document("b", {5}, {})},
+       5,
+       {"number-gap 5"}},
+      {"not starting at 1", {Document("a", {2, 3})}, 3, {"number-gap 2"}},
+      {"a tail that does not continue", {Document("a", {1, 2}, {7})}, 2, {"tail-numbering 7"}},
+      {"catalog behind", {Document("a", {1, 2, 3})}, 2, {"catalog-mismatch 2"}},
+      {"catalog ahead", {Document("a", {1, 2, 3})}, 9, {"catalog-mismatch 9"}},
+      {"empty log", {Document("a", {}, {})}, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> found;
+    for (const KECGlpsAuditFinding& f :
+         glps::audit::CheckTrail(c.documents, c.documents.size(), c.catalog)) {
+      found.push_back(std::string(KECGlpsAudit::FindingKindName(f.m_eKind)) + " " +
+                      std::to_string(f.m_nEntry));
+      EXPECT_FALSE(f.m_bRecorded);
+    }
+    EXPECT_EQ(found, c.findings);
+  }
+}
+
+TEST(TrailChecksTest, ATamperEntryAfterTheLastGoodMessageRecordsAFinding) {
+  // Message 3 was cut before the library's tamper entry: the trail itself reports it.
+  const auto recorded = glps::audit::CheckTrail({Document("a", {1, 2, 4}, {}, true)}, 1, 4);
+  ASSERT_EQ(recorded.size(), 1u);
+  EXPECT_TRUE(recorded[0].m_bRecorded);
+  // A tamper entry before the gap's last good message does not account for the gap.
+  const auto open =
+      glps::audit::CheckTrail({Document("a", {1}, {}, true), Document("b", {2, 4}, {})}, 2, 4);
+  ASSERT_EQ(open.size(), 1u);
+  EXPECT_FALSE(open[0].m_bRecorded);
+}
+
+TEST(TrailReaderTest, AnyBytesGiveEntriesThatCoverThem) {
+  const glps::audit::EntryTexts texts = glps::audit::EntryTexts::FromTextService();
+  const std::string inputs[] = {
+      "",
+      "no line break at all",
+      "<BR",
+      "&#99999999;&#xD800;&bogus;&&<B><I><U>x</U></I></B><BR><BR><BR>\n\n",
+      "<H2>unterminated",
+      "<HR>",
+      "1  2026-01-01  10:00:00 +00:00  u  m<BR>\n1  x<BR>\n",
+      "<I>(caption only)<BR><BR></I>",
+  };
+  for (const std::string& bytes : inputs) {
+    SCOPED_TRACE(bytes);
+    const glps::audit::DocumentEntries read =
+        glps::audit::ReadDocumentEntries(bytes, "d.html", 3, false, texts);
+    ASSERT_EQ(read.entries.size(), read.marks.size());
+    std::int64_t end = 0;
+    for (std::size_t i = 0; i < read.entries.size(); ++i) {
+      const KECGlpsAuditEntry& entry = read.entries[i];
+      EXPECT_GE(entry.m_nOffset, end);
+      end = entry.m_nOffset + entry.m_nLength;
+      EXPECT_EQ(entry.m_bSaved, end <= 3);
+      EXPECT_EQ(read.marks[i].offset, entry.m_nOffset);
+      EXPECT_EQ(read.marks[i].number, entry.m_nNumber);
+    }
+    // The marks alone (what verification reads) are the same.
+    const glps::audit::DocumentEntries marks =
+        glps::audit::ReadDocumentEntries(bytes, "d.html", 3, false, texts, false);
+    EXPECT_TRUE(marks.entries.empty());
+    ASSERT_EQ(marks.marks.size(), read.marks.size());
+    EXPECT_EQ(marks.boundaries, read.boundaries);
+    EXPECT_LE(end, static_cast<std::int64_t>(bytes.size()));
+    EXPECT_TRUE(std::is_sorted(read.boundaries.begin(), read.boundaries.end()));
+  }
+}
+
+}  // namespace
