@@ -33,7 +33,7 @@ void CheckFile(const platform::Directory& directory, const KECGlpsFileManagerDat
                const std::function<void(std::int64_t)>& progress, KECGlpsAuditFile* file);
 
 // Reads the whole regular file `name` of `directory`, read-only, into `contents` (whose storage is
-// reused; its content is unspecified on failure). False, with the reason in `error`, when it is
+// reused; on failure it may hold anything). False, with the reason in `error`, when it is
 // missing, not a regular file, larger than `maxSize` or cannot be read.
 bool ReadWhole(const platform::Directory& directory, const std::string& name, std::string* contents,
                std::int64_t maxSize, std::string* error);
