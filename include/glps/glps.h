@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 // Everything a host program needs of the audit-trail library: the service, the records, the Glps
-// enumerations and constants, the read-only audit of log directories, and the host-library classes
-// it exchanges with the service or sets up (report items, GUIDs, times, texts, file utilities,
-// users, rights, directories).
+// enumerations and constants, the read-only audit of log directories and their printable copies,
+// and the host-library classes it exchanges with the service or sets up (report items, GUIDs,
+// times, texts, file utilities, users, rights, directories).
 #ifndef GLPS_GLPS_H_
 #define GLPS_GLPS_H_
 
 #include "glps/audit.h"
+#include "glps/audit_copy.h"
 #include "glps/export.h"
 #include "glps/host/gen.h"
 #include "glps/host/reports.h"

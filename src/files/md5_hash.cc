@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,27 @@ std::string Base64Encode(const void* data, std::size_t count) {
     done += piece;
   }
   return text;
+}
+
+bool Base64Decode(const std::string& text, std::string* bytes) {
+  if (text.size() % 4 != 0 || text.size() > (1u << 30)) return false;
+  std::size_t padding = 0;
+  while (padding < 2 && padding < text.size() && text[text.size() - 1 - padding] == '=') {
+    ++padding;
+  }
+  // EVP_DecodeBlock would pass over blanks and stray characters: only the alphabet is taken.
+  for (std::size_t i = 0; i + padding < text.size(); ++i) {
+    const char c = text[i];
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '/') return false;
+  }
+  std::vector<unsigned char> out(3 * (text.size() / 4) + 1);
+  const int written =
+      EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                      static_cast<int>(text.size()));
+  if (written < 0 || static_cast<std::size_t>(written) < padding) return false;
+  bytes->assign(reinterpret_cast<const char*>(out.data()),
+                static_cast<std::size_t>(written) - padding);
+  return true;
 }
 
 std::string Sha256Text(const void* data, std::size_t count) {

@@ -56,6 +56,10 @@ class Md5Hash {
 // Standard Base64 (RFC 4648, "+" and "/", "=" padding) of `count` bytes, on one line.
 std::string Base64Encode(const void* data, std::size_t count);
 
+// The bytes of standard Base64 text as Base64Encode writes it (one line, padded to a multiple of
+// four characters). False, with `bytes` unchanged, for any other text.
+bool Base64Decode(const std::string& text, std::string* bytes);
+
 // The hash text of a log.xml: standard Base64 of the SHA-256 digest of `count` bytes (44
 // characters), the form the host keeps in its log info. Empty when OpenSSL fails.
 std::string Sha256Text(const void* data, std::size_t count);

@@ -22,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using OpenLogFunction = bool (*)(const char*);
+using MakeCopyFunction = bool (*)(const char*, const char*);
 using DestroyFunction = void (*)();
 
 // Whether the shared object with this soname is loaded in this process.
@@ -136,6 +137,26 @@ TEST_P(DlopenUnloadTest, OpenLogIsDestroyedUnsavedAtUnload) {
     EXPECT_TRUE(OpenFilesBelow(logDir).empty()) << "the session was not destroyed at unload";
     EXPECT_FALSE(fs::exists(logDir + "/log.xml")) << "the session was saved at unload";
     EXPECT_FALSE(FilesIn(logDir).empty()) << "unloading removed the log's files";
+  }
+}
+
+// The PDF copy draws on libraries that cannot be unloaded and loaded again in one process (Pango
+// registers its classes with GObject, which stays): a copy made after the library was unloaded and
+// loaded again works as the first did.
+TEST_F(DlopenTest, CopiesAreMadeAfterUnloadingAndLoadingAgain) {
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::string logDir = temp_ / ("log" + std::to_string(round));
+    const std::string pdf = temp_ / ("copy" + std::to_string(round) + ".pdf");
+    fs::create_directory(logDir);
+    void* module = dlopen(GLPS_HOST_MODULE_FILE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(module, nullptr) << dlerror();
+    auto makeCopy = reinterpret_cast<MakeCopyFunction>(dlsym(module, "glps_module_make_copy"));
+    ASSERT_NE(makeCopy, nullptr) << dlerror();
+    EXPECT_TRUE(makeCopy(logDir.c_str(), pdf.c_str()));
+    EXPECT_EQ(glps_test::ReadFileBytes(pdf).compare(0, 5, "%PDF-"), 0);
+    ASSERT_EQ(dlclose(module), 0) << dlerror();
+    EXPECT_FALSE(IsLoaded(GLPS_LIBRARY_SONAME)) << "dlclose left libglps.so loaded";
   }
 }
 

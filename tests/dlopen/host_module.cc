@@ -3,6 +3,7 @@
 // entry points, so that the test program drives the service without linking the library itself.
 // Loading this module loads libglps.so; unloading it is the only reference, so it unloads the
 // library too.
+#include <glps/audit_copy.h>
 #include <glps/glps.h>
 
 extern "C" {
@@ -21,5 +22,25 @@ bool glps_module_open_experiment_log(const char* directory) {
 }
 
 void glps_module_destroy() { KECGlpsServices::Destroy(); }
+
+// Writes an experiment log in `directory` (which must exist), saves and closes it, and makes its
+// PDF copy at `pdf`; true when all succeeded.
+bool glps_module_make_copy(const char* directory, const char* pdf) {
+  KECGlpsLogInfoExperiment experiment;
+  experiment.m_strExperiment = "copy";
+  unsigned int error = 0;
+  bool opened = false;
+  KECGlpsServices* service = KECGlpsServices::Instance();
+  KECGlpsLogInfo info;
+  bool ok = service->LogExpInit(directory, true, info, KECGlpsLogInfoCrash(), experiment, &error,
+                                &opened);
+  ok = service->LogExpMsg("copied after loading") && ok;
+  ok = service->LogExpExit(&info) && ok;
+  KECGlpsServices::Destroy();
+  KECGlpsAuditCopyOptions options;
+  options.m_nTime = 0;
+  return KECGlpsAuditCopy::WritePdf(directory, options, pdf).m_eStatus == Glps::eAuditCopyMade &&
+         ok;
+}
 
 }  // extern "C"

@@ -7,6 +7,7 @@
 
 namespace {
 
+using glps::crypto::Base64Decode;
 using glps::crypto::Base64Encode;
 using glps::crypto::Md5Hash;
 
@@ -47,6 +48,21 @@ TEST(Md5HashTest, Base64UsesTheStandardAlphabetAndPadding) {
   const std::string text = Base64Encode(std::string(100, 'x').data(), 100);
   EXPECT_EQ(text.size(), 136u);
   EXPECT_EQ(text.find_first_of("\r\n "), std::string::npos);
+}
+
+// Decoding takes back exactly what encoding writes, and refuses any other text.
+TEST(Md5HashTest, Base64DecodingTakesBackWhatEncodingWrote) {
+  for (const std::string& bytes : {std::string(), std::string("f"), std::string("fo"),
+                                   std::string("foo"), std::string("\xff\xfe\0\x01", 4)}) {
+    std::string decoded = "unchanged";
+    EXPECT_TRUE(Base64Decode(Base64Encode(bytes.data(), bytes.size()), &decoded));
+    EXPECT_EQ(decoded, bytes);
+  }
+  for (const char* text : {"Zg=", "Zg", "Z===", "Zm9v YmFy", " Zm8=", "Zm8=\n", "Zm=8", "Zm8*"}) {
+    std::string decoded = "unchanged";
+    EXPECT_FALSE(Base64Decode(text, &decoded)) << text;
+    EXPECT_EQ(decoded, "unchanged");
+  }
 }
 
 }  // namespace

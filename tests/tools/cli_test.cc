@@ -808,7 +808,7 @@ TEST(DocumentationTest, ManPageAndCompletionKnowEveryOption) {
   const std::string man = ReadFileBytes(std::string(GLPS_SOURCE_DIR) + "/tools/glps/glps.1");
   const std::string completion =
       ReadFileBytes(std::string(GLPS_SOURCE_DIR) + "/tools/glps/glps.bash-completion");
-  for (const char* command : {"demo", "verify", "show", "log"}) {
+  for (const char* command : {"demo", "verify", "show", "log", "pdf"}) {
     SCOPED_TRACE(command);
     const ToolResult help = RunTool({"help", command});
     ASSERT_EQ(help.status, 0);

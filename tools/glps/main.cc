@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-// The glps command: `glps demo`, `glps verify`, `glps show`, `glps log`, `glps help`.
+// The glps command: `glps demo`, `glps verify`, `glps show`, `glps log`, `glps pdf`, `glps help`.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <clocale>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "demo.h"
 #include "glps/host/gen.h"
 #include "log.h"
+#include "pdf.h"
 #include "show.h"
 #include "verify.h"
 
@@ -22,6 +24,7 @@ const char kUsage[] =
     "                   [--require-info] [--json] [--quiet] [--no-progress] [--jobs N]\n"
     "       glps show DIR [--json] [--quiet]\n"
     "       glps log DIR [--csv | --json] [--from TIME] [--to TIME] [--grep REGEX] [-i]\n"
+    "       glps pdf DIR -o FILE.pdf [--info HASH:SIZE] [--time TIME]\n"
     "       glps help [COMMAND] | --help | --version | COMMAND --help\n";
 
 const char kExitStatuses[] =
@@ -136,15 +139,40 @@ int main(int argc, char** argv) {
   logCommand->add_flag("-i,--ignore-case", log.ignoreCase, "--grep ignores letter case");
   logCommand->add_flag("-q,--quiet", log.quiet, "print nothing; the exit status only");
 
+  glps_tool::PdfOptions pdf;
+  CLI::App* pdfCommand = app.add_subcommand(
+      "pdf", "write a complete, printable copy of a log's trail as one PDF, read-only");
+  pdfCommand->description(
+      "Writes one PDF of the whole trail: a first page with the log, its time range, the numbers\n"
+      "of documents, entries, crash and tamper entries, the verdict of glps verify (with the\n"
+      "info if given, \"not authenticated\" if not), the SHA-256 of log.xml and room to sign;\n"
+      "then every entry of every document in order, crash, extra-note and tamper entries set\n"
+      "apart; then the file records and the linked files. Every page names the log and the\n"
+      "document and is numbered \"N of M\". The same log and the same --time give the same\n"
+      "bytes.\n"
+      "\n"
+      "Exit status: 0 the copy was written (whatever its verdict), 1 it could not be written,\n"
+      "2 usage error, 4 the log cannot be read.");
+  pdfCommand->add_option("DIR", pdf.directory, "the log directory")->required();
+  pdfCommand
+      ->add_option("-o,--output", pdf.output, "the PDF file to write (\"-\": standard output)")
+      ->required();
+  pdfCommand->add_option("--info", pdf.info,
+                         "the info the host kept for the log: HASH:SIZE of its log.xml");
+  pdfCommand->add_option("--time", pdf.time,
+                         "the time of the copy: seconds since 1970 or YYYY-MM-DDTHH:MM[:SS]Z "
+                         "(default: $SOURCE_DATE_EPOCH, else now)");
+  pdfCommand->add_flag("-q,--quiet", pdf.quiet, "print nothing; the exit status only");
+
   std::string helpTopic;
   CLI::App* helpCommand = app.add_subcommand("help", "show the help of glps or of a command");
-  helpCommand->add_option("COMMAND", helpTopic, "demo, verify, show or log");
+  helpCommand->add_option("COMMAND", helpTopic, "demo, verify, show, log or pdf");
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     CLI::App* shown = &app;
-    for (CLI::App* command : {demoCommand, verifyCommand, showCommand, logCommand}) {
+    for (CLI::App* command : {demoCommand, verifyCommand, showCommand, logCommand, pdfCommand}) {
       if (command->parsed()) shown = command;
     }
     std::cout << shown->help();
@@ -172,12 +200,15 @@ int main(int argc, char** argv) {
                            : glps_tool::LogOptions::Format::kText;
     status = glps_tool::RunLog(log, std::cout, std::cerr);
     if (status == 2) std::cerr << kUsage;
+  } else if (pdfCommand->parsed()) {
+    status = glps_tool::RunPdf(pdf, std::getenv("SOURCE_DATE_EPOCH"), std::cout, std::cerr);
+    if (status == 2) std::cerr << kUsage;
   } else if (helpCommand->parsed()) {
     if (helpTopic.empty()) {
       std::cout << app.help();
       return 0;
     }
-    for (CLI::App* command : {demoCommand, verifyCommand, showCommand, logCommand}) {
+    for (CLI::App* command : {demoCommand, verifyCommand, showCommand, logCommand, pdfCommand}) {
       if (command->get_name() == helpTopic) {
         std::cout << command->help();
         return 0;

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "pdf.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "glps/audit_copy.h"
+#include "log.h"
+#include "text.h"
+#include "verify.h"
+
+namespace glps_tool {
+
+bool ParseCopyTime(const std::string& text, std::int64_t* seconds) {
+  if (!text.empty() && text.size() <= 12 &&
+      text.find_first_not_of("0123456789") == std::string::npos) {
+    *seconds = std::stoll(text);
+    return true;
+  }
+  TimeBound bound;
+  if (!ParseTimeBound(text, false, &bound) || !bound.zoned || bound.utc < 0) return false;
+  *seconds = bound.utc;
+  return true;
+}
+
+namespace {
+
+// Whether `output` would land in the log directory itself, where it would be a file that no record
+// holds.
+bool IsInside(const std::string& output, const std::string& directory) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path parent = fs::absolute(output, ec).parent_path();
+  if (ec) return false;
+  const bool same = fs::equivalent(parent, directory, ec);
+  return !ec && same;
+}
+
+}  // namespace
+
+int RunPdf(const PdfOptions& options, const char* sourceDateEpoch, std::ostream& out,
+           std::ostream& err) {
+  KECGlpsAuditCopyOptions copyOptions;
+  if (!options.info.empty()) {
+    if (!ParseLogInfo(options.info, &copyOptions.m_info)) {
+      err << "glps pdf: --info wants HASH:SIZE, not '" << Printable(options.info) << "'\n";
+      return 2;
+    }
+    copyOptions.m_bInfo = true;
+  }
+  if (!options.time.empty()) {
+    if (!ParseCopyTime(options.time, &copyOptions.m_nTime)) {
+      err << "glps pdf: --time wants seconds since 1970 or YYYY-MM-DDTHH:MM[:SS] with Z or "
+             "+HH:MM, not '"
+          << Printable(options.time) << "'\n";
+      return 2;
+    }
+  } else if (sourceDateEpoch != nullptr && *sourceDateEpoch != '\0') {
+    if (!ParseCopyTime(sourceDateEpoch, &copyOptions.m_nTime)) {
+      err << "glps pdf: SOURCE_DATE_EPOCH is not a number of seconds: '"
+          << Printable(sourceDateEpoch) << "'\n";
+      return 2;
+    }
+  }
+  const bool toStandardOutput = options.output == "-";
+  if (!toStandardOutput && IsInside(options.output, options.directory)) {
+    err << "glps pdf: the copy would be written into the log directory itself, where no record "
+           "holds it; choose another place\n";
+    return 2;
+  }
+
+  // The copy names the log by its absolute path: where it was found, not where the command ran.
+  std::string directory = options.directory;
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(directory, ec);
+  if (!ec) {
+    directory = absolute.lexically_normal().string();
+    if (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+  }
+  std::string pdf;
+  const KECGlpsAuditCopyResult result =
+      toStandardOutput ? KECGlpsAuditCopy::MakePdf(directory, copyOptions, &pdf)
+                       : KECGlpsAuditCopy::WritePdf(directory, copyOptions, options.output);
+  switch (result.m_eStatus) {
+    case Glps::eAuditCopyLogUnreadable:
+      err << "glps pdf: cannot read the log: " << Printable(result.m_strError) << '\n';
+      return 4;
+    case Glps::eAuditCopyNotWritten:
+      err << "glps pdf: " << Printable(result.m_strError) << '\n';
+      return 1;
+    case Glps::eAuditCopyMade: break;
+  }
+  if (toStandardOutput) {
+    out.write(pdf.data(), static_cast<std::streamsize>(pdf.size()));
+    return 0;
+  }
+  if (!options.quiet) {
+    out << "wrote " << Printable(options.output) << ": " << result.m_nPages
+        << (result.m_nPages == 1 ? " page, " : " pages, ") << result.m_nDocuments
+        << (result.m_nDocuments == 1 ? " document, " : " documents, ") << result.m_nEntries
+        << (result.m_nEntries == 1 ? " entry" : " entries") << '\n'
+        << "verdict: " << Printable(result.m_strVerdict) << '\n';
+  }
+  return 0;
+}
+
+}  // namespace glps_tool
