@@ -87,8 +87,18 @@ class GLPS_API KECGlpsServices {
   bool LogExpMetaDataEntity(const KECGlpsLogMetaDataEntity& entity);
   // The experiment log's metadata as last set; a default record when no experiment log is open.
   KECGlpsLogMetaData GetLogExpMetaData() const;
+  // (document file name, GUID) of every entity of that type and handle that was logged, in every
+  // document of the log. Empty without an experiment log, and also when the entities of a document
+  // could not be read (a sidecar that cannot be read or no longer matches its record, no
+  // descriptor left): the answer is never a part of the entities. Use the form below to tell that
+  // from no entity.
   std::vector<std::pair<std::string, KCGenGUID>> GetLogExpMetaDataEntity(Glps::ELogEntity type,
                                                                          int handle) const;
+  // The same into `entities` (may be null); true when every document's entities could be read.
+  // False, with `entities` empty, without an experiment log or when the answer would be
+  // incomplete.
+  bool GetLogExpMetaDataEntity(Glps::ELogEntity type, int handle,
+                               std::vector<std::pair<std::string, KCGenGUID>>* entities) const;
   bool ClearLogExp() const;
   bool ExportLogExp(const std::string& directory) const;
   const std::string GetLogExpFileName() const;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "files/archive_io.h"
 #include "files/glps_file_hashed.h"
 #include "files/glps_file_html.h"
 #include "glps/host/gen.h"
@@ -27,43 +28,92 @@ KECGlpsFileManager::KECGlpsFileManager(const std::string& directory, const FileV
 
 KECGlpsFileManager::~KECGlpsFileManager() = default;
 
-void KECGlpsFileManager::IndexRecords() {
+void KECGlpsFileManager::IndexRecords() const {
   m_mapPositions.clear();
   for (std::size_t i = 0; i < m_ptrFiles->size(); ++i) {
     // emplace keeps the first position of a name that occurs again.
     m_mapPositions.emplace((*m_ptrFiles)[i].m_strFileName, i);
   }
+  m_vFaults = glps::CheckRecordSet(*m_ptrFiles);
   m_nIndexedRecords = m_ptrFiles->size();
 }
 
-KECGlpsFileManagerData* KECGlpsFileManager::FindRecord(const std::string& fileName) {
-  FileVector& files = *m_ptrFiles;
-  // Another length, or a record that is not where the index says, means that the vector was
-  // changed behind the manager's back.
-  if (files.size() != m_nIndexedRecords) IndexRecords();
+void KECGlpsFileManager::EnsureIndexed() const {
+  if (m_ptrFiles->size() != m_nIndexedRecords) IndexRecords();
+}
+
+bool KECGlpsFileManager::IsSound(std::size_t position) const {
+  EnsureIndexed();
+  return position < m_vFaults.size() && m_vFaults[position] == glps::RecordFault::kNone;
+}
+
+const KECGlpsFileManagerData* KECGlpsFileManager::FindAnyRecord(const std::string& fileName,
+                                                                bool* sound) const {
+  *sound = false;
+  const FileVector& files = *m_ptrFiles;
+  EnsureIndexed();
   auto it = m_mapPositions.find(fileName);
+  // A record that is not where the index says means that the vector was changed behind the
+  // manager's back.
   if (it != m_mapPositions.end() &&
       (it->second >= files.size() || files[it->second].m_strFileName != fileName)) {
     IndexRecords();
     it = m_mapPositions.find(fileName);
   }
-  return it == m_mapPositions.end() ? nullptr : &files[it->second];
+  if (it == m_mapPositions.end()) return nullptr;
+  *sound = m_vFaults[it->second] == glps::RecordFault::kNone;
+  return &files[it->second];
+}
+
+const KECGlpsFileManagerData* KECGlpsFileManager::FindRecord(const std::string& fileName) const {
+  bool sound = false;
+  const KECGlpsFileManagerData* record = FindAnyRecord(fileName, &sound);
+  return sound ? record : nullptr;
+}
+
+KECGlpsFileManagerData* KECGlpsFileManager::FindRecord(const std::string& fileName) {
+  return const_cast<KECGlpsFileManagerData*>(
+      static_cast<const KECGlpsFileManager*>(this)->FindRecord(fileName));
+}
+
+bool KECGlpsFileManager::Admits(const std::string& fileName, Glps::EFileType kind,
+                                bool hashed) const {
+  KECGlpsFileManagerData record;
+  record.m_strFileName = fileName;
+  record.m_eType = kind;
+  record.m_bHashed = hashed;
+  return glps::CheckChange(record, [this](const std::string& name, bool* sound) {
+           return FindAnyRecord(name, sound);
+         }) == glps::RecordFault::kNone;
+}
+
+bool KECGlpsFileManager::IsRecordSetSound() const {
+  EnsureIndexed();
+  return glps::IsSoundSet(m_vFaults);
+}
+
+std::vector<glps::RecordFault> KECGlpsFileManager::GetRecordFaults() const {
+  EnsureIndexed();
+  return m_vFaults;
 }
 
 bool KECGlpsFileManager::SetFileData(const KECGlpsFileManagerData& record) {
+  if (!Admits(record.m_strFileName, record.m_eType, record.m_bHashed)) return false;
   KECGlpsFileManagerData* existing = FindRecord(record.m_strFileName);
   if (existing != nullptr) {
     *existing = record;
   } else {
     m_ptrFiles->push_back(record);
     m_mapPositions.emplace(record.m_strFileName, m_ptrFiles->size() - 1);
+    m_vFaults.push_back(glps::RecordFault::kNone);
     m_nIndexedRecords = m_ptrFiles->size();
   }
   return true;
 }
 
 bool KECGlpsFileManager::AddFile(const std::string& fileName, Glps::EFileType kind, bool hashed) {
-  if (!glps::IsPlainFileName(fileName)) return false;
+  // Judged before any file is looked at or created.
+  if (!Admits(fileName, kind, hashed)) return false;
   KECGlpsFileManagerData record;
   record.m_strFileName = fileName;
   record.m_eType = kind;
@@ -145,15 +195,14 @@ KECGlpsFileManager::FindingMap::iterator KECGlpsFileManager::StoreFinding(const 
 bool KECGlpsFileManager::VerifyFiles() {
   m_mapFindings.clear();
   bool intact = true;
-  // Every protected file is looked at, also after one that does not match: re-basing works from
-  // these findings.
-  for (const KECGlpsFileManagerData& record : *m_ptrFiles) {
-    if (!record.m_bHashed) continue;
+  // Every sound protected file is looked at, also after one that does not match: re-basing works
+  // from these findings.
+  for (std::size_t i = 0; i < m_ptrFiles->size(); ++i) {
+    const KECGlpsFileManagerData& record = (*m_ptrFiles)[i];
+    if (!record.m_bHashed || !IsSound(i)) continue;
     Finding finding = Look(record);
     if (!glps::MatchesRecord(finding.status)) intact = false;
-    if (glps::IsPlainFileName(record.m_strFileName)) {
-      StoreFinding(record.m_strFileName, std::move(finding));
-    }
+    StoreFinding(record.m_strFileName, std::move(finding));
   }
   return intact;
 }
@@ -164,12 +213,12 @@ bool KECGlpsFileManager::Rebase(KECGlpsFileManagerData& record, Finding& finding
   const bool missing = found.state == State::kMissing;
   if (!missing && (found.state != State::kRegular || found.links > 1)) return false;
   if (record.m_eType == Glps::FileLog) {
-    // The document is brought to its recorded size through the very file that was read: the
-    // digest then covers its bytes as found, and the zeros of an extension.
+    // The document keeps the bytes that were read (a tail beyond the record is cut, through the
+    // very file that was read), and its record vouches for them: a shrunk or missing document is
+    // taken as it is found, the same whatever its recorded size, and nothing stands in for what
+    // is gone.
     if (!missing && found.readOnly) return false;
-    const std::int64_t size = record.m_nSize < 0 ? found.size : record.m_nSize;
-    const std::int64_t had = missing ? 0 : found.hashed;
-    if (size - had > kMaxExtension) return false;
+    const std::int64_t size = missing ? 0 : found.hashed;
     KECGlpsFile file(Location(record.m_strFileName),
                      missing ? platform::OpenMode::kNew : platform::OpenMode::kExisting);
     platform::FileFacts opened;
@@ -177,12 +226,6 @@ bool KECGlpsFileManager::Rebase(KECGlpsFileManagerData& record, Finding& finding
     if (!missing && (opened.device != found.device || opened.inode != found.inode)) return false;
     if (!file.Truncate(size)) return false;
     if (missing || !finding.digest) finding.digest.reset(new glps::crypto::Md5Hash());
-    const std::vector<char> zeros(65536);
-    for (std::int64_t left = size - had; left > 0;) {
-      const std::size_t piece = static_cast<std::size_t>(std::min<std::int64_t>(left, 65536));
-      finding.digest->Update(zeros.data(), piece);
-      left -= static_cast<std::int64_t>(piece);
-    }
     record.m_strHash = finding.digest->FingerprintText();
     record.m_nSize = size;
     finding.found.state = State::kRegular;
@@ -216,8 +259,9 @@ bool KECGlpsFileManager::Rebase(KECGlpsFileManagerData& record, Finding& finding
 }
 
 bool KECGlpsFileManager::RehashFiles() {
-  for (KECGlpsFileManagerData& record : *m_ptrFiles) {
-    if (!record.m_bHashed || !glps::IsPlainFileName(record.m_strFileName)) continue;
+  for (std::size_t i = 0; i < m_ptrFiles->size(); ++i) {
+    KECGlpsFileManagerData& record = (*m_ptrFiles)[i];
+    if (!record.m_bHashed || !IsSound(i)) continue;
     auto it = m_mapFindings.find(record.m_strFileName);
     const bool current = it != m_mapFindings.end() && it->second.record.m_eType == record.m_eType &&
                          it->second.record.m_strHash == record.m_strHash &&
@@ -233,8 +277,9 @@ bool KECGlpsFileManager::RehashFiles() {
 void KECGlpsFileManager::AcceptCurrentFiles() {
   RehashFiles();
   bool intact = true;
-  for (const KECGlpsFileManagerData& record : *m_ptrFiles) {
-    if (!record.m_bHashed) continue;
+  for (std::size_t i = 0; i < m_ptrFiles->size(); ++i) {
+    const KECGlpsFileManagerData& record = (*m_ptrFiles)[i];
+    if (!record.m_bHashed || !IsSound(i)) continue;
     const auto it = m_mapFindings.find(record.m_strFileName);
     if (it == m_mapFindings.end() || !glps::MatchesRecord(it->second.status)) intact = false;
   }
@@ -243,25 +288,25 @@ void KECGlpsFileManager::AcceptCurrentFiles() {
 
 unsigned KECGlpsFileManager::GetFileCount(Glps::EFileType kind) const {
   unsigned count = 0;
-  for (const KECGlpsFileManagerData& record : *m_ptrFiles) {
-    if (record.m_eType == kind) ++count;
+  for (std::size_t i = 0; i < m_ptrFiles->size(); ++i) {
+    if ((*m_ptrFiles)[i].m_eType == kind && IsSound(i)) ++count;
   }
   return count;
 }
 
 KECGlpsFileManagerData KECGlpsFileManager::GetFile(Glps::EFileType kind, unsigned index) const {
-  for (const KECGlpsFileManagerData& record : *m_ptrFiles) {
-    if (record.m_eType != kind) continue;
-    if (index == 0) return record;
+  for (std::size_t i = 0; i < m_ptrFiles->size(); ++i) {
+    if ((*m_ptrFiles)[i].m_eType != kind || !IsSound(i)) continue;
+    if (index == 0) return (*m_ptrFiles)[i];
     --index;
   }
   return KECGlpsFileManagerData();
 }
 
 bool KECGlpsFileManager::GetLastFile(Glps::EFileType kind, KECGlpsFileManagerData& record) const {
-  for (auto it = m_ptrFiles->rbegin(); it != m_ptrFiles->rend(); ++it) {
-    if (it->m_eType == kind) {
-      record = *it;
+  for (std::size_t i = m_ptrFiles->size(); i-- > 0;) {
+    if ((*m_ptrFiles)[i].m_eType == kind && IsSound(i)) {
+      record = (*m_ptrFiles)[i];
       return true;
     }
   }
@@ -271,7 +316,7 @@ bool KECGlpsFileManager::GetLastFile(Glps::EFileType kind, KECGlpsFileManagerDat
 void KECGlpsFileManager::ForEachFile(Glps::EFileType kind, const FileCallback& callback) const {
   // By index and with a copy of the name: the callback may register files meanwhile.
   for (std::size_t i = 0; i < m_ptrFiles->size(); ++i) {
-    if ((*m_ptrFiles)[i].m_eType != kind) continue;
+    if ((*m_ptrFiles)[i].m_eType != kind || !IsSound(i)) continue;
     const std::string name = (*m_ptrFiles)[i].m_strFileName;
     callback(name);
   }
@@ -281,7 +326,7 @@ KECGlpsFileManager::DocumentPtr KECGlpsFileManager::GetDocument(const std::strin
   DocumentPtr document = FindOpenDocument(fileName);
   if (document) return document;
   const KECGlpsFileManagerData* record = FindRecord(fileName);
-  if (record == nullptr || !glps::IsPlainFileName(fileName)) return DocumentPtr();
+  if (record == nullptr || record->m_eType != Glps::FileLog) return DocumentPtr();
   auto it = m_mapFindings.find(fileName);
   const bool current = it != m_mapFindings.end() && it->second.digest &&
                        it->second.record.m_eType == record->m_eType &&
@@ -316,6 +361,21 @@ KECGlpsFileManager::DocumentPtr KECGlpsFileManager::GetDocument(const std::strin
   } else {
     document.reset(new KECGlpsFileHtml(Location(fileName), this));
   }
+  // The oldest documents that only the cache holds are closed first, to leave room for this one;
+  // those that others hold stay open for them anyway.
+  std::size_t onlyCached = 0;
+  for (const DocumentPtr& cached : m_vDocuments) {
+    if (cached.use_count() == 1) ++onlyCached;
+  }
+  for (auto it = m_vDocuments.begin();
+       onlyCached >= kMaxOpenDocuments && it != m_vDocuments.end();) {
+    if (it->use_count() == 1) {
+      it = m_vDocuments.erase(it);
+      --onlyCached;
+    } else {
+      ++it;
+    }
+  }
   m_vDocuments.push_back(document);
   return document;
 }
@@ -334,18 +394,50 @@ std::size_t KECGlpsFileManager::CloseAllDocuments() {
   return count;
 }
 
+bool KECGlpsFileManager::ReadEntities(const std::string& document,
+                                      KECGlpsFileHtmlMetaData* meta) const {
+  meta->m_vEntity.clear();
+  const KECGlpsFileManagerData* record = FindRecord(document);
+  if (record == nullptr || record->m_eType != Glps::FileLog) return false;
+  if (const DocumentPtr open = FindOpenDocument(document)) {
+    *meta = open->GetMetaData();
+    return true;
+  }
+  const std::string sidecarName = glps::SidecarNameOf(document);
+  const KECGlpsFileManagerData* sidecar = FindRecord(sidecarName);
+  // A document that was never saved has no sidecar record, and no entities.
+  if (sidecar == nullptr) return true;
+  std::string text;
+  platform::FileFacts facts;
+  if (!platform::ReadWholeFile(*m_ptrDirectory, sidecarName, &text,
+                               glps::archive_io::kMaxArchiveSize, &facts)) {
+    return false;
+  }
+  glps::FoundFile found;
+  found.state = glps::FoundFile::State::kRegular;
+  found.size = static_cast<std::int64_t>(text.size());
+  found.hashed = std::min<std::int64_t>(found.size, std::max<std::int64_t>(sidecar->m_nSize, 0));
+  glps::crypto::Md5Hash digest;
+  digest.Update(text.data(), static_cast<std::size_t>(found.hashed));
+  found.hash = digest.FingerprintText();
+  found.links = facts.links;
+  if (!glps::MatchesRecord(glps::ClassifyFile(*sidecar, found))) return false;
+  KECGlpsFileHtml::ParseMetaData(text, meta);
+  return true;
+}
+
 bool KECGlpsFileManager::DeleteAllFiles() {
   CloseAllDocuments();
   m_mapFindings.clear();
   bool result = true;
-  for (const KECGlpsFileManagerData& record : *m_ptrFiles) {
-    if (!glps::IsPlainFileName(record.m_strFileName) ||
-        !platform::DeleteFile(*m_ptrDirectory, record.m_strFileName)) {
+  for (std::size_t i = 0; i < m_ptrFiles->size(); ++i) {
+    if (IsSound(i) && !platform::DeleteFile(*m_ptrDirectory, (*m_ptrFiles)[i].m_strFileName)) {
       result = false;
     }
   }
   m_ptrFiles->clear();
   m_mapPositions.clear();
+  m_vFaults.clear();
   m_nIndexedRecords = 0;
   return result;
 }

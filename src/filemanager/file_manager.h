@@ -16,11 +16,13 @@
 
 #include "filemanager/file_manager_data.h"
 #include "filemanager/file_verdict.h"
+#include "filemanager/record_set.h"
 #include "files/md5_hash.h"
 #include "files/platform.h"
 
 class KECGlpsFileHashed;
 class KECGlpsFileHtml;
+struct KECGlpsFileHtmlMetaData;
 
 // Keeps one record per file of a log directory (documents, sidecars, index pages, linked files),
 // verifies every protected file against its record when constructed, re-bases the records on the
@@ -28,12 +30,15 @@ class KECGlpsFileHtml;
 // document once, keeping it in a cache.
 //
 // Every file is reached through the log's directory, opened once (platform::Directory), by its
-// plain name. Record names come from log.xml, which anyone can edit: a name that is not a plain
-// file name (IsPlainFileName) is never looked up, so nothing outside the directory is ever opened,
-// created, cut or deleted through a record. Verification reads every protected file once,
-// read-only, and decides by the rule of file_verdict.h; re-basing works from what it found instead
-// of reading again. No file with more than one name, and no read-only file, is ever written, cut,
-// extended or deleted.
+// plain name. The records come from log.xml, which anyone can edit: the manager checks them as a
+// set by the rules of record_set.h when it is constructed, and only sound records count for
+// anything. A record that breaks the rules stays in the vector (it is evidence, saved with the
+// log), but no query returns it and no file is ever opened, created, cut, written, copied or
+// deleted on its account. The manager's own changes keep the set sound: SetFileData and AddFile
+// refuse any other. Verification reads every protected file once, read-only, and decides by the
+// rule of file_verdict.h; re-basing works from what it found instead of reading again. No file
+// with more than one name, and no read-only file, is ever written, cut, extended or deleted. At
+// most kMaxOpenDocuments documents are kept open that nobody else holds.
 //
 // Owned by the log session (std::unique_ptr). The record vector is shared with the session storage
 // that persists it; the documents are shared with the session's handle on its current document and
@@ -59,38 +64,46 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
 
   // Registers the name afresh (kind, flag, no fingerprint, size 0), keeping its position when it is
   // known. A hashed file is fingerprinted whole, read-only (one that is missing is created empty,
-  // exclusively), and its record takes that fingerprint and size. False, with the records left as
-  // they were, for a name that is not a plain file name and for a hashed file that cannot be read
-  // whole, is not a regular file or has more than one name: no record ever holds the fingerprint of
-  // nothing.
+  // exclusively), and its record takes that fingerprint and size. False, with the records and the
+  // files left as they were, when the record would break the rules of the set (Admits), and for a
+  // hashed file that cannot be read whole, is not a regular file or has more than one name: no
+  // record ever holds the fingerprint of nothing.
   bool AddFile(const std::string& fileName, Glps::EFileType kind, bool hashed) override;
-  // The record of the file's name takes its present size and fingerprint. False, changing nothing,
-  // when no record has that name or the file is not open.
+  // The sound record of the file's name takes its present size and fingerprint. False, changing
+  // nothing, when no sound record has that name or the file is not open.
   bool UpdateFileInfo(KECGlpsFileHashed& file) override;
-  // Replaces the record of the same name in place, or appends it. Always true.
+  // Replaces the sound record of the same name and kind in place, or appends the record. False,
+  // changing nothing, when that would break the rules of the set (Admits).
   bool SetFileData(const KECGlpsFileManagerData& record) override;
+  // Whether a record of that name, kind and protection may be registered: it keeps the rules of
+  // record_set.h, and so does the set with it (glps::CheckChange).
+  bool Admits(const std::string& fileName, Glps::EFileType kind, bool hashed) const;
 
   // The last verification found a protected file that does not match its record.
   bool IsTampered() const;
+  // No record of the set breaks the rules of record_set.h.
+  bool IsRecordSetSound() const;
+  // The fault of every record, in record order (kNone for a sound one).
+  std::vector<glps::RecordFault> GetRecordFaults() const;
   // The name joined with the log directory; empty for a name that is not a plain file name.
   std::string GetFilePath(const std::string& fileName) const;
-  // True when every protected file matches its record by the rule of file_verdict.h. Every
-  // protected file is read once, read-only, whatever locks others hold, and nothing is created: a
-  // missing file, one that cannot be read, one that is not a regular file, one with more than one
-  // name, and a record whose name is not a plain file name do not match. What was found is kept
-  // for RehashFiles and GetDocument.
+  // True when every sound protected record's file matches it by the rule of file_verdict.h. Every
+  // such file is read once, read-only, whatever locks others hold, and nothing is created: a
+  // missing file, one that cannot be read, one that is not a regular file and one with more than
+  // one name do not match. What was found is kept for RehashFiles and GetDocument.
   bool VerifyFiles();
-  // Re-bases the protected records on the files as the last verification found them (a record
-  // changed since is looked at again): a document is cut back (or extended with zeros, at most
-  // kMaxExtension bytes) to its recorded size and its record takes that content's fingerprint; a
-  // sidecar's or linked file's record takes the fingerprint and size of the whole file. A missing
-  // file is created, exclusively. Records whose file cannot be read, is not a regular file, has
-  // more than one name, is read-only (a document), or whose name is not a plain file name are left
-  // unchanged. Always true.
+  // Re-bases the sound protected records on the files as the last verification found them (a
+  // record changed since is looked at again): a document is cut back to its recorded size when it
+  // grew, and its record takes the fingerprint and size of the bytes it keeps (a shrunk document
+  // keeps what is there; nothing is added to it); a sidecar's or linked file's record takes the
+  // fingerprint and size of the whole file. A missing file is created empty, exclusively. Records
+  // whose file cannot be read, is not a regular file, has more than one name, or is read-only (a
+  // document) are left unchanged. Always true.
   bool RehashFiles();
   // RehashFiles, then decides again from what re-basing left, without reading the files again.
   void AcceptCurrentFiles();
 
+  // The queries see the sound records only, in record order.
   unsigned GetFileCount(Glps::EFileType kind) const;
   // A copy of the (index + 1)-th record of that kind; a fresh record when there are fewer.
   KECGlpsFileManagerData GetFile(Glps::EFileType kind, unsigned index) const;
@@ -100,25 +113,33 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   void ForEachFile(Glps::EFileType kind, const FileCallback& callback) const;
 
   // The open document of that name, opened against its record and cached on first use. Empty
-  // when no record has the name, or the name is not a plain file name. A document is opened for
-  // writing only when a read-only look found its recorded content intact (a tail beyond the record
-  // is cut), and only when it is the very file looked at; it then takes over the digest that look
-  // made, so it is not read again. The look is the verification's while the record is the one
-  // verified (once), a new one otherwise. A document that is not opened is still handed out, not
-  // open: its entities are read from its sidecar, and nothing is written.
+  // when no sound document record has the name. A document is opened for writing only when a
+  // read-only look found its recorded content intact (a tail beyond the record is cut), and only
+  // when it is the very file looked at; it then takes over the digest that look made, so it is not
+  // read again. The look is the verification's while the record is the one verified (once), a new
+  // one otherwise. A document that is not opened is still handed out, not open: its entities are
+  // read from its sidecar, and nothing is written. The cache keeps at most kMaxOpenDocuments that
+  // only it holds; the oldest of them are closed first.
   DocumentPtr GetDocument(const std::string& fileName);
   // The cached document of that name; empty when it is not open.
   DocumentPtr FindOpenDocument(const std::string& fileName) const;
   // Empties the cache; returns the number of documents it held.
   std::size_t CloseAllDocuments();
-  // Closes the cached documents, deletes every record's file and forgets all records. True only if
-  // every file went; a record whose name is not a plain file name, a file with more than one name
-  // and a read-only file are not deleted and count as failures.
+  // The entities of the document of that name, without opening it: an open one's as it holds them
+  // (unsaved ones included); otherwise its sidecar's, read once and taken only when the bytes match
+  // the sidecar's record (none when there is no sidecar record: nothing was saved). False, with
+  // `meta` emptied, when no sound document record has the name, or the sidecar cannot be read or
+  // does not match its record. Entities read before a format error count, as when a document loads
+  // its sidecar.
+  bool ReadEntities(const std::string& document, KECGlpsFileHtmlMetaData* meta) const;
+  // Closes the cached documents, deletes the file of every sound record and forgets all records,
+  // those that break the rules included (their files are left alone). True only if every sound
+  // record's file went; a file with more than one name and a read-only file are not deleted and
+  // count as failures.
   bool DeleteAllFiles();
 
-  // The most zeros that re-basing adds to a document shorter than its record (see
-  // KECGlpsFileHashed::kMaxExtension).
-  static constexpr std::int64_t kMaxExtension = std::int64_t{64} << 20;
+  // The most documents the cache keeps open that nobody else holds.
+  static constexpr std::size_t kMaxOpenDocuments = 4;
 
   // The record vector, shared with the storage that persists it. Callers read it; records are
   // added, replaced and removed only through this manager, which indexes them.
@@ -137,10 +158,16 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
     std::string wholeHash;
   };
 
-  // The first record with that name, or null. Found through m_mapPositions, without a scan.
+  // The sound record with that name, or null. Found through m_mapPositions, without a scan.
   KECGlpsFileManagerData* FindRecord(const std::string& fileName);
-  // Indexes the records as they stand: the position of the first record of every name.
-  void IndexRecords();
+  const KECGlpsFileManagerData* FindRecord(const std::string& fileName) const;
+  // The first record with that name, sound or not, or null; `sound` receives whether it is.
+  const KECGlpsFileManagerData* FindAnyRecord(const std::string& fileName, bool* sound) const;
+  bool IsSound(std::size_t position) const;
+  // Indexes the records as they stand, and checks them as a set, when they are not what the index
+  // describes: changed behind the manager's back (another length, or a record moved), or new.
+  void EnsureIndexed() const;
+  void IndexRecords() const;
   glps::platform::FileLocation Location(const std::string& fileName) const;
   using FindingMap = std::unordered_map<std::string, Finding>;
   // Keeps the finding under the name, replacing any earlier one.
@@ -154,16 +181,17 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   const glps::platform::DirectoryPtr m_ptrDirectory;
   // Result of the last verification.
   bool m_bIntact;
-  // Never null. Record order is registration order; names are unique while records are added
-  // only through SetFileData.
+  // Never null. Record order is registration order; the names of sound records are unique.
   FileVectorPtr m_ptrFiles;
   // For every name in *m_ptrFiles, the position of its first record (log.xml may hold a name
-  // twice). Built by the constructor, kept by SetFileData and DeleteAllFiles, the only changes of
-  // the vector's length or names once the manager exists; FindRecord re-indexes when the vector
-  // was changed behind the manager's back all the same (another length, or a record moved).
-  std::unordered_map<std::string, std::size_t> m_mapPositions;
-  // The length of *m_ptrFiles that m_mapPositions describes.
-  std::size_t m_nIndexedRecords;
+  // twice), and the fault of every record by the rules of record_set.h. Built by the constructor,
+  // kept by SetFileData and DeleteAllFiles, the only changes of the vector's length, names or kinds
+  // once the manager exists; EnsureIndexed builds them again when the vector was changed behind the
+  // manager's back all the same (another length, or a record moved), checking the set afresh.
+  mutable std::unordered_map<std::string, std::size_t> m_mapPositions;
+  mutable std::vector<glps::RecordFault> m_vFaults;
+  // The length of *m_ptrFiles that m_mapPositions and m_vFaults describe.
+  mutable std::size_t m_nIndexedRecords;
   // In opening order; at most one entry per document name.
   std::vector<DocumentPtr> m_vDocuments;
   // By name: what the last verification, re-basing or GetDocument found of each protected record's

@@ -80,9 +80,10 @@ inline void CheckClassVersion(unsigned int fileVersion, unsigned int newestVersi
 // line ends (files/text_mode.h) and replaces the file `name` of the directory atomically
 // (platform::ReplaceFile: a read-only file, or one with more than one name, is not replaced, and on
 // failure the old file stays as it was). True only when all of that succeeded; any exception thrown
-// by `write` or the archive is a false result. `written` (may be null) receives the bytes of the
-// file when they took the name (also when only the directory's sync failed afterwards), and is
-// emptied otherwise.
+// by `write` or the archive is a false result. An archive larger than kMaxArchiveSize, which no
+// load would take, is not written: false, the old file left as it was. `written` (may be null)
+// receives the bytes of the file when they took the name (also when only the directory's sync
+// failed afterwards), and is emptied otherwise.
 bool SaveXmlArchive(const platform::Directory& directory, const std::string& name,
                     const std::function<void(boost::archive::xml_oarchive&)>& write,
                     std::string* written = nullptr);

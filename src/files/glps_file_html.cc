@@ -14,6 +14,7 @@
 #include <boost/serialization/version.hpp>
 
 #include "filemanager/file_manager_data.h"
+#include "filemanager/record_set.h"
 #include "files/archive_io.h"
 
 // Sidecar layout: element "m_meta" (class version 0) holding "m_vEntity" (class version 0) in the
@@ -134,9 +135,7 @@ std::vector<KCGenGUID> KECGlpsFileHtml::GetEntities(Glps::ELogEntity type,
   return guids;
 }
 
-std::string KECGlpsFileHtml::GetMetaDataName() const {
-  return KCGenFileUtils::MakeNameExtension(m_strName, "xml");
-}
+std::string KECGlpsFileHtml::GetMetaDataName() const { return glps::SidecarNameOf(m_strName); }
 
 std::string KECGlpsFileHtml::GetMetaDataFileName() const {
   return m_ptrDirectory->PathOf(GetMetaDataName());
@@ -146,6 +145,13 @@ bool KECGlpsFileHtml::LoadMetaData() {
   return glps::archive_io::LoadXmlArchive(
       *m_ptrDirectory, GetMetaDataName(), [this](glps::archive_io::XmlInputArchive& archive) {
         archive >> boost::serialization::make_nvp("m_meta", m_meta);
+      });
+}
+
+bool KECGlpsFileHtml::ParseMetaData(const std::string& fileText, KECGlpsFileHtmlMetaData* meta) {
+  return glps::archive_io::LoadXmlArchiveFromText(
+      fileText, [meta](glps::archive_io::XmlInputArchive& archive) {
+        archive >> boost::serialization::make_nvp("m_meta", *meta);
       });
 }
 

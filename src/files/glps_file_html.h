@@ -79,10 +79,15 @@ class KECGlpsFileHtml : public KECGlpsFileHashed {
   // stays as it was) or the sidecar is not a complete, well-formed archive of a known version (the
   // list keeps the entities read before the error).
   bool LoadMetaData();
+  // Reads the text of a sidecar file into `meta` as LoadMetaData does: false when it is not a
+  // complete, well-formed archive of a known version, `meta` then keeping the entities read before
+  // the error.
+  static bool ParseMetaData(const std::string& fileText, KECGlpsFileHtmlMetaData* meta);
   // Replaces the sidecar atomically with the entity list, then registers it with the file manager
   // (kind FileMetaData, hashed) with the fingerprint and size of the bytes written, never of a file
   // read back. False when the sidecar could not be written (it is not replaced when it has more
-  // than one name or is read-only); nothing is registered then.
+  // than one name or is read-only, nor when the archive would be larger than any sidecar that is
+  // read back: archive_io::kMaxArchiveSize); nothing is registered then.
   bool SaveMetaData();
 
  private:

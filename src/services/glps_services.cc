@@ -296,9 +296,20 @@ KECGlpsLogMetaData KECGlpsServices::GetLogExpMetaData() const {
 
 std::vector<std::pair<std::string, KCGenGUID>> KECGlpsServices::GetLogExpMetaDataEntity(
     Glps::ELogEntity type, int handle) const {
+  std::vector<std::pair<std::string, KCGenGUID>> entities;
+  GetLogExpMetaDataEntity(type, handle, &entities);
+  return entities;
+}
+
+bool KECGlpsServices::GetLogExpMetaDataEntity(
+    Glps::ELogEntity type, int handle,
+    std::vector<std::pair<std::string, KCGenGUID>>* entities) const {
   const auto serialised = Serialise();
-  if (m_pLogExp == nullptr) return {};
-  return m_pLogExp->GetMetaDataEntities(type, handle);
+  std::vector<std::pair<std::string, KCGenGUID>> found;
+  const bool complete =
+      m_pLogExp != nullptr && m_pLogExp->GetMetaDataEntities(type, handle, &found);
+  if (entities != nullptr) *entities = std::move(found);
+  return complete;
 }
 
 bool KECGlpsServices::ClearLogExp() const {

@@ -5,8 +5,6 @@
 
 namespace platform = glps::platform;
 
-const char KECGlpsLogDirectory::kLockFileName[] = "log.lock";
-
 KECGlpsLogDirectory::KECGlpsLogDirectory(const std::string& path)
     : m_ptrDirectory(platform::OpenDirectory(path)), m_hLock(platform::kInvalidHandle) {
   TakeLock();

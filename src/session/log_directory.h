@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "filemanager/record_set.h"
 #include "files/platform.h"
 
 // The directory a log lives in, opened once (a symbolic link as the last component of its path is
@@ -23,7 +24,8 @@
 // documents, which may outlive it. One thread.
 class KECGlpsLogDirectory {
  public:
-  static const char kLockFileName[];
+  // The lock file's name: one of the names the log keeps besides its records (record_set.h).
+  static constexpr const char* kLockFileName = glps::kLockFileName;
 
   // Opens the directory at `path` and tries to take the lock.
   explicit KECGlpsLogDirectory(const std::string& path);

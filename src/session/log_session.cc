@@ -7,6 +7,7 @@
 
 #include "filemanager/file_manager.h"
 #include "filemanager/file_manager_data.h"
+#include "filemanager/record_set.h"
 #include "files/glps_file_html.h"
 #include "files/platform.h"
 #include "files/text_mode.h"
@@ -18,11 +19,10 @@
 
 namespace {
 
-const char kLogFileName[] = "log.xml";
+const char* const kLogFileName = glps::kLogXmlName;
 const char kDocumentExtension[] = "html";
-const char kSidecarExtension[] = "xml";
-const char kMainPage[] = "GLP-Main.html";
-const char kMenuPage[] = "GLP-Menu.html";
+const char* const kMainPage = glps::kMainPageName;
+const char* const kMenuPage = glps::kMenuPageName;
 const char kMenuTarget[] = "menu";
 const char kLogTarget[] = "log";
 const std::int32_t kContentTypeAppLog = 533;
@@ -102,7 +102,7 @@ bool KECGlpsLogSession::Open() {
     TakeHeader(fresh, false);
     TakeMetaData(fresh);
     TakeCatalog(fresh);
-    TakeFileData(fresh);
+    TakeFileData(fresh, false);
     m_bTampered = false;
     m_bValid = false;
     return false;
@@ -116,18 +116,29 @@ bool KECGlpsLogSession::Open() {
   const bool loaded = storage.Load();
   const int status = storage.GetLoadedStatus();
   const bool matches = storage.LoadedInfoMatches(m_infoLog);
+  // A log.xml that is there but does not load, while it is the very file the host vouches for or
+  // could not be read at all, is not a log to start afresh: the session is not valid and changes
+  // nothing, so that no new log.xml ever replaces it and no document is started beside the log's.
+  const bool unloadable = !loaded && status != 1 && (matches || !storage.LoadedInfoKnown());
 
+  // A record set that breaks the rules of record_set.h is reported through this flag too: a
+  // log.xml that holds one was not written by the library, so it does not match the host's info.
+  // The offending records stay in log.xml as evidence when the library next saves it, and that
+  // log.xml matches the info the host is handed: the next opening does not report them again.
   m_bTampered = !matches;
-  m_bValid = status != 2;
-  const bool isNew = !loaded && m_infoLog == KECGlpsLogInfo();
+  m_bValid = status != 2 && !unloadable;
+  const bool isNew = !loaded && !unloadable && m_infoLog == KECGlpsLogInfo();
 
   TakeHeader(storage, isNew);
   TakeMetaData(storage);
   TakeCatalog(storage);
-  TakeFileData(storage);
-  if (held) RemoveLeftovers();
-  // Without the directory no document is started or opened: the log is another's.
-  const bool documentOpen = held && OpenDocument();
+  // Only the lock's holder changes files, and only in a log whose log.xml it has loaded (or that is
+  // new).
+  const bool changesFiles = held && !unloadable;
+  TakeFileData(storage, changesFiles);
+  if (changesFiles) RemoveLeftovers();
+  // Otherwise no document is started or opened: the log is another's, or cannot be read.
+  const bool documentOpen = changesFiles && OpenDocument();
   m_bValid = m_bValid && documentOpen;
   return m_bValid;
 }
@@ -150,7 +161,7 @@ void KECGlpsLogSession::TakeCatalog(const KECGlpsLogSessionDataStorage& storage)
   m_ptrCatalog = storage.GetCatalog();
 }
 
-void KECGlpsLogSession::TakeFileData(const KECGlpsLogSessionDataStorage& storage) {
+void KECGlpsLogSession::TakeFileData(const KECGlpsLogSessionDataStorage& storage, bool rebase) {
   std::unique_ptr<KECGlpsFileManager> manager(new KECGlpsFileManager(
       m_pDirectory ? m_pDirectory->GetDirectory() : glps::platform::DirectoryPtr(),
       storage.GetFileData()));
@@ -158,8 +169,8 @@ void KECGlpsLogSession::TakeFileData(const KECGlpsLogSessionDataStorage& storage
   m_pFileManager = std::move(manager);
   if (m_pFileManager->IsTampered()) {
     m_bTampered = true;
-    // Re-basing cuts documents back to their records; only the lock's holder does it.
-    if (m_pDirectory && m_pDirectory->IsHeld()) m_pFileManager->AcceptCurrentFiles();
+    // Re-basing cuts documents back to their records.
+    if (rebase) m_pFileManager->AcceptCurrentFiles();
   }
 }
 
@@ -168,7 +179,7 @@ void KECGlpsLogSession::RemoveLeftovers() {
   // no save of this directory can be under way while its holder opens it.
   std::vector<std::string> names = {kLogFileName, kMainPage, kMenuPage};
   const auto addSidecar = [&names](const std::string& name) {
-    names.push_back(KCGenFileUtils::MakeNameExtension(name, "xml"));
+    names.push_back(glps::SidecarNameOf(name));
   };
   m_pFileManager->ForEachFile(Glps::FileLog, addSidecar);
   m_pFileManager->ForEachFile(Glps::FileMetaData, addSidecar);
@@ -180,12 +191,13 @@ bool KECGlpsLogSession::OpenDocument() {
   bool isNew = false;
   unsigned number = 0;
   KECGlpsFileManagerData last;
+  // The last sound document record, if any (a record that breaks the rules of the set is never
+  // the current document: writing then goes on in a new document).
   if (m_pFileManager->GetLastFile(Glps::FileLog, last)) {
     // A document or sidecar with a second name elsewhere is never written (the other name could be
     // anybody's file): writing goes on in a new document.
     const bool shared = m_pDirectory->IsShared(last.m_strFileName) ||
-                        m_pDirectory->IsShared(KCGenFileUtils::MakeNameExtension(
-                            last.m_strFileName, kSidecarExtension));
+                        m_pDirectory->IsShared(glps::SidecarNameOf(last.m_strFileName));
     if (last.m_nSize >= kDocumentSizeLimit || shared) {
       isNew = true;
       number = m_pFileManager->GetFileCount(Glps::FileLog);
@@ -199,14 +211,14 @@ bool KECGlpsLogSession::OpenDocument() {
   if (isNew) {
     // A file left in the directory under the new document's name or its sidecar's (for instance
     // the files of a log whose log.xml was lost, or a host's file) is evidence: it is never emptied
-    // or replaced. The next number whose two names are free is taken, and the document is created
-    // exclusively, so a file put there meanwhile is not taken for it either.
+    // or replaced; nor is a name that a record holds (one that breaks the rules included) taken.
+    // The next number whose two names are free is taken, and the document is created exclusively,
+    // so a file put there meanwhile is not taken for it either.
     for (unsigned tries = 0;; ++tries, ++number) {
       if (tries == kMaxDocumentNameTries) return false;
       name = MakeDocumentName(number);
-      if (m_pDirectory->IsFree(name) &&
-          m_pDirectory->IsFree(KCGenFileUtils::MakeNameExtension(name, kSidecarExtension)) &&
-          m_pDirectory->CreateNewFile(name)) {
+      if (m_pFileManager->Admits(name, Glps::FileLog, true) && m_pDirectory->IsFree(name) &&
+          m_pDirectory->IsFree(glps::SidecarNameOf(name)) && m_pDirectory->CreateNewFile(name)) {
         break;
       }
     }
@@ -283,20 +295,29 @@ std::pair<bool, std::int32_t> KECGlpsLogSession::GetMerCodingSchemeInfo() const 
   return m_ptrCatalog->m_merCodingSchemeInfo;
 }
 
-std::vector<std::pair<std::string, KCGenGUID>> KECGlpsLogSession::GetMetaDataEntities(
-    Glps::ELogEntity type, std::int32_t handle) const {
-  std::vector<std::pair<std::string, KCGenGUID>> result;
-  if (!m_pFileManager) return result;
-  const unsigned count = m_pFileManager->GetFileCount(Glps::FileLog);
-  for (unsigned i = 0; i < count; ++i) {
-    const std::string name = m_pFileManager->GetFile(Glps::FileLog, i).m_strFileName;
-    const auto document = m_pFileManager->GetDocument(name);
-    if (!document) continue;
-    for (const KCGenGUID& guid : document->GetEntities(type, handle)) {
-      result.emplace_back(name, guid);
+bool KECGlpsLogSession::GetMetaDataEntities(
+    Glps::ELogEntity type, std::int32_t handle,
+    std::vector<std::pair<std::string, KCGenGUID>>* entities) const {
+  entities->clear();
+  if (!m_pFileManager) return false;
+  // No document is opened for this: the current one answers from memory, the others from their
+  // sidecars, one at a time.
+  bool complete = true;
+  KECGlpsFileHtmlMetaData meta;
+  m_pFileManager->ForEachFile(Glps::FileLog, [&](const std::string& name) {
+    if (!complete) return;
+    if (!m_pFileManager->ReadEntities(name, &meta)) {
+      complete = false;
+      return;
     }
-  }
-  return result;
+    for (const KECGlpsFileHtmlMetaDataEntity& entity : meta.m_vEntity) {
+      if (entity.m_eType == type && entity.m_nHandle == handle) {
+        entities->emplace_back(name, entity.m_guid);
+      }
+    }
+  });
+  if (!complete) entities->clear();
+  return complete;
 }
 
 KECGlpsLogMetaData KECGlpsLogSession::GetMetaData() const {
@@ -313,21 +334,13 @@ bool KECGlpsLogSession::WriteText(const std::string& html) {
 }
 
 bool KECGlpsLogSession::AddLink(const std::string& fileName) {
-  if (!m_pFileManager || !glps::IsPlainFileName(fileName) || IsOwnFileName(fileName)) return false;
-  // Only a regular file with one name is fingerprinted (AddFile refuses anything else, and keeps no
-  // record): a link refused afterwards would keep a record that never verifies, and every later
-  // opening would report the log tampered.
+  if (!m_pFileManager) return false;
+  // AddFile refuses a name that the rules of the record set keep from a linked file (log.xml, the
+  // index pages, the log's lock, a document, a document's sidecar, any record of another kind) and
+  // anything but a regular file with one name, and then keeps no record: a link refused afterwards
+  // would keep a record that never verifies, and every later opening would report the log
+  // tampered.
   return m_pFileManager->AddFile(fileName, Glps::FileLink, true);
-}
-
-bool KECGlpsLogSession::IsOwnFileName(const std::string& fileName) const {
-  if (fileName == kLogFileName || fileName == kMainPage || fileName == kMenuPage) return true;
-  bool own = false;
-  m_pFileManager->ForEachFile(Glps::FileLog, [&](const std::string& document) {
-    own = own || fileName == document ||
-          fileName == KCGenFileUtils::MakeNameExtension(document, kSidecarExtension);
-  });
-  return own;
 }
 
 bool KECGlpsLogSession::SetMetaData(const KECGlpsLogMetaData& meta) {

@@ -55,8 +55,11 @@ class KECGlpsLogSession {
   KECGlpsLogInfo GetLogInfo() const { return m_infoLog; }
   std::pair<std::string, std::int64_t> GetLinkHashInfo(const std::string& fileName) const;
   std::pair<bool, std::int32_t> GetMerCodingSchemeInfo() const;
-  std::vector<std::pair<std::string, KCGenGUID>> GetMetaDataEntities(Glps::ELogEntity type,
-                                                                     std::int32_t handle) const;
+  // (document file name, GUID) of every entity of that type and handle, document by document in
+  // record order. False, with `entities` empty, when the entities of a document could not be read
+  // (KECGlpsFileManager::ReadEntities): never a part of the answer.
+  bool GetMetaDataEntities(Glps::ELogEntity type, std::int32_t handle,
+                           std::vector<std::pair<std::string, KCGenGUID>>* entities) const;
   // A copy of the metadata held; a default record when none is held.
   KECGlpsLogMetaData GetMetaData() const;
 
@@ -99,14 +102,13 @@ class KECGlpsLogSession {
   void TakeHeader(const KECGlpsLogSessionDataStorage& storage, bool isNew);
   void TakeMetaData(const KECGlpsLogSessionDataStorage& storage);
   void TakeCatalog(const KECGlpsLogSessionDataStorage& storage);
-  void TakeFileData(const KECGlpsLogSessionDataStorage& storage);
+  // Builds the file manager on the records loaded (which verifies them); with `rebase`, re-bases
+  // them when a file does not match.
+  void TakeFileData(const KECGlpsLogSessionDataStorage& storage, bool rebase);
   void RemoveLeftovers();
   bool OpenDocument();
   bool WriteCaption(const std::string& name);
   bool GenerateIndexPages(const std::string& currentDocument);
-  // log.xml, an index page, or a document of the log or its sidecar: a name that is never a link,
-  // since the log writes these files itself.
-  bool IsOwnFileName(const std::string& fileName) const;
 
   bool m_bAppLog;
   std::string m_strDirectory;

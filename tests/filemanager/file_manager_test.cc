@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -113,26 +114,35 @@ TEST_F(FileManagerTest, EmptyLogIsIntactAndSharesItsRecords) {
 }
 
 TEST_F(FileManagerTest, AddFileRegistersAfreshInPlace) {
-  struct Case {
-    bool hashed;
-    std::string hash;
-    std::int64_t size;
-  };
-  for (const Case& c : {Case{true, kMd5OfAbc, 3}, Case{false, "", 0}}) {
-    SCOPED_TRACE(c.hashed);
-    records_->clear();
-    AddMatching(Glps::FileLog, "doc1.html", "first");
-    AddMatching(Glps::FileLink, "data.bin", "old content");
-    AddMatching(Glps::FileLog, "doc2.html", "second");
-    auto manager = Open();
-    WriteFileBytes(Path("data.bin"), "abc");
+  AddMatching(Glps::FileLog, "doc1.html", "first");
+  AddMatching(Glps::FileLink, "data.bin", "old content");
+  AddMatching(Glps::FileIndexMain, "GLP-Main.html", "main", false);
+  (*records_)[2].m_strHash = kMd5OfAbc;
+  (*records_)[2].m_nSize = 3;
+  AddMatching(Glps::FileLog, "doc2.html", "second");
+  auto manager = Open();
+  WriteFileBytes(Path("data.bin"), "abc");
 
-    ASSERT_TRUE(manager->AddFile("data.bin", Glps::FileMetaData, c.hashed));
+  ASSERT_TRUE(manager->AddFile("data.bin", Glps::FileLink, true));
+  ASSERT_TRUE(manager->AddFile("GLP-Main.html", Glps::FileIndexMain, false));
 
-    EXPECT_EQ(Names(*records_), (std::vector<std::string>{"doc1.html", "data.bin", "doc2.html"}));
-    EXPECT_TRUE(SameRecord((*records_)[1],
-                           MakeRecord(Glps::FileMetaData, "data.bin", c.hash, c.size, c.hashed)));
-  }
+  EXPECT_EQ(Names(*records_),
+            (std::vector<std::string>{"doc1.html", "data.bin", "GLP-Main.html", "doc2.html"}));
+  EXPECT_TRUE(SameRecord((*records_)[1], MakeRecord(Glps::FileLink, "data.bin", kMd5OfAbc, 3)));
+  EXPECT_TRUE(
+      SameRecord((*records_)[2], MakeRecord(Glps::FileIndexMain, "GLP-Main.html", "", 0, false)));
+
+  // Another kind or protection under a registered name would break the rules of the record set:
+  // refused, the records and the files as they were.
+  const Records before = *records_;
+  EXPECT_FALSE(manager->AddFile("data.bin", Glps::FileLink, false));
+  EXPECT_FALSE(manager->AddFile("doc1.html", Glps::FileLink, true));
+  EXPECT_FALSE(manager->SetFileData(MakeRecord(Glps::FileMetaData, "data.bin", kMd5OfAbc, 3)));
+  EXPECT_FALSE(manager->AddFile("doc3.xml", Glps::FileMetaData, true));
+  EXPECT_FALSE(fs::exists(Path("doc3.xml")));
+  ASSERT_EQ(records_->size(), before.size());
+  for (std::size_t i = 0; i < before.size(); ++i)
+    EXPECT_TRUE(SameRecord((*records_)[i], before[i]));
 }
 
 TEST_F(FileManagerTest, AddFileCreatesAMissingHashedFileEmpty) {
@@ -252,13 +262,25 @@ TEST_F(FileManagerTest, ChangedProtectedFilesAreTampered) {
       fs::create_directory(outer / "log");
       WriteFileBytes(outer / "outside", "abc");
       auto records = boost::make_shared<Records>();
-      WriteFileBytes(outer / "log/before", "1");
-      WriteFileBytes(outer / "log/file", "abc");
-      WriteFileBytes(outer / "log/after", "2");
-      records->push_back(MakeRecord(kind, "before", OpensslMd5Base64(outer / "log/before"), 1));
-      records->push_back(MakeRecord(kind, "file", kMd5OfAbc, 3));
-      records->push_back(MakeRecord(kind, "after", OpensslMd5Base64(outer / "log/after"), 1));
-      c.change(outer / "log/file", outer / "outside");
+      // Names as the kind has them; sidecars beside their (empty) documents.
+      const std::string extension = kind == Glps::FileLog        ? ".html"
+                                    : kind == Glps::FileMetaData ? ".xml"
+                                                                 : "";
+      for (const char* base : {"before", "file", "after"}) {
+        if (kind != Glps::FileMetaData) continue;
+        WriteFileBytes(outer / "log/" + base + ".html", "");
+        records->push_back(
+            MakeRecord(Glps::FileLog, std::string(base) + ".html", kMd5OfNothing, 0));
+      }
+      WriteFileBytes(outer / "log/before" + extension, "1");
+      WriteFileBytes(outer / "log/file" + extension, "abc");
+      WriteFileBytes(outer / "log/after" + extension, "2");
+      records->push_back(MakeRecord(kind, "before" + extension,
+                                    OpensslMd5Base64(outer / "log/before" + extension), 1));
+      records->push_back(MakeRecord(kind, "file" + extension, kMd5OfAbc, 3));
+      records->push_back(MakeRecord(kind, "after" + extension,
+                                    OpensslMd5Base64(outer / "log/after" + extension), 1));
+      c.change(outer / "log/file" + extension, outer / "outside");
 
       KECGlpsFileManager manager(outer / "log", records);
       EXPECT_EQ(manager.IsTampered(), c.tampered);
@@ -311,6 +333,7 @@ TEST_F(FileManagerTest, AFileOthersHoldOrLockIsVerifiedLikeAnyOther) {
     SCOPED_TRACE(changed ? "changed" : "unchanged");
     records_->clear();
     AddMatching(Glps::FileLink, "a.bin", "abc");
+    AddMatching(Glps::FileLog, "b.html", "");
     AddMatching(Glps::FileMetaData, "b.xml", "<b/>");
     KECGlpsFileHashed holder(Path("a.bin"));
     ASSERT_TRUE(holder.IsOpen());
@@ -356,12 +379,11 @@ TEST_F(FileManagerTest, AcceptCurrentFilesRebasesOnTheFilesAsFound) {
        "abc", 3, false},
       {"document byte changed", Glps::FileLog,
        [](const std::string& p) { WriteFileBytes(p, "aXc"); }, "aXc", 3, false},
-      // The document is extended back to its recorded size with zeros, and the record vouches for
-      // the file as it now stands.
-      {"document shrunk", Glps::FileLog, [](const std::string& p) { WriteFileBytes(p, "a"); },
-       std::string("a\0\0", 3), 3, false},
-      {"document deleted", Glps::FileLog, [](const std::string& p) { fs::remove(p); },
-       std::string(3, '\0'), 3, false},
+      // The document keeps what is left of it, nothing added, and the record vouches for that.
+      {"document shrunk", Glps::FileLog, [](const std::string& p) { WriteFileBytes(p, "a"); }, "a",
+       1, false},
+      {"document deleted", Glps::FileLog, [](const std::string& p) { fs::remove(p); }, "", 0,
+       false},
       {"sidecar changed", Glps::FileMetaData,
        [](const std::string& p) { WriteFileBytes(p, "<changed/>"); }, "<changed/>", 10, false},
       {"linked file changed", Glps::FileLink,
@@ -371,11 +393,15 @@ TEST_F(FileManagerTest, AcceptCurrentFilesRebasesOnTheFilesAsFound) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    // The file's name as its kind has it: a sidecar is the first document's.
+    const std::string name = c.kind == Glps::FileLog        ? "file.html"
+                             : c.kind == Glps::FileMetaData ? "other.xml"
+                                                            : "file";
     records_->clear();
     AddMatching(Glps::FileLog, "other.html", "other");
-    AddMatching(c.kind, "file", "abc");
+    AddMatching(c.kind, name, "abc");
     AddMatching(Glps::FileIndexMain, "GLP-Main.html", "main", false);
-    c.change(Path("file"));
+    c.change(Path(name));
 
     auto manager = Open();
     ASSERT_TRUE(manager->IsTampered());
@@ -383,9 +409,9 @@ TEST_F(FileManagerTest, AcceptCurrentFilesRebasesOnTheFilesAsFound) {
     manager->AcceptCurrentFiles();
 
     EXPECT_EQ(manager->IsTampered(), c.tampered);
-    EXPECT_EQ(ReadFileBytes(Path("file")), c.content);
-    EXPECT_TRUE(SameRecord((*records_)[1],
-                           MakeRecord(c.kind, "file", OpensslMd5Base64(Path("file")), c.size)));
+    EXPECT_EQ(ReadFileBytes(Path(name)), c.content);
+    EXPECT_TRUE(
+        SameRecord((*records_)[1], MakeRecord(c.kind, name, OpensslMd5Base64(Path(name)), c.size)));
     EXPECT_TRUE(SameRecord((*records_)[0], before[0]));
     EXPECT_TRUE(SameRecord((*records_)[2], before[2]));
     EXPECT_FALSE(Open()->IsTampered());
@@ -414,8 +440,8 @@ TEST_F(FileManagerTest, AcceptCurrentFilesLeavesFilesItCannotTakeTampered) {
   AddMatching(Glps::FileLog, "readonly.html", "abc");
   records_->push_back(MakeRecord(Glps::FileLog, "link.html", kMd5OfAbc, 3));
   fs::create_symlink(outside / "target", Path("link.html"));
-  records_->push_back(MakeRecord(Glps::FileMetaData, "dir.xml", kMd5OfAbc, 3));
-  fs::create_directory(Path("dir.xml"));
+  records_->push_back(MakeRecord(Glps::FileMetaData, "link.xml", kMd5OfAbc, 3));
+  fs::create_directory(Path("link.xml"));
   WriteFileBytes(Path("shared.bin"), "abcdef");
   fs::remove(Path("shared.html"));
   fs::create_hard_link(outside / "target", Path("shared.html"));
@@ -490,20 +516,89 @@ TEST_F(FileManagerTest, DocumentsAreOpenedOnceAndCached) {
   EXPECT_EQ(manager->CloseAllDocuments(), 0u);
 }
 
+// Entities are read from the sidecars as recorded, one at a time, without opening a document; a
+// sidecar that no longer matches its record, or is gone, gives no answer rather than a short one.
+TEST_F(FileManagerTest, EntitiesAreReadFromTheSidecarsAsRecorded) {
+  const auto entity = [](std::int32_t handle) {
+    return KECGlpsFileHtmlMetaDataEntity(
+        KECGlpsLogMetaDataEntity(static_cast<Glps::ELogEntity>(1), handle,
+                                 KCGenGUID("{11111111-2222-3333-4444-555555555555}")));
+  };
+  auto manager = Open();
+  ASSERT_TRUE(manager->AddFile("doc1.html", Glps::FileLog, true));
+  ASSERT_TRUE(manager->AddFile("doc2.html", Glps::FileLog, true));
+  {
+    auto doc = manager->GetDocument("doc1.html");
+    doc->AddEntity(entity(7));
+    ASSERT_TRUE(doc->Flush());
+  }
+  manager->CloseAllDocuments();
+
+  KECGlpsFileHtmlMetaData meta;
+  ASSERT_TRUE(manager->ReadEntities("doc1.html", &meta));
+  ASSERT_EQ(meta.m_vEntity.size(), 1u);
+  EXPECT_EQ(meta.m_vEntity[0].m_nHandle, 7);
+  EXPECT_FALSE(manager->FindOpenDocument("doc1.html"));
+  // Never saved: no sidecar record, no entities.
+  ASSERT_TRUE(manager->ReadEntities("doc2.html", &meta));
+  EXPECT_TRUE(meta.m_vEntity.empty());
+  // An open document answers from what it holds, unsaved entities included.
+  auto open = manager->GetDocument("doc2.html");
+  open->AddEntity(entity(8));
+  ASSERT_TRUE(manager->ReadEntities("doc2.html", &meta));
+  EXPECT_EQ(meta.m_vEntity.size(), 1u);
+  EXPECT_FALSE(manager->ReadEntities("doc3.html", &meta));
+  EXPECT_FALSE(manager->ReadEntities("doc1.xml", &meta));
+
+  WriteFileBytes(Path("doc1.xml"), ReadFileBytes(Path("doc1.xml")) + " ");
+  EXPECT_FALSE(manager->ReadEntities("doc1.html", &meta));
+  EXPECT_TRUE(meta.m_vEntity.empty());
+  fs::remove(Path("doc1.xml"));
+  EXPECT_FALSE(manager->ReadEntities("doc1.html", &meta));
+}
+
+std::size_t OpenDescriptors() {
+  return static_cast<std::size_t>(
+      std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+// The cache keeps a few documents open that nobody else holds, closing the oldest first; one that
+// another holds stays.
+TEST_F(FileManagerTest, TheCacheKeepsAFewDocumentsOpen) {
+  auto manager = Open();
+  for (int i = 1; i <= 10; ++i) {
+    ASSERT_TRUE(manager->AddFile("doc" + std::to_string(i) + ".html", Glps::FileLog, true));
+  }
+  const std::size_t before = OpenDescriptors();
+  const auto held = manager->GetDocument("doc1.html");
+  for (int i = 2; i <= 10; ++i) {
+    ASSERT_TRUE(manager->GetDocument("doc" + std::to_string(i) + ".html")->IsOpen());
+  }
+  EXPECT_EQ(OpenDescriptors(), before + 1 + KECGlpsFileManager::kMaxOpenDocuments);
+  EXPECT_EQ(manager->FindOpenDocument("doc1.html"), held);
+  EXPECT_FALSE(manager->FindOpenDocument("doc2.html"));
+  EXPECT_TRUE(manager->FindOpenDocument("doc10.html"));
+  EXPECT_EQ(manager->CloseAllDocuments(), 1 + KECGlpsFileManager::kMaxOpenDocuments);
+}
+
 TEST_F(FileManagerTest, DeleteAllFilesGoesOnPastAFileThatCannotBeDeleted) {
+  // Linked files as log.xml may name them: a directory, a file that is gone; and a record that
+  // breaks the rules of the set, whose file is not the log's to delete.
+  fs::create_directory(Path("folder"));
+  WriteFileBytes(Path("folder/inside"), "x");
+  records_->push_back(MakeRecord(Glps::FileLink, "folder", kMd5OfAbc, 3));
+  records_->push_back(MakeRecord(Glps::FileLink, "gone.bin", kMd5OfAbc, 3));
+  WriteFileBytes(Path("kept.bin"), "not the log's");
+  records_->push_back(MakeRecord(static_cast<Glps::EFileType>(99), "kept.bin", "", 0));
   auto manager = Open();
   ASSERT_TRUE(manager->AddFile("doc1.html", Glps::FileLog, true));
   auto doc = manager->GetDocument("doc1.html");
   ASSERT_TRUE(doc->Flush());
   doc.reset();
-  fs::create_directory(Path("folder"));
-  WriteFileBytes(Path("folder/inside"), "x");
-  ASSERT_TRUE(manager->AddFile("folder", Glps::FileLink, false));
   ASSERT_TRUE(manager->AddFile("GLP-Main.html", Glps::FileIndexMain, false));
   WriteFileBytes(Path("GLP-Main.html"), "main");
-  ASSERT_TRUE(manager->AddFile("gone.bin", Glps::FileLink, false));
   ASSERT_TRUE(manager->AddFile("link.bin", Glps::FileLink, true));
-  ASSERT_EQ(records_->size(), 6u);
+  ASSERT_EQ(records_->size(), 7u);
 
   EXPECT_FALSE(manager->DeleteAllFiles());
 
@@ -513,14 +608,16 @@ TEST_F(FileManagerTest, DeleteAllFilesGoesOnPastAFileThatCannotBeDeleted) {
     EXPECT_FALSE(fs::exists(Path(name))) << name;
   }
   EXPECT_EQ(ReadFileBytes(Path("folder/inside")), "x");
+  EXPECT_EQ(ReadFileBytes(Path("kept.bin")), "not the log's");
 
   ASSERT_TRUE(manager->AddFile("doc1.html", Glps::FileLog, true));
   EXPECT_TRUE(manager->DeleteAllFiles());
   EXPECT_FALSE(fs::exists(Path("doc1.html")));
 }
 
-// Record names come from log.xml: whatever they say, nothing outside the log directory is opened,
-// created, cut or deleted, and a protected record with such a name never passes.
+// Record names come from log.xml: whatever they say, nothing inside or outside the log directory
+// is opened, created, cut or deleted on their account. Such a record breaks the rules of the set:
+// it is never verified, re-based, deleted or handed out, and no name it holds can be registered.
 TEST_F(FileManagerTest, HostileRecordNamesTouchNothingAndNeverPass) {
   const std::string sentinel = dir_ / "x";
   const std::vector<std::string> names = {
@@ -538,19 +635,20 @@ TEST_F(FileManagerTest, HostileRecordNamesTouchNothingAndNeverPass) {
       const auto before = Snapshot(dir_.path());
 
       KECGlpsFileManager manager(dir_ / "log", records);
-      EXPECT_EQ(manager.IsTampered(), hashed);
+      EXPECT_FALSE(manager.IsRecordSetSound());
+      EXPECT_FALSE(manager.IsTampered());
       manager.AcceptCurrentFiles();
-      EXPECT_EQ(manager.IsTampered(), hashed);
       EXPECT_TRUE(
           SameRecord(records->front(), MakeRecord(Glps::FileLog, name, kMd5OfAbc, 1, hashed)));
       EXPECT_EQ(manager.GetFilePath(name), "");
+      EXPECT_EQ(manager.GetFileCount(Glps::FileLog), 0u);
       EXPECT_FALSE(manager.GetDocument(name));
       EXPECT_FALSE(manager.AddFile(name, Glps::FileLink, true));
       EXPECT_FALSE(manager.AddFile(name, Glps::FileLink, false));
       EXPECT_EQ(records->size(), 1u);
       EXPECT_EQ(Snapshot(dir_.path()), before);
 
-      EXPECT_FALSE(manager.DeleteAllFiles());
+      EXPECT_TRUE(manager.DeleteAllFiles());
       EXPECT_TRUE(records->empty());
       EXPECT_EQ(Snapshot(dir_.path()), before);
     }
@@ -562,7 +660,7 @@ TEST_F(FileManagerTest, SymbolicLinkRecordIsTamperedAndNeverFollowed) {
   WriteFileBytes(outside / "target.html", "abc");
   fs::create_symlink(outside / "target.html", Path("doc1.html"));
   records_->push_back(MakeRecord(Glps::FileLog, "doc1.html", kMd5OfAbc, 3));
-  records_->push_back(MakeRecord(Glps::FileLink, "doc1.xml", kMd5OfAbc, 3));
+  records_->push_back(MakeRecord(Glps::FileMetaData, "doc1.xml", kMd5OfAbc, 3));
   fs::create_symlink(outside / "target.html", Path("doc1.xml"));
 
   auto manager = Open();

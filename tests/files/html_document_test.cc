@@ -6,6 +6,7 @@
 #include <boost/make_shared.hpp>
 
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -392,15 +393,43 @@ TEST_F(HtmlDocumentTest, FlushFailures) {
   }
 }
 
-TEST_F(HtmlDocumentTest, DocumentWithTheSidecarExtensionNeverOverwritesItself) {
-  ASSERT_TRUE(manager_->AddFile("notes.xml", Glps::FileLog, true));
-  auto doc = manager_->GetDocument("notes.xml");
-  ASSERT_TRUE(doc && doc->IsOpen());
-  Append(*doc, "<P>entry</P>");
-  EXPECT_FALSE(doc->SaveMetaData());
+// A sidecar larger than any that is read back is never written: the save fails, and the sidecar
+// and its record stay as last saved, so that the entities saved before are read back, not none.
+TEST_F(HtmlDocumentTest, ASidecarTooLargeToBeReadBackIsNotWritten) {
+  auto doc = manager_->GetDocument("doc.html");
+  doc->AddEntity(Entity(kTypeA, 1, kGuid1));
+  ASSERT_TRUE(doc->Flush());
+  const std::string saved = ReadFileBytes(SidecarPath());
+  const KECGlpsFileManagerData record = *Record("doc.xml");
+  // About 130 bytes each: past the archive size limit.
+  for (std::int32_t i = 0; i < 2100000; ++i) doc->AddEntity(Entity(kTypeB, i, kGuid2));
   EXPECT_FALSE(doc->Flush());
+  EXPECT_EQ(ReadFileBytes(SidecarPath()), saved);
+  EXPECT_EQ(Record("doc.xml")->m_strHash, record.m_strHash);
+  EXPECT_EQ(Record("doc.xml")->m_nSize, record.m_nSize);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()),
+                          std::filesystem::directory_iterator()),
+            2)
+      << "the document and its sidecar, and no temporary file";
+  doc.reset();
+  manager_->CloseAllDocuments();
+  EXPECT_EQ(manager_->GetDocument("doc.html")->GetEntities(kTypeA, 1).size(), 1u);
+}
+
+// A document named with the sidecar's extension would be its own sidecar: the rules of the record
+// set keep it from being registered as a document, and a document opened under such a name all the
+// same never writes its sidecar over itself.
+TEST_F(HtmlDocumentTest, DocumentWithTheSidecarExtensionNeverOverwritesItself) {
+  EXPECT_FALSE(manager_->AddFile("notes.xml", Glps::FileLog, true));
+  EXPECT_FALSE(manager_->GetDocument("notes.xml"));
+  EXPECT_EQ(Record("notes.xml"), nullptr);
+  KECGlpsFileHtml doc(dir_ / "notes.xml", std::string(), 0, manager_.get());
+  ASSERT_TRUE(doc.IsOpen());
+  ASSERT_TRUE(doc.Write("<P>entry</P>").first);
+  EXPECT_FALSE(doc.SaveMetaData());
+  EXPECT_FALSE(doc.Flush());
   EXPECT_EQ(ReadFileBytes(dir_ / "notes.xml"), "<P>entry</P>");
-  EXPECT_EQ(Record("notes.xml")->m_eType, Glps::FileLog);
+  EXPECT_EQ(Record("notes.xml"), nullptr);
 }
 
 }  // namespace

@@ -375,9 +375,10 @@ TEST_F(HostileInputTest, ChangedLogXmlGivesATamperedLogOrAFalseResult) {
       {"document size largest", records(field(kDocument, INT64_MAX)), true},
       {"sidecar size huge", records(field(kSidecar, std::int64_t{1} << 40)), true},
       {"linked file size negative", records(field("data.csv", -1)), true},
-      {"document renamed to a path outside", records(rename(kDocument, "../secret.html")), false},
+      // The record breaks the rules of the record set: logging goes on in a new document.
+      {"document renamed to a path outside", records(rename(kDocument, "../secret.html")), true},
       {"document renamed to an absolute path", records(rename(kDocument, tmp_ / "secret.html")),
-       false},
+       true},
       {"link renamed to a path outside", records(rename("data.csv", "../sentinel.txt")), true},
       {"sidecar renamed to a path outside", records(rename(kSidecar, "../neighbour/data.csv")),
        true},
