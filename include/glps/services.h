@@ -121,6 +121,9 @@ class GLPS_API KECGlpsServices {
   virtual ~KECGlpsServices();
 
   bool IsGlp() const;
+  // The prefix of a message entry of the log of `type`: its next number, then the date and time,
+  // then the user's login name, each followed by two blanks. Entries compose the same prefix in a
+  // storage of their own; this form stays part of the library's binary interface.
   std::string GenerateMessagePrefix(Glps::IndexType type, bool dateTime, bool user) const;
   std::vector<std::string> GenerateProductStrings() const;
   bool CopyLogExpInfo(KECGlpsLogInfo* info) const;

@@ -2,67 +2,55 @@
 // Report items and their HTML rendering.
 #include "glps/host/reports.h"
 
-#include <algorithm>
-#include <vector>
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// Decodes UTF-8 as browsers do: every maximal invalid subsequence becomes one U+FFFD, and overlong
-// forms, surrogates and values above U+10FFFF are invalid.
-std::vector<char32_t> DecodeUtf8(const std::string& text) {
-  std::vector<char32_t> out;
-  out.reserve(text.size());
-  char32_t cp = 0;
-  int needed = 0;
-  int seen = 0;
+// Decodes the code point that starts at text[*pos] and moves *pos past it, as browsers decode
+// UTF-8: every maximal invalid subsequence becomes one U+FFFD, and overlong forms, surrogates and
+// values above U+10FFFF are invalid. A byte that ends an invalid sequence without belonging to it
+// is not consumed: it starts the next code point.
+char32_t DecodeUtf8At(const std::string& text, std::size_t* pos) {
+  const unsigned char lead = static_cast<unsigned char>(text[(*pos)++]);
+  if (lead <= 0x7F) return lead;
+  int needed;
+  char32_t cp;
   unsigned char lower = 0x80;
   unsigned char upper = 0xBF;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const unsigned char b = static_cast<unsigned char>(text[i]);
-    if (needed == 0) {
-      if (b <= 0x7F) {
-        out.push_back(b);
-      } else if (b >= 0xC2 && b <= 0xDF) {
-        needed = 1;
-        cp = b & 0x1F;
-      } else if (b >= 0xE0 && b <= 0xEF) {
-        if (b == 0xE0) lower = 0xA0;
-        if (b == 0xED) upper = 0x9F;
-        needed = 2;
-        cp = b & 0x0F;
-      } else if (b >= 0xF0 && b <= 0xF4) {
-        if (b == 0xF0) lower = 0x90;
-        if (b == 0xF4) upper = 0x8F;
-        needed = 3;
-        cp = b & 0x07;
-      } else {
-        out.push_back(kReplacement);
-      }
-      continue;
-    }
-    if (b < lower || b > upper) {
-      // The sequence so far is invalid; this byte starts afresh.
-      out.push_back(kReplacement);
-      cp = 0;
-      needed = seen = 0;
-      lower = 0x80;
-      upper = 0xBF;
-      --i;
-      continue;
-    }
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    needed = 1;
+    cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    if (lead == 0xE0) lower = 0xA0;
+    if (lead == 0xED) upper = 0x9F;
+    needed = 2;
+    cp = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    if (lead == 0xF0) lower = 0x90;
+    if (lead == 0xF4) upper = 0x8F;
+    needed = 3;
+    cp = lead & 0x07;
+  } else {
+    return kReplacement;
+  }
+  for (; needed > 0; --needed) {
+    if (*pos == text.size()) return kReplacement;
+    const unsigned char b = static_cast<unsigned char>(text[*pos]);
+    if (b < lower || b > upper) return kReplacement;
     lower = 0x80;
     upper = 0xBF;
     cp = (cp << 6) | (b & 0x3F);
-    if (++seen == needed) {
-      out.push_back(cp);
-      cp = 0;
-      needed = seen = 0;
-    }
+    ++*pos;
   }
-  if (needed != 0) out.push_back(kReplacement);
-  return out;
+  return cp;
 }
 
 void AppendReference(std::string* out, char32_t cp) {
@@ -99,43 +87,177 @@ void AppendCodePoint(std::string* out, char32_t cp, bool collapsible) {
   }
 }
 
-// RenderText of a text that is all ASCII, where every byte is one code point: without decoding
-// into a buffer first, and with the runs of plain characters copied whole.
-std::string RenderAscii(const std::string& text) {
-  const auto plain = [](char c) {
-    return c > ' ' && c != '&' && c != '<' && c != '>' && c != '"' && c != 0x7F;
-  };
-  std::string out;
-  out.reserve(text.size() + text.size() / 4);
+// A byte that stands for itself in the HTML: printable ASCII other than the blank and markup.
+bool IsPlain(char c) { return c > ' ' && c < 0x7F && c != '&' && c != '<' && c != '>' && c != '"'; }
+
+// Appends the HTML of text[begin..] as HTML that shows it unchanged in any browser, whatever
+// character set it assumes: runs of plain characters are copied whole, everything else is decoded
+// one code point at a time. A code point's neighbours matter only for a blank, and a blank is
+// always one byte of its own, so the byte before it tells whether a blank precedes it.
+void AppendText(std::string* out, const std::string& text, std::size_t begin) {
   const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n;) {
-    if (plain(text[i])) {
+  for (std::size_t i = begin; i < n;) {
+    if (IsPlain(text[i])) {
       std::size_t end = i + 1;
-      while (end < n && plain(text[end])) ++end;
-      out.append(text, i, end - i);
+      while (end < n && IsPlain(text[end])) ++end;
+      out->append(text, i, end - i);
       i = end;
       continue;
     }
-    AppendCodePoint(&out, static_cast<unsigned char>(text[i]),
-                    i == 0 || i + 1 == n || text[i - 1] == ' ');
-    ++i;
+    const std::size_t start = i;
+    const char32_t cp = DecodeUtf8At(text, &i);
+    AppendCodePoint(out, cp, start == 0 || i == n || text[start - 1] == ' ');
   }
-  return out;
 }
 
-// The text as HTML that shows it unchanged in any browser, whatever character set it assumes.
-std::string RenderText(const std::string& text) {
-  if (std::all_of(text.begin(), text.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-    return RenderAscii(text);
+// The HTML of every ASCII character in its two contexts (a blank that a browser would collapse, or
+// not), made once by AppendCodePoint itself: the fast path for ASCII follows the same rule, with
+// one table lookup per byte.
+class AsciiTable {
+ public:
+  // The longest HTML of one ASCII character ("&#65533;").
+  static constexpr std::size_t kMaxLength = 8;
+
+  struct Html {
+    char text[kMaxLength];
+    std::size_t length;
+  };
+
+  AsciiTable() {
+    for (int collapsible = 0; collapsible < 2; ++collapsible) {
+      for (char32_t c = 0; c < 0x80; ++c) {
+        std::string html;
+        AppendCodePoint(&html, c, collapsible != 0);
+        Html& entry = m_html[collapsible][c];
+        std::memset(entry.text, 0, sizeof entry.text);
+        std::memcpy(entry.text, html.data(), html.size());
+        entry.length = html.size();
+      }
+    }
+    for (int c = 0; c < 0x100; ++c) m_bPlain[c] = IsPlain(static_cast<char>(c));
   }
-  const std::vector<char32_t> cps = DecodeUtf8(text);
-  std::string out;
-  out.reserve(text.size() + text.size() / 4);
-  for (std::size_t i = 0; i < cps.size(); ++i) {
-    AppendCodePoint(&out, cps[i], i == 0 || i + 1 == cps.size() || cps[i - 1] == ' ');
+
+  // IsPlain, by table.
+  bool IsPlainByte(unsigned char c) const { return m_bPlain[c]; }
+
+  // The HTML of the byte text[i] (ASCII) of a text of n bytes.
+  const Html& At(const unsigned char* text, std::size_t i, std::size_t n) const {
+    const unsigned char c = text[i];
+    const bool collapsible = c == ' ' && (i == 0 || i + 1 == n || text[i - 1] == ' ');
+    return m_html[collapsible][c];
   }
-  return out;
+
+ private:
+  Html m_html[2][0x80];
+  bool m_bPlain[0x100];
+};
+
+// Made when the library is loaded; nothing renders text before that.
+const AsciiTable g_ascii;
+
+// Texts up to this length are rendered in one pass on the stack and then copied into the result,
+// which so takes exactly the room it needs; longer ones are measured first.
+constexpr std::size_t kShortText = 512;
+
+#if defined(__SSE2__)
+// The number of bytes, of the 16 from s[i] on, that stand for themselves in the HTML before the
+// first that does not (16 when all do), all 16 copied to `out` in any case. They stand for
+// themselves when they are plain (IsPlain) or a blank that follows no blank; requires 1 <= i and
+// i + 16 < n, so that no byte of the block is the text's first or last, where a blank is always
+// written as "&nbsp;".
+int CopySelfStanding(const unsigned char* s, std::size_t i, char* out) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+  const __m128i previous = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i - 1));
+  const __m128i blank = _mm_set1_epi8(' ');
+  // Signed comparisons: the bytes outside ASCII count as negative and fail the first.
+  const __m128i printable =
+      _mm_and_si128(_mm_cmpgt_epi8(v, blank), _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
+  const __m128i markup = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('&')), _mm_cmpeq_epi8(v, _mm_set1_epi8('<'))),
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('>')), _mm_cmpeq_epi8(v, _mm_set1_epi8('"'))));
+  const __m128i singleBlank =
+      _mm_andnot_si128(_mm_cmpeq_epi8(previous, blank), _mm_cmpeq_epi8(v, blank));
+  const __m128i self = _mm_or_si128(_mm_andnot_si128(markup, printable), singleBlank);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+  const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(self));
+  return mask == 0xFFFFu ? 16 : __builtin_ctz(~mask);
+}
+#endif
+
+// Writes the HTML of the text's bytes (as AppendText does) to `out`, which has room for kMaxLength
+// bytes per byte of the text, up to the first byte outside ASCII, whose position goes to *stop (n
+// when the text is all ASCII). Returns the end of what was written.
+char* WriteAscii(char* out, const std::string& text, std::size_t* stop) {
+  const AsciiTable& table = g_ascii;
+  const unsigned char* const s = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  char* p = out;
+  std::size_t i = 0;
+  while (i < n) {
+#if defined(__SSE2__)
+    // The room for byte i's HTML and the bytes after it holds the 16 bytes stored.
+    if (i >= 1 && i + 16 < n) {
+      const int standing = CopySelfStanding(s, i, p);
+      p += standing;
+      i += static_cast<std::size_t>(standing);
+      if (standing == 16) continue;
+    }
+#endif
+    const unsigned char c = s[i];
+    if (table.IsPlainByte(c)) {
+      *p++ = static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    if (c >= 0x80) break;
+    // A whole table entry is copied; the room takes the tail beyond its length.
+    const AsciiTable::Html& html = table.At(s, i, n);
+    std::memcpy(p, html.text, AsciiTable::kMaxLength);
+    p += html.length;
+    ++i;
+  }
+  *stop = i;
+  return p;
+}
+
+// The exact length of the text's HTML when the text is all ASCII; false for any other text.
+bool AsciiHtmlLength(const std::string& text, std::size_t* length) {
+  const AsciiTable& table = g_ascii;
+  const unsigned char* const s = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (s[i] >= 0x80) return false;
+    total += table.At(s, i, n).length;
+  }
+  *length = total;
+  return true;
+}
+
+// Appends the text's HTML to `html`, reserving room for it and `extra` more bytes (the closing
+// tags), so that rendering allocates once.
+void AppendRendered(std::string* html, const std::string& text, std::size_t extra) {
+  std::size_t stop = 0;
+  if (text.size() <= kShortText) {
+    char rendered[kShortText * AsciiTable::kMaxLength + AsciiTable::kMaxLength];
+    const std::size_t length =
+        static_cast<std::size_t>(WriteAscii(rendered, text, &stop) - rendered);
+    html->reserve(html->size() + length + extra + (stop < text.size() ? 2 * text.size() : 0));
+    html->append(rendered, length);
+  } else {
+    std::size_t length = 0;
+    if (AsciiHtmlLength(text, &length)) {
+      const std::size_t at = html->size();
+      html->reserve(at + length + AsciiTable::kMaxLength + extra);
+      html->resize(at + length + AsciiTable::kMaxLength);
+      char* const begin = &(*html)[0];
+      html->resize(static_cast<std::size_t>(WriteAscii(begin + at, text, &stop) - begin));
+    } else {
+      // Characters outside ASCII take more room as references than as UTF-8: an estimate.
+      html->reserve(html->size() + 2 * text.size() + extra);
+    }
+  }
+  if (stop < text.size()) AppendText(html, text, stop);
 }
 
 }  // namespace
@@ -147,12 +269,12 @@ KCRptRepItNormal::KCRptRepItNormal(const std::string& text, bool bold, bool ital
 
 std::string KCRptRepItNormal::GetHtml() const {
   if (m_strText.empty()) return std::string();
-  if (!m_bBold && !m_bItalic && !m_bUnderline) return RenderText(m_strText);
   std::string html;
   if (m_bBold) html += "<B>";
   if (m_bItalic) html += "<I>";
   if (m_bUnderline) html += "<U>";
-  html += RenderText(m_strText);
+  // The tags fit the string's own storage; the text and the closing tags take one allocation.
+  AppendRendered(&html, m_strText, 12);
   if (m_bUnderline) html += "</U>";
   if (m_bItalic) html += "</I>";
   if (m_bBold) html += "</B>";
@@ -175,7 +297,10 @@ KCRptRepItTitle::KCRptRepItTitle(const std::string& text) : m_strText(text) {}
 
 std::string KCRptRepItTitle::GetHtml() const {
   if (m_strText.empty()) return std::string();
-  return "<H2>" + RenderText(m_strText) + "</H2>\n";
+  std::string html = "<H2>";
+  AppendRendered(&html, m_strText, 6);
+  html += "</H2>\n";
+  return html;
 }
 
 KCRptRepItHorizontalLine::KCRptRepItHorizontalLine(int size, bool noShade)

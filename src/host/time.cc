@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <istream>
 #include <limits>
 #include <ostream>
@@ -120,24 +121,54 @@ bool ParseInstant(const std::string& text, std::int64_t* microseconds) {
   return true;
 }
 
+// What this thread last knew of local time: the zone rules it last brought up to date and the last
+// second it converted. Trivially destructible, so that the thread-local state does not keep the
+// library loaded.
+struct LocalTimeState {
+  // TZ was set at the last refresh, with the value in `tz` (when it fitted: a longer value is never
+  // taken for the same).
+  bool tzSet = false;
+  bool tzKept = false;
+  char tz[256] = {};
+  // Without TZ: the second (of the monotonic clock) in which the system's zone file was last
+  // looked at.
+  bool systemZoneChecked = false;
+  time_t checkedInSecond = 0;
+  // The last second converted, kept while the zone rules stay the same: the date and time texts of
+  // every entry made within one second come from one conversion.
+  bool lastValid = false;
+  time_t lastSecond = 0;
+  struct tm lastLocal = {};
+};
+thread_local LocalTimeState t_localTime;
+
 // Brings the zone rules up to date before a conversion, which localtime_r alone need not do. With
-// TZ set, tzset costs no system call while TZ keeps its value, and a new value counts at once.
-// Without TZ, tzset looks at the system's zone file (a stat) on every call; that look is made at
-// most once a second per thread, so a change of the system's zone counts within a second.
-void RefreshTimeZone() {
-  thread_local bool t_bSystemZoneChecked = false;
-  thread_local time_t t_lCheckedInSecond = 0;
-  if (std::getenv("TZ") != nullptr) {
+// TZ set, tzset runs every time: it costs no system call while TZ keeps its value, and a new value
+// (or rules someone else loaded meanwhile) counts at once. Without TZ, tzset looks at the system's
+// zone file (a stat) on every call; that look is made at most once a second per thread, so a change
+// of the system's zone counts within a second. Returns false when the rules are those of the last
+// call on this thread: the same TZ value, or no TZ and no new look at the system's zone.
+bool RefreshTimeZone(LocalTimeState& state) {
+  const char* tz = std::getenv("TZ");
+  if (tz != nullptr) {
     tzset();
-    t_bSystemZoneChecked = false;
-    return;
+    state.systemZoneChecked = false;
+    if (state.tzSet && state.tzKept && std::strcmp(state.tz, tz) == 0) return false;
+    state.tzSet = true;
+    const std::size_t length = std::strlen(tz);
+    state.tzKept = length < sizeof state.tz;
+    if (state.tzKept) std::memcpy(state.tz, tz, length + 1);
+    return true;
   }
+  const bool tzWasSet = state.tzSet;
+  state.tzSet = false;
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-  if (t_bSystemZoneChecked && now.tv_sec == t_lCheckedInSecond) return;
+  if (!tzWasSet && state.systemZoneChecked && now.tv_sec == state.checkedInSecond) return false;
   tzset();
-  t_bSystemZoneChecked = true;
-  t_lCheckedInSecond = now.tv_sec;
+  state.systemZoneChecked = true;
+  state.checkedInSecond = now.tv_sec;
+  return true;
 }
 
 // Writes `value` (0 or more, fewer than `width` digits wide) as `width` decimal digits, with
@@ -159,8 +190,18 @@ bool ToLocal(std::int64_t microseconds, struct tm* local, std::int64_t* fraction
     return false;
   }
   const time_t t = static_cast<time_t>(seconds);
-  RefreshTimeZone();
-  return localtime_r(&t, local) != nullptr;
+  LocalTimeState& state = t_localTime;
+  const bool rulesChanged = RefreshTimeZone(state);
+  if (!rulesChanged && state.lastValid && state.lastSecond == t) {
+    *local = state.lastLocal;
+    return true;
+  }
+  state.lastValid = false;
+  if (localtime_r(&t, local) == nullptr) return false;
+  state.lastValid = true;
+  state.lastSecond = t;
+  state.lastLocal = *local;
+  return true;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // KCGenUserInfo: login and full names from the system's account database, with host overrides.
 #include <errno.h>
 #include <pwd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -41,6 +42,23 @@ struct AccountName {
 };
 AccountName g_account;
 
+// The effective user id, asked of the system at most once a second per thread instead of for every
+// message: it changes only when the process switches users (seteuid), and such a switch counts
+// within a second.
+uid_t EffectiveUserId() {
+  thread_local bool t_bKnown = false;
+  thread_local time_t t_lAskedInSecond = 0;
+  thread_local uid_t t_uid = 0;
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  if (!t_bKnown || now.tv_sec != t_lAskedInSecond) {
+    t_uid = geteuid();
+    t_lAskedInSecond = now.tv_sec;
+    t_bKnown = true;
+  }
+  return t_uid;
+}
+
 }  // namespace
 
 KCGenUserInfo* KCGenUserInfo::Instance() {
@@ -57,7 +75,7 @@ bool KCGenUserInfo::GetCurrentUserName(std::string* name) const {
     *name = m_strCurrentUserName;
     return true;
   }
-  const uid_t uid = geteuid();
+  const uid_t uid = EffectiveUserId();
   if (g_account.found && g_account.uid == uid) {
     *name = g_account.name;
     return true;

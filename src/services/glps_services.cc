@@ -36,6 +36,94 @@ std::unique_lock<std::recursive_mutex> Serialise() {
   return std::unique_lock<std::recursive_mutex>(ServiceMutex());
 }
 
+// Appends the prefix of a message entry to `prefix`: the session's next message number (none
+// without a session), then with `dateTime` the date and the time of the host's master clock, then
+// with `user` the user's login name, each followed by two blanks.
+void AppendMessagePrefix(std::string* prefix, KECGlpsLogSession* session, bool dateTime,
+                         bool user) {
+  if (session != nullptr) {
+    *prefix += Gen::convert2str(session->GetNextIndex());
+    *prefix += Glps::g_strSeparator;
+  }
+  std::string element;
+  if (dateTime) {
+    KCGenTime time(false);
+    KCTimeMasterClock::Instance()->GetTimeStamp(&time, false);
+    time.DateString(&element);
+    *prefix += element;
+    *prefix += Glps::g_strSeparator;
+    time.TimeString(&element, false);
+    *prefix += element;
+    *prefix += Glps::g_strSeparator;
+  }
+  if (user) {
+    KCGenUserInfo::Instance()->GetCurrentUserName(&element);
+    *prefix += element;
+    *prefix += Glps::g_strSeparator;
+  }
+}
+
+// One entry of a log (a message, a crash or tamper entry, the closing lines), composed of the HTML
+// of its report items and written into the log's current document with one write. The document's
+// bytes are those of the items written one after the other; an item with empty HTML adds nothing.
+// A write that fails part-way leaves a partial entry at the end of the document, like a crash
+// during the write: a tail the log does not vouch for until the next save.
+//
+// Made on the caller's stack under the service's mutex. The storage of its texts is reused from
+// entry to entry; an entry composed while another is (a host's report item calling the service
+// from its GetHtml) has storage of its own.
+class Entry {
+ public:
+  Entry() : m_pShared(TakeShared()), m_texts(m_pShared != nullptr ? *m_pShared : m_own) {
+    m_texts.html.clear();
+  }
+  ~Entry() {
+    if (m_pShared != nullptr) m_pShared->inUse = false;
+  }
+  Entry(const Entry&) = delete;
+  Entry& operator=(const Entry&) = delete;
+
+  Entry& operator<<(const KCRptReportItem& item) {
+    m_texts.html += item.GetHtml();
+    return *this;
+  }
+
+  // Adds the message prefix (AppendMessagePrefix) as a plain text item; `session` is the log whose
+  // number it takes.
+  Entry& AddPrefix(KECGlpsLogSession* session) {
+    m_texts.prefix.clear();
+    AppendMessagePrefix(&m_texts.prefix, session, true, true);
+    return *this << KCRptRepItNormal(m_texts.prefix, false, false, false);
+  }
+
+  // Writes the entry into the session's current document. Nothing to write (an empty entry, or no
+  // session) counts as success.
+  bool WriteTo(KECGlpsLogSession* session) const {
+    if (m_texts.html.empty() || session == nullptr) return true;
+    return session->WriteText(m_texts.html);
+  }
+
+ private:
+  struct Texts {
+    std::string html;
+    std::string prefix;
+    // Guarded by the service's mutex.
+    bool inUse = false;
+  };
+
+  // The shared texts, marked in use; null when another entry uses them.
+  static Texts* TakeShared() {
+    static Texts shared;
+    if (shared.inUse) return nullptr;
+    shared.inUse = true;
+    return &shared;
+  }
+
+  Texts* const m_pShared;
+  Texts m_own;
+  Texts& m_texts;
+};
+
 }  // namespace
 
 KECGlpsServices* KECGlpsServices::ms_pInstance = nullptr;
@@ -80,22 +168,7 @@ std::string KECGlpsServices::GenerateMessagePrefix(Glps::IndexType type, bool da
   KECGlpsLogSession* session = nullptr;
   if (type == Glps::eIndexApp) session = m_pLogApp.get();
   if (type == Glps::eIndexExp) session = m_pLogExp.get();
-  if (session != nullptr)
-    prefix += Gen::convert2str(session->GetNextIndex()) + Glps::g_strSeparator;
-  if (dateTime) {
-    KCGenTime time(false);
-    KCTimeMasterClock::Instance()->GetTimeStamp(&time, false);
-    std::string date;
-    std::string timeOfDay;
-    time.DateString(&date);
-    time.TimeString(&timeOfDay, false);
-    prefix += date + Glps::g_strSeparator + timeOfDay + Glps::g_strSeparator;
-  }
-  if (user) {
-    std::string name;
-    KCGenUserInfo::Instance()->GetCurrentUserName(&name);
-    prefix += name + Glps::g_strSeparator;
-  }
+  AppendMessagePrefix(&prefix, session, dateTime, user);
   return prefix;
 }
 
@@ -118,12 +191,12 @@ bool KECGlpsServices::LogAppInit(const KECGlpsLogInfo& info) {
 
 bool KECGlpsServices::LogAppMsg(const std::string& message) {
   const auto serialised = Serialise();
-  if (!AppLogAllowed() || message.empty()) return true;
-  const std::string prefix = GenerateMessagePrefix(Glps::eIndexApp, true, true);
-  const bool a = LogAppReportItem(KCRptRepItNormal(prefix, false, false, false));
-  const bool b = LogAppReportItem(KCRptRepItNormal(message, false, false, false));
-  const bool c = LogAppReportItem(KCRptRepItNewLine(1));
-  return a && b && c;
+  // Without a log nothing is written, and no message number is taken.
+  if (!AppLogAllowed() || message.empty() || m_pLogApp == nullptr) return true;
+  Entry entry;
+  entry.AddPrefix(m_pLogApp.get())
+      << KCRptRepItNormal(message, false, false, false) << KCRptRepItNewLine(1);
+  return entry.WriteTo(m_pLogApp.get());
 }
 
 bool KECGlpsServices::LogAppReportItem(const KCRptReportItem& item) {
@@ -136,10 +209,18 @@ bool KECGlpsServices::LogAppReportItem(const KCRptReportItem& item) {
 bool KECGlpsServices::LogAppExit(KECGlpsLogInfo* info) {
   const auto serialised = Serialise();
   if (m_pLogApp == nullptr) return false;
-  LogAppMsg(Txts::GetString(kTextExit, GenerateProductStrings()));
-  LogAppReportItem(KCRptRepItNewLine(1));
-  LogAppReportItem(KCRptRepItHorizontalLine(3, false));
-  LogAppReportItem(KCRptRepItNewLine(1));
+  {
+    // The exit message (while the right is granted), then the closing lines, as one entry.
+    Entry entry;
+    if (AppLogAllowed()) {
+      entry.AddPrefix(m_pLogApp.get())
+          << KCRptRepItNormal(Txts::GetString(kTextExit, GenerateProductStrings()), false, false,
+                              false)
+          << KCRptRepItNewLine(1);
+    }
+    entry << KCRptRepItNewLine(1) << KCRptRepItHorizontalLine(3, false) << KCRptRepItNewLine(1);
+    entry.WriteTo(m_pLogApp.get());
+  }
   const bool saved = m_pLogApp->Close();
   if (info != nullptr) *info = m_pLogApp->GetLogInfo();
   m_pLogApp.reset();
@@ -224,8 +305,11 @@ bool KECGlpsServices::CopyLogExpInfo(KECGlpsLogInfo* info) const {
 
 bool KECGlpsServices::LogExpExtra(const KECGlpsLogInfoExperiment& experiment) {
   if (!experiment.m_bExtra) return false;
-  LogExpReportItem(KCRptRepItNormal(Txts::GetString(kTextExtraNote), false, false, false));
-  return LogExpReportItem(KCRptRepItNewLine(1));
+  if (!m_bGlp) return true;
+  Entry entry;
+  entry << KCRptRepItNormal(Txts::GetString(kTextExtraNote), false, false, false)
+        << KCRptRepItNewLine(1);
+  return entry.WriteTo(m_pLogExp.get());
 }
 
 bool KECGlpsServices::LogExpReportItem(const KCRptReportItem& item) {
@@ -238,27 +322,25 @@ bool KECGlpsServices::LogExpReportItem(const KCRptReportItem& item) {
 
 bool KECGlpsServices::LogExpMsg(const std::string& message) {
   const auto serialised = Serialise();
-  if (!m_bGlp || message.empty()) return true;
-  const std::string prefix = GenerateMessagePrefix(Glps::eIndexExp, true, true);
-  const bool a = LogExpReportItem(KCRptRepItNormal(prefix, false, false, false));
-  const bool b = LogExpReportItem(KCRptRepItNormal(message, true, false, false));
-  const bool c = LogExpReportItem(KCRptRepItNewLine(1));
-  return a && b && c;
+  if (!m_bGlp || message.empty() || m_pLogExp == nullptr) return true;
+  Entry entry;
+  entry.AddPrefix(m_pLogExp.get())
+      << KCRptRepItNormal(message, true, false, false) << KCRptRepItNewLine(1);
+  return entry.WriteTo(m_pLogExp.get());
 }
 
 bool KECGlpsServices::LogExpMsgContext(const std::string& message, const std::string& context) {
   const auto serialised = Serialise();
-  if (!m_bGlp) return true;
-  const std::string prefix = GenerateMessagePrefix(Glps::eIndexExp, true, true);
-  bool result = LogExpReportItem(KCRptRepItNormal(prefix, false, false, false));
-  result = LogExpReportItem(KCRptRepItNormal(message, false, false, false)) && result;
+  if (!m_bGlp || m_pLogExp == nullptr) return true;
+  Entry entry;
+  entry.AddPrefix(m_pLogExp.get()) << KCRptRepItNormal(message, false, false, false);
   if (!context.empty()) {
-    result = LogExpReportItem(KCRptRepItNormal(Glps::g_strColon, false, false, false)) && result;
     const std::string quoted = Glps::g_strSeparator + Glps::g_strQuote + context + Glps::g_strQuote;
-    result = LogExpReportItem(KCRptRepItNormal(quoted, true, false, false)) && result;
+    entry << KCRptRepItNormal(Glps::g_strColon, false, false, false)
+          << KCRptRepItNormal(quoted, true, false, false);
   }
-  result = LogExpReportItem(KCRptRepItNewLine(1)) && result;
-  return result;
+  entry << KCRptRepItNewLine(1);
+  return entry.WriteTo(m_pLogExp.get());
 }
 
 bool KECGlpsServices::LogExpLink(const std::string& fileName) {
@@ -358,18 +440,17 @@ bool KECGlpsServices::LogExpCrash(const KECGlpsLogInfoCrash& crash) {
 
 bool KECGlpsServices::LogCrashImpl(bool appLog, const KECGlpsLogInfoCrash& crash) {
   if (!crash.m_bCrashed) return false;
-  const auto write = [this, appLog](const KCRptReportItem& item) {
-    return appLog ? LogAppReportItem(item) : LogExpReportItem(item);
-  };
+  // The experiment log is written only while experiment logging is on.
+  if (!appLog && !m_bGlp) return true;
+  Entry entry;
   if (!crash.m_vLines.empty()) {
-    write(KCRptRepItNormal(crash.m_strText, false, false, false));
-    write(KCRptRepItNewLine(1));
+    entry << KCRptRepItNormal(crash.m_strText, false, false, false) << KCRptRepItNewLine(1);
     for (const std::string& line : crash.m_vLines) {
-      write(KCRptRepItNormal(Glps::g_strTab + line, false, false, false));
-      write(KCRptRepItNewLine(1));
+      entry << KCRptRepItNormal(Glps::g_strTab + line, false, false, false) << KCRptRepItNewLine(1);
     }
   }
-  write(KCRptRepItNewLine(1));
+  entry << KCRptRepItNewLine(1);
+  entry.WriteTo(appLog ? m_pLogApp.get() : m_pLogExp.get());
   return true;
 }
 
@@ -384,12 +465,10 @@ bool KECGlpsServices::LogExpTampered(bool tampered, bool crashed) {
 
 bool KECGlpsServices::LogTamperedImpl(bool appLog, bool tampered, bool crashed) {
   if (!tampered || crashed) return false;
-  const auto write = [this, appLog](const KCRptReportItem& item) {
-    return appLog ? LogAppReportItem(item) : LogExpReportItem(item);
-  };
-  const bool a = write(KCRptRepItNewLine(1));
-  const bool b = write(KCRptRepItTitle(Txts::GetString(kTextTamperTitle)));
-  return a && b;
+  if (!appLog && !m_bGlp) return true;
+  Entry entry;
+  entry << KCRptRepItNewLine(1) << KCRptRepItTitle(Txts::GetString(kTextTamperTitle));
+  return entry.WriteTo(appLog ? m_pLogApp.get() : m_pLogExp.get());
 }
 
 // --- The running user ---------------------------------------------------------------------------

@@ -166,6 +166,7 @@ void KECGlpsLogSession::TakeFileData(const KECGlpsLogSessionDataStorage& storage
       m_pDirectory ? m_pDirectory->GetDirectory() : glps::platform::DirectoryPtr(),
       storage.GetFileData()));
   m_ptrDocument.reset();
+  m_bDocumentRecordBehind = false;
   m_pFileManager = std::move(manager);
   if (m_pFileManager->IsTampered()) {
     m_bTampered = true;
@@ -326,11 +327,20 @@ KECGlpsLogMetaData KECGlpsLogSession::GetMetaData() const {
 
 bool KECGlpsLogSession::WriteText(const std::string& html) {
   if (!m_ptrDocument) return false;
+  // The write adds the bytes to the document's running fingerprint; the record takes the new size
+  // and fingerprint when it is next needed (RefreshDocumentRecord), not after every write. A write
+  // that fails part-way leaves the bytes it wrote in the document and in its fingerprint, and the
+  // record follows both, or the next opening would take the document for changed.
   const bool written = m_ptrDocument->Write(html).first;
-  // A write that fails part-way leaves the bytes it wrote in the document and in its fingerprint;
-  // the record follows both, or the next opening would take the document for changed.
-  const bool recorded = m_pFileManager->UpdateFileInfo(*m_ptrDocument);
-  return written && recorded;
+  m_bDocumentRecordBehind = true;
+  return written;
+}
+
+bool KECGlpsLogSession::RefreshDocumentRecord() {
+  if (!m_bDocumentRecordBehind) return true;
+  if (!m_ptrDocument || !m_pFileManager) return false;
+  m_bDocumentRecordBehind = false;
+  return m_pFileManager->UpdateFileInfo(*m_ptrDocument);
 }
 
 bool KECGlpsLogSession::AddLink(const std::string& fileName) {
@@ -385,6 +395,7 @@ bool KECGlpsLogSession::Save() {
     TakeInfoOnDisk();
     return false;
   }
+  const bool recorded = RefreshDocumentRecord();
   // A document that cannot be made durable, or whose sidecar cannot be written, fails the save;
   // log.xml is still written, so that it describes the files as they are.
   const bool flushed = !m_ptrDocument || m_ptrDocument->Flush();
@@ -398,7 +409,7 @@ bool KECGlpsLogSession::Save() {
   storage.PutHeader(m_ptrHeader);
   const bool saved = storage.Save();
   TakeWrittenInfo(storage);
-  return saved && flushed && inPlace;
+  return saved && recorded && flushed && inPlace;
 }
 
 bool KECGlpsLogSession::Close() {
@@ -406,6 +417,7 @@ bool KECGlpsLogSession::Close() {
   m_bTampered = false;
   m_bValid = false;
   m_ptrDocument.reset();
+  m_bDocumentRecordBehind = false;
   m_pFileManager.reset();
   return saved;
 }
@@ -426,6 +438,7 @@ bool KECGlpsLogSession::Clear() {
   if (!written) return false;
 
   m_ptrDocument.reset();
+  m_bDocumentRecordBehind = false;
   m_ptrCatalog = boost::make_shared<KECGlpsLogCatalog>();
   const bool deleted = m_pFileManager && m_pFileManager->DeleteAllFiles();
   const bool closed = Close();

@@ -109,6 +109,9 @@ class KECGlpsLogSession {
   bool OpenDocument();
   bool WriteCaption(const std::string& name);
   bool GenerateIndexPages(const std::string& currentDocument);
+  // Brings the current document's record up to the document's size and fingerprint after writes
+  // (see m_bDocumentRecordBehind). False when the record could not be refreshed.
+  bool RefreshDocumentRecord();
 
   bool m_bAppLog;
   std::string m_strDirectory;
@@ -127,6 +130,10 @@ class KECGlpsLogSession {
   bool m_bValid;
   // The last opening found log.xml or a protected file changed.
   bool m_bTampered;
+  // Entries were written into the current document since its record was last refreshed: the
+  // record's size and fingerprint are behind the document's until RefreshDocumentRecord, which
+  // every reader of the records (the save) runs first.
+  bool m_bDocumentRecordBehind = false;
   // The log directory, opened at the first opening and kept until destruction, with the lock that
   // makes this session its only writer (taken at the first opening that can have it). Null while
   // the directory is empty text.

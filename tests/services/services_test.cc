@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "files/platform_syscalls.h"
 #include "support/log_reading.h"
 #include "support/temp_dir.h"
 
@@ -839,6 +840,171 @@ TEST_F(ServicesTest, ApplicationLogTamperingIsReportedToTheHostNotWrittenByInit)
 }
 
 // --- Threads --------------------------------------------------------------------------------
+
+// --- What an entry writes --------------------------------------------------------------------
+
+// Counts the write calls the library makes (through its platform unit) into the file with the
+// inode g_countedInode while the counter is armed.
+int g_writeCalls = 0;
+ino_t g_countedInode = 0;
+glps::platform::SysCalls g_realCalls;
+ssize_t CountingWrite(int fd, const void* buffer, size_t count) {
+  struct stat st;
+  if (fstat(fd, &st) == 0 && st.st_ino == g_countedInode) ++g_writeCalls;
+  return g_realCalls.write(fd, buffer, count);
+}
+
+// The HTML of a message prefix made at `time`, as the items' texts of an entry before they were
+// written one by one: number, date, time and user, each followed by two blanks, as one plain item.
+std::string PrefixHtml(long number, const KCGenTime& time, const std::string& user) {
+  std::string date, timeOfDay;
+  time.DateString(&date);
+  time.TimeString(&timeOfDay, false);
+  return KCRptRepItNormal(
+             std::to_string(number) + "  " + date + "  " + timeOfDay + "  " + user + "  ", false,
+             false, false)
+      .GetHtml();
+}
+
+std::string Html(const KCRptReportItem& item) { return item.GetHtml(); }
+
+KCGenTime Now() {
+  KCGenTime time(false);
+  KCTimeMasterClock::Instance()->GetTimeStamp(&time, false);
+  return time;
+}
+
+// Every kind of entry, for login names that meet the rendering's edges: its bytes in the document
+// are exactly the HTML of its report items one after the other (what the items gave when each was
+// written by a write of its own), and it is written with one write call.
+TEST_F(ServicesTest, EveryKindOfEntryIsItsItemsTextsInOneWrite) {
+  g_realCalls = glps::platform::CurrentSysCalls();
+  const std::string br = Html(KCRptRepItNewLine(1));
+  const std::string products = Txts::GetString(10050);
+  const std::vector<std::string> productStrings = {products,
+                                                   KCGenVersionInfo().GetProductVersionLong()};
+  const std::string message = " Weighed: <1.0 g> & \"ok\"  \xC2\xB5g  end ";
+  for (const std::string& user : {std::string("tester"), std::string(" lead  and trail "),
+                                  std::string("M\xC3\xBCller<&>"), std::string("\xFF\xFE")}) {
+    SCOPED_TRACE(user);
+    glps_test::TempDir root;
+    KECBaseFilesAndLocations::SetDirectoryAppLog(root / "app");
+    mkdir((root / "app").c_str(), 0755);
+    mkdir((root / "exp").c_str(), 0755);
+    KCGenUserInfo::Instance()->SetCurrentUserName(user);
+    std::string document;
+    // Runs `call`, which must add one entry to the document; `expected` gives its bytes for an
+    // entry made at a moment (the clock is read before and after: either moment will do).
+    const auto expectEntry = [&](const std::function<void()>& call,
+                                 const std::function<std::string(const KCGenTime&)>& expected) {
+      const std::string before = ReadFileBytes(document);
+      const KCGenTime start = Now();
+      struct stat st;
+      ASSERT_EQ(stat(document.c_str(), &st), 0);
+      g_countedInode = st.st_ino;
+      g_writeCalls = 0;
+      glps::platform::CurrentSysCalls().write = &CountingWrite;
+      call();
+      glps::platform::RestoreSysCalls();
+      const KCGenTime end = Now();
+      const std::string after = ReadFileBytes(document);
+      ASSERT_EQ(after.compare(0, before.size(), before), 0);
+      const std::string added = after.substr(before.size());
+      EXPECT_TRUE(added == expected(start) || added == expected(end)) << added << "\nexpected\n"
+                                                                      << expected(start);
+      EXPECT_EQ(g_writeCalls, 1);
+    };
+
+    // The application log: start message, a message, a report item, crash entries with and
+    // without lines, a tamper entry, the exit message with the closing lines.
+    ASSERT_TRUE(service_->LogAppInit(KECGlpsLogInfo()));
+    document = service_->GetLogAppFileName();
+    const std::string caption = "<I>(" + Documents(root / "app").front() + ")<BR><BR></I>";
+    EXPECT_EQ(
+        ReadFileBytes(document),
+        caption + PrefixHtml(1, Now(), user) +
+            Html(KCRptRepItNormal(Txts::GetString(18701, productStrings), false, false, false)) +
+            br);
+    expectEntry([&] { EXPECT_TRUE(service_->LogAppMsg(message)); },
+                [&](const KCGenTime& t) {
+                  return PrefixHtml(2, t, user) +
+                         Html(KCRptRepItNormal(message, false, false, false)) + br;
+                });
+    expectEntry([&] { EXPECT_TRUE(service_->LogAppReportItem(KCRptRepItTitle(message))); },
+                [&](const KCGenTime&) { return Html(KCRptRepItTitle(message)); });
+    KECGlpsLogInfoCrash crash;
+    crash.m_bCrashed = true;
+    crash.m_strText = message;
+    crash.m_vLines = {"at step 3", " <b> "};
+    expectEntry([&] { EXPECT_TRUE(service_->LogAppCrash(crash)); },
+                [&](const KCGenTime&) {
+                  return Html(KCRptRepItNormal(message, false, false, false)) + br +
+                         Html(KCRptRepItNormal("     at step 3", false, false, false)) + br +
+                         Html(KCRptRepItNormal("      <b> ", false, false, false)) + br + br;
+                });
+    crash.m_vLines.clear();
+    expectEntry([&] { EXPECT_TRUE(service_->LogAppCrash(crash)); },
+                [&](const KCGenTime&) { return br; });
+    expectEntry(
+        [&] { EXPECT_TRUE(service_->LogAppTampered(true, false)); },
+        [&](const KCGenTime&) { return br + Html(KCRptRepItTitle(Txts::GetString(18631))); });
+    const std::string closing = br + Html(KCRptRepItHorizontalLine(3, false)) + br;
+    KECGlpsLogInfo appInfo;
+    expectEntry([&] { EXPECT_TRUE(service_->LogAppExit(&appInfo)); },
+                [&](const KCGenTime& t) {
+                  return PrefixHtml(3, t, user) +
+                         Html(KCRptRepItNormal(Txts::GetString(18702, productStrings), false, false,
+                                               false)) +
+                         br + closing;
+                });
+    // Without the right, the exit writes the closing lines alone.
+    ASSERT_TRUE(service_->LogAppInit(appInfo));
+    KECQrmsServices::Instance()->SetAllowed(Qrms::RightAppGlpLog, false);
+    expectEntry([&] { EXPECT_TRUE(service_->LogAppExit(nullptr)); },
+                [&](const KCGenTime&) { return closing; });
+    KECQrmsServices::Instance()->ResetDefaults();
+
+    // The experiment log: crash and extra entries at the opening of a new log, messages with and
+    // without context, a report item; the tamper entry at an opening that finds the log changed.
+    crash.m_vLines = {"line"};
+    ASSERT_TRUE(service_->LogExpInit(root / "exp", true, KECGlpsLogInfo(), crash,
+                                     Experiment("E", true, 410), nullptr, nullptr));
+    document = root / ("exp/" + Documents(root / "exp").front());
+    EXPECT_EQ(ReadFileBytes(document),
+              "<I>(" + Documents(root / "exp").front() + ")<BR><BR></I>" +
+                  Html(KCRptRepItNormal(message, false, false, false)) + br +
+                  Html(KCRptRepItNormal("     line", false, false, false)) + br + br +
+                  Html(KCRptRepItNormal(Txts::GetString(18635), false, false, false)) + br);
+    expectEntry([&] { EXPECT_TRUE(service_->LogExpMsg(message)); },
+                [&](const KCGenTime& t) {
+                  return PrefixHtml(1, t, user) +
+                         Html(KCRptRepItNormal(message, true, false, false)) + br;
+                });
+    expectEntry([&] { EXPECT_TRUE(service_->LogExpMsgContext(message, "")); },
+                [&](const KCGenTime& t) {
+                  return PrefixHtml(2, t, user) +
+                         Html(KCRptRepItNormal(message, false, false, false)) + br;
+                });
+    expectEntry([&] { EXPECT_TRUE(service_->LogExpMsgContext("", message)); },
+                [&](const KCGenTime& t) {
+                  return PrefixHtml(3, t, user) + Html(KCRptRepItNormal(":", false, false, false)) +
+                         Html(KCRptRepItNormal("  '" + message + "'", true, false, false)) + br;
+                });
+    expectEntry([&] { EXPECT_TRUE(service_->LogExpReportItem(KCRptRepItNewLine(2))); },
+                [&](const KCGenTime&) { return Html(KCRptRepItNewLine(2)); });
+    ASSERT_TRUE(service_->LogExpExit(nullptr));
+    const std::string beforeTamper = ReadFileBytes(document);
+    ASSERT_TRUE(service_->LogExpInit(root / "exp", true, KECGlpsLogInfo(), KECGlpsLogInfoCrash(),
+                                     Experiment("E"), nullptr, nullptr));
+    EXPECT_EQ(ReadFileBytes(document),
+              beforeTamper + br + Html(KCRptRepItTitle(Txts::GetString(18631))));
+    ASSERT_TRUE(service_->LogExpExit(nullptr));
+    KECGlpsServices::Destroy();
+    service_ = KECGlpsServices::Instance();
+  }
+  KECBaseFilesAndLocations::SetDirectoryAppLog(AppDir());
+  KCGenUserInfo::Instance()->SetCurrentUserName("tester");
+}
 
 // A host calls the service from several threads at once (an instrument thread, a user-interface
 // thread). Every call is serialised: nothing crashes, every entry lands once, whole, and the log

@@ -218,8 +218,9 @@ class GLPSHOST_API KCGenUserInfo {
   static KCGenUserInfo* Instance();
 
   // The login name of the user running the process: the override when one is set, else the
-  // account of the effective user id (looked up once per user id and kept), else $USER, else the
-  // user id as decimal text. True when a non-empty name was given.
+  // account of the effective user id (looked up once per user id and kept; the id itself is asked
+  // of the system at most once a second per thread, so a switch of users counts within a second),
+  // else $USER, else the user id as decimal text. True when a non-empty name was given.
   bool GetCurrentUserName(std::string* name) const;
   // The full name of the login: the override for that login when one is set, else the account's
   // GECOS field up to its first comma. True only when that gives a non-empty name; otherwise the
