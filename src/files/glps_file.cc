@@ -28,7 +28,7 @@ KECGlpsFile::~KECGlpsFile() { Close(); }
 
 bool KECGlpsFile::IsOpen() const { return m_hFile != platform::kInvalidHandle; }
 
-bool KECGlpsFile::Flush() { return IsOpen() && platform::Sync(m_hFile); }
+bool KECGlpsFile::Flush() { return IsOpen() && platform::SyncData(m_hFile); }
 
 bool KECGlpsFile::Truncate(std::int64_t size) {
   return IsOpen() && platform::Truncate(m_hFile, size);

@@ -40,7 +40,8 @@ class KECGlpsFile {
   KECGlpsFile& operator=(const KECGlpsFile&) = delete;
 
   virtual bool IsOpen() const;
-  // Makes the written content durable (fsync). False when not open or the sync fails.
+  // Makes the written content durable with the file's size (fdatasync: its times are not synced).
+  // False when not open or the sync fails.
   virtual bool Flush();
   // Cuts or extends the file to `size` bytes and leaves the position at the end, so the next write
   // appends. False when not open, for a negative size, or when the system call fails.
@@ -78,6 +79,9 @@ class KECGlpsFile {
   // Closes the file early (a file that must not be written, or that a derived class cannot bring
   // into a usable state); the object is not open afterwards.
   void Close();
+  // The open descriptor, for syncing the file together with others (platform::SyncDataTogether);
+  // kInvalidHandle when not open. It stays this object's.
+  glps::platform::FileHandle GetHandle() const { return m_hFile; }
 
  protected:
   // Moves the position to an absolute offset. False when not open or the move fails.

@@ -113,12 +113,13 @@ KECGlpsFileHtml::~KECGlpsFileHtml() = default;
 
 bool KECGlpsFileHtml::Flush() {
   const bool flushed = KECGlpsFile::Flush();
-  const bool saved = SaveMetaData();
+  const bool saved = SaveMetaDataIfChanged();
   return flushed && saved;
 }
 
 bool KECGlpsFileHtml::AddEntity(const KECGlpsFileHtmlMetaDataEntity& entity) {
   m_meta.m_vEntity.push_back(entity);
+  m_bMetaDataSaved = false;
   return true;
 }
 
@@ -142,6 +143,7 @@ std::string KECGlpsFileHtml::GetMetaDataFileName() const {
 }
 
 bool KECGlpsFileHtml::LoadMetaData() {
+  m_bMetaDataSaved = false;
   return glps::archive_io::LoadXmlArchive(
       *m_ptrDirectory, GetMetaDataName(), [this](glps::archive_io::XmlInputArchive& archive) {
         archive >> boost::serialization::make_nvp("m_meta", m_meta);
@@ -179,7 +181,10 @@ bool KECGlpsFileHtml::SaveMetaData() {
     record.m_strHash = digest.FingerprintText();
     record.m_nSize = static_cast<std::int64_t>(written.size());
     record.m_bHashed = true;
-    return !record.m_strHash.empty() && m_pFileManager->SetFileData(record);
+    if (record.m_strHash.empty() || !m_pFileManager->SetFileData(record)) return false;
   }
+  m_bMetaDataSaved = true;
   return true;
 }
+
+bool KECGlpsFileHtml::SaveMetaDataIfChanged() { return m_bMetaDataSaved || SaveMetaData(); }

@@ -62,7 +62,8 @@ class KECGlpsFileHtml : public KECGlpsFileHashed {
   // Neither flushes nor saves the sidecar.
   ~KECGlpsFileHtml() override;
 
-  // Makes the HTML durable, then rewrites the sidecar (always); true only if both succeeded.
+  // Makes the HTML durable (KECGlpsFile::Flush), then saves the sidecar unless its content is the
+  // one this document last saved (SaveMetaDataIfChanged); true only if both succeeded.
   bool Flush() override;
 
   // Appends a copy to the entity list; written at the next Flush. Always true.
@@ -89,12 +90,19 @@ class KECGlpsFileHtml : public KECGlpsFileHashed {
   // than one name or is read-only, nor when the archive would be larger than any sidecar that is
   // read back: archive_io::kMaxArchiveSize); nothing is registered then.
   bool SaveMetaData();
+  // SaveMetaData, unless this document has saved the sidecar and no entity was added or loaded
+  // since: the sidecar and its record then hold the entity list already, and are left as they are.
+  // (Should anyone have changed the sidecar meanwhile, its record no longer fits it and the next
+  // verification says so, instead of the change being overwritten and registered.)
+  bool SaveMetaDataIfChanged();
 
  private:
   // The sidecar's name in the document's directory.
   std::string GetMetaDataName() const;
 
   KECGlpsFileHtmlMetaData m_meta;
+  // This document saved the sidecar, and m_meta has not changed since.
+  bool m_bMetaDataSaved = false;
   // Not owned; outlives this document.
   KECIGlpsFileManager* m_pFileManager;
 };

@@ -14,6 +14,7 @@
 #ifndef GLPS_FILES_PLATFORM_H_
 #define GLPS_FILES_PLATFORM_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -163,6 +164,16 @@ std::int64_t Size(FileHandle handle);
 // Makes the file's content durable (fsync).
 bool Sync(FileHandle handle);
 
+// Makes the file's data durable, with its size and whatever else reading the data back needs, but
+// not its times (fdatasync): for a file appended to, where nothing else of its metadata matters.
+bool SyncData(FileHandle handle);
+
+// SyncData of `count` files, all under way at once (through io_uring, where the system offers it;
+// otherwise one after the other), so that the disk's flush that makes one durable can serve the
+// others: the syncs take about as long as one. synced[i] receives the result for handles[i]; the
+// result is true when all succeeded.
+bool SyncDataTogether(const FileHandle* handles, std::size_t count, bool* synced);
+
 // Replaces the file `name` of the directory with `contents` so that readers see either the old or
 // the new file, never a mix: writes a temporary file ".<name>.tmp-XXXXXX" (created exclusively) in
 // the directory, syncs it, renames it over the name and syncs the directory. A missing file is
@@ -175,6 +186,45 @@ bool Sync(FileHandle handle);
 // link is neither followed nor replaced).
 bool ReplaceFile(const Directory& directory, const std::string& name, const std::string& contents,
                  bool* inPlace = nullptr);
+
+// ReplaceFile in two steps, so that a caller can make other files durable between writing the new
+// content and putting it in place, and the disk's work on them overlaps: Prepare writes the
+// temporary file and starts writing it to disk without waiting; Commit waits until its content is
+// durable, checks the name again, renames it over the name and syncs the directory. Refused, and
+// failing, as ReplaceFile; a prepared file that is not committed is removed (by Commit when it
+// fails, by Discard, or at destruction), so no temporary file remains after a failure.
+//
+// Owned by its caller, one replacement at a time; the directory must outlive the object.
+class Replacement {
+ public:
+  Replacement() = default;
+  ~Replacement();
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
+
+  // Writes `contents` into a new temporary file of the directory (discarding one prepared before).
+  // False, leaving nothing behind, when the name may not be replaced or the file cannot be written.
+  bool Prepare(const Directory& directory, const std::string& name, const std::string& contents);
+  bool IsPrepared() const { return m_hTemp != kInvalidHandle; }
+  // Puts the prepared file in place durably. False when nothing is prepared or anything fails;
+  // `inPlace` (may be null) tells whether the new content took the name (also when only the
+  // directory's sync failed afterwards).
+  bool Commit(bool* inPlace = nullptr);
+  // Commit, with the prepared file's data made durable together with the data of `other` (see
+  // SyncDataTogether), which is synced whatever happens to the replacement; *otherSynced receives
+  // its result. The rename follows only once both syncs have ended, so a file that names `other`
+  // takes its name only after `other` was made durable (or failed to be, which the caller judges).
+  bool CommitAfterSyncingWith(FileHandle other, bool* otherSynced, bool* inPlace = nullptr);
+  // Removes the prepared file, if any.
+  void Discard();
+
+ private:
+  // Both null or empty unless a file is prepared.
+  const Directory* m_pDirectory = nullptr;
+  std::string m_strName;
+  std::string m_strTempName;
+  FileHandle m_hTemp = kInvalidHandle;
+};
 
 // Reads the whole regular file `name` of the directory into `contents` (left unchanged on failure).
 // False when it is a symbolic link or not a regular file, cannot be opened or read, or is larger

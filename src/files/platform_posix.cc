@@ -4,6 +4,7 @@
 // that a signal can interrupt are retried through Retrying.
 #include <dirent.h>
 #include <fcntl.h>
+#include <liburing.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +42,8 @@ SysCalls RealSysCalls() {
   calls.read = &::read;
   calls.write = &::write;
   calls.fsync = &::fsync;
+  calls.fdatasync = &::fdatasync;
+  calls.sync_file_range = &::sync_file_range;
   calls.ftruncate = &::ftruncate;
   calls.renameat = &::renameat;
   calls.close = &::close;
@@ -140,6 +143,18 @@ bool SyncRetrying(FileHandle handle) {
   return Retrying([&] { return g_calls.fsync(handle); }) == 0;
 }
 
+bool SyncDataRetrying(FileHandle handle) {
+  return Retrying([&] { return g_calls.fdatasync(handle); }) == 0;
+}
+
+// Starts writing the file's dirty pages to disk without waiting for them (a hint: a failure only
+// leaves the work to the sync that follows). The disk then works on this file while the caller
+// syncs another, and that sync's commit of the file system's journal can take this file's blocks
+// along.
+void StartWriteBack(FileHandle handle) {
+  Retrying([&] { return g_calls.sync_file_range(handle, 0, 0, SYNC_FILE_RANGE_WRITE); });
+}
+
 std::string RandomSuffix() {
   static std::mt19937_64 rng(std::random_device{}() ^ static_cast<std::uint64_t>(getpid()));
   static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -178,26 +193,77 @@ bool MayBeReplaced(const Directory& directory, const std::string& name, mode_t* 
   return true;
 }
 
-// Fills a temporary file through `fill`, syncs it and renames it over the name, as ReplaceFile
-// describes.
+// Waits for one completion of the ring, through interruptions by signals; null when none comes.
+struct io_uring_cqe* WaitForCompletion(struct io_uring* ring) {
+  struct io_uring_cqe* cqe = nullptr;
+  int rc;
+  while ((rc = io_uring_wait_cqe(ring, &cqe)) == -EINTR) {
+  }
+  return rc == 0 ? cqe : nullptr;
+}
+
+// The syncs of SyncDataTogether, all submitted to one io_uring at once; false when the ring cannot
+// be had (no io_uring in this system, or not allowed) or did not take them all, the caller then
+// syncing one after the other.
+bool SyncDataThroughRing(const FileHandle* handles, std::size_t count, bool* synced) {
+  struct io_uring ring;
+  if (io_uring_queue_init(static_cast<unsigned>(count), &ring, 0) != 0) return false;
+  for (std::size_t i = 0; i < count; ++i) {
+    // The ring has room for `count` entries.
+    struct io_uring_sqe* sqe = io_uring_get_sqe(&ring);
+    io_uring_prep_fsync(sqe, handles[i], IORING_FSYNC_DATASYNC);
+    io_uring_sqe_set_data64(sqe, i);
+    synced[i] = false;
+  }
+  const int queued = io_uring_submit(&ring);
+  for (int i = 0; i < queued; ++i) {
+    struct io_uring_cqe* cqe = WaitForCompletion(&ring);
+    if (cqe == nullptr) break;
+    const std::uint64_t index = io_uring_cqe_get_data64(cqe);
+    if (index < count) synced[index] = cqe->res == 0;
+    io_uring_cqe_seen(&ring, cqe);
+  }
+  io_uring_queue_exit(&ring);
+  return queued == static_cast<int>(count);
+}
+
+// Writes everything `fill` writes into a new temporary file for the name, as Replacement::Prepare
+// describes; its descriptor and name go to *temp and *tempName.
 template <class Fill>
-bool ReplaceWith(const Directory& directory, const std::string& name, Fill fill, bool* inPlace) {
-  if (inPlace != nullptr) *inPlace = false;
+bool PrepareTemp(const Directory& directory, const std::string& name, Fill fill, FileHandle* temp,
+                 std::string* tempName) {
+  *temp = kInvalidHandle;
   if (!directory.IsOpen() || name.empty()) return false;
   mode_t mode;
   bool exists;
   if (!MayBeReplaced(directory, name, &mode, &exists)) return false;
-  std::string tempName;
-  const int fd = CreateTemp(directory, name, mode, &tempName);
+  const int fd = CreateTemp(directory, name, mode, tempName);
   if (fd < 0) return false;
   // The creation mode is reduced by the umask; an existing file's bits are given back exactly.
-  bool ok = !exists || g_calls.fchmod(fd, mode) == 0;
-  ok = ok && fill(fd);
-  ok = ok && SyncRetrying(fd);
+  const bool ok = (!exists || g_calls.fchmod(fd, mode) == 0) && fill(fd);
+  if (!ok) {
+    g_calls.close(fd);
+    g_calls.unlinkat(directory.Handle(), tempName->c_str(), 0);
+    return false;
+  }
+  StartWriteBack(fd);
+  *temp = fd;
+  return true;
+}
+
+// Renames the prepared file over the name once its data is durable (`durable`: the sync of its
+// data, which its times do not need, its size does, succeeded) and syncs the directory, as
+// Replacement::Commit describes. The descriptor is closed in every case.
+bool CommitTemp(const Directory& directory, const std::string& name, FileHandle temp,
+                const std::string& tempName, bool durable, bool* inPlace) {
+  if (inPlace != nullptr) *inPlace = false;
+  bool ok = durable;
   // A failing close can report a lost write (NFS); it counts.
-  if (g_calls.close(fd) != 0) ok = false;
+  if (g_calls.close(temp) != 0) ok = false;
   // Checked again right before the rename, so that a name that became a second name of another
   // file, or read-only, meanwhile is not replaced either.
+  mode_t mode;
+  bool exists;
   ok = ok && MayBeReplaced(directory, name, &mode, &exists);
   ok = ok && g_calls.renameat(directory.Handle(), tempName.c_str(), directory.Handle(),
                               name.c_str()) == 0;
@@ -207,6 +273,30 @@ bool ReplaceWith(const Directory& directory, const std::string& name, Fill fill,
   }
   if (inPlace != nullptr) *inPlace = true;
   return SyncRetrying(directory.Handle());
+}
+
+// Fills a temporary file through `fill`, syncs it and renames it over the name, as ReplaceFile
+// describes.
+template <class Fill>
+bool ReplaceWith(const Directory& directory, const std::string& name, Fill fill, bool* inPlace) {
+  if (inPlace != nullptr) *inPlace = false;
+  FileHandle temp;
+  std::string tempName;
+  if (!PrepareTemp(directory, name, fill, &temp, &tempName)) return false;
+  return CommitTemp(directory, name, temp, tempName, SyncDataRetrying(temp), inPlace);
+}
+
+// Writes all of `contents`, in pieces whose counts fit the 32-bit I/O result.
+bool WriteContents(FileHandle fd, const std::string& contents) {
+  static constexpr std::size_t kChunk = std::size_t{1} << 30;
+  for (std::size_t done = 0; done < contents.size();) {
+    const std::size_t piece = std::min(kChunk, contents.size() - done);
+    if (!WriteAll(fd, contents.data() + done, static_cast<std::uint32_t>(piece)).first) {
+      return false;
+    }
+    done += piece;
+  }
+  return true;
 }
 
 bool LooksLikeLeftover(const std::string& entry, const std::string& name) {
@@ -403,21 +493,77 @@ std::int64_t Size(FileHandle handle) {
 
 bool Sync(FileHandle handle) { return handle != kInvalidHandle && SyncRetrying(handle); }
 
+bool SyncData(FileHandle handle) { return handle != kInvalidHandle && SyncDataRetrying(handle); }
+
+bool SyncDataTogether(const FileHandle* handles, std::size_t count, bool* synced) {
+  bool valid = true;
+  for (std::size_t i = 0; i < count; ++i) valid = valid && handles[i] != kInvalidHandle;
+  const bool together = valid && count > 1 && g_calls.fdatasync == &::fdatasync &&
+                        SyncDataThroughRing(handles, count, synced);
+  if (!together) {
+    for (std::size_t i = 0; i < count; ++i) synced[i] = SyncData(handles[i]);
+  }
+  bool all = true;
+  for (std::size_t i = 0; i < count; ++i) all = all && synced[i];
+  return all;
+}
+
 bool ReplaceFile(const Directory& directory, const std::string& name, const std::string& contents,
                  bool* inPlace) {
-  // One write call per chunk keeps the counts within the 32-bit I/O result.
-  static constexpr std::size_t kChunk = std::size_t{1} << 30;
-  const auto fill = [&contents](int fd) {
-    for (std::size_t done = 0; done < contents.size();) {
-      const std::size_t piece = std::min(kChunk, contents.size() - done);
-      if (!WriteAll(fd, contents.data() + done, static_cast<std::uint32_t>(piece)).first) {
-        return false;
-      }
-      done += piece;
-    }
-    return true;
-  };
-  return ReplaceWith(directory, name, fill, inPlace);
+  return ReplaceWith(
+      directory, name, [&contents](int fd) { return WriteContents(fd, contents); }, inPlace);
+}
+
+Replacement::~Replacement() { Discard(); }
+
+bool Replacement::Prepare(const Directory& directory, const std::string& name,
+                          const std::string& contents) {
+  Discard();
+  if (!PrepareTemp(
+          directory, name, [&contents](int fd) { return WriteContents(fd, contents); }, &m_hTemp,
+          &m_strTempName)) {
+    return false;
+  }
+  m_pDirectory = &directory;
+  m_strName = name;
+  return true;
+}
+
+bool Replacement::Commit(bool* inPlace) {
+  if (inPlace != nullptr) *inPlace = false;
+  if (!IsPrepared()) return false;
+  const FileHandle temp = m_hTemp;
+  m_hTemp = kInvalidHandle;
+  const bool committed =
+      CommitTemp(*m_pDirectory, m_strName, temp, m_strTempName, SyncDataRetrying(temp), inPlace);
+  m_pDirectory = nullptr;
+  return committed;
+}
+
+bool Replacement::CommitAfterSyncingWith(FileHandle other, bool* otherSynced, bool* inPlace) {
+  if (inPlace != nullptr) *inPlace = false;
+  if (!IsPrepared()) {
+    *otherSynced = SyncData(other);
+    return false;
+  }
+  const FileHandle handles[2] = {other, m_hTemp};
+  bool synced[2] = {false, false};
+  SyncDataTogether(handles, 2, synced);
+  *otherSynced = synced[0];
+  const FileHandle temp = m_hTemp;
+  m_hTemp = kInvalidHandle;
+  const bool committed =
+      CommitTemp(*m_pDirectory, m_strName, temp, m_strTempName, synced[1], inPlace);
+  m_pDirectory = nullptr;
+  return committed;
+}
+
+void Replacement::Discard() {
+  if (!IsPrepared()) return;
+  g_calls.close(m_hTemp);
+  g_calls.unlinkat(m_pDirectory->Handle(), m_strTempName.c_str(), 0);
+  m_hTemp = kInvalidHandle;
+  m_pDirectory = nullptr;
 }
 
 bool ReadWholeFile(const Directory& directory, const std::string& name, std::string* contents,

@@ -19,6 +19,8 @@ struct SysCalls {
   ssize_t (*read)(int fd, void* buffer, size_t count);
   ssize_t (*write)(int fd, const void* buffer, size_t count);
   int (*fsync)(int fd);
+  int (*fdatasync)(int fd);
+  int (*sync_file_range)(int fd, off64_t offset, off64_t count, unsigned int flags);
   int (*ftruncate)(int fd, off_t length);
   int (*renameat)(int fromdirfd, const char* from, int todirfd, const char* to);
   int (*close)(int fd);
@@ -32,7 +34,9 @@ struct SysCalls {
 };
 
 // The calls in use. Defaults to the real ones; RestoreSysCalls puts them back. Tests that change
-// them restore them before they end; nothing here is meant for use from two threads.
+// them restore them before they end; nothing here is meant for use from two threads. While
+// fdatasync is replaced, SyncDataTogether makes its syncs through it, one after the other, instead
+// of through io_uring.
 SysCalls& CurrentSysCalls();
 void RestoreSysCalls();
 

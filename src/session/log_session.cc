@@ -15,6 +15,7 @@
 #include "glps/host/services.h"
 #include "html/html_generator.h"
 #include "session/log_directory.h"
+#include "session/log_xml_writer.h"
 #include "session/session_data_storage.h"
 
 namespace {
@@ -54,7 +55,8 @@ KECGlpsLogSession::KECGlpsLogSession(bool appLog, const std::string& directory,
       m_strBaseName(baseName),
       m_infoLog(info),
       m_bValid(false),
-      m_bTampered(false) {
+      m_bTampered(false),
+      m_pLogXmlWriter(new KECGlpsLogXmlWriter()) {
   Open();
 }
 
@@ -396,20 +398,28 @@ bool KECGlpsLogSession::Save() {
     return false;
   }
   const bool recorded = RefreshDocumentRecord();
+  // log.xml names the document's size and fingerprint and its sidecar's: both are durable under
+  // their names before log.xml is. The sidecar is saved whole first (and only when the document's
+  // entities changed since it last saved it), so that log.xml is written with its record. Then
+  // log.xml is written into its temporary file, the document's entries and that file are made
+  // durable together (one flush of the disk can serve both), and log.xml takes its name.
   // A document that cannot be made durable, or whose sidecar cannot be written, fails the save;
   // log.xml is still written, so that it describes the files as they are.
-  const bool flushed = !m_ptrDocument || m_ptrDocument->Flush();
-  // Entries written into a document that someone removed or replaced under its name are not in the
-  // log: the save says so.
-  const bool inPlace = !m_ptrDocument || m_ptrDocument->IsStillInPlace();
+  const bool sidecarSaved = !m_ptrDocument || m_ptrDocument->SaveMetaDataIfChanged();
   KECGlpsLogSessionDataStorage storage(Location(kLogFileName));
   storage.PutFileData(m_pFileManager->GetFileData());
   storage.PutCatalog(m_ptrCatalog);
   storage.PutMetaData(m_ptrMetaData);
   storage.PutHeader(m_ptrHeader);
-  const bool saved = storage.Save();
+  storage.PrepareSave(m_pLogXmlWriter.get());
+  bool synced = true;
+  const bool saved = m_ptrDocument ? storage.CommitSaveSyncing(m_ptrDocument->GetHandle(), &synced)
+                                   : storage.CommitSave();
+  // Entries written into a document that someone removed or replaced under its name are not in the
+  // log: the save says so.
+  const bool inPlace = !m_ptrDocument || m_ptrDocument->IsStillInPlace();
   TakeWrittenInfo(storage);
-  return saved && recorded && flushed && inPlace;
+  return saved && recorded && sidecarSaved && synced && inPlace;
 }
 
 bool KECGlpsLogSession::Close() {

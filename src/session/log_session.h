@@ -18,6 +18,7 @@ class KECGlpsFileHtml;
 class KECGlpsFileManager;
 class KECGlpsLogDirectory;
 class KECGlpsLogSessionDataStorage;
+class KECGlpsLogXmlWriter;
 
 // One open log. Opening is verification: the constructor loads log.xml, compares it with the info
 // the host kept from the last save, verifies every protected file of the directory, re-bases the
@@ -138,6 +139,9 @@ class KECGlpsLogSession {
   // makes this session its only writer (taken at the first opening that can have it). Null while
   // the directory is empty text.
   std::unique_ptr<KECGlpsLogDirectory> m_pDirectory;
+  // Makes the text of log.xml at every save, keeping what stays the same from one save to the next.
+  // Never null.
+  std::unique_ptr<KECGlpsLogXmlWriter> m_pLogXmlWriter;
 };
 
 #endif  // GLPS_SESSION_LOG_SESSION_H_

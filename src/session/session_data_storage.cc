@@ -5,6 +5,7 @@
 #include "files/md5_hash.h"
 #include "files/platform.h"
 #include "session/log_serialization.h"
+#include "session/log_xml_writer.h"
 
 namespace {
 
@@ -27,20 +28,9 @@ boost::shared_ptr<T> LoadPointer(Archive& ar, const char* name) {
 namespace boost {
 namespace serialization {
 
-// The storage is written by value as the element "Session": class version 0, not tracked.
-template <class Archive>
-void save(Archive& ar, const KECGlpsLogSessionDataStorage& storage,
-          const unsigned int /*version*/) {
-  const boost::shared_ptr<KECGlpsLogHeader> header = storage.GetHeader();
-  const boost::shared_ptr<KECGlpsLogMetaData> metaData = storage.GetMetaData();
-  const boost::shared_ptr<KECGlpsLogCatalog> catalog = storage.GetCatalog();
-  const boost::shared_ptr<std::vector<KECGlpsFileManagerData>> fileData = storage.GetFileData();
-  ar << make_nvp("m_ptrHeader", header);
-  ar << make_nvp("m_ptrMetaData", metaData);
-  ar << make_nvp("m_ptrCatalog", catalog);
-  ar << make_nvp("m_ptrFileData", fileData);
-}
-
+// The storage is the element "Session": class version 0, not tracked (it is written by value), its
+// members m_ptrHeader, m_ptrMetaData, m_ptrCatalog and m_ptrFileData in this order. It is read
+// here; KECGlpsLogXmlWriter writes it, as the archive would.
 // Each member takes its new object as soon as that object has been read, so a failure part-way
 // leaves the members before it read and the ones after it as they were.
 template <class Archive>
@@ -133,21 +123,41 @@ bool KECGlpsLogSessionDataStorage::LoadedInfoMatches(const KECGlpsLogInfo& info)
   return m_bLoadedInfoKnown && m_infoLoaded == info;
 }
 
-bool KECGlpsLogSessionDataStorage::Save() {
+bool KECGlpsLogSessionDataStorage::PrepareSave(KECGlpsLogXmlWriter* writer) {
   m_bWritten = false;
   m_infoWritten = KECGlpsLogInfo();
+  m_replacement.Discard();
   if (!m_ptrHeader || !m_ptrMetaData || !m_ptrCatalog || !m_ptrFileData) return false;
-  std::string written;
-  const bool saved = glps::archive_io::SaveXmlArchive(
-      *m_location.directory, m_location.name,
-      [this](boost::archive::xml_oarchive& archive) {
-        const KECGlpsLogSessionDataStorage& self = *this;
-        archive << boost::serialization::make_nvp("Session", self);
-      },
-      &written);
-  if (saved || !written.empty()) {
+  KECGlpsLogXmlWriter fresh;
+  if (writer == nullptr) writer = &fresh;
+  const std::string& text =
+      writer->Write(*m_ptrHeader, *m_ptrMetaData, *m_ptrCatalog, *m_ptrFileData);
+  if (!m_replacement.Prepare(*m_location.directory, m_location.name, text)) return false;
+  m_infoPrepared = InfoOfBytes(text);
+  return true;
+}
+
+bool KECGlpsLogSessionDataStorage::CommitSave() {
+  bool inPlace = false;
+  const bool saved = m_replacement.Commit(&inPlace);
+  if (inPlace) {
     m_bWritten = true;
-    m_infoWritten = InfoOfBytes(written);
+    m_infoWritten = m_infoPrepared;
   }
   return saved;
+}
+
+bool KECGlpsLogSessionDataStorage::CommitSaveSyncing(glps::platform::FileHandle alongside,
+                                                     bool* alongsideSynced) {
+  bool inPlace = false;
+  const bool saved = m_replacement.CommitAfterSyncingWith(alongside, alongsideSynced, &inPlace);
+  if (inPlace) {
+    m_bWritten = true;
+    m_infoWritten = m_infoPrepared;
+  }
+  return saved;
+}
+
+bool KECGlpsLogSessionDataStorage::Save(KECGlpsLogXmlWriter* writer) {
+  return PrepareSave(writer) && CommitSave();
 }

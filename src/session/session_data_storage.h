@@ -20,6 +20,8 @@
 // is reached through its directory (a path names its parent directory, opened then). The objects
 // are shared, never copied; the record vector is also shared with the file manager. One thread, and
 // no second writer of the same log.xml.
+class KECGlpsLogXmlWriter;
+
 class KECGlpsLogSessionDataStorage {
  public:
   // Builds default objects: a default header, metadata and catalog (message number 0, coding-scheme
@@ -55,10 +57,21 @@ class KECGlpsLogSessionDataStorage {
   // there was no file. Meaningful only while LoadedInfoKnown.
   const KECGlpsLogInfo& GetLoadedLogInfo() const { return m_infoLoaded; }
   bool LoadedInfoKnown() const { return m_bLoadedInfoKnown; }
-  // Writes the four objects to log.xml, replacing the old file atomically. False (the old file left
-  // as it was) when the file cannot be written, it is read-only or has more than one name, or a
-  // pointer is empty.
-  bool Save();
+  // Writes the four objects to log.xml, replacing the old file atomically: the text of `writer`
+  // (KECGlpsLogXmlWriter, kept by the caller from save to save; a fresh one when null), written
+  // into a temporary file by PrepareSave and put in place, durably, by CommitSave. In between the
+  // caller can make durable what log.xml names, while the disk already writes log.xml. False (the
+  // old file left as it was, and no temporary file) when the file cannot be written, it is
+  // read-only or has more than one name, or a pointer is empty; a failure of CommitSave's last
+  // step, the directory's sync, leaves the new file in place (WrittenInPlace).
+  bool Save(KECGlpsLogXmlWriter* writer = nullptr);
+  bool PrepareSave(KECGlpsLogXmlWriter* writer = nullptr);
+  bool CommitSave();
+  // CommitSave, with the data of the file `alongside` (the log's current document) made durable
+  // together with log.xml's, before log.xml takes its name (platform::Replacement::
+  // CommitAfterSyncingWith); *alongsideSynced receives the result of its sync, which is made also
+  // when nothing is prepared.
+  bool CommitSaveSyncing(glps::platform::FileHandle alongside, bool* alongsideSynced);
   // The bytes of the last Save took the file's name (also when Save then failed to make that
   // durable), and their info: what the host is handed, never the info of a file read back.
   bool WrittenInPlace() const { return m_bWritten; }
@@ -89,6 +102,9 @@ class KECGlpsLogSessionDataStorage {
   // Of the last Save; see WrittenInPlace.
   bool m_bWritten;
   KECGlpsLogInfo m_infoWritten;
+  // The prepared replacement of log.xml, and the info of its bytes.
+  glps::platform::Replacement m_replacement;
+  KECGlpsLogInfo m_infoPrepared;
   // The four pointers are never empty unless a caller puts an empty one in.
   boost::shared_ptr<KECGlpsLogHeader> m_ptrHeader;
   boost::shared_ptr<KECGlpsLogMetaData> m_ptrMetaData;

@@ -276,6 +276,10 @@ TEST(VerifyTest, OnlyReadOnlyCallsAreMade) {
   calls.fchmod = [](int, mode_t) -> int { return ++changingCalls, -1; };
   calls.unlinkat = [](int, const char*, int) -> int { return ++changingCalls, -1; };
   calls.fsync = [](int) -> int { return ++changingCalls, -1; };
+  calls.fdatasync = [](int) -> int { return ++changingCalls, -1; };
+  calls.sync_file_range = [](int, off64_t, off64_t, unsigned) -> int {
+    return ++changingCalls, -1;
+  };
   const KECGlpsAuditReport report = VerifyLogDirectory(dir.path(), nullptr);
   glps::platform::RestoreSysCalls();
 

@@ -138,6 +138,37 @@ TEST_F(HtmlDocumentTest, FirstFlushWritesEmptySidecarAndRegistersIt) {
   EXPECT_EQ(Record("doc.xml")->m_strHash, OpensslMd5Base64(SidecarPath()));
 }
 
+// A flush replaces the sidecar only when its content changed since this document saved it: a new
+// entity, or a document object that has not saved it yet. A sidecar left as it was keeps its file.
+TEST_F(HtmlDocumentTest, AnUnchangedSidecarIsNotReplaced) {
+  const auto inode = [this] {
+    struct stat st;
+    return stat(SidecarPath().c_str(), &st) == 0 ? st.st_ino : 0;
+  };
+  auto doc = manager_->GetDocument("doc.html");
+  ASSERT_TRUE(doc->Flush());
+  const ino_t first = inode();
+  ASSERT_NE(first, 0u);
+  Append(*doc, "<P>entry</P>");
+  ASSERT_TRUE(doc->Flush());
+  EXPECT_EQ(inode(), first) << "no entity added: not replaced";
+  doc->AddEntity(Entity(kTypeA, 1, kGuid1));
+  ASSERT_TRUE(doc->Flush());
+  const ino_t second = inode();
+  EXPECT_NE(second, first);
+  EXPECT_EQ(Record("doc.xml")->m_strHash, OpensslMd5Base64(SidecarPath()));
+  ASSERT_TRUE(doc->Flush());
+  EXPECT_EQ(inode(), second);
+
+  // Opened again, the document saves the sidecar at its first flush.
+  doc.reset();
+  manager_->CloseAllDocuments();
+  doc = manager_->GetDocument("doc.html");
+  ASSERT_TRUE(doc->Flush());
+  EXPECT_NE(inode(), second);
+  EXPECT_EQ(doc->GetEntities(kTypeA, 1).size(), 1u);
+}
+
 TEST_F(HtmlDocumentTest, EntitiesAreMatchedByTypeAndHandleAndRoundTripInOrder) {
   auto doc = manager_->GetDocument("doc.html");
   doc->AddEntity(Entity(kTypeA, 1, kGuid1));

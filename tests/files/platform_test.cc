@@ -298,7 +298,8 @@ TEST(PlatformReplaceTest, FailureLeavesOldFileAndNoTemporaryFile) {
          g_injectedErrno = ENOSPC;
          c.write = &WriteFailingAfter;
        }},
-      {"fsync fails", [](platform::SysCalls& c) { c.fsync = &FsyncFailing; }},
+      {"the temporary file's sync fails",
+       [](platform::SysCalls& c) { c.fdatasync = &FsyncFailing; }},
       {"rename fails", [](platform::SysCalls& c) { c.renameat = &RenameFailing; }},
   };
   for (const Case& test : cases) {
@@ -314,6 +315,95 @@ TEST(PlatformReplaceTest, FailureLeavesOldFileAndNoTemporaryFile) {
     EXPECT_EQ(ReadFileBytes(path), "old content");
     EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"log.xml"});
   }
+}
+
+// The two steps of a replacement: nothing is under the name until Commit, a replacement that is not
+// committed leaves the old file and no temporary file, and the file synced alongside the
+// replacement is synced whether the replacement succeeds or not.
+TEST(PlatformReplaceTest, PreparedReplacementTakesTheNameOnlyWhenCommitted) {
+  TempDir dir;
+  const platform::DirectoryPtr directory = platform::OpenDirectory(dir.path());
+  WriteFileBytes(dir / "log.xml", "old");
+  WriteFileBytes(dir / "doc.html", "entries");
+  const platform::FileHandle document =
+      platform::OpenForWriting(*directory, "doc.html", platform::OpenMode::kExisting);
+  ASSERT_NE(document, platform::kInvalidHandle);
+  {
+    platform::Replacement discarded;
+    ASSERT_TRUE(discarded.Prepare(*directory, "log.xml", "never"));
+    EXPECT_EQ(DirectoryEntries(dir.path()).size(), 3u) << "the temporary file is there";
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "log.xml"), "old");
+  EXPECT_EQ(DirectoryEntries(dir.path()), (std::vector<std::string>{"doc.html", "log.xml"}));
+
+  struct Case {
+    const char* what;
+    platform::FileHandle alongside;
+    bool failingSync;
+    bool committed;
+    bool alongsideSynced;
+  };
+  const Case cases[] = {
+      {"both synced", document, false, true, true},
+      {"nothing to sync alongside", platform::kInvalidHandle, false, true, false},
+      {"every sync fails", document, true, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform::Replacement replacement;
+    ASSERT_TRUE(replacement.Prepare(*directory, "log.xml", c.what));
+    EXPECT_NE(ReadFileBytes(dir / "log.xml"), c.what) << "not in place before the commit";
+    bool alongsideSynced = !c.alongsideSynced;
+    bool inPlace = !c.committed;
+    {
+      SysCallsGuard guard;
+      if (c.failingSync) guard.calls().fdatasync = &FsyncFailing;
+      EXPECT_EQ(replacement.CommitAfterSyncingWith(c.alongside, &alongsideSynced, &inPlace),
+                c.committed);
+    }
+    EXPECT_EQ(alongsideSynced, c.alongsideSynced);
+    EXPECT_EQ(inPlace, c.committed);
+    EXPECT_EQ(ReadFileBytes(dir / "log.xml") == c.what, c.committed);
+    EXPECT_EQ(DirectoryEntries(dir.path()), (std::vector<std::string>{"doc.html", "log.xml"}));
+    EXPECT_FALSE(replacement.Commit()) << "committed once";
+  }
+  platform::Close(document);
+}
+
+// Several files synced at once report each file's result; the same through the system's io_uring
+// and one after the other (when fdatasync is replaced, as here by a recording one).
+int g_fdatasyncCalls = 0;
+int RecordingFdatasync(int fd) {
+  ++g_fdatasyncCalls;
+  return ::fdatasync(fd);
+}
+
+TEST(PlatformSyncTest, SyncDataTogetherReportsEachFile) {
+  TempDir dir;
+  const platform::DirectoryPtr directory = platform::OpenDirectory(dir.path());
+  platform::FileHandle handles[3];
+  for (int i = 0; i < 3; ++i) {
+    handles[i] =
+        platform::OpenForWriting(*directory, "f" + std::to_string(i), platform::OpenMode::kNew);
+    ASSERT_NE(handles[i], platform::kInvalidHandle);
+    ASSERT_TRUE(platform::Write(handles[i], "data", 4).first);
+  }
+  for (bool recorded : {false, true}) {
+    SCOPED_TRACE(recorded ? "one after the other" : "at once");
+    SysCallsGuard guard;
+    g_fdatasyncCalls = 0;
+    if (recorded) guard.calls().fdatasync = &RecordingFdatasync;
+    bool synced[3] = {false, false, false};
+    EXPECT_TRUE(platform::SyncDataTogether(handles, 3, synced));
+    EXPECT_TRUE(synced[0] && synced[1] && synced[2]);
+    EXPECT_EQ(g_fdatasyncCalls, recorded ? 3 : 0);
+    // A descriptor that is not open: that file fails, the others are synced.
+    const platform::FileHandle some[2] = {handles[1], platform::kInvalidHandle};
+    EXPECT_FALSE(platform::SyncDataTogether(some, 2, synced));
+    EXPECT_TRUE(synced[0]);
+    EXPECT_FALSE(synced[1]);
+  }
+  for (platform::FileHandle handle : handles) platform::Close(handle);
 }
 
 TEST(PlatformReplaceTest, RefusesReadOnlyAndSharedFilesLinksAndDirectories) {

@@ -164,6 +164,7 @@ TEST_F(HonestResultsTest, AFalseSaveHandsOverTheInfoOfTheLogXmlItWrote) {
   ASSERT_TRUE(service_->LogExpMsg("third"));
   g_failingPath = Dir() + "/" + Documents(Dir()).front();
   glps::platform::CurrentSysCalls().fsync = &FsyncFailingFor;
+  glps::platform::CurrentSysCalls().fdatasync = &FsyncFailingFor;
   KECGlpsLogInfo info = saved;
   EXPECT_FALSE(service_->LogExpSave("", &info));
   glps::platform::RestoreSysCalls();

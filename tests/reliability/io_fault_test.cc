@@ -32,7 +32,8 @@ using ::testing::Not;
 
 namespace platform = glps::platform;
 
-enum class Call { kWrite, kFsync, kRename, kOpen };
+// kSync: a file's sync, of its data (fdatasync) or of everything (fsync).
+enum class Call { kWrite, kSync, kRename, kOpen };
 
 // The one fault armed at a time: the call it hits, the path it hits (exactly, or every path that
 // starts with it), the errno it gives, and for writes how many bytes get through first.
@@ -75,7 +76,14 @@ ssize_t FaultyWrite(int fd, const void* buffer, size_t count) {
 }
 
 int FaultyFsync(int fd) {
-  if (!Hits(Call::kFsync, PathOf(fd))) return ::fsync(fd);
+  if (!Hits(Call::kSync, PathOf(fd))) return ::fsync(fd);
+  ++g_hits;
+  errno = g_fault.error;
+  return -1;
+}
+
+int FaultyFdatasync(int fd) {
+  if (!Hits(Call::kSync, PathOf(fd))) return ::fdatasync(fd);
   ++g_hits;
   errno = g_fault.error;
   return -1;
@@ -108,6 +116,7 @@ void Arm(const Fault& fault) {
   platform::SysCalls& calls = platform::CurrentSysCalls();
   calls.write = &FaultyWrite;
   calls.fsync = &FaultyFsync;
+  calls.fdatasync = &FaultyFdatasync;
   calls.renameat = &FaultyRename;
   calls.openat = &FaultyOpen;
 }
@@ -153,7 +162,7 @@ TEST_F(IoFaultTest, FaultsGiveFalseResultsAndLoseNoSavedEntry) {
        false, false},
       {"log.xml: short write, then disk full", Call::kWrite, Aim::kLogXmlTemp, ENOSPC, 100,
        Op::kSave, End::kExit, true, false, false},
-      {"log.xml: EIO on fsync", Call::kFsync, Aim::kLogXmlTemp, EIO, 0, Op::kSave, End::kExit, true,
+      {"log.xml: EIO on sync", Call::kSync, Aim::kLogXmlTemp, EIO, 0, Op::kSave, End::kExit, true,
        false, false},
       {"log.xml: rename fails", Call::kRename, Aim::kLogXmlTemp, EIO, 0, Op::kSave, End::kExit,
        true, false, false},
@@ -163,21 +172,21 @@ TEST_F(IoFaultTest, FaultsGiveFalseResultsAndLoseNoSavedEntry) {
        Op::kSave, End::kExitDuringFault, true, true, true},
       {"log.xml: disk full, then the host dies", Call::kWrite, Aim::kLogXmlTemp, ENOSPC, 0,
        Op::kSave, End::kCrash, true, true, true},
-      {"document: EIO on fsync", Call::kFsync, Aim::kDocument, EIO, 0, Op::kSave, End::kExit, false,
+      {"document: EIO on sync", Call::kSync, Aim::kDocument, EIO, 0, Op::kSave, End::kExit, false,
        false, false},
-      {"document: EIO on fsync, then the host dies", Call::kFsync, Aim::kDocument, EIO, 0,
-       Op::kSave, End::kCrash, false, false, false},
+      {"document: EIO on sync, then the host dies", Call::kSync, Aim::kDocument, EIO, 0, Op::kSave,
+       End::kCrash, false, false, false},
       {"sidecar: disk full", Call::kWrite, Aim::kSidecarTemp, ENOSPC, 0, Op::kSave, End::kExit,
        false, false, false},
       {"sidecar: rename fails, then the host dies", Call::kRename, Aim::kSidecarTemp, EIO, 0,
        Op::kSave, End::kCrash, false, false, false},
-      {"directory: EIO on fsync after the renames", Call::kFsync, Aim::kDirectory, EIO, 0,
-       Op::kSave, End::kExit, false, false, false},
+      {"directory: EIO on sync after the renames", Call::kSync, Aim::kDirectory, EIO, 0, Op::kSave,
+       End::kExit, false, false, false},
       // The sidecar's save failed after its new file took the old one's place; its record still
       // holds the old fingerprint, and the host died before another save: reported tampered, as
       // a sidecar that could not be saved is.
-      {"directory: EIO on fsync after the renames, then the host dies", Call::kFsync,
-       Aim::kDirectory, EIO, 0, Op::kSave, End::kCrash, false, false, true},
+      {"directory: EIO on sync after the renames, then the host dies", Call::kSync, Aim::kDirectory,
+       EIO, 0, Op::kSave, End::kCrash, false, false, true},
   };
 
   int hits = 0;

@@ -528,7 +528,7 @@ TEST_F(StorageTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
   };
   const Case cases[] = {
       {"write", [](glps::platform::SysCalls& c) { c.write = WriteFailing; }},
-      {"fsync", [](glps::platform::SysCalls& c) { c.fsync = FsyncFailing; }},
+      {"fdatasync", [](glps::platform::SysCalls& c) { c.fdatasync = FsyncFailing; }},
       {"rename", [](glps::platform::SysCalls& c) { c.renameat = RenameFailing; }},
   };
   for (const Case& c : cases) {
