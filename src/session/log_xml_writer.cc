@@ -165,12 +165,15 @@ const std::string& KECGlpsLogXmlWriter::RecordElement(std::size_t index,
   if (index >= m_vRecordTexts.size()) m_vRecordTexts.resize(index + 1);
   RecordText& cached = m_vRecordTexts[index];
   if (cached.text.empty() || !SameRecord(cached.record, record)) {
-    cached.record = record;
-    cached.text.clear();
-    Text text(&cached.text);
+    // Made aside and then taken, so that a failure part-way keeps no text for the record.
+    std::string made;
+    Text text(&made);
     text.Open("item", 3);
-    cached.text += '>';
+    made += '>';
     PutRecordFields(text, record);
+    cached.text.clear();
+    cached.record = record;
+    cached.text.swap(made);
   }
   return cached.text;
 }

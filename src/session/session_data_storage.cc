@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "session/session_data_storage.h"
 
+#include <cstdint>
+
 #include "files/archive_io.h"
 #include "files/md5_hash.h"
 #include "files/platform.h"
@@ -130,11 +132,19 @@ bool KECGlpsLogSessionDataStorage::PrepareSave(KECGlpsLogXmlWriter* writer) {
   if (!m_ptrHeader || !m_ptrMetaData || !m_ptrCatalog || !m_ptrFileData) return false;
   KECGlpsLogXmlWriter fresh;
   if (writer == nullptr) writer = &fresh;
-  const std::string& text =
-      writer->Write(*m_ptrHeader, *m_ptrMetaData, *m_ptrCatalog, *m_ptrFileData);
-  if (!m_replacement.Prepare(*m_location.directory, m_location.name, text)) return false;
-  m_infoPrepared = InfoOfBytes(text);
-  return true;
+  try {
+    const std::string& text =
+        writer->Write(*m_ptrHeader, *m_ptrMetaData, *m_ptrCatalog, *m_ptrFileData);
+    // What is written is read back: never a log.xml larger than any load takes.
+    if (static_cast<std::int64_t>(text.size()) > glps::archive_io::kMaxArchiveSize) return false;
+    if (!m_replacement.Prepare(*m_location.directory, m_location.name, text)) return false;
+    m_infoPrepared = InfoOfBytes(text);
+    return true;
+  } catch (...) {
+    // Out of memory for the text: nothing is written, as when the file cannot be.
+    m_replacement.Discard();
+    return false;
+  }
 }
 
 bool KECGlpsLogSessionDataStorage::CommitSave() {

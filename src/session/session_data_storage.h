@@ -62,7 +62,8 @@ class KECGlpsLogSessionDataStorage {
   // into a temporary file by PrepareSave and put in place, durably, by CommitSave. In between the
   // caller can make durable what log.xml names, while the disk already writes log.xml. False (the
   // old file left as it was, and no temporary file) when the file cannot be written, it is
-  // read-only or has more than one name, or a pointer is empty; a failure of CommitSave's last
+  // read-only or has more than one name, a pointer is empty, or the text would be larger than any
+  // load takes (archive_io::kMaxArchiveSize); a failure of CommitSave's last
   // step, the directory's sync, leaves the new file in place (WrittenInPlace).
   bool Save(KECGlpsLogXmlWriter* writer = nullptr);
   bool PrepareSave(KECGlpsLogXmlWriter* writer = nullptr);
