@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <set>
 
@@ -319,13 +320,16 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
 
   // What is to be hashed, for the progress: the recorded part of every protected regular file.
   std::int64_t total = 0;
-  for (const KECGlpsFileManagerData& record : records) {
-    if (!record.m_bHashed || record.m_nSize <= 0 || !glps::IsPlainFileName(record.m_strFileName)) {
-      continue;
-    }
-    std::int64_t size = -1;
-    if (glps::audit::TypeOf(*opened, record.m_strFileName, &size) == "file") {
-      total += std::min(record.m_nSize, size);
+  if (progress) {
+    for (const KECGlpsFileManagerData& record : records) {
+      if (!record.m_bHashed || record.m_nSize <= 0 ||
+          !glps::IsPlainFileName(record.m_strFileName)) {
+        continue;
+      }
+      std::int64_t size = -1;
+      if (glps::audit::TypeOf(*opened, record.m_strFileName, &size) == "file") {
+        total += std::min(record.m_nSize, size);
+      }
     }
   }
 
@@ -339,12 +343,14 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
     KECGlpsAuditFile file;
     file.m_nNumber = i + 1;
     file.m_record = records[i];
-    glps::audit::CheckFile(
-        *opened, records[i],
-        [&](std::int64_t done) {
-          if (progress) progress(hashedBefore + done, total);
-        },
-        &file);
+    // A document is read once: its fingerprint and its entries come from the same bytes.
+    const bool document = records[i].m_eType == Glps::FileLog;
+    std::function<void(std::int64_t)> fileProgress;
+    if (progress) {
+      fileProgress = [&](std::int64_t done) { progress(hashedBefore + done, total); };
+    }
+    const bool read = glps::audit::CheckFile(*opened, records[i], fileProgress, &file,
+                                             document ? &bytes : nullptr, kMaxDocumentRead);
     hashedBefore += file.m_record.m_bHashed && file.m_nFoundSize >= 0
                         ? std::min(file.m_nFoundSize, std::max<std::int64_t>(records[i].m_nSize, 0))
                         : 0;
@@ -352,21 +358,21 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
                                  ? std::min(file.m_nFoundSize, records[i].m_nSize)
                                  : 0;
 
-    if (records[i].m_eType == Glps::FileLog && file.m_nFoundSize >= 0) {
-      // The document's entries, read from the whole file as it lies now.
+    if (document && file.m_nFoundSize >= 0) {
+      // The document's entries, read from the whole file as it lay when it was fingerprinted.
       if (documentCount == documents.size()) documents.emplace_back();
-      glps::audit::CheckedDocument& document = documents[documentCount++];
-      document.foundSize = -1;
-      document.name = records[i].m_strFileName;
-      document.recordedSize = records[i].m_nSize;
-      std::string error;
-      if (glps::audit::ReadWhole(*opened, document.name, &bytes, kMaxDocumentRead, &error)) {
-        document.foundSize = static_cast<std::int64_t>(bytes.size());
-        reader.Read(bytes, document.name, document.recordedSize, applicationLog, false,
-                    &document.entries);
+      glps::audit::CheckedDocument& checked = documents[documentCount++];
+      checked.foundSize = -1;
+      checked.name = records[i].m_strFileName;
+      checked.recordedSize = records[i].m_nSize;
+      if (read) {
+        checked.foundSize = static_cast<std::int64_t>(bytes.size());
+        reader.Read(bytes, checked.name, checked.recordedSize, applicationLog, false,
+                    &checked.entries);
       } else {
-        findings.push_back(FileFinding(Glps::eAuditDocumentNotChecked, document.name,
-                                       "its entries could not be checked: " + error));
+        findings.push_back(FileFinding(Glps::eAuditDocumentNotChecked, checked.name,
+                                       "its entries could not be checked: larger than " +
+                                           std::to_string(kMaxDocumentRead) + " bytes"));
       }
     }
     report.m_vFiles.push_back(std::move(file));

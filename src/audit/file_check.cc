@@ -73,16 +73,19 @@ bool ReadLogXml(const platform::DirectoryPtr& directory, KECGlpsAuditLogState* s
   return true;
 }
 
-void CheckFile(const platform::Directory& directory, const KECGlpsFileManagerData& record,
-               const std::function<void(std::int64_t)>& progress, KECGlpsAuditFile* file) {
+bool CheckFile(const platform::Directory& directory, const KECGlpsFileManagerData& record,
+               const std::function<void(std::int64_t)>& progress, KECGlpsAuditFile* file,
+               std::string* contents, std::int64_t maxContents) {
   // The library's one rule, as when it opens the log.
-  const FileCheck check = CheckRecordedFile(directory, record, progress);
+  const FileCheck check =
+      CheckRecordedFile(directory, record, progress, nullptr, contents, maxContents);
   file->m_eStatus = PublicStatus(check.status);
   file->m_nFoundSize = check.found.size;
   if (record.m_bHashed) file->m_strFoundHash = check.found.hash;
   if (check.status == FileStatus::kUnreadable) {
     file->m_strReason = Reason(check.found.error, "a read failed");
   }
+  return check.found.contentsKept;
 }
 
 bool ReadWhole(const platform::Directory& directory, const std::string& name, std::string* contents,

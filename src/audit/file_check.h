@@ -28,9 +28,12 @@ bool ReadLogXml(const platform::DirectoryPtr& directory, KECGlpsAuditLogState* s
 
 // Checks the file that `record` names in `directory`, read-only, and fills the status, the size
 // and fingerprint found and, for an unreadable file, the reason. `progress` is called with the
-// bytes hashed so far.
-void CheckFile(const platform::Directory& directory, const KECGlpsFileManagerData& record,
-               const std::function<void(std::int64_t)>& progress, KECGlpsAuditFile* file);
+// bytes hashed so far. With `contents`, the file is read whole in the same pass (CheckRecordedFile)
+// unless it is larger than `maxContents`: true when `contents` then holds the bytes that were
+// checked (false, `contents` empty, when the file was not read or was too large).
+bool CheckFile(const platform::Directory& directory, const KECGlpsFileManagerData& record,
+               const std::function<void(std::int64_t)>& progress, KECGlpsAuditFile* file,
+               std::string* contents = nullptr, std::int64_t maxContents = INT64_MAX);
 
 // Reads the whole regular file `name` of `directory`, read-only, into `contents` (whose storage is
 // reused; on failure it may hold anything). False, with the reason in `error`, when it is

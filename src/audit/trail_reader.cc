@@ -6,6 +6,10 @@
 #include <cstring>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "glps/host/services.h"
 
 namespace glps {
@@ -21,8 +25,8 @@ const unsigned kTextExit = 18702;
 // A crash entry's detail lines begin with these blanks.
 constexpr std::string_view kDetailIndent = "     ";
 
-// Without the entries' texts, this much of each line's text is kept: enough for a message's
-// prefix (number, date, time) and a detail line's indentation.
+// Without the entries' texts, this much of the text of each line's first span is kept: enough for a
+// message's prefix (number, date, time) and a detail line's indentation.
 constexpr std::size_t kKeptWithoutTexts = 96;
 
 // The longest markup the report items write ("<HR size=1000 noshade>" and the like).
@@ -97,6 +101,11 @@ void AppendUtf8(std::string* out, unsigned long cp) {
 // Decodes the entity at `at` (which holds '&') into `out`; returns the bytes it took, or 0 when
 // there is no entity there (the '&' then stands for itself).
 std::size_t DecodeEntity(const std::string& bytes, std::size_t at, std::string* out) {
+  // The blank that separates a message's prefix fields, four times a line.
+  if (bytes.size() - at >= 6 && std::memcmp(bytes.data() + at + 1, "nbsp;", 5) == 0) {
+    *out += ' ';
+    return 6;
+  }
   // The longest entity the report items write is "&#1114111;".
   const std::size_t horizon = std::min<std::size_t>(bytes.size() - at, 12);
   const void* found = std::memchr(bytes.data() + at, ';', horizon);
@@ -160,8 +169,33 @@ Tag TagOf(std::string_view inside) {
   return Tag::kOther;
 }
 
-// Splits the document (from `from`) into lines, reusing the storage of `result`.
-void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, Lines* lines) {
+// The first '<' or '&' in [p, end), or `end`. Bytes up to `readable` may be looked at, so that
+// the search goes sixteen bytes at a time also near the end of a short run.
+const char* FindMarkup(const char* p, const char* end, const char* readable) {
+#if defined(__SSE2__)
+  const __m128i lt = _mm_set1_epi8('<');
+  const __m128i amp = _mm_set1_epi8('&');
+  for (; p < end && readable - p >= 16; p += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int found =
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk, lt), _mm_cmpeq_epi8(chunk, amp)));
+    if (found != 0) {
+      const char* const at = p + __builtin_ctz(static_cast<unsigned>(found));
+      return at < end ? at : end;
+    }
+  }
+#endif
+  for (; p < end; ++p) {
+    if (*p == '<' || *p == '&') return p;
+  }
+  return end;
+}
+
+// Splits the document (from `from`) into lines, reusing the storage of `result`. Of each line at
+// most `keep` bytes of text are kept; with `firstSpanOnly`, only text of the line's first span
+// (the spans are made all the same).
+void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, bool firstSpanOnly,
+                Lines* lines) {
   Lines& result = *lines;
   result.decoded.clear();
   result.spans.clear();
@@ -184,7 +218,12 @@ void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, Li
     }
   };
   const auto grown = [&]() { result.spans.back().to = decoded.size(); };
-  const auto room = [&]() {
+  const auto room = [&]() -> std::size_t {
+    // Text that would go into a span after the first.
+    if (firstSpanOnly && line.spanCount != 0 &&
+        (line.spanCount > 1 || result.spans.back().bold != bold)) {
+      return 0;
+    }
     const std::size_t used = decoded.size() - lineText;
     return used < keep ? keep - used : 0;
   };
@@ -224,13 +263,14 @@ void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, Li
       continue;
     }
     if (c != '<') {
-      // A run of plain bytes at once.
-      std::size_t end = i + 1;
-      while (end < size && data[end] != '<' && data[end] != '&') ++end;
+      // A run of plain bytes at once, as far as it is kept: up to the next markup, or to the end
+      // of what is kept (from there on only the next tag matters, found above).
+      const std::size_t kept = std::min(room(), size - i);
+      const char* const end = FindMarkup(data + i + 1, data + i + kept, data + size);
       styled();
-      decoded.append(data + i, std::min(end - i, room()));
+      decoded.append(data + i, static_cast<std::size_t>(end - (data + i)));
       grown();
-      i = end;
+      i = static_cast<std::size_t>(end - data);
       continue;
     }
     // The tags the report items write are short: a '<' without a '>' soon after is text.
@@ -494,7 +534,10 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
     }
   }
 
-  SplitLines(bytes, from, withTexts ? bytes.size() : kKeptWithoutTexts, &m_pWorkspace->lines);
+  // Without the texts, only a line's first span is read (its prefix, or a detail line's
+  // indentation), and headings.
+  SplitLines(bytes, from, withTexts ? bytes.size() : kKeptWithoutTexts, !withTexts,
+             &m_pWorkspace->lines);
   const Lines& split = m_pWorkspace->lines;
   const std::vector<Line>& lines = split.lines;
   if (withTexts) result.entries.reserve(lines.size() + 1);

@@ -40,14 +40,17 @@ FileStatus ClassifyFile(const KECGlpsFileManagerData& record, const FoundFile& f
 FileCheck CheckRecordedFile(const platform::Directory& directory,
                             const KECGlpsFileManagerData& record,
                             const std::function<void(std::int64_t)>& progress,
-                            crypto::Md5Hash* digest) {
+                            crypto::Md5Hash* digest, std::string* contents,
+                            std::int64_t maxContents) {
   FileCheck check;
   if (!IsPlainFileName(record.m_strFileName)) {
+    if (contents != nullptr) contents->clear();
     check.status = FileStatus::kBadName;
     return check;
   }
-  check.found = FingerprintReadOnly(directory, record.m_strFileName,
-                                    record.m_bHashed ? record.m_nSize : 0, progress, digest);
+  check.found =
+      FingerprintReadOnly(directory, record.m_strFileName, record.m_bHashed ? record.m_nSize : 0,
+                          progress, digest, nullptr, contents, maxContents);
   check.status = record.m_bHashed ? ClassifyFile(record, check.found) : FileStatus::kUnprotected;
   return check;
 }

@@ -53,11 +53,13 @@ struct FileCheck {
 // (FingerprintReadOnly): a name that is not a plain file name is kBadName and nothing is looked
 // at; an unprotected record is looked at (its size) but not fingerprinted, kUnprotected; a
 // protected one is fingerprinted over its recorded size and classified by ClassifyFile.
-// `progress` and `digest` are passed on to FingerprintReadOnly.
+// `progress`, `digest`, `contents` and `maxContents` are passed on to FingerprintReadOnly: a
+// caller that reads the file's bytes as well has them from the same pass.
 FileCheck CheckRecordedFile(const platform::Directory& directory,
                             const KECGlpsFileManagerData& record,
                             const std::function<void(std::int64_t)>& progress = nullptr,
-                            crypto::Md5Hash* digest = nullptr);
+                            crypto::Md5Hash* digest = nullptr, std::string* contents = nullptr,
+                            std::int64_t maxContents = INT64_MAX);
 
 }  // namespace glps
 

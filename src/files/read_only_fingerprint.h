@@ -40,6 +40,8 @@ struct FoundFile {
   // For kUnreadable: the system's error number when the file could not be opened (0 when none was
   // given, and when a read failed).
   int error = 0;
+  // The bytes read were kept for the caller (see FingerprintReadOnly's `contents`).
+  bool contentsKept = false;
 };
 
 // Looks at the file `name` of the directory and fingerprints its first `maxBytes` bytes (a shorter
@@ -48,16 +50,24 @@ struct FoundFile {
 // modification time stay as they are and files without write permission are read alike. Locks
 // that others hold do not stop it. A symbolic link is not followed.
 //
-// `progress`, when set, is called after every chunk with the number of bytes read so far.
-// A file that shrinks while it is read reports the size it was read to. `digest`, when set and the
-// file was read, receives the running digest of the bytes `hash` covers, to be continued by whoever
-// goes on writing that very file (identified by `device` and `inode`). `wholeHash`, when set, has
-// the reading go on to the end of the file, in the same pass, and receives the fingerprint text of
-// the whole file (empty unless the state is kRegular).
+// `progress`, when set, is called after every chunk of the fingerprinted part with the number of
+// bytes read so far. A file that shrinks while it is read reports the size it was read to.
+// `digest`, when set and the file was read, receives the running digest of the bytes `hash` covers,
+// to be continued by whoever goes on writing that very file (identified by `device` and `inode`).
+// `wholeHash`, when set, has the reading go on to the end of the file, in the same pass, and
+// receives the fingerprint text of the whole file (empty unless the state is kRegular).
+//
+// `contents`, when set, receives the bytes of the whole file from the same pass, so that a caller
+// that also reads what the file says reads it once: the reading goes on to the end of the file and
+// `contentsKept` is set. A file larger than `maxContents` when it is opened is read as without
+// `contents`, which is then left empty; so is `contents` whenever the file could not be read. Its
+// storage is reused.
 FoundFile FingerprintReadOnly(const platform::Directory& directory, const std::string& name,
                               std::int64_t maxBytes,
                               const std::function<void(std::int64_t)>& progress = nullptr,
-                              crypto::Md5Hash* digest = nullptr, std::string* wholeHash = nullptr);
+                              crypto::Md5Hash* digest = nullptr, std::string* wholeHash = nullptr,
+                              std::string* contents = nullptr,
+                              std::int64_t maxContents = INT64_MAX);
 
 }  // namespace glps
 
