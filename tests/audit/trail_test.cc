@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -405,6 +406,62 @@ TEST(TrailReaderTest, AnyBytesGiveEntriesThatCoverThem) {
     EXPECT_EQ(marks.boundaries, read.boundaries);
     EXPECT_LE(end, static_cast<std::int64_t>(bytes.size()));
     EXPECT_TRUE(std::is_sorted(read.boundaries.begin(), read.boundaries.end()));
+  }
+}
+
+// What verification reads (the marks alone, from each line's first span) bounds and numbers the
+// entries as reading the whole text does, for documents of the entries the library writes mixed
+// with markup, entities and runs that cross the text kept of a line.
+TEST(TrailReaderTest, MarksWithoutTextsAreThoseOfTheWholeText) {
+  const glps::audit::EntryTexts texts = glps::audit::EntryTexts::FromTextService();
+  const std::string longText(150, 'x');
+  const std::vector<std::string> pieces = {
+      "12 &nbsp;2026-12-10 &nbsp;17:48:04 +00:00 &nbsp;user &nbsp;<B>Sample weighed.</B><BR>\n",
+      "7 &nbsp;2026-12-10 &nbsp;09:00:00.125 +01:00 &nbsp;u &nbsp;plain message<BR>\n",
+      "3 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00 &nbsp;u &nbsp;<B>" + longText + "</B><BR>\n",
+      "4 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00 &nbsp;" + longText + "&amp;&lt;<BR>\n",
+      "5 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00 &nbsp;u &nbsp;m:<B> &nbsp;'ctx'</B><BR>\n",
+      "<BR>\n",
+      "<BR>\n<H2>" + texts.tamperTitle + "</H2>",
+      "<H2>heading &amp; more</H2>",
+      "<HR size=3 noshade><BR>\n",
+      "crash text<BR>\n&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;detail<BR>\n<BR>\n",
+      "<BR>\n&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;only detail<BR>\n",
+      "<B>bold line</B><BR>\n",
+      "&#x41;&#66;&bogus;&& <I>i</I><U>u</U> <X> < >",
+      longText + "<B>" + longText + "</B>" + longText,
+      "\n",
+      "<BR><BR>\n",
+      "12 &nbsp;2026",
+  };
+  std::mt19937 rng(1210);
+  for (int round = 0; round < 2000; ++round) {
+    std::string bytes = rng() % 4 == 0 ? "<I>(d.html)<BR><BR></I>" : "";
+    for (std::size_t n = rng() % 12; n > 0; --n) bytes += pieces[rng() % pieces.size()];
+    const std::int64_t recorded = static_cast<std::int64_t>(rng() % (bytes.size() + 1));
+    const bool applicationLog = rng() % 2 == 0;
+    SCOPED_TRACE(bytes);
+    const glps::audit::DocumentEntries whole =
+        glps::audit::ReadDocumentEntries(bytes, "d.html", recorded, applicationLog, texts);
+    const glps::audit::DocumentEntries marks =
+        glps::audit::ReadDocumentEntries(bytes, "d.html", recorded, applicationLog, texts, false);
+    ASSERT_EQ(marks.marks.size(), whole.marks.size());
+    for (std::size_t i = 0; i < marks.marks.size(); ++i) {
+      const glps::audit::EntryMark& a = marks.marks[i];
+      const glps::audit::EntryMark& b = whole.marks[i];
+      EXPECT_EQ(a.offset, b.offset) << i;
+      EXPECT_EQ(a.length, b.length) << i;
+      EXPECT_EQ(a.number, b.number) << i;
+      EXPECT_EQ(a.saved, b.saved) << i;
+      // Without the texts, start and exit messages are messages, and the extra note a text line.
+      const Glps::EAuditEntryKind kind =
+          b.kind == Glps::eAuditEntryStart || b.kind == Glps::eAuditEntryExit
+              ? Glps::eAuditEntryMessage
+              : (b.kind == Glps::eAuditEntryExtraNote ? Glps::eAuditEntryText : b.kind);
+      EXPECT_EQ(a.kind, kind) << i;
+    }
+    EXPECT_EQ(marks.boundaries, whole.boundaries);
+    if (HasFailure()) break;
   }
 }
 

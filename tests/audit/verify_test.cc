@@ -299,6 +299,45 @@ TEST(VerifyTest, OnlyReadOnlyCallsAreMade) {
   EXPECT_FALSE(glps::platform::PathExists(dir / "gone.csv"));
 }
 
+// A document is read once: its fingerprint over the recorded part and the checks of its entries,
+// the unsaved tail's included, come from the same read.
+TEST(VerifyTest, ADocumentIsReadOnceForItsFingerprintAndItsEntries) {
+  TempDir dir;
+  const auto entry = [](int number) {
+    return std::to_string(number) +
+           " &nbsp;2026-12-10 &nbsp;17:48:04 +00:00 &nbsp;u &nbsp;<B>weighed</B><BR>\n";
+  };
+  const std::string saved = entry(1) + entry(2);
+  // The tail skips number 3: only its entries can tell.
+  const std::string document = saved + entry(4);
+  WriteFileBytes(dir / "GLP-Log-E_0001.html", document);
+  WriteLogXml(dir.path(), {Record(Glps::FileLog, "GLP-Log-E_0001.html", saved)});
+  static std::map<std::string, std::int64_t> bytesRead;
+  bytesRead.clear();
+  SysCallsRestorer restorer;
+  glps::platform::CurrentSysCalls().read = [](int fd, void* buffer, size_t count) -> ssize_t {
+    const ssize_t n = ::read(fd, buffer, count);
+    char path[4096];
+    const ssize_t length =
+        readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1);
+    if (n > 0 && length > 0) {
+      bytesRead[std::filesystem::path(std::string(path, length)).filename().string()] += n;
+    }
+    return n;
+  };
+  const KECGlpsAuditReport report = VerifyLogDirectory(dir.path(), nullptr);
+  glps::platform::RestoreSysCalls();
+
+  ASSERT_EQ(report.m_vFiles.size(), 1u);
+  EXPECT_EQ(report.m_vFiles[0].m_eStatus, Glps::eAuditFileGrownIntact);
+  EXPECT_EQ(bytesRead["GLP-Log-E_0001.html"], static_cast<std::int64_t>(document.size()));
+  std::vector<Glps::EAuditFindingKind> kinds;
+  for (const KECGlpsAuditFinding& finding : report.m_vFindings) kinds.push_back(finding.m_eKind);
+  EXPECT_THAT(kinds, ::testing::Contains(Glps::eAuditTailNumbering));
+  EXPECT_THAT(kinds, ::testing::Not(::testing::Contains(Glps::eAuditDocumentNotChecked)));
+  EXPECT_THAT(kinds, ::testing::Not(::testing::Contains(Glps::eAuditCutInsideEntry)));
+}
+
 TEST(VerifyTest, WithoutPermissionToReadAFileItIsUnreadable) {
   if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
   TempDir dir;
