@@ -40,12 +40,41 @@ enum EAuditInfoCheck : std::int32_t {
 };
 
 // The verdict on a whole log. The values are the exit statuses of `glps verify` (2 is its usage
-// error).
+// error). log.xml is authenticated by the info the host kept, or, for a sealed log, by its seals
+// checked with the log's verification key.
 enum EAuditVerdict : std::int32_t {
-  eAuditIntact = 0,            // every protected file intact, log.xml matches the info, consistent
-  eAuditNotIntact = 1,         // a file or log.xml differs, or the trail is not consistent
-  eAuditNotAuthenticated = 3,  // consistent, every protected file intact, but no info was given
-  eAuditUnreadable = 4,        // the directory or its log.xml cannot be read or is damaged
+  // Every protected file intact, the trail consistent, and log.xml authenticated: it matches the
+  // info, or the seals verify, every sealed byte is intact and the last seal covers log.xml.
+  eAuditIntact = 0,
+  // A file or log.xml differs, the trail is not consistent, or (with a verification key) a seal
+  // fails: changed, missing, another log's, made with another key, a sealed byte changed, log.xml
+  // covered by no seal.
+  eAuditNotIntact = 1,
+  // Consistent, every protected file intact, but neither an info nor a verification key was given.
+  eAuditNotAuthenticated = 3,
+  eAuditUnreadable = 4,  // the directory or its log.xml cannot be read or is damaged
+};
+
+// What the check of a sealed log's seals found (see KECGlpsAuditSeal). Notes do not fail the
+// verdict; every other kind does.
+enum EAuditSealFindingKind : std::int32_t {
+  eAuditSealNoSealFile = 0,  // a verification key was given, but the log has no seal file
+  eAuditSealUnreadable = 1,  // the seal file cannot be read, or has no header
+  eAuditSealWrongKey = 2,    // the key is not this seal file's: a wrong key, or another log's seals
+  eAuditSealMalformed = 3,   // a line of the seal file that is not a seal
+  eAuditSealBadMac = 4,      // a seal that does not verify: changed, or made with another key
+  eAuditSealMissing = 5,     // seals missing between two others or before the first (removed)
+  eAuditSealOutOfOrder = 6,  // a seal numbered as or below one before it
+  eAuditSealPrefixChanged = 7,  // a document's bytes differ from what a seal sealed
+  eAuditSealFileShort = 8,      // a sealed file is shorter than sealed, missing or unreadable
+  eAuditSealFileChanged = 9,    // a sealed file other than a document differs from its last seal
+  eAuditSealLogXmlNotCovered = 10,  // log.xml is not the one the last seal covers
+  eAuditSealRecordsDiffer = 11,     // the last seal's files are not log.xml's protected records
+  // Notes.
+  eAuditSealIncompleteLine = 12,  // the seal file ends in a line cut short (a save interrupted)
+  eAuditSealClockBack = 13,       // a seal's time lies before the time of the seal before it
+  eAuditSealRelinked = 14,        // a linked file was sealed with other content by a later seal
+  eAuditSealKeyPresent = 15,      // the current sealing key lies in the directory
 };
 
 // What a check that needs no info found wrong.
@@ -117,6 +146,42 @@ struct GLPS_API KECGlpsAuditFinding {
   bool m_bRecorded = false;
 };
 
+// One finding of the check of a log's seals. -1 and empty texts stand for "not applicable".
+struct GLPS_API KECGlpsAuditSealFinding {
+  Glps::EAuditSealFindingKind m_eKind = Glps::eAuditSealMalformed;
+  std::int64_t m_nSeal = -1;    // the seal concerned (its number)
+  std::int64_t m_nLine = -1;    // its line in the seal file, from 1 (the header is line 1)
+  std::string m_strFile;        // the file concerned
+  std::int64_t m_nOffset = -1;  // where in it the difference begins (at or after this byte)
+  std::string m_strText;        // what was found, for a person
+  bool m_bFails = true;         // false for a note
+};
+
+// What a log directory holds of sealing, and, when a verification key was given, what the check
+// of its seals found. A seal file cut at its end cannot be told from one that ends there: the
+// number and time of the last seal are given so that they can be compared with what else is known
+// of the log (the host's last save, a copy taken earlier, a seal count reported before).
+struct GLPS_API KECGlpsAuditSeal {
+  bool m_bSealFile = false;       // the directory holds a seal file (log.seal)
+  bool m_bKeyFile = false;        // the directory holds the current sealing key (log.seal-key)
+  bool m_bChecked = false;        // a verification key was given: the seals were checked
+  std::string m_strLogId;         // the seal identity in the seal file's header
+  std::int64_t m_nSeals = 0;      // seal lines in the seal file
+  std::int64_t m_nLastSeal = -1;  // the number of the last of them
+  std::string m_strLastTime;      // its time, "YYYY-MM-DDTHH:MM:SS.ffffffZ"
+  // Checked only: every seal up to and including this one verifies and every byte they sealed is
+  // intact (-1: not even seal 0), with that seal's time; and the last seal covers log.xml.
+  std::int64_t m_nIntactThrough = -1;
+  std::string m_strIntactThroughTime;
+  bool m_bLogXmlCovered = false;
+  std::vector<KECGlpsAuditSealFinding> m_vFindings;
+
+  // Findings that fail the verdict.
+  std::size_t FailingCount() const;
+  // Checked, and nothing fails.
+  bool IsIntact() const { return m_bChecked && FailingCount() == 0; }
+};
+
 // A log's log.xml as read: header, metadata, catalog and file records.
 struct GLPS_API KECGlpsAuditLogState {
   KECGlpsLogHeader m_header;
@@ -143,14 +208,20 @@ struct GLPS_API KECGlpsAuditReport {
   std::vector<KECGlpsAuditFinding> m_vFindings;
   // Bytes hashed: log.xml and the recorded part of every protected file found.
   std::int64_t m_nBytesHashed = 0;
+  // The log's sealing (nothing when it is not sealed and no verification key was given).
+  KECGlpsAuditSeal m_seal;
 
   std::size_t ProtectedCount() const;
   std::size_t ProtectedIntactCount() const;
   std::size_t CountWithStatus(Glps::EAuditFileStatus status) const;
   // Findings that fail the verdict (those no tamper entry records).
   std::size_t OpenFindingCount() const;
-  // With `requireInfo`, a log without an info is not intact rather than not authenticated.
+  // With `requireInfo`, a log that neither an info nor its checked seals authenticate is not intact
+  // rather than not authenticated.
   Glps::EAuditVerdict Verdict(bool requireInfo = false) const;
+  // log.xml is authenticated: it matches the info, or the checked seals are intact (the last one
+  // covering log.xml).
+  bool IsAuthenticated() const;
 };
 
 // One entry of a trail, as read back from the documents. Texts are as the host passed them (the
@@ -189,6 +260,16 @@ struct GLPS_API KECGlpsAuditTrail {
 // Called while files are hashed, with the bytes hashed so far and the bytes to hash in all.
 using KECGlpsAuditProgress = std::function<void(std::int64_t done, std::int64_t total)>;
 
+// What a log is verified against besides its own records.
+struct GLPS_API KECGlpsAuditRequest {
+  // The info the host kept for the log; null: none.
+  const KECGlpsLogInfo* m_pInfo = nullptr;
+  // The verification key of a sealed log, as setting up sealing handed it out (KECGlpsSeal::Init,
+  // `glps seal init`); empty: the seals are not checked, only described.
+  std::string m_strSealKey;
+  KECGlpsAuditProgress m_progress;
+};
+
 // Verifies log directories one after the other, reusing its buffers from one log to the next (a
 // log's documents are read whole for the checks that need no info). Owned by its caller; one
 // thread at a time, several verifiers in several threads at once.
@@ -202,6 +283,7 @@ class GLPS_API KECGlpsAuditVerifier {
   // As KECGlpsAudit::Verify.
   KECGlpsAuditReport Verify(const std::string& directory, const KECGlpsLogInfo* info,
                             const KECGlpsAuditProgress& progress = nullptr);
+  KECGlpsAuditReport Verify(const std::string& directory, const KECGlpsAuditRequest& request);
 
  private:
   struct Buffers;
@@ -231,6 +313,14 @@ class GLPS_API KECGlpsAudit {
   // KECGlpsAuditVerifier does the same with less memory traffic.
   static KECGlpsAuditReport Verify(const std::string& directory, const KECGlpsLogInfo* info,
                                    const KECGlpsAuditProgress& progress = nullptr);
+  // The same, and for a sealed log with its verification key, the seals: every seal verifies under
+  // its key (derived one way from the verification key, so nobody who later held a sealing key
+  // could make an earlier seal), the seals are numbered without gaps, every document still begins
+  // with the bytes every seal sealed (one pass over each document), every other sealed file is as
+  // its last seal says (linked files also by the SHA-256 taken when they were linked), and the last
+  // seal covers log.xml and its records. What was written after the last seal is an unsealed tail.
+  static KECGlpsAuditReport Verify(const std::string& directory,
+                                   const KECGlpsAuditRequest& request);
 
   // Reads the trail of the log in `directory` back from its documents.
   static KECGlpsAuditTrail ReadTrail(const std::string& directory);
@@ -246,6 +336,11 @@ class GLPS_API KECGlpsAudit {
   static const char* FindingKindName(Glps::EAuditFindingKind kind);
   // "log", "metadata", "index-main", "index-menu", "link", "none", or "kind-N".
   static std::string FileKindName(Glps::EFileType kind);
+  // "no-seal-file", "seal-file-unreadable", "wrong-key", "malformed-seal", "bad-mac",
+  // "seals-missing", "seal-out-of-order", "sealed-bytes-changed", "sealed-file-short",
+  // "sealed-file-changed", "log-xml-not-sealed", "records-differ-from-seal",
+  // "incomplete-seal-line", "clock-back", "relinked", "sealing-key-present".
+  static const char* SealFindingKindName(Glps::EAuditSealFindingKind kind);
 };
 
 #endif  // GLPS_AUDIT_H_

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Everything a host program needs of the audit-trail library: the service, the records, the Glps
 // enumerations and constants, the read-only audit of log directories and their printable copies,
-// and the host-library classes it exchanges with the service or sets up (report items, GUIDs,
-// times, texts, file utilities, users, rights, directories).
+// the sealing of logs, and the host-library classes it exchanges with the service or sets up
+// (report items, GUIDs, times, texts, file utilities, users, rights, directories).
 #ifndef GLPS_GLPS_H_
 #define GLPS_GLPS_H_
 
@@ -13,6 +13,7 @@
 #include "glps/host/reports.h"
 #include "glps/host/services.h"
 #include "glps/records.h"
+#include "glps/seal.h"
 #include "glps/services.h"
 
 #endif  // GLPS_GLPS_H_

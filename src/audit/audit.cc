@@ -9,11 +9,13 @@
 #include <set>
 
 #include "audit/file_check.h"
+#include "audit/seal_check.h"
 #include "audit/trail_checks.h"
 #include "audit/trail_reader.h"
 #include "filemanager/file_manager_data.h"
 #include "files/platform.h"
 #include "glps/host/gen.h"
+#include "seal/seal_format.h"
 #include "session/session_data_storage.h"
 
 namespace {
@@ -147,13 +149,23 @@ std::size_t KECGlpsAuditReport::OpenFindingCount() const {
   return count;
 }
 
+std::size_t KECGlpsAuditSeal::FailingCount() const {
+  std::size_t count = 0;
+  for (const KECGlpsAuditSealFinding& finding : m_vFindings) count += finding.m_bFails ? 1 : 0;
+  return count;
+}
+
+bool KECGlpsAuditReport::IsAuthenticated() const {
+  return m_eInfoCheck == Glps::eAuditInfoMatches || (m_seal.IsIntact() && m_seal.m_bLogXmlCovered);
+}
+
 Glps::EAuditVerdict KECGlpsAuditReport::Verdict(bool requireInfo) const {
   if (!m_strError.empty()) return Glps::eAuditUnreadable;
   if (m_eInfoCheck == Glps::eAuditInfoDiffers || ProtectedIntactCount() != ProtectedCount() ||
-      OpenFindingCount() != 0) {
+      OpenFindingCount() != 0 || m_seal.FailingCount() != 0) {
     return Glps::eAuditNotIntact;
   }
-  if (m_eInfoCheck == Glps::eAuditInfoNotGiven) {
+  if (!IsAuthenticated()) {
     return requireInfo ? Glps::eAuditNotIntact : Glps::eAuditNotAuthenticated;
   }
   return Glps::eAuditIntact;
@@ -206,6 +218,28 @@ const char* KECGlpsAudit::FindingKindName(Glps::EAuditFindingKind kind) {
     case Glps::eAuditUnrecordedDocument: return "unrecorded-document";
     case Glps::eAuditIndexNamesUnrecorded: return "index-names-unrecorded";
     case Glps::eAuditDocumentNotChecked: return "document-not-checked";
+  }
+  return "unknown";
+}
+
+const char* KECGlpsAudit::SealFindingKindName(Glps::EAuditSealFindingKind kind) {
+  switch (kind) {
+    case Glps::eAuditSealNoSealFile: return "no-seal-file";
+    case Glps::eAuditSealUnreadable: return "seal-file-unreadable";
+    case Glps::eAuditSealWrongKey: return "wrong-key";
+    case Glps::eAuditSealMalformed: return "malformed-seal";
+    case Glps::eAuditSealBadMac: return "bad-mac";
+    case Glps::eAuditSealMissing: return "seals-missing";
+    case Glps::eAuditSealOutOfOrder: return "seal-out-of-order";
+    case Glps::eAuditSealPrefixChanged: return "sealed-bytes-changed";
+    case Glps::eAuditSealFileShort: return "sealed-file-short";
+    case Glps::eAuditSealFileChanged: return "sealed-file-changed";
+    case Glps::eAuditSealLogXmlNotCovered: return "log-xml-not-sealed";
+    case Glps::eAuditSealRecordsDiffer: return "records-differ-from-seal";
+    case Glps::eAuditSealIncompleteLine: return "incomplete-seal-line";
+    case Glps::eAuditSealClockBack: return "clock-back";
+    case Glps::eAuditSealRelinked: return "relinked";
+    case Glps::eAuditSealKeyPresent: return "sealing-key-present";
   }
   return "unknown";
 }
@@ -277,6 +311,11 @@ KECGlpsAuditReport KECGlpsAudit::Verify(const std::string& directory, const KECG
   return KECGlpsAuditVerifier().Verify(directory, info, progress);
 }
 
+KECGlpsAuditReport KECGlpsAudit::Verify(const std::string& directory,
+                                        const KECGlpsAuditRequest& request) {
+  return KECGlpsAuditVerifier().Verify(directory, request);
+}
+
 struct KECGlpsAuditVerifier::Buffers {
   glps::audit::DocumentReader reader{glps::audit::EntryTexts::FromTextService()};
   // The bytes of the document being read.
@@ -293,6 +332,16 @@ KECGlpsAuditVerifier::~KECGlpsAuditVerifier() = default;
 KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
                                                 const KECGlpsLogInfo* info,
                                                 const KECGlpsAuditProgress& progress) {
+  KECGlpsAuditRequest request;
+  request.m_pInfo = info;
+  request.m_progress = progress;
+  return Verify(directory, request);
+}
+
+KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
+                                                const KECGlpsAuditRequest& request) {
+  const KECGlpsLogInfo* const info = request.m_pInfo;
+  const KECGlpsAuditProgress& progress = request.m_progress;
   KECGlpsAuditReport report;
   report.m_strDirectory = directory;
   // Every file is reached through the directory opened once, as the library does.
@@ -387,7 +436,11 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
       report.m_bLockFile = true;
       continue;
     }
-    if (name == kLogXml || registered.count(name) != 0) continue;
+    // log.xml, and a sealed log's seal file and sealing key (see m_seal).
+    if (name == kLogXml || name == glps::seal::kSealFileName || name == glps::seal::kKeyFileName ||
+        registered.count(name) != 0) {
+      continue;
+    }
     KECGlpsAuditUnregistered entry;
     entry.m_strName = name;
     entry.m_strType = glps::audit::TypeOf(*opened, name, &entry.m_nSize);
@@ -400,5 +453,11 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
   findings.insert(findings.end(), trailFindings.begin(), trailFindings.end());
   CheckNames(*opened, report, &findings);
   report.m_vFindings = std::move(findings);
+  if (request.m_strSealKey.empty()) {
+    glps::audit::DescribeSeals(*opened, &report.m_seal);
+  } else {
+    glps::audit::CheckSeals(*opened, request.m_strSealKey, report.m_logXml, records,
+                            &report.m_seal);
+  }
   return report;
 }

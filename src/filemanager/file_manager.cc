@@ -9,6 +9,7 @@
 #include "files/archive_io.h"
 #include "files/glps_file_hashed.h"
 #include "files/glps_file_html.h"
+#include "files/seal_crypto.h"
 #include "glps/host/gen.h"
 
 namespace platform = glps::platform;
@@ -112,6 +113,12 @@ bool KECGlpsFileManager::SetFileData(const KECGlpsFileManagerData& record) {
 }
 
 bool KECGlpsFileManager::AddFile(const std::string& fileName, Glps::EFileType kind, bool hashed) {
+  return AddFile(fileName, kind, hashed, nullptr);
+}
+
+bool KECGlpsFileManager::AddFile(const std::string& fileName, Glps::EFileType kind, bool hashed,
+                                 std::string* sha256) {
+  if (sha256 != nullptr) sha256->clear();
   // Judged before any file is looked at or created.
   if (!Admits(fileName, kind, hashed)) return false;
   KECGlpsFileManagerData record;
@@ -121,13 +128,19 @@ bool KECGlpsFileManager::AddFile(const std::string& fileName, Glps::EFileType ki
   if (hashed) {
     // Read-only: a file the host can read is fingerprinted whatever its permissions or owner, and
     // nothing is opened for writing.
-    glps::FoundFile found = glps::FingerprintReadOnly(*m_ptrDirectory, fileName, INT64_MAX);
+    std::unique_ptr<glps::crypto::Sha256Hash> digest;
+    const auto look = [&]() {
+      if (sha256 != nullptr) digest.reset(new glps::crypto::Sha256Hash());
+      return glps::FingerprintReadOnly(*m_ptrDirectory, fileName, INT64_MAX, nullptr, nullptr,
+                                       nullptr, nullptr, INT64_MAX, digest.get());
+    };
+    glps::FoundFile found = look();
     if (found.state == glps::FoundFile::State::kMissing) {
       const platform::FileHandle created =
           platform::OpenForWriting(*m_ptrDirectory, fileName, platform::OpenMode::kNew);
       platform::Close(created);
       if (created == platform::kInvalidHandle) return false;
-      found = glps::FingerprintReadOnly(*m_ptrDirectory, fileName, INT64_MAX);
+      found = look();
     }
     if (found.state != glps::FoundFile::State::kRegular || found.links > 1 ||
         found.hashed != found.size || found.hash.empty()) {
@@ -135,6 +148,7 @@ bool KECGlpsFileManager::AddFile(const std::string& fileName, Glps::EFileType ki
     }
     record.m_strHash = found.hash;
     record.m_nSize = found.size;
+    if (digest) *sha256 = digest->FinishText();
   }
   return SetFileData(record);
 }

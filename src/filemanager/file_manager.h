@@ -69,6 +69,9 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   // hashed file that cannot be read whole, is not a regular file or has more than one name: no
   // record ever holds the fingerprint of nothing.
   bool AddFile(const std::string& fileName, Glps::EFileType kind, bool hashed) override;
+  // The same; for a hashed file `sha256` (may be null) receives the SHA-256 (Base64) of the very
+  // bytes fingerprinted, read in the same pass.
+  bool AddFile(const std::string& fileName, Glps::EFileType kind, bool hashed, std::string* sha256);
   // The sound record of the file's name takes its present size and fingerprint. False, changing
   // nothing, when no sound record has that name or the file is not open.
   bool UpdateFileInfo(KECGlpsFileHashed& file) override;

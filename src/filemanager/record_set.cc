@@ -54,7 +54,10 @@ const char* RecordFaultName(RecordFault fault) {
 }
 
 bool IsReservedName(const std::string& name) {
-  if (name == kLogXmlName || name == kLockFileName) return true;
+  if (name == kLogXmlName || name == kLockFileName || name == kSealFileName ||
+      name == kSealKeyFileName) {
+    return true;
+  }
   // ".<name>.tmp-XXXXXX": the temporary file of a replacement under way, or left by one that was
   // interrupted (and removed when the log is next opened).
   return name.size() > 1 && name[0] == '.' && name.find(".tmp-", 1) != std::string::npos;

@@ -18,6 +18,9 @@ namespace glps {
 // is ever the name of a record, except that each index page has its one record of its own kind.
 inline constexpr char kLogXmlName[] = "log.xml";
 inline constexpr char kLockFileName[] = "log.lock";
+// A sealed log's seal file and current sealing key (seal/seal_format.h).
+inline constexpr char kSealFileName[] = "log.seal";
+inline constexpr char kSealKeyFileName[] = "log.seal-key";
 inline constexpr char kMainPageName[] = "GLP-Main.html";
 inline constexpr char kMenuPageName[] = "GLP-Menu.html";
 
@@ -26,8 +29,8 @@ enum class RecordFault {
   kNone,               // a sound record
   kUnknownKind,        // a kind the library never records (0, 1, 7, ...)
   kBadName,            // not a plain file name, or longer than a file name can be
-  kReservedName,       // log.xml, log.lock, an index page's name under another kind, a temporary
-                       // file of a save
+  kReservedName,       // log.xml, log.lock, log.seal, log.seal-key, an index page's name under
+                       // another kind, a temporary file of a save
   kDuplicateName,      // another record has the same name (every record of that name breaks it)
   kWrongProtection,    // protected where the library does not protect the kind, or the reverse
   kBadDocumentName,    // a document not named as documents are: extension "html", no markup or

@@ -44,6 +44,8 @@ struct FileFacts {
   std::uint64_t links = 0;
   // Its write permission bits are all clear: read-only for every user, root included.
   bool readOnly = false;
+  // Its permission bits (mode & 07777); 0 when nothing was found.
+  std::uint32_t permissions = 0;
   // Why a file could not be opened or examined: the system's error number (0 when none was given).
   int error = 0;
 
@@ -186,6 +188,15 @@ bool SyncDataTogether(const FileHandle* handles, std::size_t count, bool* synced
 // link is neither followed nor replaced).
 bool ReplaceFile(const Directory& directory, const std::string& name, const std::string& contents,
                  bool* inPlace = nullptr);
+// ReplaceFile for a file that only its owner may read or write: the new file has mode 0600 whatever
+// the umask and whatever mode the file it replaces had, and is never readable by anyone else while
+// it is written.
+bool ReplaceOwnerOnlyFile(const Directory& directory, const std::string& name,
+                          const std::string& contents);
+
+// Takes away every permission bit of group and others from the open file (fchmod); true when none
+// is left, also when there was none to take.
+bool MakeOwnerOnly(FileHandle handle);
 
 // ReplaceFile in two steps, so that a caller can make other files durable between writing the new
 // content and putting it in place, and the disk's work on them overlaps: Prepare writes the

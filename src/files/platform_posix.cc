@@ -26,6 +26,7 @@ namespace {
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 constexpr mode_t kNewFileMode = 0644;
 constexpr mode_t kLockFileMode = 0600;
+constexpr mode_t kOwnerOnlyMode = 0600;
 // Flags of every opening: no link followed, not inherited, a FIFO or device does not block and
 // never becomes the controlling terminal.
 constexpr int kOpenFlags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
@@ -88,6 +89,7 @@ void FillFacts(const struct stat& st, FileFacts* facts) {
   facts->inode = static_cast<std::uint64_t>(st.st_ino);
   facts->links = static_cast<std::uint64_t>(st.st_nlink);
   facts->readOnly = (st.st_mode & kWriteBits) == 0;
+  facts->permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
 }
 
 // The facts of a name whose lookup failed with `error`.
@@ -228,19 +230,21 @@ bool SyncDataThroughRing(const FileHandle* handles, std::size_t count, bool* syn
 }
 
 // Writes everything `fill` writes into a new temporary file for the name, as Replacement::Prepare
-// describes; its descriptor and name go to *temp and *tempName.
+// describes; its descriptor and name go to *temp and *tempName. With `ownerOnly`, the new file has
+// mode 0600, exactly.
 template <class Fill>
 bool PrepareTemp(const Directory& directory, const std::string& name, Fill fill, FileHandle* temp,
-                 std::string* tempName) {
+                 std::string* tempName, bool ownerOnly = false) {
   *temp = kInvalidHandle;
   if (!directory.IsOpen() || name.empty()) return false;
   mode_t mode;
   bool exists;
   if (!MayBeReplaced(directory, name, &mode, &exists)) return false;
+  if (ownerOnly) mode = kOwnerOnlyMode;
   const int fd = CreateTemp(directory, name, mode, tempName);
   if (fd < 0) return false;
   // The creation mode is reduced by the umask; an existing file's bits are given back exactly.
-  const bool ok = (!exists || g_calls.fchmod(fd, mode) == 0) && fill(fd);
+  const bool ok = (!(exists || ownerOnly) || g_calls.fchmod(fd, mode) == 0) && fill(fd);
   if (!ok) {
     g_calls.close(fd);
     g_calls.unlinkat(directory.Handle(), tempName->c_str(), 0);
@@ -276,13 +280,14 @@ bool CommitTemp(const Directory& directory, const std::string& name, FileHandle 
 }
 
 // Fills a temporary file through `fill`, syncs it and renames it over the name, as ReplaceFile
-// describes.
+// describes; with `ownerOnly` as PrepareTemp.
 template <class Fill>
-bool ReplaceWith(const Directory& directory, const std::string& name, Fill fill, bool* inPlace) {
+bool ReplaceWith(const Directory& directory, const std::string& name, Fill fill, bool* inPlace,
+                 bool ownerOnly = false) {
   if (inPlace != nullptr) *inPlace = false;
   FileHandle temp;
   std::string tempName;
-  if (!PrepareTemp(directory, name, fill, &temp, &tempName)) return false;
+  if (!PrepareTemp(directory, name, fill, &temp, &tempName, ownerOnly)) return false;
   return CommitTemp(directory, name, temp, tempName, SyncDataRetrying(temp), inPlace);
 }
 
@@ -564,6 +569,22 @@ void Replacement::Discard() {
   g_calls.unlinkat(m_pDirectory->Handle(), m_strTempName.c_str(), 0);
   m_hTemp = kInvalidHandle;
   m_pDirectory = nullptr;
+}
+
+bool ReplaceOwnerOnlyFile(const Directory& directory, const std::string& name,
+                          const std::string& contents) {
+  const auto fill = [&contents](int fd) {
+    return contents.size() <= UINT32_MAX &&
+           WriteAll(fd, contents.data(), static_cast<std::uint32_t>(contents.size())).first;
+  };
+  return ReplaceWith(directory, name, fill, nullptr, true);
+}
+
+bool MakeOwnerOnly(FileHandle handle) {
+  struct stat st;
+  if (handle == kInvalidHandle || g_calls.fstat(handle, &st) != 0) return false;
+  if ((st.st_mode & 077) == 0) return true;
+  return g_calls.fchmod(handle, st.st_mode & 07700) == 0;
 }
 
 bool ReadWholeFile(const Directory& directory, const std::string& name, std::string* contents,

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "files/md5_hash.h"
+#include "files/seal_crypto.h"
 
 namespace glps {
 
@@ -11,7 +12,8 @@ FoundFile FingerprintReadOnly(const platform::Directory& directory, const std::s
                               std::int64_t maxBytes,
                               const std::function<void(std::int64_t)>& progress,
                               crypto::Md5Hash* digestOut, std::string* wholeHash,
-                              std::string* contents, std::int64_t maxContents) {
+                              std::string* contents, std::int64_t maxContents,
+                              crypto::Sha256Hash* sha256) {
   FoundFile found;
   if (wholeHash != nullptr) wholeHash->clear();
   platform::FileFacts facts;
@@ -77,6 +79,7 @@ FoundFile FingerprintReadOnly(const platform::Directory& directory, const std::s
     const bool inPrefix = done < prefix;
     // Beyond the prefix only the whole file's fingerprint needs the bytes.
     if (inPrefix || wholeHash != nullptr) digest.Update(into, got.second);
+    if (sha256 != nullptr && inPrefix) sha256->Update(into, got.second);
     done += got.second;
     if (progress && inPrefix) progress(done);
     if (done == prefix && !prefixTaken) ok = takePrefix();

@@ -13,6 +13,7 @@
 namespace glps {
 namespace crypto {
 class Md5Hash;
+class Sha256Hash;
 }  // namespace crypto
 
 // What a read-only look at one name found.
@@ -62,12 +63,15 @@ struct FoundFile {
 // `contentsKept` is set. A file larger than `maxContents` when it is opened is read as without
 // `contents`, which is then left empty; so is `contents` whenever the file could not be read. Its
 // storage is reused.
+//
+// `sha256`, when set, is given the very bytes that `hash` covers, in the same pass (a sealed log's
+// linked files are sealed with both digests of the same bytes).
 FoundFile FingerprintReadOnly(const platform::Directory& directory, const std::string& name,
                               std::int64_t maxBytes,
                               const std::function<void(std::int64_t)>& progress = nullptr,
                               crypto::Md5Hash* digest = nullptr, std::string* wholeHash = nullptr,
-                              std::string* contents = nullptr,
-                              std::int64_t maxContents = INT64_MAX);
+                              std::string* contents = nullptr, std::int64_t maxContents = INT64_MAX,
+                              crypto::Sha256Hash* sha256 = nullptr);
 
 }  // namespace glps
 

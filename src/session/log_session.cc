@@ -14,6 +14,8 @@
 #include "glps/host/gen.h"
 #include "glps/host/services.h"
 #include "html/html_generator.h"
+#include "seal/log_sealer.h"
+#include "seal/seal_format.h"
 #include "session/log_directory.h"
 #include "session/log_xml_writer.h"
 #include "session/session_data_storage.h"
@@ -61,6 +63,7 @@ KECGlpsLogSession::KECGlpsLogSession(bool appLog, const std::string& directory,
 }
 
 KECGlpsLogSession::~KECGlpsLogSession() {
+  m_pSealer.reset();
   // Documents point back to the file manager: release them first.
   m_ptrDocument.reset();
   m_pFileManager.reset();
@@ -139,6 +142,9 @@ bool KECGlpsLogSession::Open() {
   const bool changesFiles = held && !unloadable;
   TakeFileData(storage, changesFiles);
   if (changesFiles) RemoveLeftovers();
+  // A sealed log's sealing, read by the one who changes its files.
+  m_pSealer.reset();
+  if (changesFiles) m_pSealer = KECGlpsLogSealer::Open(m_pDirectory->GetDirectory());
   // Otherwise no document is started or opened: the log is another's, or cannot be read.
   const bool documentOpen = changesFiles && OpenDocument();
   m_bValid = m_bValid && documentOpen;
@@ -180,7 +186,8 @@ void KECGlpsLogSession::TakeFileData(const KECGlpsLogSessionDataStorage& storage
 void KECGlpsLogSession::RemoveLeftovers() {
   // The temporary files of saves that a crash interrupted: they never held a part of the log, and
   // no save of this directory can be under way while its holder opens it.
-  std::vector<std::string> names = {kLogFileName, kMainPage, kMenuPage};
+  std::vector<std::string> names = {kLogFileName, kMainPage, kMenuPage, glps::seal::kSealFileName,
+                                    glps::seal::kKeyFileName};
   const auto addSidecar = [&names](const std::string& name) {
     names.push_back(glps::SidecarNameOf(name));
   };
@@ -348,11 +355,18 @@ bool KECGlpsLogSession::RefreshDocumentRecord() {
 bool KECGlpsLogSession::AddLink(const std::string& fileName) {
   if (!m_pFileManager) return false;
   // AddFile refuses a name that the rules of the record set keep from a linked file (log.xml, the
-  // index pages, the log's lock, a document, a document's sidecar, any record of another kind) and
-  // anything but a regular file with one name, and then keeps no record: a link refused afterwards
-  // would keep a record that never verifies, and every later opening would report the log
-  // tampered.
-  return m_pFileManager->AddFile(fileName, Glps::FileLink, true);
+  // index pages, the log's lock, a sealed log's seal file and key, a document, a document's
+  // sidecar, any record of another kind) and anything but a regular file with one name, and then
+  // keeps no record: a link refused afterwards would keep a record that never verifies, and every
+  // later opening would report the log tampered.
+  if (!m_pSealer) return m_pFileManager->AddFile(fileName, Glps::FileLink, true);
+  // A sealed log seals a linked file with a SHA-256 of the very bytes fingerprinted now: two files
+  // prepared to share one MD5 cannot take each other's place.
+  std::string sha256;
+  if (!m_pFileManager->AddFile(fileName, Glps::FileLink, true, &sha256)) return false;
+  const std::pair<std::string, std::int64_t> recorded = GetLinkHashInfo(fileName);
+  m_pSealer->NoteLinked(fileName, recorded.second, recorded.first, sha256);
+  return true;
 }
 
 bool KECGlpsLogSession::SetMetaData(const KECGlpsLogMetaData& meta) {
@@ -419,11 +433,15 @@ bool KECGlpsLogSession::Save() {
   // log: the save says so.
   const bool inPlace = !m_ptrDocument || m_ptrDocument->IsStillInPlace();
   TakeWrittenInfo(storage);
-  return saved && recorded && sidecarSaved && synced && inPlace;
+  // A sealed log's save is whole once the log.xml written is sealed and the key moved on.
+  const bool sealed = !m_pSealer || (storage.WrittenInPlace() &&
+                                     m_pSealer->Seal(*m_pFileManager->GetFileData(), m_infoLog));
+  return saved && recorded && sidecarSaved && synced && inPlace && sealed;
 }
 
 bool KECGlpsLogSession::Close() {
   const bool saved = Save();
+  m_pSealer.reset();
   m_bTampered = false;
   m_bValid = false;
   m_ptrDocument.reset();
@@ -433,8 +451,9 @@ bool KECGlpsLogSession::Close() {
 }
 
 bool KECGlpsLogSession::Clear() {
-  // Clearing deletes every file of the log: never by a session that does not hold it.
-  if (!m_bValid) return false;
+  // Clearing deletes every file of the log: never by a session that does not hold it, and never
+  // the sealed trail of a sealed log.
+  if (!m_bValid || m_pSealer) return false;
   if (m_ptrDocument) m_ptrDocument->Flush();
   // The cleared state reaches log.xml before any file goes: when it cannot be written, nothing is
   // deleted and the log goes on as it was, instead of a log.xml that names deleted files.

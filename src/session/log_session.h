@@ -17,6 +17,7 @@
 class KECGlpsFileHtml;
 class KECGlpsFileManager;
 class KECGlpsLogDirectory;
+class KECGlpsLogSealer;
 class KECGlpsLogSessionDataStorage;
 class KECGlpsLogXmlWriter;
 
@@ -30,8 +31,12 @@ class KECGlpsLogXmlWriter;
 // through the log's lock file "log.lock" in the directory: a second session on the same log is not
 // valid, and it creates, cuts, writes and deletes nothing there.
 //
-// Owned by the service facade. Owns its log directory and its file manager; shares its header,
-// metadata and catalog with the storage objects that load and save log.xml, and its current
+// A sealed log (glps/seal.h) is sealed by every save that writes log.xml: the save appends a seal
+// and moves the sealing key on (KECGlpsLogSealer) before it returns, and fails when it cannot. A
+// log that is not sealed is saved as it always was.
+//
+// Owned by the service facade. Owns its log directory, its file manager and its sealer; shares its
+// header, metadata and catalog with the storage objects that load and save log.xml, and its current
 // document with the file manager's cache. One thread.
 class KECGlpsLogSession {
  public:
@@ -72,16 +77,17 @@ class KECGlpsLogSession {
   // Advances the message counter and returns the new number; -1 when no catalog is held.
   std::int32_t GetNextIndex();
   void SetMerCodingSchemeInfo(const std::pair<bool, std::int32_t>& info);
-  // Flushes the current document and writes log.xml; the info then describes the log.xml written
-  // (unchanged when none was). False when log.xml could not be written, the document not flushed,
-  // or the document is no longer the file under its name in the directory (removed or replaced).
+  // Flushes the current document and writes log.xml, and seals a sealed log; the info then
+  // describes the log.xml written (unchanged when none was). False when log.xml could not be
+  // written, the document not flushed, the document is no longer the file under its name in the
+  // directory (removed or replaced), or a sealed log could not be sealed.
   // A session that is not valid writes nothing and returns false; its info is then that of the
   // log.xml on disk, read now (another writer's, or the read-only one).
   bool Save();
   // Saves, then ends the session; the result is the save's.
   bool Close();
   // Deletes every file of the log, saves and opens it again. False, deleting nothing, when the
-  // session is not valid.
+  // session is not valid or the log is sealed (its sealed trail is never deleted).
   bool Clear();
   // Copies the index pages, documents and linked files into `directory` (see
   // KECGlpsLogDirectory::ExportTo).
@@ -142,6 +148,9 @@ class KECGlpsLogSession {
   // Makes the text of log.xml at every save, keeping what stays the same from one save to the next.
   // Never null.
   std::unique_ptr<KECGlpsLogXmlWriter> m_pLogXmlWriter;
+  // The sealing of a sealed log, made when the lock's holder opens it; null for a log that is not
+  // sealed, and while the session does not hold the log.
+  std::unique_ptr<KECGlpsLogSealer> m_pSealer;
 };
 
 #endif  // GLPS_SESSION_LOG_SESSION_H_

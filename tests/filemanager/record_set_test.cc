@@ -77,12 +77,15 @@ TEST(RecordSetTest, EachRuleFindsTheRecordsThatBreakIt) {
       {"the library's own names",
        {Record(Glps::FileLog, "log.xml"), Record(Glps::FileLink, "log.lock"),
         Record(Glps::FileLink, ".log.xml.tmp-AbC123"), Record(Glps::FileLink, "GLP-Menu.html"),
-        Record(Glps::FileLog, "GLP-Main.html")},
+        Record(Glps::FileLog, "GLP-Main.html"), Record(Glps::FileLink, "log.seal"),
+        Record(Glps::FileLink, "log.seal-key")},
        {{n, RecordFault::kReservedName},
         {n + 1, RecordFault::kReservedName},
         {n + 2, RecordFault::kReservedName},
         {n + 3, RecordFault::kReservedName},
         {n + 4, RecordFault::kReservedName},
+        {n + 5, RecordFault::kReservedName},
+        {n + 6, RecordFault::kReservedName},
         {4, RecordFault::kDuplicateName},
         {5, RecordFault::kDuplicateName}}},
       // A link ahead of the document under the document's name: neither can be told to be the
@@ -162,6 +165,7 @@ TEST(RecordSetTest, AdmittedChangesKeepTheStandingOfEveryRecord) {
       {Record(Glps::FileMetaData, "GLP-Log-Exp_0006.xml"), false},  // no document 6
       {Record(Glps::FileLink, "odd.bin"), false},
       {Record(Glps::FileLink, "log.xml"), false},
+      {Record(Glps::FileLink, "log.seal-key"), false},
       {Record(Glps::FileLink, "GLP-Main.html"), false},
       {Unprotected(Record(Glps::FileLink, "data.csv")), false},
       {Record(Glps::FileLink, "data.csv"), true},  // registered again

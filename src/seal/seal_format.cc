@@ -1,0 +1,387 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "seal/seal_format.h"
+
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace glps {
+namespace seal {
+namespace {
+
+const char kHeaderPrefix[] = "glps-seal 1 log=";
+// The labels of the one-way steps from a key: to the next key, and to the log's seal identity.
+const char kNextKeyLabel[] = "glps seal: next sealing key";
+const char kLogIdLabel[] = "glps seal: log identity";
+const std::size_t kLogIdBytes = 16;
+
+const char kHexDigits[] = "0123456789abcdef";
+
+std::string Hex(const unsigned char* bytes, std::size_t count) {
+  std::string text;
+  text.reserve(2 * count);
+  for (std::size_t i = 0; i < count; ++i) {
+    text += kHexDigits[bytes[i] >> 4];
+    text += kHexDigits[bytes[i] & 15];
+  }
+  return text;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool IsLowerHex(const std::string& text, std::size_t length) {
+  if (text.size() != length) return false;
+  for (char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+// Names are written with every byte outside letters, digits and "._-+()~" as %XX, so that a field
+// never holds a blank, a ':' or a line end.
+bool IsPlainNameByte(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+         std::strchr("._-+()~", c) != nullptr;
+}
+
+std::string EncodeName(const std::string& name) {
+  std::string text;
+  for (unsigned char c : name) {
+    if (c != 0 && IsPlainNameByte(c)) {
+      text += static_cast<char>(c);
+    } else {
+      text += '%';
+      text += "0123456789ABCDEF"[c >> 4];
+      text += "0123456789ABCDEF"[c & 15];
+    }
+  }
+  return text;
+}
+
+bool DecodeName(const std::string& text, std::string* name) {
+  name->clear();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '%') {
+      if (i + 2 >= text.size()) return false;
+      const int high = HexValue(text[i + 1]);
+      const int low = HexValue(text[i + 2]);
+      if (high < 0 || low < 0) return false;
+      const unsigned char byte = static_cast<unsigned char>(high * 16 + low);
+      // Only the one spelling the writer uses is accepted, so that a text has one meaning.
+      if (byte != 0 && IsPlainNameByte(byte)) return false;
+      if (text[i + 1] >= 'a' || text[i + 2] >= 'a') return false;
+      *name += static_cast<char>(byte);
+      i += 2;
+    } else if (IsPlainNameByte(c)) {
+      *name += static_cast<char>(c);
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string KindName(Glps::EFileType kind) {
+  switch (kind) {
+    case Glps::FileNone: return "none";
+    case Glps::FileLog: return "log";
+    case Glps::FileMetaData: return "metadata";
+    case Glps::FileIndexMain: return "index-main";
+    case Glps::FileIndexMenu: return "index-menu";
+    case Glps::FileLink: return "link";
+  }
+  return "kind" + std::to_string(static_cast<long long>(kind));
+}
+
+bool ParseDecimal(const std::string& text, bool allowSign, std::int64_t* value) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (allowSign && !text.empty() && text[0] == '-') {
+    negative = true;
+    i = 1;
+  }
+  if (i == text.size() || text.size() - i > 19) return false;
+  // One spelling per value: no leading zeros, no "-0".
+  if (text[i] == '0' && (text.size() - i > 1 || negative)) return false;
+  std::uint64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
+  }
+  if (magnitude > static_cast<std::uint64_t>(INT64_MAX)) return false;
+  *value = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+  return true;
+}
+
+bool ParseKind(const std::string& text, Glps::EFileType* kind) {
+  for (Glps::EFileType known : {Glps::FileNone, Glps::FileLog, Glps::FileMetaData,
+                                Glps::FileIndexMain, Glps::FileIndexMenu, Glps::FileLink}) {
+    if (text == KindName(known)) {
+      *kind = known;
+      return true;
+    }
+  }
+  std::int64_t value = 0;
+  if (text.compare(0, 4, "kind") != 0 || !ParseDecimal(text.substr(4), true, &value) ||
+      value < INT32_MIN || value > INT32_MAX) {
+    return false;
+  }
+  *kind = static_cast<Glps::EFileType>(value);
+  return KindName(*kind) == text;
+}
+
+// Base64 text as the library writes fingerprints: letters, digits, '+', '/', '='.
+bool IsBase64Text(const std::string& text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+          c == '/' || c == '=')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string HashField(const std::string& hash) { return hash.empty() ? "-" : hash; }
+
+bool ParseHashField(const std::string& text, std::string* hash) {
+  if (text == "-") {
+    hash->clear();
+    return true;
+  }
+  if (!IsBase64Text(text)) return false;
+  *hash = text;
+  return true;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = text.find(separator, start);
+    parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) return parts;
+    start = end + 1;
+  }
+}
+
+std::string FileField(const SealedFile& file) {
+  std::string field = "file=" + KindName(file.kind) + ":" + EncodeName(file.name) + ":" +
+                      std::to_string(file.size) + ":" + HashField(file.md5);
+  if (!file.sha256.empty()) field += ":" + file.sha256;
+  return field;
+}
+
+bool ParseFileField(const std::string& value, SealedFile* file) {
+  const std::vector<std::string> parts = Split(value, ':');
+  if (parts.size() != 4 && parts.size() != 5) return false;
+  if (!ParseKind(parts[0], &file->kind) || !DecodeName(parts[1], &file->name) ||
+      file->name.empty() || !ParseDecimal(parts[2], true, &file->size) ||
+      !ParseHashField(parts[3], &file->md5)) {
+    return false;
+  }
+  file->sha256.clear();
+  if (parts.size() == 4) return true;
+  if (!IsBase64Text(parts[4])) return false;
+  file->sha256 = parts[4];
+  return true;
+}
+
+bool StartsWith(const std::string& text, const char* prefix, std::string* rest) {
+  const std::size_t length = std::strlen(prefix);
+  if (text.compare(0, length, prefix) != 0) return false;
+  *rest = text.substr(length);
+  return true;
+}
+
+}  // namespace
+
+bool SealedFile::operator==(const SealedFile& other) const {
+  return kind == other.kind && name == other.name && size == other.size && md5 == other.md5 &&
+         sha256 == other.sha256;
+}
+
+std::string HeaderLine(const std::string& logId) { return kHeaderPrefix + logId; }
+
+bool ParseHeaderLine(const std::string& line, std::string* logId) {
+  std::string id;
+  if (!StartsWith(line, kHeaderPrefix, &id) || !IsLowerHex(id, 2 * kLogIdBytes)) return false;
+  *logId = id;
+  return true;
+}
+
+std::string SealText(const SealLine& seal) {
+  std::string text = "seal=" + std::to_string(seal.number) + " time=" + seal.time + " xml=";
+  text += seal.logXml.m_strLogHash.empty()
+              ? std::string("-")
+              : seal.logXml.m_strLogHash + ":" + std::to_string(seal.logXml.m_nLogSize);
+  for (const SealedFile& file : seal.changed) text += " " + FileField(file);
+  for (const std::string& name : seal.gone) text += " gone=" + EncodeName(name);
+  return text;
+}
+
+std::string SealLineText(const SealLine& seal) { return SealText(seal) + " mac=" + seal.mac; }
+
+bool ParseSealLine(const std::string& line, SealLine* seal, std::string* text) {
+  const std::size_t macAt = line.rfind(" mac=");
+  if (macAt == std::string::npos) return false;
+  SealLine parsed;
+  parsed.mac = line.substr(macAt + 5);
+  if (!IsLowerHex(parsed.mac, 64)) return false;
+  const std::string body = line.substr(0, macAt);
+  const std::vector<std::string> fields = Split(body, ' ');
+  if (fields.size() < 3) return false;
+  std::string value;
+  std::int64_t number = 0;
+  if (!StartsWith(fields[0], "seal=", &value) || !ParseDecimal(value, false, &number)) {
+    return false;
+  }
+  parsed.number = static_cast<std::uint64_t>(number);
+  if (!StartsWith(fields[1], "time=", &parsed.time) || parsed.time.empty() ||
+      parsed.time.find_first_of(" \t") != std::string::npos) {
+    return false;
+  }
+  if (!StartsWith(fields[2], "xml=", &value)) return false;
+  if (value != "-") {
+    const std::size_t colon = value.rfind(':');
+    if (colon == std::string::npos || !IsBase64Text(value.substr(0, colon)) ||
+        !ParseDecimal(value.substr(colon + 1), false, &parsed.logXml.m_nLogSize)) {
+      return false;
+    }
+    parsed.logXml.m_strLogHash = value.substr(0, colon);
+  }
+  std::size_t i = 3;
+  for (; i < fields.size() && StartsWith(fields[i], "file=", &value); ++i) {
+    SealedFile file;
+    if (!ParseFileField(value, &file)) return false;
+    parsed.changed.push_back(file);
+  }
+  for (; i < fields.size(); ++i) {
+    std::string name;
+    if (!StartsWith(fields[i], "gone=", &value) || !DecodeName(value, &name) || name.empty()) {
+      return false;
+    }
+    parsed.gone.push_back(name);
+  }
+  // The text read must be the very text the writer makes of it: one spelling per seal.
+  if (SealText(parsed) != body) return false;
+  *seal = parsed;
+  if (text != nullptr) *text = body;
+  return true;
+}
+
+std::string MacOf(const crypto::SecretKey& key, const std::string& logId, const std::string& text) {
+  const std::string input = HeaderLine(logId) + "\n" + text + "\n";
+  return crypto::HmacSha256Hex(key, input.data(), input.size());
+}
+
+bool NextKey(const crypto::SecretKey& key, crypto::SecretKey* next) {
+  unsigned char bytes[crypto::SecretKey::kSize];
+  const bool ok = crypto::HkdfExpand(key, kNextKeyLabel, bytes, sizeof(bytes));
+  if (ok) next->Assign(bytes);
+  crypto::Wipe(bytes, sizeof(bytes));
+  return ok;
+}
+
+std::string LogIdOf(const crypto::SecretKey& k0) {
+  unsigned char bytes[kLogIdBytes];
+  if (!crypto::HkdfExpand(k0, kLogIdLabel, bytes, sizeof(bytes))) return std::string();
+  return Hex(bytes, sizeof(bytes));
+}
+
+std::string VerificationKeyText(const crypto::SecretKey& k0) {
+  const std::string hex = Hex(k0.Bytes(), crypto::SecretKey::kSize);
+  std::string text;
+  for (std::size_t i = 0; i < hex.size(); i += 8) {
+    if (i != 0) text += '-';
+    text += hex.substr(i, 8);
+  }
+  return text;
+}
+
+bool ParseVerificationKey(const std::string& text, crypto::SecretKey* k0) {
+  unsigned char bytes[crypto::SecretKey::kSize];
+  std::size_t nibbles = 0;
+  bool ok = true;
+  for (char c : text) {
+    if (c == '-' || c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+    const int value = HexValue(c);
+    if (value < 0 || nibbles == 2 * sizeof(bytes)) {
+      ok = false;
+      break;
+    }
+    if (nibbles % 2 == 0) {
+      bytes[nibbles / 2] = static_cast<unsigned char>(value << 4);
+    } else {
+      bytes[nibbles / 2] = static_cast<unsigned char>(bytes[nibbles / 2] | value);
+    }
+    ++nibbles;
+  }
+  ok = ok && nibbles == 2 * sizeof(bytes);
+  if (ok) k0->Assign(bytes);
+  crypto::Wipe(bytes, sizeof(bytes));
+  return ok;
+}
+
+SealState StateOfRecords(const std::vector<KECGlpsFileManagerData>& records,
+                         const std::map<std::string, std::string>& sha256) {
+  SealState state;
+  for (const KECGlpsFileManagerData& record : records) {
+    if (!record.m_bHashed) continue;
+    SealedFile file;
+    file.kind = record.m_eType;
+    file.name = record.m_strFileName;
+    file.size = record.m_nSize;
+    file.md5 = record.m_strHash;
+    if (record.m_eType == Glps::FileLink) {
+      const auto it = sha256.find(record.m_strFileName);
+      if (it != sha256.end()) file.sha256 = it->second;
+    }
+    // A name recorded twice (only an edited log.xml holds such a set) is sealed as its first
+    // record, the one the library acts on.
+    state.emplace(file.name, file);
+  }
+  return state;
+}
+
+void SetChanges(const SealState& before, const SealState& now, SealLine* seal) {
+  seal->changed.clear();
+  seal->gone.clear();
+  for (const auto& [name, file] : now) {
+    const auto it = before.find(name);
+    if (it == before.end() || it->second != file) seal->changed.push_back(file);
+  }
+  for (const auto& [name, file] : before) {
+    if (now.count(name) == 0) seal->gone.push_back(name);
+  }
+}
+
+void FoldSeal(const SealLine& seal, SealState* state) {
+  for (const SealedFile& file : seal.changed) (*state)[file.name] = file;
+  for (const std::string& name : seal.gone) state->erase(name);
+}
+
+std::string TimeNow() {
+  const auto now = std::chrono::system_clock::now();
+  const auto micros =
+      std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
+  const time_t seconds = static_cast<time_t>(micros / 1000000);
+  struct tm utc;
+  gmtime_r(&seconds, &utc);
+  char text[96];
+  std::snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d.%06dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<int>(micros % 1000000));
+  return text;
+}
+
+}  // namespace seal
+}  // namespace glps

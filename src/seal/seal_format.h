@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: Apache-2.0
+// The seal file of a sealed log and the chain of keys behind it: the one place that writes and
+// reads the format of docs/seal.md, for the library that appends seals and for the auditor that
+// checks them.
+//
+// A sealed log keeps, beside log.xml, the seal file "log.seal": a header line naming the log's
+// seal identity, then one line per seal. Seal n is HMAC-SHA-256, under the sealing key k_n, of the
+// header and the seal's text: its number, the time, the SHA-256 and size of log.xml as saved, and
+// the protected files that changed since the seal before (name, kind, size, MD5 fingerprint as
+// recorded, and for a linked file the SHA-256 taken when it was linked). The files of seal n are
+// those of every seal line before it, in file order, with its own changes applied (FoldSeal).
+// k_(n+1) is a one-way step from k_n (NextKey); k_0, the verification key, is made at random when
+// sealing is set up, seals the state of the log at that moment as seal 0, and is never stored.
+#ifndef GLPS_SEAL_SEAL_FORMAT_H_
+#define GLPS_SEAL_SEAL_FORMAT_H_
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "filemanager/record_set.h"
+#include "files/seal_crypto.h"
+#include "glps/records.h"
+
+namespace glps {
+namespace seal {
+
+// The names a sealed log keeps in its directory besides log.xml and the log's lock (reserved by the
+// rules of the record set).
+inline constexpr const char* kSealFileName = glps::kSealFileName;
+inline constexpr const char* kKeyFileName = glps::kSealKeyFileName;
+
+// What a seal says of one protected file.
+struct SealedFile {
+  Glps::EFileType kind = Glps::FileNone;
+  std::string name;
+  std::int64_t size = 0;
+  std::string md5;     // the fingerprint text recorded in log.xml (Base64 of MD5); may be empty
+  std::string sha256;  // a linked file's SHA-256 (Base64), taken when it was linked; else empty
+
+  bool operator==(const SealedFile& other) const;
+  bool operator!=(const SealedFile& other) const { return !(*this == other); }
+};
+
+// The protected files of a log as a seal commits to them, by name.
+using SealState = std::map<std::string, SealedFile>;
+
+// One seal line.
+struct SealLine {
+  std::uint64_t number = 0;
+  std::string time;       // "YYYY-MM-DDTHH:MM:SS.ffffffZ" (UTC)
+  KECGlpsLogInfo logXml;  // SHA-256 text and size of log.xml; the default info: no log.xml
+  std::vector<SealedFile> changed;  // files new or changed since the seal before
+  std::vector<std::string> gone;    // names no longer protected since the seal before
+  std::string mac;                  // 64 lowercase hexadecimal digits
+};
+
+// The header line of the seal file of the log whose seal identity is `logId` (without "\n").
+std::string HeaderLine(const std::string& logId);
+// The log id of a header line; false when the line is not a header of a known version.
+bool ParseHeaderLine(const std::string& line, std::string* logId);
+
+// The text of a seal line without its MAC (what the MAC covers, with the header).
+std::string SealText(const SealLine& seal);
+// The whole line, MAC included (without "\n").
+std::string SealLineText(const SealLine& seal);
+// Parses a whole seal line (without "\n"); `text` (may be null) receives the part the MAC covers.
+// False for anything that is not a well-formed seal line.
+bool ParseSealLine(const std::string& line, SealLine* seal, std::string* text);
+
+// The MAC of a seal's text under `key`, for the log `logId`: 64 hexadecimal digits; empty when
+// OpenSSL fails.
+std::string MacOf(const crypto::SecretKey& key, const std::string& logId, const std::string& text);
+// k_(n+1) from k_n. False when OpenSSL fails.
+bool NextKey(const crypto::SecretKey& key, crypto::SecretKey* next);
+// The seal identity of the log whose verification key is `k0`: 32 hexadecimal digits, derived
+// one-way from the key, so that a key tells the seal file it belongs to.
+std::string LogIdOf(const crypto::SecretKey& k0);
+
+// The verification key as people handle it: 64 hexadecimal digits in eight groups of eight joined
+// by '-'.
+std::string VerificationKeyText(const crypto::SecretKey& k0);
+// Reads a verification key: 64 hexadecimal digits, either case, blanks and '-' ignored. False for
+// anything else.
+bool ParseVerificationKey(const std::string& text, crypto::SecretKey* k0);
+
+// The files of `state` that a seal commits to, from the records of log.xml: every protected record
+// (an index page is not protected). Linked files take their SHA-256 from `sha256` by name.
+SealState StateOfRecords(const std::vector<KECGlpsFileManagerData>& records,
+                         const std::map<std::string, std::string>& sha256);
+// Fills `seal`'s changes from the state the seal before committed to and the state this one
+// commits to.
+void SetChanges(const SealState& before, const SealState& now, SealLine* seal);
+// Applies a seal's changes to the state before it.
+void FoldSeal(const SealLine& seal, SealState* state);
+
+// The present time in the seal's form.
+std::string TimeNow();
+
+}  // namespace seal
+}  // namespace glps
+
+#endif  // GLPS_SEAL_SEAL_FORMAT_H_

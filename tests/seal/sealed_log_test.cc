@@ -1,0 +1,564 @@
+// SPDX-License-Identifier: Apache-2.0
+// Sealed logs end to end: set up through the public API, written through the service, checked
+// through the audit API with the verification key; every forgery an auditor must catch, the
+// sealing key's file, and a log without sealing left exactly as it was.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "files/platform_syscalls.h"
+#include "glps/glps.h"
+#include "reliability/reliability_support.h"
+#include "seal/seal_format.h"
+#include "session/session_data_storage.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using glps_test::Experiment;
+using glps_test::Fingerprint;
+using glps_test::ListDirectory;
+using glps_test::ReadFileBytes;
+using glps_test::TempDir;
+using glps_test::WriteFileBytes;
+using ::testing::Contains;
+using ::testing::Not;
+
+// Two messages of 128 bytes with one MD5 and two SHA-256 digests (Wang and Yu's collision).
+std::string CollisionHalf(bool second) {
+  std::string hex =
+      "d131dd02c5e6eec4693d9a0698aff95c2fcab58712467eab4004583eb8fb7f8955ad340609f4b30283e48883"
+      "2571415a085125e8f7cdc99fd91dbdf280373c5bd8823e3156348f5bae6dacd436c919c6dd53e2b487da03fd"
+      "02396306d248cda0e99f33420f577ee8ce54b67080a80d1ec69821bcb6a8839396f9652b6ff72a70";
+  std::string bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  if (second) {
+    for (int at : {19, 45, 59, 83, 109, 123}) bytes[at] = static_cast<char>(bytes[at] ^ 0x80);
+  }
+  return bytes;
+}
+
+std::vector<Glps::EAuditSealFindingKind> Kinds(const KECGlpsAuditSeal& seal, bool failing) {
+  std::vector<Glps::EAuditSealFindingKind> kinds;
+  for (const KECGlpsAuditSealFinding& finding : seal.m_vFindings) {
+    if (finding.m_bFails == failing) kinds.push_back(finding.m_eKind);
+  }
+  return kinds;
+}
+
+std::string Describe(const KECGlpsAuditSeal& seal) {
+  std::string text;
+  for (const KECGlpsAuditSealFinding& finding : seal.m_vFindings) {
+    text += std::string(KECGlpsAudit::SealFindingKindName(finding.m_eKind)) + " (seal " +
+            std::to_string(finding.m_nSeal) + ", " + finding.m_strFile + "): " + finding.m_strText +
+            "\n";
+  }
+  return text;
+}
+
+// The seal lines of a seal file, header first.
+std::vector<std::string> Lines(const std::string& path) {
+  std::vector<std::string> lines;
+  const std::string text = ReadFileBytes(path);
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+class SealedLog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mkdir((root_ / "app").c_str(), 0755);
+    KECBaseFilesAndLocations::SetDirectoryAppLog(root_ / "app");
+    KCGenUserInfo::Instance()->SetCurrentUserName("tester");
+  }
+  void TearDown() override {
+    KECGlpsServices::Destroy();
+    KCGenUserInfo::Instance()->ClearOverrides();
+  }
+
+  // A fresh directory under the test's own, sealed unless `sealed` is false.
+  std::string NewLog(const std::string& name, bool sealed = true) {
+    const std::string dir = root_ / name;
+    EXPECT_EQ(mkdir(dir.c_str(), 0755), 0);
+    if (sealed) {
+      std::string error;
+      EXPECT_TRUE(KECGlpsSeal::Init(dir, &keys_[dir], &error)) << error;
+    }
+    return dir;
+  }
+
+  // One run of a host: opens the log with the info it kept, logs `messages` messages in each of
+  // `saves` saves (linking the files of `links`, created with their contents, at the first), and
+  // exits. Returns whether every call succeeded.
+  bool Run(const std::string& dir, int saves, int messages,
+           const std::vector<std::pair<std::string, std::string>>& links = {}) {
+    KECGlpsServices* service = KECGlpsServices::Instance();
+    KECGlpsLogInfo& info = infos_[dir];
+    unsigned error = 0;
+    bool ok = service->LogExpInit(dir, true, info, KECGlpsLogInfoCrash(), Experiment("Seal"),
+                                  &error, nullptr);
+    for (const auto& [name, content] : links) {
+      WriteFileBytes(dir + "/" + name, content);
+      ok = service->LogExpLink(name) && ok;
+    }
+    for (int save = 0; save < saves; ++save) {
+      for (int i = 0; i < messages; ++i) {
+        ok = service->LogExpMsg("weighed sample " + std::to_string(save) + "." + std::to_string(i) +
+                                ": 1.00" + std::to_string(i) + " g") &&
+             ok;
+      }
+      ok = service->LogExpSave("", &info) && ok;
+    }
+    ok = service->LogExpExit(&info) && ok;
+    KECGlpsServices::Destroy();
+    return ok;
+  }
+
+  KECGlpsAuditReport Verify(const std::string& dir, const std::string& key,
+                            const KECGlpsLogInfo* info = nullptr) {
+    KECGlpsAuditRequest request;
+    request.m_pInfo = info;
+    request.m_strSealKey = key;
+    return KECGlpsAudit::Verify(dir, request);
+  }
+
+  // A copy of a log directory, to forge.
+  std::string Copy(const std::string& dir, const std::string& name) {
+    const std::string copy = root_ / name;
+    fs::copy(dir, copy, fs::copy_options::recursive);
+    return copy;
+  }
+
+  TempDir root_;
+  std::map<std::string, std::string> keys_;
+  std::map<std::string, KECGlpsLogInfo> infos_;
+};
+
+TEST_F(SealedLog, VerifiesThroughItsLastSaveWithoutTheInfo) {
+  const std::string dir = NewLog("exp");
+  ASSERT_TRUE(KECGlpsSeal::IsVerificationKey(keys_[dir]));
+  ASSERT_TRUE(Run(dir, 3, 4, {{"balance.csv", "mass;1.0032\n"}}));
+  ASSERT_TRUE(Run(dir, 2, 3));
+  const std::vector<std::string> lines = Lines(dir + "/" + KECGlpsSeal::SealFileName());
+  ASSERT_EQ(lines.size(), 1u + 8u);  // header, seal 0, seals of five saves and two exits
+
+  const KECGlpsAuditReport report = Verify(dir, keys_[dir]);
+  EXPECT_EQ(report.Verdict(), Glps::eAuditIntact) << Describe(report.m_seal);
+  EXPECT_TRUE(report.IsAuthenticated());
+  EXPECT_TRUE(report.m_seal.m_bLogXmlCovered);
+  EXPECT_EQ(report.m_seal.m_nSeals, 8);
+  EXPECT_EQ(report.m_seal.m_nLastSeal, 7);
+  EXPECT_EQ(report.m_seal.m_nIntactThrough, 7);
+  EXPECT_EQ(report.m_seal.m_strIntactThroughTime, report.m_seal.m_strLastTime);
+  // The live log's directory holds the current key: said, but no failure.
+  EXPECT_THAT(Kinds(report.m_seal, false), Contains(Glps::eAuditSealKeyPresent));
+  // Neither file of sealing is unregistered.
+  for (const KECGlpsAuditUnregistered& entry : report.m_vUnregistered) {
+    EXPECT_NE(entry.m_strName, KECGlpsSeal::SealFileName());
+    EXPECT_NE(entry.m_strName, KECGlpsSeal::KeyFileName());
+  }
+
+  // Without the key, the seals are described and nothing is authenticated.
+  const KECGlpsAuditReport described = KECGlpsAudit::Verify(dir, nullptr);
+  EXPECT_EQ(described.Verdict(), Glps::eAuditNotAuthenticated);
+  EXPECT_TRUE(described.m_seal.m_bSealFile);
+  EXPECT_FALSE(described.m_seal.m_bChecked);
+  EXPECT_EQ(described.m_seal.m_nLastSeal, 7);
+  // With the info alone, as before.
+  EXPECT_EQ(KECGlpsAudit::Verify(dir, &infos_[dir]).Verdict(), Glps::eAuditIntact);
+
+  // Another log's key fails.
+  const std::string other = NewLog("other");
+  const KECGlpsAuditReport wrong = Verify(dir, keys_[other]);
+  EXPECT_EQ(wrong.Verdict(), Glps::eAuditNotIntact);
+  EXPECT_THAT(Kinds(wrong.m_seal, true), Contains(Glps::eAuditSealWrongKey));
+}
+
+// Each forgery of a sealed copy, and the finding that names it.
+TEST_F(SealedLog, ForgeriesAreFoundWithTheirReason) {
+  const std::string dir = NewLog("exp");
+  ASSERT_TRUE(Run(dir, 3, 5, {{"a.csv", CollisionHalf(false)}}));
+  ASSERT_TRUE(Run(dir, 3, 5));
+  const std::string other = NewLog("other");
+  ASSERT_TRUE(Run(other, 3, 5));
+  const std::string sealFile = KECGlpsSeal::SealFileName();
+  const std::string document = glps_test::Documents(dir).at(0);
+
+  // Rewrites an entry of the document and log.xml consistently, as someone without the host's info
+  // or any key can.
+  const auto rewriteEntry = [&](const std::string& copy) {
+    std::string html = ReadFileBytes(copy + "/" + document);
+    const std::size_t at = html.find("weighed sample 0.1");
+    ASSERT_NE(at, std::string::npos);
+    html.replace(at, 18, "weighed sample 0.9");
+    WriteFileBytes(copy + "/" + document, html);
+    KECGlpsLogSessionDataStorage storage(copy + "/log.xml");
+    ASSERT_TRUE(storage.Load());
+    for (KECGlpsFileManagerData& record : *storage.GetFileData()) {
+      if (record.m_strFileName == document) {
+        record.m_strHash = Fingerprint(html.substr(0, static_cast<std::size_t>(record.m_nSize)));
+      }
+    }
+    ASSERT_TRUE(storage.Save());
+  };
+
+  struct Forgery {
+    const char* what;
+    std::function<void(const std::string& copy)> forge;
+    Glps::EAuditSealFindingKind expected;
+  };
+  const Forgery forgeries[] = {
+      {"an entry and log.xml rewritten consistently", rewriteEntry, Glps::eAuditSealPrefixChanged},
+      {"a byte of an early seal changed",
+       [&](const std::string& copy) {
+         std::vector<std::string> lines = Lines(copy + "/" + sealFile);
+         const std::size_t at = lines[2].find("xml=") + 4;
+         lines[2][at] = lines[2][at] == 'A' ? 'B' : 'A';
+         WriteFileBytes(copy + "/" + sealFile, Joined(lines));
+       },
+       Glps::eAuditSealBadMac},
+      {"a seal removed from the middle",
+       [&](const std::string& copy) {
+         std::vector<std::string> lines = Lines(copy + "/" + sealFile);
+         lines.erase(lines.begin() + 3);
+         WriteFileBytes(copy + "/" + sealFile, Joined(lines));
+       },
+       Glps::eAuditSealMissing},
+      {"a seal of another log put in the place of one",
+       [&](const std::string& copy) {
+         std::vector<std::string> lines = Lines(copy + "/" + sealFile);
+         lines[3] = Lines(other + "/" + sealFile)[3];
+         WriteFileBytes(copy + "/" + sealFile, Joined(lines));
+       },
+       Glps::eAuditSealBadMac},
+      {"the seal file of another log",
+       [&](const std::string& copy) {
+         fs::copy_file(other + "/" + sealFile, copy + "/" + sealFile,
+                       fs::copy_options::overwrite_existing);
+       },
+       Glps::eAuditSealWrongKey},
+      {"a log.xml that no seal covers",
+       [&](const std::string& copy) {
+         KECGlpsLogSessionDataStorage storage(copy + "/log.xml");
+         ASSERT_TRUE(storage.Load());
+         storage.GetMetaData()->m_strExpName = "another experiment";
+         ASSERT_TRUE(storage.Save());
+       },
+       Glps::eAuditSealLogXmlNotCovered},
+      {"a linked file replaced by one with the same MD5",
+       [&](const std::string& copy) { WriteFileBytes(copy + "/a.csv", CollisionHalf(true)); },
+       Glps::eAuditSealFileChanged},
+      {"a sealed document cut short",
+       [&](const std::string& copy) {
+         const std::string html = ReadFileBytes(copy + "/" + document);
+         WriteFileBytes(copy + "/" + document, html.substr(0, html.size() / 2));
+       },
+       Glps::eAuditSealFileShort},
+  };
+  int number = 0;
+  for (const Forgery& forgery : forgeries) {
+    SCOPED_TRACE(forgery.what);
+    const std::string copy = Copy(dir, "forged" + std::to_string(++number));
+    forgery.forge(copy);
+    const KECGlpsAuditReport report = Verify(copy, keys_[dir]);
+    EXPECT_EQ(report.Verdict(), Glps::eAuditNotIntact) << Describe(report.m_seal);
+    EXPECT_THAT(Kinds(report.m_seal, true), Contains(forgery.expected)) << Describe(report.m_seal);
+    EXPECT_FALSE(report.IsAuthenticated());
+  }
+
+  // The collision pair passes the MD5 check of log.xml's records: only the seal tells.
+  const std::string collided = Copy(dir, "collided");
+  WriteFileBytes(collided + "/a.csv", CollisionHalf(true));
+  const KECGlpsAuditReport unsealed = KECGlpsAudit::Verify(collided, &infos_[dir]);
+  EXPECT_EQ(unsealed.Verdict(), Glps::eAuditIntact);
+}
+
+// Someone who holds the computer, and so the current sealing key, rewrites an entry and log.xml
+// consistently and has the library seal the result: the earlier seals still catch it.
+TEST_F(SealedLog, TheCurrentKeyCannotRewriteWhatEarlierSealsSealed) {
+  const std::string dir = NewLog("exp");
+  ASSERT_TRUE(Run(dir, 4, 5));
+  const std::string document = glps_test::Documents(dir).at(0);
+  std::string html = ReadFileBytes(dir + "/" + document);
+  const std::size_t at = html.find("weighed sample 1.2");
+  ASSERT_NE(at, std::string::npos);
+  html.replace(at, 18, "weighed sample 1.7");
+  WriteFileBytes(dir + "/" + document, html);
+  KECGlpsLogInfo forged;
+  {
+    KECGlpsLogSessionDataStorage storage(dir + "/log.xml");
+    ASSERT_TRUE(storage.Load());
+    for (KECGlpsFileManagerData& record : *storage.GetFileData()) {
+      if (record.m_strFileName == document) record.m_strHash = Fingerprint(html);
+    }
+    ASSERT_TRUE(storage.Save());
+    forged = storage.GetWrittenLogInfo();
+  }
+  // The library opens the forged log with the forged info (no tamper entry) and seals it.
+  infos_[dir] = forged;
+  ASSERT_TRUE(Run(dir, 1, 2));
+  EXPECT_EQ(glps_test::CountTamperTitles(dir), 0);
+
+  const KECGlpsAuditReport report = Verify(dir, keys_[dir]);
+  EXPECT_EQ(report.Verdict(), Glps::eAuditNotIntact);
+  EXPECT_TRUE(report.m_seal.m_bLogXmlCovered);  // the new seal covers the forged log.xml
+  EXPECT_THAT(Kinds(report.m_seal, true), Contains(Glps::eAuditSealPrefixChanged))
+      << Describe(report.m_seal);
+  // Intact through the last seal before the one that sealed the rewritten bytes first.
+  EXPECT_GE(report.m_seal.m_nIntactThrough, 0);
+  EXPECT_LT(report.m_seal.m_nIntactThrough, report.m_seal.m_nLastSeal);
+  for (const KECGlpsAuditSealFinding& finding : report.m_seal.m_vFindings) {
+    if (finding.m_eKind == Glps::eAuditSealPrefixChanged) {
+      EXPECT_EQ(finding.m_strFile, document);
+      EXPECT_LE(finding.m_nOffset, static_cast<std::int64_t>(at));
+    }
+  }
+}
+
+// What the scheme cannot tell: a seal file cut at its end, with the log put back as it was then.
+TEST_F(SealedLog, ACutSealFileWithTheLogRolledBackShowsOnlyItsLastSeal) {
+  const std::string dir = NewLog("exp");
+  ASSERT_TRUE(Run(dir, 1, 3));
+  const std::string then = Copy(dir, "then");
+  ASSERT_TRUE(Run(dir, 2, 3));
+  // The log as it was after the first run, with the seal file of that time.
+  const KECGlpsAuditReport report = Verify(then, keys_[dir]);
+  EXPECT_EQ(report.Verdict(), Glps::eAuditIntact) << Describe(report.m_seal);
+  EXPECT_EQ(report.m_seal.m_nLastSeal, 2);
+  // Only the seal file's tail cut (the seals of the exit and of the save before it, which sealed
+  // the same log.xml): log.xml is newer than the last seal left.
+  const std::string cut = Copy(dir, "cut");
+  std::vector<std::string> lines = Lines(cut + "/" + KECGlpsSeal::SealFileName());
+  lines.resize(lines.size() - 2);
+  WriteFileBytes(cut + "/" + KECGlpsSeal::SealFileName(), Joined(lines));
+  const KECGlpsAuditReport cutReport = Verify(cut, keys_[dir]);
+  EXPECT_EQ(cutReport.Verdict(), Glps::eAuditNotIntact);
+  EXPECT_THAT(Kinds(cutReport.m_seal, true), Contains(Glps::eAuditSealLogXmlNotCovered));
+}
+
+TEST_F(SealedLog, WithoutSealingNothingChanges) {
+  const std::string dir = NewLog("plain", false);
+  ASSERT_TRUE(Run(dir, 2, 3, {{"a.csv", "1;2\n"}}));
+  ASSERT_TRUE(Run(dir, 1, 2));
+  const std::vector<std::string> names = ListDirectory(dir);
+  EXPECT_THAT(names, Not(Contains(KECGlpsSeal::SealFileName())));
+  EXPECT_THAT(names, Not(Contains(KECGlpsSeal::KeyFileName())));
+  EXPECT_FALSE(KECGlpsSeal::IsSealed(dir));
+
+  const KECGlpsAuditReport report = KECGlpsAudit::Verify(dir, &infos_[dir]);
+  EXPECT_EQ(report.Verdict(), Glps::eAuditIntact);
+  EXPECT_FALSE(report.m_seal.m_bSealFile);
+  EXPECT_TRUE(report.m_seal.m_vFindings.empty());
+  EXPECT_EQ(KECGlpsAudit::Verify(dir, nullptr).Verdict(), Glps::eAuditNotAuthenticated);
+  // A key given for a log that has no seals: its seals were removed, or it never had any.
+  const KECGlpsAuditReport withKey = Verify(dir, keys_[NewLog("sealed")]);
+  EXPECT_EQ(withKey.Verdict(), Glps::eAuditNotIntact);
+  EXPECT_THAT(Kinds(withKey.m_seal, true), Contains(Glps::eAuditSealNoSealFile));
+  // Clearing works as before; a sealed log is never cleared.
+  KECGlpsServices* service = KECGlpsServices::Instance();
+  ASSERT_TRUE(service->LogExpInit(dir, true, infos_[dir], KECGlpsLogInfoCrash(), Experiment("Seal"),
+                                  nullptr, nullptr));
+  EXPECT_TRUE(service->ClearLogExp());
+  EXPECT_TRUE(service->LogExpExit(&infos_[dir]));
+  KECGlpsServices::Destroy();
+  const std::string sealed = NewLog("sealed2");
+  ASSERT_TRUE(Run(sealed, 1, 2));
+  const std::vector<std::string> before = ListDirectory(sealed);
+  ASSERT_TRUE(service = KECGlpsServices::Instance());
+  ASSERT_TRUE(service->LogExpInit(sealed, true, infos_[sealed], KECGlpsLogInfoCrash(),
+                                  Experiment("Seal"), nullptr, nullptr));
+  EXPECT_FALSE(service->ClearLogExp());
+  EXPECT_TRUE(service->LogExpExit(&infos_[sealed]));
+  KECGlpsServices::Destroy();
+  EXPECT_EQ(ListDirectory(sealed), before);
+  EXPECT_EQ(Verify(sealed, keys_[sealed]).Verdict(), Glps::eAuditIntact);
+}
+
+TEST_F(SealedLog, TheSealingKeyIsTheOwnersAloneMovesOnAndIsNeverExported) {
+  const mode_t umaskBefore = umask(0);
+  const std::string dir = NewLog("exp");
+  const std::string keyFile = dir + "/" + KECGlpsSeal::KeyFileName();
+  struct stat st;
+  ASSERT_EQ(stat(keyFile.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  // The verification key is stored nowhere in the directory.
+  std::string hex = keys_[dir];
+  hex.erase(std::remove(hex.begin(), hex.end(), '-'), hex.end());
+  for (const std::string& name : ListDirectory(dir)) {
+    EXPECT_EQ(ReadFileBytes(dir + "/" + name).find(hex), std::string::npos) << name;
+  }
+
+  // Someone widens the key file's permissions; the next opening takes them back.
+  ASSERT_EQ(chmod(keyFile.c_str(), 0644), 0);
+  const std::string keyBefore = ReadFileBytes(keyFile);
+  ASSERT_TRUE(Run(dir, 1, 2));
+  ASSERT_EQ(stat(keyFile.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  // The key that sealed is gone from the file: nothing of its slot text is left.
+  const std::string keyAfter = ReadFileBytes(keyFile);
+  EXPECT_EQ(keyAfter.size(), keyBefore.size());
+  const std::string oldKey = keyBefore.substr(keyBefore.find(" key=") + 5, 64);
+  EXPECT_EQ(keyAfter.find(oldKey), std::string::npos);
+
+  const std::string target = root_ / "export";
+  mkdir(target.c_str(), 0755);
+  KECGlpsServices* service = KECGlpsServices::Instance();
+  ASSERT_TRUE(service->LogExpInit(dir, true, infos_[dir], KECGlpsLogInfoCrash(), Experiment("Seal"),
+                                  nullptr, nullptr));
+  EXPECT_TRUE(service->ExportLogExp(target));
+  EXPECT_TRUE(service->LogExpExit(&infos_[dir]));
+  KECGlpsServices::Destroy();
+  EXPECT_FALSE(ListDirectory(target).empty());
+  EXPECT_THAT(ListDirectory(target), Not(Contains(KECGlpsSeal::KeyFileName())));
+  EXPECT_THAT(ListDirectory(target), Not(Contains(KECGlpsSeal::SealFileName())));
+  umask(umaskBefore);
+  EXPECT_EQ(Verify(dir, keys_[dir]).Verdict(), Glps::eAuditIntact);
+}
+
+// What an interrupted save leaves, put in place by hand: every case seals on at the next save,
+// and the whole log verifies.
+TEST_F(SealedLog, InterruptedSealsAreTakenUpByTheNextSave) {
+  const std::string dir = NewLog("exp");
+  const std::string keyFile = dir + "/" + KECGlpsSeal::KeyFileName();
+  const std::string sealFile = dir + "/" + KECGlpsSeal::SealFileName();
+  ASSERT_TRUE(Run(dir, 1, 2));
+
+  // The last seal reached the file, the key did not move on.
+  {
+    KECGlpsServices* service = KECGlpsServices::Instance();
+    ASSERT_TRUE(service->LogExpInit(dir, true, infos_[dir], KECGlpsLogInfoCrash(),
+                                    Experiment("Seal"), nullptr, nullptr));
+    EXPECT_TRUE(service->LogExpMsg("before the exit"));
+    const std::string keyBefore = ReadFileBytes(keyFile);
+    EXPECT_TRUE(service->LogExpExit(&infos_[dir]));
+    KECGlpsServices::Destroy();
+    WriteFileBytes(keyFile, keyBefore);
+  }
+  // A seal line cut short.
+  const std::string sealsBefore = ReadFileBytes(sealFile);
+  ASSERT_TRUE(Run(dir, 1, 2));
+  const std::string whole = ReadFileBytes(sealFile);
+  WriteFileBytes(sealFile, whole.substr(0, sealsBefore.size() + 40));
+  EXPECT_THAT(Kinds(Verify(dir, keys_[dir]).m_seal, false),
+              Contains(Glps::eAuditSealIncompleteLine));
+  // The second slot of the key file cut short (the first one whole).
+  ASSERT_TRUE(Run(dir, 1, 2));
+  const std::string key = ReadFileBytes(keyFile);
+  WriteFileBytes(keyFile, key.substr(0, key.size() / 2 + 10));
+
+  ASSERT_TRUE(Run(dir, 2, 2));
+  const KECGlpsAuditReport report = Verify(dir, keys_[dir]);
+  // The seal cut short was lost with the line: its number is missing, nothing else.
+  EXPECT_THAT(Kinds(report.m_seal, true), Contains(Glps::eAuditSealMissing))
+      << Describe(report.m_seal);
+  for (const KECGlpsAuditSealFinding& finding : report.m_seal.m_vFindings) {
+    if (finding.m_bFails) {
+      EXPECT_EQ(finding.m_eKind, Glps::eAuditSealMissing);
+    }
+  }
+  EXPECT_TRUE(report.m_seal.m_bLogXmlCovered);
+}
+
+TEST_F(SealedLog, ASealedLogThatLostItsKeyFailsEverySave) {
+  const std::string dir = NewLog("exp");
+  ASSERT_TRUE(Run(dir, 1, 2));
+  ASSERT_EQ(unlink((dir + "/" + KECGlpsSeal::KeyFileName()).c_str()), 0);
+  KECGlpsServices* service = KECGlpsServices::Instance();
+  ASSERT_TRUE(service->LogExpInit(dir, true, infos_[dir], KECGlpsLogInfoCrash(), Experiment("Seal"),
+                                  nullptr, nullptr));
+  EXPECT_TRUE(service->LogExpMsg("after the key was removed"));
+  KECGlpsLogInfo info;
+  EXPECT_FALSE(service->LogExpSave("", &info));
+  // The info handed over is that of the log.xml written all the same.
+  EXPECT_EQ(info, glps_test::InfoOf(dir + "/log.xml"));
+  EXPECT_FALSE(service->LogExpExit(&info));
+  KECGlpsServices::Destroy();
+  const KECGlpsAuditReport report = Verify(dir, keys_[dir]);
+  EXPECT_EQ(report.Verdict(), Glps::eAuditNotIntact);
+  EXPECT_THAT(Kinds(report.m_seal, true), Contains(Glps::eAuditSealLogXmlNotCovered));
+}
+
+TEST_F(SealedLog, SettingUpIsRefusedWhereItWouldLoseSomething) {
+  const std::string dir = NewLog("exp");
+  std::string key, error;
+  EXPECT_FALSE(KECGlpsSeal::Init(dir, &key, &error));
+  EXPECT_THAT(error, ::testing::HasSubstr("sealed already"));
+
+  // A log that a host holds open.
+  const std::string open = NewLog("open", false);
+  KECGlpsServices* service = KECGlpsServices::Instance();
+  ASSERT_TRUE(service->LogExpInit(open, true, KECGlpsLogInfo(), KECGlpsLogInfoCrash(),
+                                  Experiment("Seal"), nullptr, nullptr));
+  EXPECT_FALSE(KECGlpsSeal::Init(open, &key, &error));
+  EXPECT_THAT(error, ::testing::HasSubstr("another writer"));
+  EXPECT_FALSE(KECGlpsSeal::IsSealed(open));
+  KECGlpsLogInfo info;
+  EXPECT_TRUE(service->LogExpExit(&info));
+  KECGlpsServices::Destroy();
+  // Once the host let it go, an existing log is sealed as it is: seal 0 covers its log.xml.
+  ASSERT_TRUE(KECGlpsSeal::Init(open, &key, &error)) << error;
+  EXPECT_EQ(Verify(open, key).Verdict(), Glps::eAuditIntact);
+
+  EXPECT_FALSE(KECGlpsSeal::Init(root_ / "missing", &key, &error));
+  // A setup cut short before it stored its key is set up again.
+  const std::string cut = NewLog("cut");
+  ASSERT_EQ(unlink((cut + "/" + KECGlpsSeal::KeyFileName()).c_str()), 0);
+  EXPECT_TRUE(KECGlpsSeal::Init(cut, &key, &error)) << error;
+}
+
+// A seal costs the save one append to the seal file and the key's two slots, no more.
+TEST_F(SealedLog, ASealIsOneWriteAndTheKeysTwoSlots) {
+  struct Counts {
+    int writes = 0;
+    int syncs = 0;
+  };
+  static Counts counts;
+  const auto countSave = [&](const std::string& dir) {
+    KECGlpsServices* service = KECGlpsServices::Instance();
+    EXPECT_TRUE(service->LogExpInit(dir, true, KECGlpsLogInfo(), KECGlpsLogInfoCrash(),
+                                    Experiment("Seal"), nullptr, nullptr));
+    EXPECT_TRUE(service->LogExpMsg("one entry"));
+    glps::platform::SysCalls& calls = glps::platform::CurrentSysCalls();
+    counts = Counts();
+    calls.write = [](int fd, const void* buffer, size_t count) {
+      ++counts.writes;
+      return ::write(fd, buffer, count);
+    };
+    calls.fsync = [](int fd) {
+      ++counts.syncs;
+      return ::fsync(fd);
+    };
+    KECGlpsLogInfo info;
+    EXPECT_TRUE(service->LogExpSave("", &info));
+    glps::platform::RestoreSysCalls();
+    const Counts result = counts;
+    KECGlpsLogInfo ignored;
+    service->LogExpExit(&ignored);
+    KECGlpsServices::Destroy();
+    return result;
+  };
+  const Counts plain = countSave(NewLog("plain", false));
+  const Counts sealed = countSave(NewLog("sealed"));
+  EXPECT_EQ(sealed.writes - plain.writes, 3);
+  EXPECT_EQ(sealed.syncs - plain.syncs, 3);
+}
+
+}  // namespace
