@@ -180,6 +180,10 @@ struct GLPS_API KECGlpsAuditSeal {
   std::size_t FailingCount() const;
   // Checked, and nothing fails.
   bool IsIntact() const { return m_bChecked && FailingCount() == 0; }
+  // The sealing in one line for a person: "sealed and intact through save N at TIME", what fails,
+  // or, unchecked, the seals as the seal file counts them; always with the number of seals and the
+  // time of the last. Empty for a log that holds nothing of sealing and was not checked.
+  std::string Summary() const;
 };
 
 // A log's log.xml as read: header, metadata, catalog and file records.

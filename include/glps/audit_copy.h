@@ -29,6 +29,9 @@ struct GLPS_API KECGlpsAuditCopyOptions {
   // log.xml could not be authenticated.
   bool m_bInfo = false;
   KECGlpsLogInfo m_info;
+  // The verification key of a sealed log (glps/seal.h): the copy states what the check of its
+  // seals found. Empty: the seals are described, not checked.
+  std::string m_strSealKey;
   // The time of the copy, in seconds since 1970 (UTC): shown on every page and recorded in the
   // PDF's metadata. The same log and the same time give the same bytes, so a copy can be made
   // again and compared. -1: the time of the call.

@@ -155,6 +155,48 @@ std::size_t KECGlpsAuditSeal::FailingCount() const {
   return count;
 }
 
+std::string KECGlpsAuditSeal::Summary() const {
+  if (!m_bChecked && !m_bSealFile && !m_bKeyFile) return std::string();
+  std::string count;
+  if (!m_bSealFile) {
+    count = "no seal file";
+  } else if (m_nSeals == 0 || m_nLastSeal < 0) {
+    count = "no seal in the seal file";
+  } else {
+    count = std::to_string(m_nSeals) + (m_nSeals == 1 ? " seal" : " seals") +
+            ", the last of save " + std::to_string(m_nLastSeal) + " at " + m_strLastTime;
+  }
+  if (!m_bChecked) {
+    return (m_bSealFile ? "sealed: " : "a sealing key without a seal file: ") + count +
+           "; not checked without the log's verification key";
+  }
+  // A seal file cut after a seal reads as one that ends there: only the count and the time of the
+  // last seal, compared with what else is known of the log, can tell.
+  const std::string cut =
+      " (a seal file cut at its end reads the same: compare the count and the time of the last "
+      "seal with what else is known of the log)";
+  if (FailingCount() == 0 && m_bLogXmlCovered) {
+    return "sealed and intact through save " + std::to_string(m_nIntactThrough) + " at " +
+           m_strIntactThroughTime + ", " + std::to_string(m_nSeals) +
+           (m_nSeals == 1 ? " seal" : " seals") + cut;
+  }
+  std::string kinds;
+  std::size_t failing = 0;
+  for (const KECGlpsAuditSealFinding& finding : m_vFindings) {
+    if (!finding.m_bFails) continue;
+    ++failing;
+    const std::string kind = KECGlpsAudit::SealFindingKindName(finding.m_eKind);
+    if (kinds.find(kind) == std::string::npos) kinds += (kinds.empty() ? "" : ", ") + kind;
+  }
+  std::string text = "SEALS DO NOT VERIFY: " + std::to_string(failing) +
+                     (failing == 1 ? " finding" : " findings") +
+                     (kinds.empty() ? std::string() : " (" + kinds + ")");
+  text += m_nIntactThrough < 0 ? "; no seal is intact"
+                               : "; intact through save " + std::to_string(m_nIntactThrough) +
+                                     " at " + m_strIntactThroughTime;
+  return text + "; " + count + cut;
+}
+
 bool KECGlpsAuditReport::IsAuthenticated() const {
   return m_eInfoCheck == Glps::eAuditInfoMatches || (m_seal.IsIntact() && m_seal.m_bLogXmlCovered);
 }

@@ -62,6 +62,8 @@ std::vector<std::string> Differences(const KECGlpsAuditReport& report) {
   if (open != 0) {
     parts.push_back(Plural(open, "finding", "findings") + " of the trail's consistency");
   }
+  const std::size_t seals = report.m_seal.FailingCount();
+  if (seals != 0) parts.push_back(Plural(seals, "finding", "findings") + " of the seals");
   return parts;
 }
 
@@ -70,12 +72,16 @@ std::string VerdictLine(const KECGlpsAuditReport& report) {
   switch (report.Verdict()) {
     case Glps::eAuditUnreadable: return "CANNOT VERIFY: " + report.m_strError;
     case Glps::eAuditIntact:
-      return "INTACT and authenticated: all " + files +
-             " intact, log.xml matches the info, the trail is consistent";
+      return "INTACT and authenticated: all " + files + " intact, " +
+             (report.m_eInfoCheck == Glps::eAuditInfoMatches ? "log.xml matches the info"
+                                                             : "log.xml is covered by its seals") +
+             ", the trail is consistent";
     case Glps::eAuditNotAuthenticated:
-      return "CONSISTENT, NOT AUTHENTICATED: no info given, so log.xml could not be "
-             "authenticated; all " +
-             files + " match log.xml and the trail is consistent";
+      return std::string("CONSISTENT, NOT AUTHENTICATED: ") +
+             (report.m_seal.m_bSealFile ? "neither an info nor the verification key given"
+                                        : "no info given") +
+             ", so log.xml could not be authenticated; all " + files +
+             " match log.xml and the trail is consistent";
     case Glps::eAuditNotIntact: break;
   }
   return "NOT INTACT: " + Joined(Differences(report), "; ");
@@ -90,13 +96,25 @@ std::vector<std::string> VerdictDetails(const KECGlpsAuditReport& report,
                              " bytes, SHA-256 " + report.m_logXml.m_strLogHash + " (Base64): ";
   switch (report.m_eInfoCheck) {
     case Glps::eAuditInfoNotGiven:
-      lines.push_back(logXml + "not authenticated, no info was given for this copy");
+      lines.push_back(logXml + (report.IsAuthenticated()
+                                    ? std::string("covered by the last seal, no info was given")
+                                    : std::string("not authenticated, no info was given for "
+                                                  "this copy")));
       break;
     case Glps::eAuditInfoMatches: lines.push_back(logXml + "matches the info given"); break;
     case Glps::eAuditInfoDiffers:
       lines.push_back(logXml + "DIFFERS from the info given, " + report.m_info.m_strLogHash + ":" +
                       std::to_string(report.m_info.m_nLogSize));
       break;
+  }
+  const std::string sealing = report.m_seal.Summary();
+  if (!sealing.empty()) lines.push_back("seals: " + sealing);
+  for (const KECGlpsAuditSealFinding& finding : report.m_seal.m_vFindings) {
+    if (!finding.m_bFails) continue;
+    std::string line = std::string(KECGlpsAudit::SealFindingKindName(finding.m_eKind)) + ": ";
+    if (finding.m_nSeal >= 0) line += "save " + std::to_string(finding.m_nSeal) + ": ";
+    if (!finding.m_strFile.empty()) line += finding.m_strFile + ": ";
+    lines.push_back(line + finding.m_strText);
   }
   for (const KECGlpsAuditFile& file : report.m_vFiles) {
     if (file.m_eStatus == Glps::eAuditFileIntact || file.m_eStatus == Glps::eAuditFileUnprotected) {
@@ -243,8 +261,10 @@ KECGlpsAuditCopyResult KECGlpsAuditCopy::MakePdf(const std::string& directory,
                                                  const KECGlpsAuditCopyOptions& options,
                                                  std::string* pdf) {
   KECGlpsAuditCopyResult result;
-  const KECGlpsAuditReport report =
-      KECGlpsAudit::Verify(directory, options.m_bInfo ? &options.m_info : nullptr);
+  KECGlpsAuditRequest request;
+  request.m_pInfo = options.m_bInfo ? &options.m_info : nullptr;
+  request.m_strSealKey = options.m_strSealKey;
+  const KECGlpsAuditReport report = KECGlpsAudit::Verify(directory, request);
   result.m_eVerdict = report.Verdict();
   result.m_strVerdict = VerdictLine(report);
   if (!report.m_strError.empty()) {

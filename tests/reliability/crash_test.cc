@@ -12,6 +12,11 @@
 //
 // Environment: GLPS_CRASH_KILLS (default 200) and GLPS_CRASH_SEED (default 20261210) reproduce or
 // extend a run; the moments of the kills come from the seed, the phase they hit from the timing.
+//
+// The same campaign runs over a sealed log: after every kill each seal in the seal file still
+// verifies under the verification key (only what was written after the last seal may be unsealed),
+// and once the restarted host has saved, its seals cover the whole log again: the sealing key left
+// by the kill sealed that save.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -261,7 +266,16 @@ int EnvInt(const char* name, int fallback) {
   return value != nullptr && *value != '\0' ? std::atoi(value) : fallback;
 }
 
-TEST(CrashLoop, KilledHostLosesNoSavedEntryAndTamperIsReportedOnlyWhereDue) {
+// What the check of a sealed log's seals found that means a seal no longer verifies, as opposed to
+// an unsealed tail: log.xml or a sidecar written after the last seal by the save the kill cut.
+bool BreaksASeal(const KECGlpsAuditSealFinding& finding) {
+  return finding.m_bFails && finding.m_eKind != Glps::eAuditSealLogXmlNotCovered &&
+         !(finding.m_eKind == Glps::eAuditSealFileChanged &&
+           glps_test::EndsWith(finding.m_strFile, ".xml"));
+}
+
+// The campaign over one log, sealed (set up after its first run) or not.
+void CrashCampaign(bool sealed) {
   const int kills = EnvInt("GLPS_CRASH_KILLS", 200);
   const std::uint32_t seed = static_cast<std::uint32_t>(EnvInt("GLPS_CRASH_SEED", 20261210));
   glps_test::TempDir root;
@@ -284,6 +298,12 @@ TEST(CrashLoop, KilledHostLosesNoSavedEntryAndTamperIsReportedOnlyWhereDue) {
     ASSERT_TRUE(service->LogExpExit(&info));
     KECGlpsServices::Destroy();
   }
+  KECGlpsAuditRequest sealCheck;
+  if (sealed) {
+    std::string error;
+    ASSERT_TRUE(KECGlpsSeal::Init(dir, &sealCheck.m_strSealKey, &error)) << error;
+  }
+  int brokenSeals = 0, unsealedAfterRestart = 0, unsealedTails = 0;
 
   std::mt19937 rng(seed);
   // Longer runs let the host reach its saves and exits; short ones hit the opening.
@@ -317,6 +337,16 @@ TEST(CrashLoop, KilledHostLosesNoSavedEntryAndTamperIsReportedOnlyWhereDue) {
     byInfo += !state.infoMatches;
     byTail += state.unsavedTails > 0;
     bySidecar += state.newerSidecars > 0;
+    if (sealed) {
+      const KECGlpsAuditReport killedReport = KECGlpsAudit::Verify(dir, sealCheck);
+      unsealedTails += !killedReport.m_seal.m_bLogXmlCovered;
+      for (const KECGlpsAuditSealFinding& finding : killedReport.m_seal.m_vFindings) {
+        if (!BreaksASeal(finding)) continue;
+        ++brokenSeals;
+        ADD_FAILURE() << "run " << run << ": " << KECGlpsAudit::SealFindingKindName(finding.m_eKind)
+                      << ": " << finding.m_strFile << ": " << finding.m_strText;
+      }
+    }
 
     // Reopen as the restarted host does, with the last info it received, and close again.
     KECGlpsServices* service = KECGlpsServices::Instance();
@@ -332,6 +362,13 @@ TEST(CrashLoop, KilledHostLosesNoSavedEntryAndTamperIsReportedOnlyWhereDue) {
     if (!service->LogExpExit(&closed) || closed != InfoOf(dir + "/log.xml")) ++reopenFailures;
     info = closed;
     KECGlpsServices::Destroy();
+    if (sealed) {
+      const KECGlpsAuditReport restarted = KECGlpsAudit::Verify(dir, sealCheck);
+      if (!restarted.m_seal.IsIntact() || !restarted.m_seal.m_bLogXmlCovered) {
+        ++unsealedAfterRestart;
+        ADD_FAILURE() << "run " << run << ": after the restart " << restarted.m_seal.Summary();
+      }
+    }
     const int titles = CountTamperTitles(dir) - titlesBefore;
     if (titles == 1) ++tamperedReopens;
     if (titles != (tamperDue ? 1 : 0)) {
@@ -367,7 +404,8 @@ TEST(CrashLoop, KilledHostLosesNoSavedEntryAndTamperIsReportedOnlyWhereDue) {
       ADD_FAILURE() << "run " << run << ": something outside the log directory changed";
       break;
     }
-    if (lost > 0 || changedBytes > 0 || damagedFiles > 0 || logXmlBroken > 0) {
+    if (lost > 0 || changedBytes > 0 || damagedFiles > 0 || logXmlBroken > 0 || brokenSeals > 0 ||
+        unsealedAfterRestart > 0) {
       ADD_FAILURE() << "run " << run << " broke the log; stopping";
       break;
     }
@@ -387,8 +425,15 @@ TEST(CrashLoop, KilledHostLosesNoSavedEntryAndTamperIsReportedOnlyWhereDue) {
   for (const std::string& name : glps_test::ListDirectory(dir)) {
     if (name.find(".tmp-") != std::string::npos)
       ++temporaries;
-    else if (name != "log.xml" && registered.count(name) == 0)
+    else if (name != "log.xml" && name != KECGlpsSeal::SealFileName() &&
+             name != KECGlpsSeal::KeyFileName() && registered.count(name) == 0)
       ++orphans;
+  }
+  if (sealed) {
+    std::printf(
+        "sealed: %d kills left log.xml unsealed until the restart; %d broken seals, %d "
+        "restarts not sealed\n",
+        unsealedTails, brokenSeals, unsealedAfterRestart);
   }
   std::printf(
       "crash loop: seed %u, %d kills, %d reopen failures, %d host failures, %llu saved entries, "
@@ -416,7 +461,17 @@ TEST(CrashLoop, KilledHostLosesNoSavedEntryAndTamperIsReportedOnlyWhereDue) {
   EXPECT_EQ(wrongTamper, 0);
   EXPECT_GT(savedTotal, 0u);
   EXPECT_GE(Documents(dir).size(), 2u);
+  EXPECT_EQ(brokenSeals, 0);
+  EXPECT_EQ(unsealedAfterRestart, 0);
   KCGenUserInfo::Instance()->ClearOverrides();
+}
+
+TEST(CrashLoop, KilledHostLosesNoSavedEntryAndTamperIsReportedOnlyWhereDue) {
+  CrashCampaign(false);
+}
+
+TEST(CrashLoop, KilledHostOfASealedLogLeavesSealsThatVerifyAndAKeyThatSealsOn) {
+  CrashCampaign(true);
 }
 
 }  // namespace

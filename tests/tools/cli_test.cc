@@ -653,10 +653,25 @@ TEST(JsonTest, OutputFollowsTheDocumentedSchema) {
   ASSERT_EQ(rename(document.c_str(), (bad + "/moved").c_str()), 0);
   ASSERT_EQ(symlink("moved", document.c_str()), 0);
 
+  // A sealed log saved once more, checked with its key after a sealed byte changed.
+  const std::string sealed = tmp / "sealed";
+  MakeLog(sealed, {});
+  const ToolResult init = RunTool({"seal", "init", sealed});
+  const std::string keyLine = "verification key: ";
+  const std::size_t at = init.out.find(keyLine);
+  ASSERT_NE(at, std::string::npos) << init.err;
+  const std::size_t keyStart = at + keyLine.size();
+  const std::string key = init.out.substr(keyStart, init.out.find('\n', keyStart) - keyStart);
+  MakeLog(sealed, {});
+  std::string sealedBytes = ReadFileBytes(DocumentOf(sealed));
+  sealedBytes[sealedBytes.size() / 2] ^= 0x01;
+  WriteFileBytes(DocumentOf(sealed), sealedBytes);
+
   std::vector<Json> verify;
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"verify", good, "--info", InfoArg(info), "--json"},
         std::vector<std::string>{"verify", bad, "--json"},
+        std::vector<std::string>{"verify", sealed, "--seal-key", key, "--json"},
         std::vector<std::string>{"verify", tmp / "absent", "--json"}}) {
     verify.push_back(ParsedOrFail(RunTool(args).out));
   }
@@ -808,7 +823,7 @@ TEST(DocumentationTest, ManPageAndCompletionKnowEveryOption) {
   const std::string man = ReadFileBytes(std::string(GLPS_SOURCE_DIR) + "/tools/glps/glps.1");
   const std::string completion =
       ReadFileBytes(std::string(GLPS_SOURCE_DIR) + "/tools/glps/glps.bash-completion");
-  for (const char* command : {"demo", "verify", "show", "log", "pdf"}) {
+  for (const char* command : {"demo", "verify", "show", "log", "pdf", "seal"}) {
     SCOPED_TRACE(command);
     const ToolResult help = RunTool({"help", command});
     ASSERT_EQ(help.status, 0);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// The glps command: `glps demo`, `glps verify`, `glps show`, `glps log`, `glps pdf`, `glps help`.
+// The glps command: `glps demo`, `glps verify`, `glps show`, `glps log`, `glps pdf`,
+// `glps seal init`, `glps help`.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -13,6 +14,7 @@
 #include "glps/host/gen.h"
 #include "log.h"
 #include "pdf.h"
+#include "seal.h"
 #include "show.h"
 #include "verify.h"
 
@@ -21,20 +23,25 @@ namespace {
 const char kUsage[] =
     "usage: glps demo DIR [--messages N] [--runs N] [--crash] [--tamper] [--experiment NAME]\n"
     "       glps verify DIR... [--recursive] [--info HASH:SIZE | --info-file FILE]\n"
-    "                   [--require-info] [--json] [--quiet] [--no-progress] [--jobs N]\n"
+    "                   [--seal-key KEY] [--require-info] [--json] [--quiet] [--no-progress]\n"
+    "                   [--jobs N]\n"
     "       glps show DIR [--json] [--quiet]\n"
     "       glps log DIR [--csv | --json] [--from TIME] [--to TIME] [--grep REGEX] [-i]\n"
-    "       glps pdf DIR -o FILE.pdf [--info HASH:SIZE] [--time TIME]\n"
+    "       glps pdf DIR -o FILE.pdf [--info HASH:SIZE] [--seal-key KEY] [--time TIME]\n"
+    "       glps seal init DIR [--no-qr]\n"
     "       glps help [COMMAND] | --help | --version | COMMAND --help\n";
 
 const char kExitStatuses[] =
     "Exit status:\n"
     "  0  intact and authenticated: every protected file as recorded, log.xml matches the\n"
-    "     info, the trail consistent (demo, show, log: done)\n"
-    "  1  not intact: a file or log.xml differs, or the trail is not consistent; with\n"
-    "     --require-info also a log without an info (demo: a call into the library failed)\n"
+    "     info or the seals checked with --seal-key, the trail consistent (demo, show, log,\n"
+    "     seal init: done)\n"
+    "  1  not intact: a file or log.xml differs, the trail is not consistent, or a seal\n"
+    "     fails (--seal-key); with --require-info also a log that neither an info nor its\n"
+    "     seals authenticate (demo: a call into the library failed; seal init: refused)\n"
     "  2  usage error\n"
-    "  3  consistent but not authenticated: as 0, but no info was given for log.xml\n"
+    "  3  consistent but not authenticated: as 0, but neither an info nor the verification\n"
+    "     key of a sealed log was given for log.xml\n"
     "  4  cannot be read: the directory or its log.xml (or, for log, a document) cannot be\n"
     "     read, or log.xml is damaged\n"
     "Of several logs, the worst status counts, in the order 4, 1, 3, 0.\n";
@@ -46,6 +53,11 @@ const char kVerifyDescription[] =
     "gaps or repeats, the catalog's last number, documents' recorded parts ending on an entry,\n"
     "unrecorded documents and index pages naming unrecorded files. Nothing is created, written,\n"
     "locked or deleted; the log's lock file (log.lock) is never opened.\n"
+    "\n"
+    "A sealed log (glps seal init) is checked with its verification key (--seal-key): every\n"
+    "seal, every byte the seals sealed, and log.xml against the last seal. The result gives the\n"
+    "number of seals and the time of the last: a seal file cut at its end cannot be told from\n"
+    "one that ends there, so compare them with what else is known of the log.\n"
     "\n"
     "File statuses: intact, modified, grown-intact (longer, the recorded part intact: an\n"
     "unsaved tail), grown-modified, shrunk, missing, not-regular, unreadable (with the reason),\n"
@@ -104,8 +116,11 @@ int main(int argc, char** argv) {
       ->add_option("--info-file", verify.infoFile,
                    "infos of many logs, a line each: \"HASH:SIZE PATH\" or the demo's state file")
       ->excludes(info);
+  verifyCommand->add_option("--seal-key", verify.sealKey,
+                            "the verification key of a sealed log (one log): check its seals");
   verifyCommand->add_flag("--require-info", verify.requireInfo,
-                          "a log without an info fails (exit status 1) instead of 3");
+                          "a log that neither an info nor its seals authenticate fails (exit "
+                          "status 1) instead of 3");
   verifyCommand->add_flag("--json", verify.json,
                           "write JSON (docs/json.md); with many logs, one object per line");
   verifyCommand->add_flag("-q,--quiet", verify.quiet, "print nothing; the exit status only");
@@ -145,7 +160,8 @@ int main(int argc, char** argv) {
   pdfCommand->description(
       "Writes one PDF of the whole trail: a first page with the log, its time range, the numbers\n"
       "of documents, entries, crash and tamper entries, the verdict of glps verify (with the\n"
-      "info if given, \"not authenticated\" if not), the SHA-256 of log.xml and room to sign;\n"
+      "info or the seal key if given, \"not authenticated\" if not), the SHA-256 of log.xml and\n"
+      "room to sign;\n"
       "then every entry of every document in order, crash, extra-note and tamper entries set\n"
       "apart; then the file records and the linked files. Every page names the log and the\n"
       "document and is numbered \"N of M\". The same log and the same --time give the same\n"
@@ -159,20 +175,42 @@ int main(int argc, char** argv) {
       ->required();
   pdfCommand->add_option("--info", pdf.info,
                          "the info the host kept for the log: HASH:SIZE of its log.xml");
+  pdfCommand->add_option("--seal-key", pdf.sealKey,
+                         "the verification key of a sealed log: the copy states its seals' check");
   pdfCommand->add_option("--time", pdf.time,
                          "the time of the copy: seconds since 1970 or YYYY-MM-DDTHH:MM[:SS]Z "
                          "(default: $SOURCE_DATE_EPOCH, else now)");
   pdfCommand->add_flag("-q,--quiet", pdf.quiet, "print nothing; the exit status only");
 
+  glps_tool::SealInitOptions sealInit;
+  bool noQr = false;
+  CLI::App* sealCommand = app.add_subcommand("seal", "set up the sealing of a log");
+  sealCommand->require_subcommand(1);
+  CLI::App* sealInitCommand = sealCommand->add_subcommand(
+      "init",
+      "seal a log: every later save appends a seal, which glps verify --seal-key checks with the "
+      "verification key printed now");
+  sealInitCommand->footer(
+      "Sets up sealing of the log in DIR (an existing directory; it may hold no log yet), which\n"
+      "no host may have open: writes the seal file log.seal with seal 0 over the log as it is\n"
+      "now and the first sealing key log.seal-key (mode 0600), and prints the verification key\n"
+      "once, on a line beginning \"verification key: \", and on a terminal as a QR code. The key\n"
+      "is stored nowhere: give it to the auditors and keep it away from this computer.\n"
+      "\n"
+      "Exit status: 0 sealing was set up, 1 it was refused or failed, 2 usage error.");
+  sealInitCommand->add_option("DIR", sealInit.directory, "the log directory")->required();
+  sealInitCommand->add_flag("--no-qr", noQr, "no QR code, even on a terminal");
+
   std::string helpTopic;
   CLI::App* helpCommand = app.add_subcommand("help", "show the help of glps or of a command");
-  helpCommand->add_option("COMMAND", helpTopic, "demo, verify, show, log or pdf");
+  helpCommand->add_option("COMMAND", helpTopic, "demo, verify, show, log, pdf or seal");
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     CLI::App* shown = &app;
-    for (CLI::App* command : {demoCommand, verifyCommand, showCommand, logCommand, pdfCommand}) {
+    for (CLI::App* command : {demoCommand, verifyCommand, showCommand, logCommand, pdfCommand,
+                              sealCommand, sealInitCommand}) {
       if (command->parsed()) shown = command;
     }
     std::cout << shown->help();
@@ -203,13 +241,19 @@ int main(int argc, char** argv) {
   } else if (pdfCommand->parsed()) {
     status = glps_tool::RunPdf(pdf, std::getenv("SOURCE_DATE_EPOCH"), std::cout, std::cerr);
     if (status == 2) std::cerr << kUsage;
+  } else if (sealInitCommand->parsed()) {
+    sealInit.qr = !noQr;
+    status = glps_tool::RunSealInit(sealInit, std::cout, std::cerr, isatty(STDOUT_FILENO) == 1);
   } else if (helpCommand->parsed()) {
     if (helpTopic.empty()) {
       std::cout << app.help();
       return 0;
     }
-    for (CLI::App* command : {demoCommand, verifyCommand, showCommand, logCommand, pdfCommand}) {
-      if (command->get_name() == helpTopic) {
+    // `help seal` shows its one subcommand, `seal init`.
+    for (CLI::App* command :
+         {demoCommand, verifyCommand, showCommand, logCommand, pdfCommand, sealInitCommand}) {
+      if (command->get_name() == helpTopic ||
+          (command == sealInitCommand && (helpTopic == "seal" || helpTopic == "seal init"))) {
         std::cout << command->help();
         return 0;
       }

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "glps/audit_copy.h"
+#include "glps/seal.h"
 #include "log.h"
 #include "text.h"
 #include "verify.h"
@@ -47,6 +48,14 @@ int RunPdf(const PdfOptions& options, const char* sourceDateEpoch, std::ostream&
       return 2;
     }
     copyOptions.m_bInfo = true;
+  }
+  if (!options.sealKey.empty()) {
+    if (!KECGlpsSeal::IsVerificationKey(options.sealKey)) {
+      err << "glps pdf: --seal-key wants the verification key that `glps seal init` printed: 64 "
+             "hexadecimal digits (blanks and '-' between them are ignored)\n";
+      return 2;
+    }
+    copyOptions.m_strSealKey = options.sealKey;
   }
   if (!options.time.empty()) {
     if (!ParseCopyTime(options.time, &copyOptions.m_nTime)) {

@@ -12,9 +12,10 @@ namespace glps_tool {
 
 struct PdfOptions {
   std::string directory;
-  std::string output;  // the PDF file; "-" for standard output
-  std::string info;    // --info HASH:SIZE (empty: none)
-  std::string time;    // --time (empty: $SOURCE_DATE_EPOCH, else now)
+  std::string output;   // the PDF file; "-" for standard output
+  std::string info;     // --info HASH:SIZE (empty: none)
+  std::string sealKey;  // --seal-key KEY: the verification key of a sealed log (empty: none)
+  std::string time;     // --time (empty: $SOURCE_DATE_EPOCH, else now)
   bool quiet = false;
 };
 

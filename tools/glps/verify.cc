@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "glps/seal.h"
 #include "text.h"
 
 namespace glps_tool {
@@ -96,6 +97,11 @@ std::vector<std::string> Differences(const KECGlpsAuditReport& report) {
     parts.push_back(std::to_string(open) + (open == 1 ? " finding" : " findings") +
                     " of the trail's consistency");
   }
+  const std::size_t seals = report.m_seal.FailingCount();
+  if (seals != 0) {
+    parts.push_back(std::to_string(seals) + (seals == 1 ? " finding" : " findings") +
+                    " of the seals");
+  }
   return parts;
 }
 
@@ -112,11 +118,18 @@ std::string ResultLine(const KECGlpsAuditReport& report, bool requireInfo) {
     case Glps::eAuditUnreadable: return "CANNOT VERIFY: " + Printable(report.m_strError);
     case Glps::eAuditIntact:
       return "INTACT and authenticated: all " + std::to_string(protectedCount) +
-             " protected files intact, log.xml matches the info, the trail is consistent";
+             " protected files intact, " +
+             (report.m_eInfoCheck == Glps::eAuditInfoMatches
+                  ? std::string("log.xml matches the info")
+                  : "sealed and intact through save " +
+                        std::to_string(report.m_seal.m_nIntactThrough) + " at " +
+                        report.m_seal.m_strIntactThroughTime + ", the last seal covers log.xml") +
+             ", the trail is consistent";
     case Glps::eAuditNotAuthenticated:
-      return "CONSISTENT, NOT AUTHENTICATED: no info given, so log.xml could not be "
-             "authenticated; all " +
-             std::to_string(protectedCount) +
+      return std::string("CONSISTENT, NOT AUTHENTICATED: ") +
+             (report.m_seal.m_bSealFile ? "neither an info nor the verification key given"
+                                        : "no info given") +
+             ", so log.xml could not be authenticated; all " + std::to_string(protectedCount) +
              " protected files match log.xml and the trail is consistent";
     case Glps::eAuditNotIntact: break;
   }
@@ -162,6 +175,44 @@ const char* InfoStatusName(Glps::EAuditInfoCheck check) {
 
 Json NullIfEmpty(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
 Json NullIfNegative(std::int64_t n) { return n < 0 ? Json(nullptr) : Json(n); }
+
+// The sealing of a log, or null for a log that holds nothing of it and was not checked.
+Json SealJson(const KECGlpsAuditSeal& seal) {
+  if (!seal.m_bChecked && !seal.m_bSealFile && !seal.m_bKeyFile) return Json(nullptr);
+  Json json;
+  json["checked"] = seal.m_bChecked;
+  json["seal_file"] = seal.m_bSealFile;
+  json["key_file"] = seal.m_bKeyFile;
+  json["log_id"] = NullIfEmpty(seal.m_strLogId);
+  json["seals"] = seal.m_nSeals;
+  json["last_seal"] = NullIfNegative(seal.m_nLastSeal);
+  json["last_time"] = NullIfEmpty(seal.m_strLastTime);
+  json["intact_through"] = seal.m_bChecked ? NullIfNegative(seal.m_nIntactThrough) : Json(nullptr);
+  json["intact_through_time"] =
+      seal.m_bChecked ? NullIfEmpty(seal.m_strIntactThroughTime) : Json(nullptr);
+  json["log_xml_covered"] = seal.m_bChecked ? Json(seal.m_bLogXmlCovered) : Json(nullptr);
+  json["intact"] = seal.m_bChecked ? Json(seal.IsIntact() && seal.m_bLogXmlCovered) : Json(nullptr);
+  json["summary"] = seal.Summary();
+  Json findings = Json::array();
+  for (const KECGlpsAuditSealFinding& finding : seal.m_vFindings) {
+    Json item;
+    item["kind"] = KECGlpsAudit::SealFindingKindName(finding.m_eKind);
+    item["fails"] = finding.m_bFails;
+    item["seal"] = NullIfNegative(finding.m_nSeal);
+    item["line"] = NullIfNegative(finding.m_nLine);
+    if (finding.m_strFile.empty()) {
+      item["file"] = nullptr;
+      item["file_hex"] = nullptr;
+    } else {
+      AddExactText(&item, "file", finding.m_strFile);
+    }
+    item["offset"] = NullIfNegative(finding.m_nOffset);
+    item["text"] = ToUtf8Lossy(finding.m_strText);
+    findings.push_back(item);
+  }
+  json["findings"] = findings;
+  return json;
+}
 
 }  // namespace
 
@@ -257,13 +308,32 @@ void PrintVerifyTable(const KECGlpsAuditReport& report, bool requireInfo, std::o
       << Printable(report.m_logXml.m_strLogHash) << '\n';
   switch (report.m_eInfoCheck) {
     case Glps::eAuditInfoNotGiven:
-      out << "info:          none given: log.xml cannot be authenticated\n";
+      out << (report.IsAuthenticated()
+                  ? "info:          none given: log.xml is authenticated by its seals\n"
+                  : "info:          none given: log.xml cannot be authenticated\n");
       break;
     case Glps::eAuditInfoMatches: out << "info:          matches\n"; break;
     case Glps::eAuditInfoDiffers:
       out << "info:          DIFFERS: log.xml is not the one of the info "
           << InfoText(report.m_info) << '\n';
       break;
+  }
+  const std::string sealing = report.m_seal.Summary();
+  if (!sealing.empty()) {
+    out << "seals:         " << Printable(sealing) << '\n';
+    for (const KECGlpsAuditSealFinding& finding : report.m_seal.m_vFindings) {
+      std::string where;
+      if (finding.m_nSeal >= 0) where += "save " + std::to_string(finding.m_nSeal) + ": ";
+      if (finding.m_nLine >= 0) where += "line " + std::to_string(finding.m_nLine) + ": ";
+      if (!finding.m_strFile.empty()) {
+        where += Printable(finding.m_strFile);
+        if (finding.m_nOffset >= 0) where += " at byte " + std::to_string(finding.m_nOffset);
+        where += ": ";
+      }
+      out << "  " << KECGlpsAudit::SealFindingKindName(finding.m_eKind)
+          << (finding.m_bFails ? "" : " (note)") << ": " << where << Printable(finding.m_strText)
+          << '\n';
+    }
   }
   out << '\n';
 
@@ -376,6 +446,7 @@ Json VerifyJson(const KECGlpsAuditReport& report, bool requireInfo, const std::s
   json["findings"] = findings;
   json["protected_files"] = report.ProtectedCount();
   json["protected_intact"] = report.ProtectedIntactCount();
+  json["seal"] = SealJson(report.m_seal);
   return json;
 }
 
@@ -384,6 +455,11 @@ int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err
   KECGlpsLogInfo info;
   if (!options.info.empty() && !ParseLogInfo(options.info, &info)) {
     err << "glps verify: --info wants HASH:SIZE, the hash text and the size in bytes of log.xml\n";
+    return 2;
+  }
+  if (!options.sealKey.empty() && !KECGlpsSeal::IsVerificationKey(options.sealKey)) {
+    err << "glps verify: --seal-key wants the verification key that `glps seal init` printed: 64 "
+           "hexadecimal digits (blanks and '-' between them are ignored)\n";
     return 2;
   }
   std::map<std::string, KECGlpsLogInfo> infos;
@@ -408,6 +484,10 @@ int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err
   const bool many = options.recursive || logs.size() > 1;
   if (!options.info.empty() && many) {
     err << "glps verify: --info names one log's info; give several with --info-file\n";
+    return 2;
+  }
+  if (!options.sealKey.empty() && many) {
+    err << "glps verify: --seal-key is the key of one log; verify sealed logs one at a time\n";
     return 2;
   }
 
@@ -436,7 +516,11 @@ int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err
           terminal.Show(line, done == total);
         };
       }
-      report = KECGlpsAudit::Verify(logs[0], infoFor(logs[0]), progress);
+      KECGlpsAuditRequest request;
+      request.m_pInfo = infoFor(logs[0]);
+      request.m_strSealKey = options.sealKey;
+      request.m_progress = progress;
+      report = KECGlpsAudit::Verify(logs[0], request);
     }
     const int status = report.Verdict(options.requireInfo);
     if (options.quiet) return status;

@@ -19,6 +19,7 @@ struct VerifyOptions {
   bool recursive = false;    // find every log directory below each directory given
   std::string info;          // --info HASH:SIZE (one directory only)
   std::string infoFile;      // --info-file FILE
+  std::string sealKey;       // --seal-key KEY: the verification key of a sealed log (one only)
   bool requireInfo = false;  // a log without an info fails
   bool json = false;
   bool quiet = false;    // exit status only
