@@ -273,15 +273,16 @@ std::string Table(const CollectingReporter& r) {
         << "the seal's computation (its line, one HMAC-SHA-256, one HKDF step, a SHA-256 per key "
         << "slot): " << Format("%.1f", compute) << " µs CPU; per save "
         << Format("%.2f", sealWrites) << " write of " << Format("%.0f", sealBytes)
-        << " bytes to log.seal and " << Format("%.2f", r.Counter(sealed, "key_writes"))
-        << " writes (" << Format("%.0f", r.Counter(sealed, "key_bytes"))
-        << " bytes in all) to log.seal-key, its two slots; the sealed save: "
-        << Format("%.2f", r.Seconds(sealed) * 1e3) << " ms wall clock, " << Format("%.0f", cpu)
-        << " µs CPU, " << Format("%.1f", r.Counter(sealed, "syncs")) << " syncs | the same save "
-        << "unsealed: " << Format("%.2f", r.Seconds(unsealed) * 1e3) << " ms wall clock, "
-        << Format("%.0f", cpu0) << " µs CPU, " << Format("%.1f", r.Counter(unsealed, "syncs"))
-        << " syncs | " << Format("%+.2f", (r.Seconds(sealed) - r.Seconds(unsealed)) * 1e3)
-        << " ms wall clock and " << Format("%+.0f", cpu - cpu0) << " µs CPU per save, mostly the "
+        << " bytes to log.seal, " << Format("%.2f", r.Counter(sealed, "key_writes")) << " writes ("
+        << Format("%.0f", r.Counter(sealed, "key_bytes"))
+        << " bytes in all) to log.seal-key, its two slots, and "
+        << Format("%.2f", r.Counter(sealed, "seal_syncs")) << " syncs of the two files; the "
+        << "sealed save: " << Format("%.2f", r.Seconds(sealed) * 1e3) << " ms wall clock, "
+        << Format("%.0f", cpu)
+        << " µs CPU | the same save unsealed: " << Format("%.2f", r.Seconds(unsealed) * 1e3)
+        << " ms wall clock, " << Format("%.0f", cpu0) << " µs CPU | "
+        << Format("%+.2f", (r.Seconds(sealed) - r.Seconds(unsealed)) * 1e3) << " ms wall clock and "
+        << Format("%+.0f", cpu - cpu0) << " µs CPU per save, mostly the "
         << "syncs of the seal line and of the key's two slots | one write of at most 1 KiB to the "
         << "seal file; the seal's computation at most 50 µs | " << Verdict(met) << " |\n";
   }

@@ -221,11 +221,12 @@ bool KECGlpsLogSealer::StoreKey() {
   std::string slot = SlotText(m_strLogId, m_nNext, m_key);
   const platform::FileHandle file =
       platform::OpenForWriting(*m_ptrDirectory, seal::kKeyFileName, platform::OpenMode::kExisting);
-  // The second slot first: until it is whole on disk the first still holds the key before.
+  // The second slot first: until it is whole on disk the first still holds the key before. The
+  // file keeps its size, so syncing its data is enough.
   const auto put = [&](std::int64_t offset) {
     return platform::Seek(file, offset) &&
            platform::Write(file, slot.data(), static_cast<std::uint32_t>(slot.size())).first &&
-           platform::Sync(file);
+           platform::SyncData(file);
   };
   const bool ok = file != platform::kInvalidHandle && platform::MakeOwnerOnly(file) &&
                   put(static_cast<std::int64_t>(SlotSize())) && put(0);
@@ -297,7 +298,8 @@ bool KECGlpsLogSealer::Seal(const std::vector<KECGlpsFileManagerData>& records,
       file != platform::kInvalidHandle && platform::Truncate(file, at) &&
       platform::Write(file, bytes.data(), static_cast<std::uint32_t>(bytes.size())).first;
   if (!written && file != platform::kInvalidHandle) platform::Truncate(file, at);
-  const bool durable = written && platform::Sync(file);
+  // The data and the file's new size; its times need no sync.
+  const bool durable = written && platform::SyncData(file);
   platform::Close(file);
   if (!written) return false;
   m_nSealFileSize = at + static_cast<std::int64_t>(bytes.size());

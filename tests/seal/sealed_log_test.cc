@@ -546,6 +546,10 @@ TEST_F(SealedLog, ASealIsOneWriteAndTheKeysTwoSlots) {
       ++counts.syncs;
       return ::fsync(fd);
     };
+    calls.fdatasync = [](int fd) {
+      ++counts.syncs;
+      return ::fdatasync(fd);
+    };
     KECGlpsLogInfo info;
     EXPECT_TRUE(service->LogExpSave("", &info));
     glps::platform::RestoreSysCalls();
