@@ -33,6 +33,8 @@ WriteCount g_writes;
 SealFile g_fdFile[4096];
 glps::platform::SysCalls g_calls;
 
+SealFile FileOf(int fd) { return fd >= 0 && fd < 4096 ? g_fdFile[fd] : kRest; }
+
 int CountingOpen(int dirfd, const char* path, int flags, mode_t mode) {
   const int fd = g_calls.openat(dirfd, path, flags, mode);
   if (fd >= 0 && fd < 4096) {
@@ -52,8 +54,6 @@ ssize_t CountingWrite(int fd, const void* buffer, size_t count) {
   if (n > 0) g_writes.bytes[file] += static_cast<std::uint64_t>(n);
   return n;
 }
-
-SealFile FileOf(int fd) { return fd >= 0 && fd < 4096 ? g_fdFile[fd] : kRest; }
 
 int CountingFsync(int fd) {
   ++g_writes.syncs[FileOf(fd)];
