@@ -23,6 +23,7 @@
 #include "files/platform.h"
 #include "files/platform_syscalls.h"
 #include "glps/glps.h"
+#include "support/records.h"
 
 extern char** environ;
 
@@ -34,12 +35,6 @@ static_assert(sizeof(kMessage) - 1 == 60, "the typical message has 60 bytes");
 namespace {
 
 // --- Helpers ------------------------------------------------------------------------------------
-
-KECGlpsLogInfoExperiment Experiment(const std::string& name) {
-  KECGlpsLogInfoExperiment experiment;
-  experiment.m_strExperiment = name;
-  return experiment;
-}
 
 // The three report-item texts of one message entry, as the service renders them (a six-digit
 // message number, as after a few hundred thousand messages).
@@ -507,9 +502,9 @@ const LogFixture& LargeLog() {
 bool OpenExperimentLog(const LogFixture& log) {
   unsigned int error = 0;
   bool opened = false;
-  const bool ok =
-      KECGlpsServices::Instance()->LogExpInit(log.directory, true, log.info, KECGlpsLogInfoCrash(),
-                                              Experiment(log.experiment), &error, &opened);
+  const bool ok = KECGlpsServices::Instance()->LogExpInit(
+      log.directory, true, log.info, KECGlpsLogInfoCrash(), glps_test::Experiment(log.experiment),
+      &error, &opened);
   if (!ok || !opened) return false;
   if (log.protectedFiles.empty()) return true;
   // A log found tampered gets a tamper entry at once: its last document grows.

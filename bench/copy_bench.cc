@@ -13,6 +13,7 @@
 #include "files/platform.h"
 #include "glps/audit_copy.h"
 #include "glps/glps.h"
+#include "support/records.h"
 
 namespace glps_bench {
 namespace {
@@ -48,11 +49,9 @@ const CopyLog* LogOfEntries(long entries) {
   made->directory = Scratch() + "/copy-" + std::to_string(entries);
   if (mkdir(made->directory.c_str(), 0755) != 0) return nullptr;
   KECGlpsServices* service = KECGlpsServices::Instance();
-  KECGlpsLogInfoExperiment experiment;
-  experiment.m_strExperiment = "Copy";
   KECGlpsLogInfo info;
-  bool ok = service->LogExpInit(made->directory, true, info, KECGlpsLogInfoCrash(), experiment,
-                                nullptr, nullptr);
+  bool ok = service->LogExpInit(made->directory, true, info, KECGlpsLogInfoCrash(),
+                                glps_test::Experiment("Copy"), nullptr, nullptr);
   for (long i = 1; ok && i < entries; ++i) {
     ok = i % 10 == 0 ? service->LogExpMsgContext(kMessage, "Balance B-07")
                      : service->LogExpMsg(kMessage);

@@ -19,16 +19,14 @@
 #include "glps/host/gen.h"
 #include "glps/host/services.h"
 #include "session/session_data_storage.h"
+#include "support/records.h"
+#include "support/stored_records.h"
+#include "support/temp_dir.h"
 
 namespace glps_bench {
 namespace {
 
 const unsigned kTextLogName = 18630;
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Writes the file and returns its fingerprint text.
 std::string WriteFingerprinted(const std::string& path, const std::string& bytes) {
@@ -36,9 +34,7 @@ std::string WriteFingerprinted(const std::string& path, const std::string& bytes
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
   if (!out) throw std::runtime_error("cannot write " + path);
-  glps::crypto::Md5Hash hash;
-  hash.Update(bytes.data(), bytes.size());
-  return hash.FingerprintText();
+  return glps_test::Fingerprint(bytes);
 }
 
 // `size` bytes of entries as the service writes them: prefix, message, line break.
@@ -61,20 +57,9 @@ std::string EmptySidecar(const std::string& scratch) {
     KECGlpsFileHtml document(path, std::string(), 0, nullptr);
     if (!document.SaveMetaData()) throw std::runtime_error("cannot write a sidecar");
   }
-  const std::string text = ReadBytes(scratch + "/sidecar-template.xml");
+  const std::string text = glps_test::ReadFileBytes(scratch + "/sidecar-template.xml");
   RemoveTree(scratch);
   return text;
-}
-
-KECGlpsFileManagerData Record(Glps::EFileType kind, const std::string& name,
-                              const std::string& hash, std::int64_t size, bool hashed) {
-  KECGlpsFileManagerData record;
-  record.m_eType = kind;
-  record.m_strFileName = name;
-  record.m_strHash = hash;
-  record.m_nSize = size;
-  record.m_bHashed = hashed;
-  return record;
 }
 
 }  // namespace
@@ -107,22 +92,23 @@ LogFixture MakeLog(const std::string& directory, const std::string& experiment, 
       contentSize = size;
     }
     const std::string path = directory + "/" + name;
-    files->push_back(Record(Glps::FileLog, name, WriteFingerprinted(path, content), size, true));
+    files->push_back(
+        glps_test::MakeRecord(Glps::FileLog, name, WriteFingerprinted(path, content), size, true));
     log.protectedFiles.push_back(path);
     log.protectedBytes += size;
     log.documentBytes += size;
 
     const std::string sidecarName = KCGenFileUtils::MakeNameExtension(name, "xml");
     const std::string sidecarPath = directory + "/" + sidecarName;
-    files->push_back(Record(Glps::FileMetaData, sidecarName,
-                            WriteFingerprinted(sidecarPath, sidecar),
-                            static_cast<std::int64_t>(sidecar.size()), true));
+    files->push_back(glps_test::MakeRecord(Glps::FileMetaData, sidecarName,
+                                           WriteFingerprinted(sidecarPath, sidecar),
+                                           static_cast<std::int64_t>(sidecar.size()), true));
     log.protectedFiles.push_back(sidecarPath);
     log.protectedBytes += static_cast<std::int64_t>(sidecar.size());
     // The index pages are registered by the opening that starts the second document.
     if (i == 1) {
-      files->push_back(Record(Glps::FileIndexMain, "GLP-Main.html", "", 0, false));
-      files->push_back(Record(Glps::FileIndexMenu, "GLP-Menu.html", "", 0, false));
+      files->push_back(glps_test::MakeRecord(Glps::FileIndexMain, "GLP-Main.html", "", 0, false));
+      files->push_back(glps_test::MakeRecord(Glps::FileIndexMenu, "GLP-Menu.html", "", 0, false));
     }
   }
   log.records = files->size();
@@ -137,20 +123,12 @@ LogFixture MakeLog(const std::string& directory, const std::string& experiment, 
   return log;
 }
 
-void RemoveTree(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::remove_all(path, ec);
-}
-
 std::string MakeScratchDirectory() {
   const char* base = std::getenv("GLPS_BENCH_DIR");
-  std::string pattern = (base != nullptr && *base != '\0')
-                            ? std::string(base)
-                            : std::filesystem::temp_directory_path().string();
-  std::filesystem::create_directories(pattern);
-  pattern += "/glps-bench-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
+  return glps_test::MakeTempDirectory((base != nullptr && *base != '\0')
+                                          ? std::string(base)
+                                          : std::filesystem::temp_directory_path().string(),
+                                      "glps-bench-");
 }
 
 }  // namespace glps_bench

@@ -9,8 +9,11 @@
 #include <vector>
 
 #include "glps/records.h"
+#include "support/temp_dir.h"
 
 namespace glps_bench {
+
+using glps_test::RemoveTree;
 
 // One experiment log made by MakeLog: its directory, the info the host would hold for it, and
 // its protected files (documents and sidecars, the files an opening must fingerprint).
@@ -36,11 +39,8 @@ LogFixture MakeLog(const std::string& directory, const std::string& experiment, 
 // The base name the service gives the documents of an experiment's log.
 std::string ExperimentBaseName(const std::string& experiment);
 
-// Removes a directory tree; quiet when it is not there.
-void RemoveTree(const std::string& path);
-
 // A fresh directory for the benchmark's logs: under $GLPS_BENCH_DIR when set, else under the
-// system's temporary directory. Removed by RemoveTree at the end of the run.
+// system's temporary directory. Removed by RemoveTree (support/temp_dir.h) at the end of the run.
 std::string MakeScratchDirectory();
 
 // Sizes in bytes.

@@ -17,6 +17,7 @@
 
 #include "bench_common.h"
 #include "glps/glps.h"
+#include "support/records.h"
 
 extern char** environ;
 
@@ -53,11 +54,9 @@ const ManyLogs& Logs() {
     std::fclose(out);
   }
   KECGlpsServices* service = KECGlpsServices::Instance();
-  KECGlpsLogInfoExperiment experiment;
-  experiment.m_strExperiment = "Many";
   bool opened = false;
-  service->LogExpInit(first, true, KECGlpsLogInfo(), KECGlpsLogInfoCrash(), experiment, nullptr,
-                      &opened);
+  service->LogExpInit(first, true, KECGlpsLogInfo(), KECGlpsLogInfoCrash(),
+                      glps_test::Experiment("Many"), nullptr, &opened);
   service->LogExpLink("data.csv");
   for (int i = 0; i < 12000; ++i) service->LogExpMsg(kMessage);
   KECGlpsLogInfo info;

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-// What the fuzz targets share: a scratch directory for the files an input is written to, and a
-// check that reports a broken property and aborts, so that libFuzzer (and the replay program)
-// count it as a finding.
+// What the fuzz targets share besides the test-support library: a scratch directory for the files
+// an input is written to, and a check that reports a broken property and aborts, so that libFuzzer
+// (and the replay program) count it as a finding.
 #ifndef GLPS_FUZZ_FUZZ_SUPPORT_H_
 #define GLPS_FUZZ_FUZZ_SUPPORT_H_
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "support/temp_dir.h"
 
 namespace glps_fuzz {
 
@@ -28,37 +29,17 @@ namespace glps_fuzz {
   } while (0)
 
 // A private directory for one fuzzing process, under /dev/shm when there is one (the targets write
-// a file per input) or else under $TMPDIR. Removed, with the plain files in it, when the process
-// ends normally. One per process; the targets use it from one thread.
-class ScratchDir {
+// a file per input) or else under $TMPDIR. Removed, with everything in it, when the process ends
+// normally. One per process; the targets use it from one thread.
+class ScratchDir : public glps_test::TempDir {
  public:
-  ScratchDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string base = (access("/dev/shm", W_OK) == 0) ? "/dev/shm" : (tmp ? tmp : "/tmp");
-    std::string pattern = base + "/glps-fuzz-XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr) {
-      std::perror("mkdtemp");
-      std::abort();
-    }
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    if (DIR* dir = opendir(path_.c_str())) {
-      while (dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") unlink((path_ + "/" + name).c_str());
-      }
-      closedir(dir);
-    }
-    rmdir(path_.c_str());
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  ScratchDir() : TempDir(Base(), "glps-fuzz-") {}
 
  private:
-  std::string path_;
+  static std::string Base() {
+    const char* tmp = std::getenv("TMPDIR");
+    return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (tmp ? tmp : "/tmp");
+  }
 };
 
 // Replaces the file at `path` with exactly these bytes.

@@ -12,35 +12,9 @@
 
 #include "fuzz_support.h"
 #include "session/session_data_storage.h"
+#include "support/records.h"
 
 namespace {
-
-bool SameHeader(const KECGlpsLogHeader& a, const KECGlpsLogHeader& b) {
-  return a.m_eContentType == b.m_eContentType && a.m_usContentVersion == b.m_usContentVersion &&
-         a.m_tmCreation == b.m_tmCreation && a.m_strUserCreation == b.m_strUserCreation &&
-         a.m_tmModification == b.m_tmModification &&
-         a.m_strUserModification == b.m_strUserModification && a.m_strSource == b.m_strSource &&
-         a.m_eDescription == b.m_eDescription && a.m_strDescription == b.m_strDescription &&
-         a.m_guid == b.m_guid;
-}
-
-bool SameMetaData(const KECGlpsLogMetaData& a, const KECGlpsLogMetaData& b) {
-  return a.m_strVersionOriginal == b.m_strVersionOriginal && a.m_guidOriginal == b.m_guidOriginal &&
-         a.m_strExpName == b.m_strExpName;
-}
-
-bool SameRecords(const std::vector<KECGlpsFileManagerData>& a,
-                 const std::vector<KECGlpsFileManagerData>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i].m_eType != b[i].m_eType || a[i].m_strFileName != b[i].m_strFileName ||
-        a[i].m_strHash != b[i].m_strHash || a[i].m_nSize != b[i].m_nSize ||
-        a[i].m_bHashed != b[i].m_bHashed) {
-      return false;
-    }
-  }
-  return true;
-}
 
 void CheckComplete(const KECGlpsLogSessionDataStorage& storage) {
   GLPS_FUZZ_CHECK(storage.GetHeader() != nullptr);
@@ -71,11 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   KECGlpsLogSessionDataStorage reread(copyPath);
   GLPS_FUZZ_CHECK(reread.Load());
-  GLPS_FUZZ_CHECK(SameHeader(*storage.GetHeader(), *reread.GetHeader()));
-  GLPS_FUZZ_CHECK(SameMetaData(*storage.GetMetaData(), *reread.GetMetaData()));
-  GLPS_FUZZ_CHECK(storage.GetCatalog()->m_lNextIndex == reread.GetCatalog()->m_lNextIndex);
-  GLPS_FUZZ_CHECK(storage.GetCatalog()->m_merCodingSchemeInfo ==
-                  reread.GetCatalog()->m_merCodingSchemeInfo);
-  GLPS_FUZZ_CHECK(SameRecords(*storage.GetFileData(), *reread.GetFileData()));
+  GLPS_FUZZ_CHECK(glps_test::HeaderDifference(*storage.GetHeader(), *reread.GetHeader()).empty());
+  GLPS_FUZZ_CHECK(
+      glps_test::MetaDataDifference(*storage.GetMetaData(), *reread.GetMetaData()).empty());
+  GLPS_FUZZ_CHECK(
+      glps_test::CatalogDifference(*storage.GetCatalog(), *reread.GetCatalog()).empty());
+  GLPS_FUZZ_CHECK(glps_test::SameRecords(*storage.GetFileData(), *reread.GetFileData()));
   return 0;
 }

@@ -20,15 +20,13 @@
 #include "glps/glps.h"
 #include "log_dir_input.h"
 #include "session/session_data_storage.h"
+#include "support/host.h"
+#include "support/records.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -53,23 +51,12 @@ std::string ReplaceOnce(const std::string& text, const std::string& from, const 
   return text.substr(0, at) + to + text.substr(at + from.size());
 }
 
-KECGlpsFileManagerData Record(Glps::EFileType type, const std::string& name,
-                              const std::string& hash, std::int64_t size, bool hashed) {
-  KECGlpsFileManagerData record;
-  record.m_eType = type;
-  record.m_strFileName = name;
-  record.m_strHash = hash;
-  record.m_nSize = size;
-  record.m_bHashed = hashed;
-  return record;
-}
-
 void MakeLogXmlSeeds(const fs::path& work, const fs::path& out) {
   fs::create_directories(out);
   {
     KECGlpsLogSessionDataStorage storage((work / "new.xml").string());
     if (!storage.Save()) throw std::runtime_error("save of a new log failed");
-    WriteFile(out / "new-log.xml", ReadFile(work / "new.xml"));
+    WriteFile(out / "new-log.xml", glps_test::ReadFileBytes((work / "new.xml").string()));
   }
   KECGlpsLogSessionDataStorage storage((work / "full.xml").string());
   KECGlpsLogHeader& header = *storage.GetHeader();
@@ -90,17 +77,17 @@ void MakeLogXmlSeeds(const fs::path& work, const fs::path& out) {
   storage.GetCatalog()->m_lNextIndex = 42;
   storage.GetCatalog()->m_merCodingSchemeInfo = {false, 7};
   auto& records = *storage.GetFileData();
-  records.push_back(
-      Record(Glps::FileLog, "GLP-Log-0001.html", "1B2M2Y8AsgTpgAmY7PhCfg==", 1048600, true));
-  records.push_back(
-      Record(Glps::FileMetaData, "GLP-Log-0001.xml", "XUFAKrxLKna5cZ2REBfFkg==", 402, true));
-  records.push_back(Record(Glps::FileLog, "GLP-Log-0002.html", "", 0, true));
-  records.push_back(Record(Glps::FileIndexMain, "GLP-Main.html", "", 0, false));
-  records.push_back(Record(Glps::FileIndexMenu, "GLP-Menu.html", "", 0, false));
-  records.push_back(Record(Glps::FileLink, "spectrum & <raw>.csv",
-                           "ICy5YqxZB1uWSwcVLSNLcA==", std::int64_t{1} << 33, true));
+  records.push_back(glps_test::MakeRecord(Glps::FileLog, "GLP-Log-0001.html",
+                                          "1B2M2Y8AsgTpgAmY7PhCfg==", 1048600, true));
+  records.push_back(glps_test::MakeRecord(Glps::FileMetaData, "GLP-Log-0001.xml",
+                                          "XUFAKrxLKna5cZ2REBfFkg==", 402, true));
+  records.push_back(glps_test::MakeRecord(Glps::FileLog, "GLP-Log-0002.html", "", 0, true));
+  records.push_back(glps_test::MakeRecord(Glps::FileIndexMain, "GLP-Main.html", "", 0, false));
+  records.push_back(glps_test::MakeRecord(Glps::FileIndexMenu, "GLP-Menu.html", "", 0, false));
+  records.push_back(glps_test::MakeRecord(Glps::FileLink, "spectrum & <raw>.csv",
+                                          "ICy5YqxZB1uWSwcVLSNLcA==", std::int64_t{1} << 33, true));
   if (!storage.Save()) throw std::runtime_error("save of a full log failed");
-  const std::string full = ReadFile(work / "full.xml");
+  const std::string full = glps_test::ReadFileBytes((work / "full.xml").string());
   WriteFile(out / "full-log.xml", full);
   WriteFile(out / "full-log-lf.xml", WithoutCr(full));
   // A catalog as written before the coding-scheme pair existed: version 0, no pair.
@@ -136,7 +123,7 @@ void MakeSidecarSeeds(const fs::path& work, const fs::path& out) {
   {
     KECGlpsFileHtml html((work / "empty.html").string(), "", 0, nullptr);
     if (!html.SaveMetaData()) throw std::runtime_error("save of an empty sidecar failed");
-    WriteFile(out / "no-entities.xml", ReadFile(work / "empty.xml"));
+    WriteFile(out / "no-entities.xml", glps_test::ReadFileBytes((work / "empty.xml").string()));
   }
   KECGlpsFileHtml html((work / "doc.html").string(), "", 0, nullptr);
   const KCGenGUID a("{6F9619FF-8B86-D011-B42D-00C04FC964FF}");
@@ -145,7 +132,7 @@ void MakeSidecarSeeds(const fs::path& work, const fs::path& out) {
   html.AddEntity(KECGlpsLogMetaDataEntity(static_cast<Glps::ELogEntity>(3), 17, a));
   html.AddEntity(KECGlpsLogMetaDataEntity(static_cast<Glps::ELogEntity>(5), -1, b));
   if (!html.SaveMetaData()) throw std::runtime_error("save of a sidecar failed");
-  const std::string three = ReadFile(work / "doc.xml");
+  const std::string three = glps_test::ReadFileBytes((work / "doc.xml").string());
   WriteFile(out / "three-entities.xml", three);
   WriteFile(out / "three-entities-lf.xml", WithoutCr(three));
 
@@ -162,12 +149,9 @@ void MakeLogDirectorySeeds(const fs::path& work, const fs::path& out) {
   fs::create_directories(out);
   const fs::path directory = work / "experiment";
   fs::create_directories(directory);
-  fs::create_directories(work / "applog");
-  KECBaseFilesAndLocations::SetDirectoryAppLog((work / "applog").string());
-  KCGenUserInfo::Instance()->SetCurrentUserName("analyst");
+  glps_test::PrepareHost((work / "applog").string(), "analyst");
   KECGlpsServices* service = KECGlpsServices::Instance();
-  KECGlpsLogInfoExperiment experiment;
-  experiment.m_strExperiment = "Titration 7";
+  const KECGlpsLogInfoExperiment experiment = glps_test::Experiment("Titration 7");
   KECGlpsLogInfo info;
   for (int opening = 0; opening < 2; ++opening) {
     unsigned int error = 0;
@@ -185,16 +169,17 @@ void MakeLogDirectorySeeds(const fs::path& work, const fs::path& out) {
     ok = service->LogExpExit(&info) && ok;
     if (!ok) throw std::runtime_error("writing the experiment log failed");
   }
-  KECGlpsServices::Destroy();
+  glps_test::ReleaseHost();
 
   glps_fuzz::PackedDirectory packed;
-  packed.logXml = ReadFile(directory / "log.xml");
+  packed.logXml = glps_test::ReadFileBytes((directory / "log.xml").string());
   std::vector<fs::path> files;
   for (const auto& entry : fs::directory_iterator(directory)) files.push_back(entry.path());
   std::sort(files.begin(), files.end());
   for (const fs::path& file : files) {
     if (file.filename() == "log.xml") continue;
-    packed.entries.push_back({'f', file.filename().string(), ReadFile(file)});
+    packed.entries.push_back(
+        {'f', file.filename().string(), glps_test::ReadFileBytes(file.string())});
   }
   glps_fuzz::PackedDirectory intact = packed;
   intact.entries.push_back({'i', info.m_strLogHash + ":" + std::to_string(info.m_nLogSize), ""});
@@ -231,12 +216,10 @@ int main(int argc, char** argv) {
   }
   try {
     const fs::path out(argv[1]);
-    const fs::path work = fs::temp_directory_path() / ("glps-seeds-" + std::to_string(getpid()));
-    fs::create_directories(work);
-    MakeLogXmlSeeds(work, out / "log_xml");
-    MakeSidecarSeeds(work, out / "sidecar");
-    MakeLogDirectorySeeds(work, out / "verify_dir");
-    fs::remove_all(work);
+    const glps_test::TempDir work(fs::temp_directory_path().string(), "glps-seeds-");
+    MakeLogXmlSeeds(work.path(), out / "log_xml");
+    MakeSidecarSeeds(work.path(), out / "sidecar");
+    MakeLogDirectorySeeds(work.path(), out / "verify_dir");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

@@ -11,22 +11,7 @@
 
 #include "files/glps_file_html.h"
 #include "fuzz_support.h"
-
-namespace {
-
-bool SameEntities(const std::vector<KECGlpsFileHtmlMetaDataEntity>& a,
-                  const std::vector<KECGlpsFileHtmlMetaDataEntity>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i].m_eType != b[i].m_eType || a[i].m_nHandle != b[i].m_nHandle ||
-        a[i].m_guid != b[i].m_guid) {
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
+#include "support/records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static glps_fuzz::ScratchDir scratch;
@@ -43,6 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   KECGlpsFileHtml reopened(document, "", 0, nullptr);
   GLPS_FUZZ_CHECK(reopened.LoadMetaData());
-  GLPS_FUZZ_CHECK(SameEntities(loaded, reopened.GetMetaData().m_vEntity));
+  GLPS_FUZZ_CHECK(glps_test::EntitiesDifference(loaded, reopened.GetMetaData().m_vEntity).empty());
   return 0;
 }

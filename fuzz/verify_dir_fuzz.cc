@@ -21,6 +21,7 @@
 #include "log.h"
 #include "log_dir_input.h"
 #include "output_checks.h"
+#include "support/tree_snapshot.h"
 #include "verify.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -37,10 +38,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   KECGlpsLogInfo info;
   const bool infoParsed = infoGiven && glps_tool::ParseLogInfo(infoText, &info);
 
-  const auto before = glps_fuzz::Snapshot(directory);
+  // What a read-only reader must leave as it found: every entry's type, permissions, size,
+  // modification and status-change times, and the bytes of regular files and link targets.
+  glps_test::SnapshotOptions everything;
+  everything.directoryTimes = true;
+  everything.statusChangeTimes = true;
+  const glps_test::TreeSnapshot before(directory, everything);
   const KECGlpsAuditReport report = KECGlpsAudit::Verify(directory, infoParsed ? &info : nullptr);
   const KECGlpsAuditTrail trail = KECGlpsAudit::ReadTrail(directory);
-  GLPS_FUZZ_CHECK(glps_fuzz::Snapshot(directory) == before);
+  GLPS_FUZZ_CHECK(glps_test::TreeSnapshot(directory, everything) == before);
 
   const int status = report.Verdict();
   GLPS_FUZZ_CHECK(status == 0 || status == 1 || status == 3 || status == 4);
@@ -80,6 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  glps_fuzz::RemoveTree(directory);
+  glps_test::RemoveTree(directory);
   return 0;
 }

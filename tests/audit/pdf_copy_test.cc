@@ -138,14 +138,6 @@ std::vector<std::string> Bodies(const std::vector<std::string>& pages) {
   return bodies;
 }
 
-std::string WithoutBlanks(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c != ' ' && c != '\n' && c != '\t' && c != '\f') out += c;
-  }
-  return out;
-}
-
 // What the copy shows of an entry, in reading order.
 std::string ShownText(const PdfEntry& entry) {
   std::string text;

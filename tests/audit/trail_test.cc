@@ -17,30 +17,23 @@
 #include "glps/audit.h"
 #include "glps/glps.h"
 #include "session/session_data_storage.h"
+#include "support/host_fixture.h"
 #include "support/log_reading.h"
+#include "support/records.h"
+#include "support/stored_records.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using glps_test::Fingerprint;
 using glps_test::ReadFileBytes;
 using glps_test::TempDir;
 using glps_test::WriteFileBytes;
 using ::testing::HasSubstr;
 
-std::string Fingerprint(const std::string& bytes) {
-  glps::crypto::Md5Hash hash;
-  hash.Update(bytes.data(), bytes.size());
-  return hash.FingerprintText();
-}
-
-class TrailTest : public ::testing::Test {
+class TrailTest : public glps_test::HostTest {
  protected:
-  void SetUp() override { KCGenUserInfo::Instance()->SetCurrentUserName("lab user"); }
-  void TearDown() override {
-    KECGlpsServices::Destroy();
-    KCGenUserInfo::Instance()->ClearOverrides();
-    KECBaseFilesAndLocations::SetDirectoryAppLog("");
-  }
+  std::string User() const override { return "lab user"; }
 
   // Opens the experiment log in `dir` with `info`, runs `write`, saves and closes it; returns the
   // new info.
@@ -48,11 +41,8 @@ class TrailTest : public ::testing::Test {
   KECGlpsLogInfo ExperimentRun(const std::string& dir, const KECGlpsLogInfo& info,
                                const KECGlpsLogInfoCrash& crash, bool extra, Write write) {
     KECGlpsServices* service = KECGlpsServices::Instance();
-    KECGlpsLogInfoExperiment experiment;
-    experiment.m_strExperiment = "Assay";
-    experiment.m_bExtra = extra;
-    experiment.m_nVersion = 410;
-    EXPECT_TRUE(service->LogExpInit(dir, true, info, crash, experiment, nullptr, nullptr));
+    EXPECT_TRUE(service->LogExpInit(dir, true, info, crash,
+                                    glps_test::Experiment("Assay", extra, 410), nullptr, nullptr));
     write(service);
     KECGlpsLogInfo out;
     EXPECT_TRUE(service->LogExpExit(&out));
@@ -159,9 +149,6 @@ TEST_F(TrailTest, EveryKindOfExperimentEntryReadsBackAsWritten) {
 }
 
 TEST_F(TrailTest, ApplicationLogStartsExitsAndCrashWithoutText) {
-  TempDir tmp;
-  KECBaseFilesAndLocations::SetDirectoryAppLog(tmp / "applog");
-  mkdir((tmp / "applog").c_str(), 0755);
   KECGlpsLogInfo info;
   for (int run = 0; run < 2; ++run) {
     KECGlpsServices* service = KECGlpsServices::Instance();
@@ -176,7 +163,7 @@ TEST_F(TrailTest, ApplicationLogStartsExitsAndCrashWithoutText) {
     EXPECT_TRUE(service->LogAppExit(&info));
     KECGlpsServices::Destroy();
   }
-  const KECGlpsAuditTrail trail = KECGlpsAudit::ReadTrail(tmp / "applog");
+  const KECGlpsAuditTrail trail = KECGlpsAudit::ReadTrail(AppDir());
   EXPECT_TRUE(trail.m_bApplicationLog);
   const std::string started =
       Txts::GetString(18701, {Txts::GetString(10050), KCGenVersionInfo().GetProductVersionLong()});

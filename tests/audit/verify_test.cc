@@ -24,36 +24,21 @@
 #include "files/platform_syscalls.h"
 #include "glps/glps.h"
 #include "session/session_data_storage.h"
+#include "support/stored_records.h"
+#include "support/syscalls.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using glps_test::Fingerprint;
 using glps_test::ReadFileBytes;
+using glps_test::RecordOf;
 using glps_test::TempDir;
 using glps_test::WriteFileBytes;
 
 // The audit of `dir`, with `info` when it is not null.
 KECGlpsAuditReport VerifyLogDirectory(const std::string& dir, const KECGlpsLogInfo* info) {
   return KECGlpsAudit::Verify(dir, info);
-}
-
-std::string Fingerprint(const std::string& bytes) {
-  glps::crypto::Md5Hash hash;
-  hash.Update(bytes.data(), bytes.size());
-  return hash.FingerprintText();
-}
-
-KECGlpsFileManagerData Record(Glps::EFileType kind, const std::string& name,
-                              const std::string& content, bool hashed = true) {
-  KECGlpsFileManagerData record;
-  record.m_eType = kind;
-  record.m_strFileName = name;
-  record.m_bHashed = hashed;
-  if (hashed) {
-    record.m_strHash = Fingerprint(content);
-    record.m_nSize = static_cast<std::int64_t>(content.size());
-  }
-  return record;
 }
 
 // Writes log.xml with these records through the library's storage; returns its info.
@@ -71,11 +56,6 @@ void FlipByte(const std::string& path, std::size_t at) {
   bytes[at] ^= 0x20;
   WriteFileBytes(path, bytes);
 }
-
-// Puts the real system calls back when the test ends.
-struct SysCallsRestorer {
-  ~SysCallsRestorer() { glps::platform::RestoreSysCalls(); }
-};
 
 const char kContent[] = "sample,mass\nS1,1.0032\nS2,0.9981\n";
 
@@ -131,7 +111,7 @@ TEST(VerifyTest, EveryChangeToAProtectedFileHasItsStatus) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     WriteFileBytes(dir / "data.csv", kContent);
-    WriteLogXml(dir.path(), {Record(Glps::FileLink, "data.csv", kContent)});
+    WriteLogXml(dir.path(), {RecordOf(Glps::FileLink, "data.csv", kContent)});
     c.change(dir / "data.csv");
 
     const KECGlpsAuditReport report = VerifyLogDirectory(dir.path(), nullptr);
@@ -154,27 +134,27 @@ TEST(VerifyTest, WhatTheRecordSaysDecidesWhatIsChecked) {
     int exitStatus;
   };
   const std::string other = "something else entirely";
-  KECGlpsFileManagerData sizeOnly = Record(Glps::FileLink, "data.csv", kContent);
+  KECGlpsFileManagerData sizeOnly = RecordOf(Glps::FileLink, "data.csv", kContent);
   sizeOnly.m_strHash.clear();
   KECGlpsFileManagerData sizeOnlyWrongSize = sizeOnly;
   sizeOnlyWrongSize.m_nSize -= 1;
-  KECGlpsFileManagerData negative = Record(Glps::FileLink, "data.csv", kContent);
+  KECGlpsFileManagerData negative = RecordOf(Glps::FileLink, "data.csv", kContent);
   negative.m_nSize = -5;
   const Case cases[] = {
-      {"an index page, whatever its content", Record(Glps::FileIndexMain, "data.csv", other, false),
-       Glps::eAuditFileUnprotected, 3},
+      {"an index page, whatever its content",
+       RecordOf(Glps::FileIndexMain, "data.csv", other, false), Glps::eAuditFileUnprotected, 3},
       {"an unprotected record of a missing file",
-       Record(Glps::FileIndexMenu, "gone.html", other, false), Glps::eAuditFileUnprotected, 3},
-      {"a name with a directory part", Record(Glps::FileLink, "../data.csv", kContent),
+       RecordOf(Glps::FileIndexMenu, "gone.html", other, false), Glps::eAuditFileUnprotected, 3},
+      {"a name with a directory part", RecordOf(Glps::FileLink, "../data.csv", kContent),
        Glps::eAuditFileBadName, 1},
-      {"a name with a backslash", Record(Glps::FileLink, "a\\data.csv", kContent),
+      {"a name with a backslash", RecordOf(Glps::FileLink, "a\\data.csv", kContent),
        Glps::eAuditFileBadName, 1},
-      {"the name ..", Record(Glps::FileLink, "..", kContent), Glps::eAuditFileBadName, 1},
+      {"the name ..", RecordOf(Glps::FileLink, "..", kContent), Glps::eAuditFileBadName, 1},
       {"an empty fingerprint compares the size only", sizeOnly, Glps::eAuditFileIntact, 3},
       {"an empty fingerprint and another size", sizeOnlyWrongSize, Glps::eAuditFileGrownIntact, 1},
       {"a negative size", negative, Glps::eAuditFileModified, 1},
       {"another file's fingerprint",
-       Record(Glps::FileLink, "data.csv", std::string(kContent).replace(0, 1, "S")),
+       RecordOf(Glps::FileLink, "data.csv", std::string(kContent).replace(0, 1, "S")),
        Glps::eAuditFileModified, 1},
   };
   for (const Case& c : cases) {
@@ -204,9 +184,9 @@ TEST(VerifyTest, AFileThatCannotBeReadIsUnreadable) {
     TempDir dir;
     WriteFileBytes(dir / "data.csv", kContent);
     WriteFileBytes(dir / "other.csv", kContent);
-    WriteLogXml(dir.path(), {Record(Glps::FileLink, "data.csv", kContent),
-                             Record(Glps::FileLink, "other.csv", kContent)});
-    SysCallsRestorer restorer;
+    WriteLogXml(dir.path(), {RecordOf(Glps::FileLink, "data.csv", kContent),
+                             RecordOf(Glps::FileLink, "other.csv", kContent)});
+    glps_test::SysCallsGuard restorer;
     // Faults hit data.csv only: its open fails, or every read from its descriptor fails.
     static int dataFd = -1;
     failOpen = failRead = 0;
@@ -250,9 +230,9 @@ TEST(VerifyTest, OnlyReadOnlyCallsAreMade) {
   WriteFileBytes(dir / "data.csv", std::string(kContent) + "tail");
   WriteFileBytes(dir / "other.csv", "x");
   WriteLogXml(dir.path(),
-              {Record(Glps::FileLink, "data.csv", kContent),
-               Record(Glps::FileLink, "other.csv", "y"), Record(Glps::FileLink, "gone.csv", ""),
-               Record(Glps::FileIndexMain, "GLP-Main.html", "", false)});
+              {RecordOf(Glps::FileLink, "data.csv", kContent),
+               RecordOf(Glps::FileLink, "other.csv", "y"), RecordOf(Glps::FileLink, "gone.csv", ""),
+               RecordOf(Glps::FileIndexMain, "GLP-Main.html", "", false)});
   // The log's lock, as an open log holds it: never opened by the audit.
   WriteFileBytes(dir / KECGlpsAudit::LockFileName(), "");
   chmod((dir / KECGlpsAudit::LockFileName()).c_str(), 0600);
@@ -262,7 +242,7 @@ TEST(VerifyTest, OnlyReadOnlyCallsAreMade) {
   openFlags.clear();
   changingCalls = 0;
   lockOpens = 0;
-  SysCallsRestorer restorer;
+  glps_test::SysCallsGuard restorer;
   glps::platform::SysCalls& calls = glps::platform::CurrentSysCalls();
   calls.openat = [](int dirfd, const char* path, int flags, mode_t mode) -> int {
     openFlags.push_back(flags);
@@ -311,10 +291,10 @@ TEST(VerifyTest, ADocumentIsReadOnceForItsFingerprintAndItsEntries) {
   // The tail skips number 3: only its entries can tell.
   const std::string document = saved + entry(4);
   WriteFileBytes(dir / "GLP-Log-E_0001.html", document);
-  WriteLogXml(dir.path(), {Record(Glps::FileLog, "GLP-Log-E_0001.html", saved)});
+  WriteLogXml(dir.path(), {RecordOf(Glps::FileLog, "GLP-Log-E_0001.html", saved)});
   static std::map<std::string, std::int64_t> bytesRead;
   bytesRead.clear();
-  SysCallsRestorer restorer;
+  glps_test::SysCallsGuard restorer;
   glps::platform::CurrentSysCalls().read = [](int fd, void* buffer, size_t count) -> ssize_t {
     const ssize_t n = ::read(fd, buffer, count);
     char path[4096];
@@ -342,7 +322,7 @@ TEST(VerifyTest, WithoutPermissionToReadAFileItIsUnreadable) {
   if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
   TempDir dir;
   WriteFileBytes(dir / "data.csv", kContent);
-  WriteLogXml(dir.path(), {Record(Glps::FileLink, "data.csv", kContent)});
+  WriteLogXml(dir.path(), {RecordOf(Glps::FileLink, "data.csv", kContent)});
   chmod((dir / "data.csv").c_str(), 0);
   const KECGlpsAuditReport report = VerifyLogDirectory(dir.path(), nullptr);
   ASSERT_EQ(report.m_vFiles.size(), 1u);
@@ -356,7 +336,7 @@ TEST(VerifyTest, FilesNoRecordNamesAreListedAndDoNotDecide) {
   WriteFileBytes(dir / "notes.txt", "12345");
   mkdir((dir / "extra").c_str(), 0755);
   ASSERT_EQ(symlink("data.csv", (dir / "alias").c_str()), 0);
-  WriteLogXml(dir.path(), {Record(Glps::FileLink, "data.csv", kContent)});
+  WriteLogXml(dir.path(), {RecordOf(Glps::FileLink, "data.csv", kContent)});
   const KECGlpsAuditReport report = VerifyLogDirectory(dir.path(), nullptr);
   std::map<std::string, std::pair<std::string, std::int64_t>> found;
   for (const auto& entry : report.m_vUnregistered)
@@ -371,7 +351,7 @@ TEST(VerifyTest, LogXmlIsCheckedAgainstTheInfoWhenOneIsGiven) {
   TempDir dir;
   WriteFileBytes(dir / "data.csv", kContent);
   const KECGlpsLogInfo info =
-      WriteLogXml(dir.path(), {Record(Glps::FileLink, "data.csv", kContent)});
+      WriteLogXml(dir.path(), {RecordOf(Glps::FileLink, "data.csv", kContent)});
   ASSERT_TRUE(info.IsValid());
   KECGlpsLogInfo otherHash = info;
   otherHash.m_strLogHash[0] = otherHash.m_strLogHash[0] == 'A' ? 'B' : 'A';
@@ -405,7 +385,7 @@ TEST(VerifyTest, LogXmlIsCheckedAgainstTheInfoWhenOneIsGiven) {
 TEST(VerifyTest, LogXmlSwappedWhileVerifiedIsJudgedByTheBytesRead) {
   TempDir dir;
   WriteFileBytes(dir / "data.csv", kContent);
-  const KECGlpsFileManagerData genuineRecord = Record(Glps::FileLink, "data.csv", kContent);
+  const KECGlpsFileManagerData genuineRecord = RecordOf(Glps::FileLink, "data.csv", kContent);
   const KECGlpsLogInfo info = WriteLogXml(dir.path(), {genuineRecord});
   const std::string genuine = ReadFileBytes(dir / "log.xml");
   KECGlpsFileManagerData forgedRecord = genuineRecord;
@@ -456,7 +436,7 @@ TEST(VerifyTest, ALogThatCannotBeReadIsUnreadable) {
        }},
       {"log.xml cut short",
        [](const TempDir& t) {
-         WriteLogXml(t.path(), {Record(Glps::FileLink, "data.csv", kContent)});
+         WriteLogXml(t.path(), {RecordOf(Glps::FileLink, "data.csv", kContent)});
          const std::string bytes = ReadFileBytes(t / "log.xml");
          WriteFileBytes(t / "log.xml", bytes.substr(0, bytes.size() / 2));
          return t.path();

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "glps/glps.h"
+#include "support/records.h"
 
 namespace {
 
@@ -48,12 +49,6 @@ bool PrepareEmptyDirectory(const std::string& path) {
   return empty || Fail(path + " is not empty");
 }
 
-KECGlpsLogInfoExperiment Experiment() {
-  KECGlpsLogInfoExperiment experiment;
-  experiment.m_strExperiment = "Browser view";
-  return experiment;
-}
-
 // One opening of the experiment log: logs `messages`, closes the log and replaces `info` with the
 // info the host keeps for the next opening.
 template <typename Body>
@@ -61,7 +56,8 @@ bool Session(KECGlpsServices* service, const std::string& directory,
              const KECGlpsLogInfoCrash& crash, KECGlpsLogInfo* info, Body body) {
   unsigned int error = 0;
   bool opened = false;
-  if (!service->LogExpInit(directory, true, *info, crash, Experiment(), &error, &opened)) {
+  if (!service->LogExpInit(directory, true, *info, crash, glps_test::Experiment("Browser view"),
+                           &error, &opened)) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08X", error);
     return Fail("LogExpInit failed on " + directory + " (error " + code + ")");

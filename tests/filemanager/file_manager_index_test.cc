@@ -15,35 +15,15 @@
 #include "filemanager/record_set.h"
 #include "files/glps_file_hashed.h"
 #include "gtest/gtest.h"
+#include "support/records.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using glps_test::MakeRecord;
+using glps_test::SameRecords;
 using glps_test::TempDir;
 using Records = std::vector<KECGlpsFileManagerData>;
-
-KECGlpsFileManagerData MakeRecord(Glps::EFileType kind, const std::string& name,
-                                  const std::string& hash, std::int64_t size, bool hashed) {
-  KECGlpsFileManagerData record;
-  record.m_eType = kind;
-  record.m_strFileName = name;
-  record.m_strHash = hash;
-  record.m_nSize = size;
-  record.m_bHashed = hashed;
-  return record;
-}
-
-bool SameRecords(const Records& a, const Records& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i].m_eType != b[i].m_eType || a[i].m_strFileName != b[i].m_strFileName ||
-        a[i].m_strHash != b[i].m_strHash || a[i].m_nSize != b[i].m_nSize ||
-        a[i].m_bHashed != b[i].m_bHashed) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // The records as the manager must keep them, with the lookup done by a scan and the rules of the
 // record set checked afresh on the whole set.

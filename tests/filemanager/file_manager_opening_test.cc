@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "filemanager/file_manager.h"
-#include "files/file_test_util.h"
 #include "files/glps_file_hashed.h"
 #include "files/glps_file_html.h"
 #include "files/md5_hash.h"
 #include "files/platform.h"
 #include "files/platform_syscalls.h"
 #include "gtest/gtest.h"
+#include "support/records.h"
+#include "support/syscalls.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -48,12 +49,9 @@ class DocumentOpeningTest : public ::testing::Test {
     for (const auto& doc : {std::make_pair("one.html", Content(100000, 'a')),
                             std::make_pair("two.html", Content(70000, 'k'))}) {
       WriteFileBytes(dir_ / doc.first, doc.second);
-      KECGlpsFileManagerData record;
-      record.m_eType = Glps::FileLog;
-      record.m_strFileName = doc.first;
-      record.m_strHash = OpensslMd5Base64(dir_ / doc.first);
-      record.m_nSize = static_cast<std::int64_t>(doc.second.size());
-      records_->push_back(record);
+      records_->push_back(glps_test::MakeRecord(Glps::FileLog, doc.first,
+                                                OpensslMd5Base64(dir_ / doc.first),
+                                                static_cast<std::int64_t>(doc.second.size())));
     }
   }
 

@@ -16,22 +16,29 @@
 #include <string>
 #include <vector>
 
-#include "files/file_test_util.h"
 #include "files/glps_file_hashed.h"
 #include "files/glps_file_html.h"
 #include "files/platform.h"
 #include "files/platform_syscalls.h"
 #include "gtest/gtest.h"
+#include "support/records.h"
+#include "support/syscalls.h"
 #include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+using glps_test::MakeRecord;
 using glps_test::ModeOf;
+using glps_test::Names;
 using glps_test::OpensslMd5Base64;
 using glps_test::ReadFileBytes;
+using glps_test::SameRecord;
+using glps_test::SnapshotOptions;
 using glps_test::TempDir;
+using glps_test::TreeSnapshot;
 using glps_test::WriteFileBytes;
 
 using Records = std::vector<KECGlpsFileManagerData>;
@@ -39,42 +46,12 @@ using Records = std::vector<KECGlpsFileManagerData>;
 const char kMd5OfNothing[] = "1B2M2Y8AsgTpgAmY7PhCfg==";
 const char kMd5OfAbc[] = "kAFQmDzST7DWlj99KOF/cg==";
 
-KECGlpsFileManagerData MakeRecord(Glps::EFileType kind, const std::string& name,
-                                  const std::string& hash, std::int64_t size, bool hashed = true) {
-  KECGlpsFileManagerData record;
-  record.m_eType = kind;
-  record.m_strFileName = name;
-  record.m_strHash = hash;
-  record.m_nSize = size;
-  record.m_bHashed = hashed;
-  return record;
-}
-
-bool SameRecord(const KECGlpsFileManagerData& a, const KECGlpsFileManagerData& b) {
-  return a.m_eType == b.m_eType && a.m_strFileName == b.m_strFileName &&
-         a.m_strHash == b.m_strHash && a.m_nSize == b.m_nSize && a.m_bHashed == b.m_bHashed;
-}
-
-std::vector<std::string> Names(const Records& records) {
-  std::vector<std::string> names;
-  for (const auto& record : records) names.push_back(record.m_strFileName);
-  return names;
-}
-
-// Every path under `root` (links not followed) with its kind and, for regular files, content.
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-  std::map<std::string, std::string> entries;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const std::string path = entry.path().string();
-    if (entry.is_symlink()) {
-      entries[path] = "link to " + fs::read_symlink(entry.path()).string();
-    } else if (entry.is_regular_file()) {
-      entries[path] = "file " + ReadFileBytes(path);
-    } else {
-      entries[path] = "other";
-    }
-  }
-  return entries;
+// Every path under `root` (links not followed) with its kind and mode and, for regular files and
+// links, content and target.
+TreeSnapshot Snapshot(const std::string& root) {
+  SnapshotOptions options;
+  options.times = false;
+  return TreeSnapshot(root, options);
 }
 
 // A log directory with files written directly and records made to match them.

@@ -7,18 +7,17 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "support/records.h"
 
 namespace {
 
 using glps::RecordFault;
 using Records = std::vector<KECGlpsFileManagerData>;
 
+// A record protected as the library protects its kind.
 KECGlpsFileManagerData Record(Glps::EFileType kind, const std::string& name) {
-  KECGlpsFileManagerData record;
-  record.m_eType = kind;
-  record.m_strFileName = name;
-  record.m_bHashed = kind != Glps::FileIndexMain && kind != Glps::FileIndexMenu;
-  return record;
+  return glps_test::MakeRecord(kind, name, "", 0,
+                               kind != Glps::FileIndexMain && kind != Glps::FileIndexMenu);
 }
 
 KECGlpsFileManagerData Unprotected(KECGlpsFileManagerData record) {

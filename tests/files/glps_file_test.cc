@@ -8,13 +8,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "files/file_test_util.h"
 #include "gtest/gtest.h"
+#include "support/syscalls.h"
 #include "support/temp_dir.h"
 
 namespace {

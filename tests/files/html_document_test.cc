@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "filemanager/file_manager.h"
-#include "files/file_test_util.h"
 #include "gtest/gtest.h"
+#include "support/records.h"
+#include "support/syscalls.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using glps_test::EntitiesDifference;
 using glps_test::OpensslMd5Base64;
 using glps_test::ReadFileBytes;
 using glps_test::TempDir;
@@ -32,18 +34,6 @@ KECGlpsFileHtmlMetaDataEntity Entity(Glps::ELogEntity type, std::int32_t handle,
 
 const char kGuid1[] = "{11111111-2222-3333-4444-555555555555}";
 const char kGuid2[] = "{A0A0A0A0-B1B1-C2C2-D3D3-E4E4E4E4E4E4}";
-
-bool SameEntities(const std::vector<KECGlpsFileHtmlMetaDataEntity>& a,
-                  const std::vector<KECGlpsFileHtmlMetaDataEntity>& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i].m_eType != b[i].m_eType || a[i].m_nHandle != b[i].m_nHandle ||
-        a[i].m_guid != b[i].m_guid) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // Every line feed of the text is preceded by a carriage return.
 bool AllLinesEndInCrLf(const std::string& text) {
@@ -195,9 +185,9 @@ TEST_F(HtmlDocumentTest, EntitiesAreMatchedByTypeAndHandleAndRoundTripInOrder) {
   doc.reset();
   manager_->CloseAllDocuments();
   auto reopened = manager_->GetDocument("doc.html");
-  EXPECT_TRUE(SameEntities(reopened->GetMetaData().m_vEntity, written));
+  EXPECT_EQ(EntitiesDifference(reopened->GetMetaData().m_vEntity, written), "");
   EXPECT_TRUE(reopened->LoadMetaData());
-  EXPECT_TRUE(SameEntities(reopened->GetMetaData().m_vEntity, written));
+  EXPECT_EQ(EntitiesDifference(reopened->GetMetaData().m_vEntity, written), "");
 }
 
 TEST_F(HtmlDocumentTest, DefaultEntityHasNoHandleAndAFreshGuid) {

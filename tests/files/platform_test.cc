@@ -13,27 +13,20 @@
 #include <string>
 #include <vector>
 
-#include "files/file_test_util.h"
 #include "gtest/gtest.h"
+#include "support/log_reading.h"
+#include "support/syscalls.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 namespace platform = glps::platform;
+using glps_test::ListDirectory;
 using glps_test::ModeOf;
 using glps_test::ReadFileBytes;
 using glps_test::SysCallsGuard;
 using glps_test::TempDir;
 using glps_test::WriteFileBytes;
-
-std::vector<std::string> DirectoryEntries(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // --- Injected faults. Plain functions, so they fit the table; their settings live here. ---------
 
@@ -146,8 +139,8 @@ TEST(PlatformOpenTest, OperationsStayInTheDirectoryOpenedFirst) {
   EXPECT_TRUE(platform::ReplaceFile(*log, "log.xml", "x"));
   platform::Close(platform::OpenForWriting(*log, "doc.html", platform::OpenMode::kNew));
   EXPECT_TRUE(platform::DeleteFile(*log, "log.xml"));
-  EXPECT_EQ(DirectoryEntries(root / "moved"), std::vector<std::string>{"doc.html"});
-  EXPECT_TRUE(DirectoryEntries(root / "other").empty());
+  EXPECT_EQ(ListDirectory(root / "moved"), std::vector<std::string>{"doc.html"});
+  EXPECT_TRUE(ListDirectory(root / "other").empty());
   // A link as the directory's own last component is refused.
   EXPECT_FALSE(platform::OpenDirectory(root / "log")->IsOpen());
 }
@@ -195,7 +188,7 @@ TEST(PlatformDeleteTest, RemovesNamesButNeverSharedReadOnlyFilesOrDirectories) {
   EXPECT_FALSE(platform::DeleteFile(*directory, "second-name"));
   EXPECT_FALSE(platform::DeleteFile(*directory, "readonly"));
   EXPECT_FALSE(platform::DeleteFile(*directory, "subdir"));
-  EXPECT_EQ(DirectoryEntries(dir.path()),
+  EXPECT_EQ(ListDirectory(dir.path()),
             (std::vector<std::string>{"readonly", "second-name", "subdir"}));
   EXPECT_EQ(ReadFileBytes(outside / "theirs"), "theirs");
 }
@@ -283,7 +276,7 @@ TEST(PlatformReplaceTest, CreatesOrReplacesAndKeepsPermissions) {
   EXPECT_EQ(ModeOf(path), 0600u);
   EXPECT_TRUE(platform::ReplaceFile(path, ""));
   EXPECT_EQ(ReadFileBytes(path), "");
-  EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"log.xml"});
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"log.xml"});
 }
 
 TEST(PlatformReplaceTest, FailureLeavesOldFileAndNoTemporaryFile) {
@@ -313,7 +306,7 @@ TEST(PlatformReplaceTest, FailureLeavesOldFileAndNoTemporaryFile) {
       EXPECT_FALSE(platform::ReplaceFile(path, "new content"));
     }
     EXPECT_EQ(ReadFileBytes(path), "old content");
-    EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"log.xml"});
+    EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"log.xml"});
   }
 }
 
@@ -331,10 +324,10 @@ TEST(PlatformReplaceTest, PreparedReplacementTakesTheNameOnlyWhenCommitted) {
   {
     platform::Replacement discarded;
     ASSERT_TRUE(discarded.Prepare(*directory, "log.xml", "never"));
-    EXPECT_EQ(DirectoryEntries(dir.path()).size(), 3u) << "the temporary file is there";
+    EXPECT_EQ(ListDirectory(dir.path()).size(), 3u) << "the temporary file is there";
   }
   EXPECT_EQ(ReadFileBytes(dir / "log.xml"), "old");
-  EXPECT_EQ(DirectoryEntries(dir.path()), (std::vector<std::string>{"doc.html", "log.xml"}));
+  EXPECT_EQ(ListDirectory(dir.path()), (std::vector<std::string>{"doc.html", "log.xml"}));
 
   struct Case {
     const char* what;
@@ -364,7 +357,7 @@ TEST(PlatformReplaceTest, PreparedReplacementTakesTheNameOnlyWhenCommitted) {
     EXPECT_EQ(alongsideSynced, c.alongsideSynced);
     EXPECT_EQ(inPlace, c.committed);
     EXPECT_EQ(ReadFileBytes(dir / "log.xml") == c.what, c.committed);
-    EXPECT_EQ(DirectoryEntries(dir.path()), (std::vector<std::string>{"doc.html", "log.xml"}));
+    EXPECT_EQ(ListDirectory(dir.path()), (std::vector<std::string>{"doc.html", "log.xml"}));
     EXPECT_FALSE(replacement.Commit()) << "committed once";
   }
   platform::Close(document);
@@ -427,7 +420,7 @@ TEST(PlatformReplaceTest, RefusesReadOnlyAndSharedFilesLinksAndDirectories) {
   EXPECT_FALSE(platform::ReplaceFile(dir / "missing-dir/file", "new"));
   EXPECT_FALSE(platform::ReplaceFile(dir / "second-name", "new"));
   EXPECT_EQ(ReadFileBytes(outside / "theirs"), "theirs");
-  EXPECT_EQ(DirectoryEntries(dir.path()),
+  EXPECT_EQ(ListDirectory(dir.path()),
             (std::vector<std::string>{"link", "readonly", "second-name", "subdir", "target"}));
 }
 

@@ -7,21 +7,16 @@
 #include <cstdint>
 #include <string>
 
-#include "files/md5_hash.h"
 #include "files/platform.h"
 #include "gtest/gtest.h"
+#include "support/stored_records.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using glps_test::Fingerprint;
 using glps_test::TempDir;
 using glps_test::WriteFileBytes;
-
-std::string Fingerprint(const std::string& bytes) {
-  glps::crypto::Md5Hash hash;
-  hash.Update(bytes.data(), bytes.size());
-  return hash.FingerprintText();
-}
 
 TEST(FingerprintReadOnlyTest, KeepsTheBytesOfTheSamePass) {
   // Larger than one piece of reading, and not a multiple of it.

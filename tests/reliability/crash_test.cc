@@ -34,7 +34,11 @@
 #include <string>
 #include <vector>
 
-#include "reliability/reliability_support.h"
+#include "support/host_fixture.h"
+#include "support/log_reading.h"
+#include "support/records.h"
+#include "support/stored_records.h"
+#include "support/tree_snapshot.h"
 
 namespace {
 
@@ -282,9 +286,7 @@ void CrashCampaign(bool sealed) {
   glps_test::PlantSentinels(root.path());
   const std::string dir = root / "log";
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-  mkdir((root / "app").c_str(), 0755);
-  KECBaseFilesAndLocations::SetDirectoryAppLog(root / "app");
-  KCGenUserInfo::Instance()->SetCurrentUserName("tester");
+  glps_test::PrepareHost(root / "app", "tester");
   const TreeSnapshot outside(root.path(), dir);
 
   // A first document close to the size limit, so that the log starts its second document (and
@@ -463,7 +465,7 @@ void CrashCampaign(bool sealed) {
   EXPECT_GE(Documents(dir).size(), 2u);
   EXPECT_EQ(brokenSeals, 0);
   EXPECT_EQ(unsealedAfterRestart, 0);
-  KCGenUserInfo::Instance()->ClearOverrides();
+  glps_test::ReleaseHost();
 }
 
 TEST(CrashLoop, KilledHostLosesNoSavedEntryAndTamperIsReportedOnlyWhereDue) {

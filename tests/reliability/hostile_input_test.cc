@@ -9,12 +9,18 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "files/platform.h"
-#include "reliability/reliability_support.h"
+#include "session/session_data_storage.h"
+#include "support/host_fixture.h"
+#include "support/log_reading.h"
+#include "support/records.h"
+#include "support/stored_records.h"
+#include "support/tree_snapshot.h"
 
 namespace {
 

@@ -20,7 +20,12 @@
 #include <vector>
 
 #include "filemanager/record_set.h"
-#include "reliability/reliability_support.h"
+#include "session/session_data_storage.h"
+#include "support/host_fixture.h"
+#include "support/log_reading.h"
+#include "support/records.h"
+#include "support/stored_records.h"
+#include "support/tree_snapshot.h"
 
 namespace {
 

@@ -16,7 +16,11 @@
 
 #include "files/platform.h"
 #include "files/platform_syscalls.h"
-#include "reliability/reliability_support.h"
+#include "support/host_fixture.h"
+#include "support/log_reading.h"
+#include "support/records.h"
+#include "support/stored_records.h"
+#include "support/tree_snapshot.h"
 
 namespace {
 

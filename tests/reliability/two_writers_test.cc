@@ -11,7 +11,11 @@
 #include <sstream>
 #include <string>
 
-#include "reliability/reliability_support.h"
+#include "support/host_fixture.h"
+#include "support/log_reading.h"
+#include "support/records.h"
+#include "support/stored_records.h"
+#include "support/tree_snapshot.h"
 
 namespace {
 

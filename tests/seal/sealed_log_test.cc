@@ -15,9 +15,12 @@
 
 #include "files/platform_syscalls.h"
 #include "glps/glps.h"
-#include "reliability/reliability_support.h"
 #include "seal/seal_format.h"
 #include "session/session_data_storage.h"
+#include "support/host_fixture.h"
+#include "support/log_reading.h"
+#include "support/records.h"
+#include "support/stored_records.h"
 
 namespace {
 
@@ -82,18 +85,9 @@ std::string Joined(const std::vector<std::string>& lines) {
   return text;
 }
 
-class SealedLog : public ::testing::Test {
+// The host fixture; the logs are directories of the test's own (root_).
+class SealedLog : public glps_test::HostTest {
  protected:
-  void SetUp() override {
-    mkdir((root_ / "app").c_str(), 0755);
-    KECBaseFilesAndLocations::SetDirectoryAppLog(root_ / "app");
-    KCGenUserInfo::Instance()->SetCurrentUserName("tester");
-  }
-  void TearDown() override {
-    KECGlpsServices::Destroy();
-    KCGenUserInfo::Instance()->ClearOverrides();
-  }
-
   // A fresh directory under the test's own, sealed unless `sealed` is false.
   std::string NewLog(const std::string& name, bool sealed = true) {
     const std::string dir = root_ / name;
@@ -147,7 +141,7 @@ class SealedLog : public ::testing::Test {
     return copy;
   }
 
-  TempDir root_;
+  const TempDir& root_ = tmp_;
   std::map<std::string, std::string> keys_;
   std::map<std::string, KECGlpsLogInfo> infos_;
 };

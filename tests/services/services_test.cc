@@ -16,13 +16,18 @@
 #include <vector>
 
 #include "files/platform_syscalls.h"
+#include "support/host_fixture.h"
 #include "support/log_reading.h"
+#include "support/records.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using glps_test::Documents;
 using glps_test::EndsWith;
+using glps_test::Experiment;
 using glps_test::InfoOf;
+using glps_test::kErrorUnusable;
 using glps_test::ListDirectory;
 using glps_test::PlainLines;
 using glps_test::PlainText;
@@ -34,16 +39,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 const unsigned kErrorRefused = 0xE02A2712u;
-const unsigned kErrorUnusable = 0xE02A2711u;
-
-KECGlpsLogInfoExperiment Experiment(const std::string& name, bool extra = false,
-                                    std::int32_t version = 0) {
-  KECGlpsLogInfoExperiment experiment;
-  experiment.m_strExperiment = name;
-  experiment.m_bExtra = extra;
-  experiment.m_nVersion = version;
-  return experiment;
-}
 
 // The message number at the start of a prefix line, or -1.
 int MessageNumber(const std::string& line) {
@@ -59,23 +54,14 @@ std::string MessageText(const std::string& line) {
   return at == std::string::npos ? std::string() : line.substr(at + 10);
 }
 
-class ServicesTest : public ::testing::Test {
+// The host fixture with an experiment-log directory "<tmp>/exp".
+class ServicesTest : public glps_test::HostTest {
  protected:
   void SetUp() override {
-    mkdir(AppDir().c_str(), 0755);
+    HostTest::SetUp();
     mkdir(ExpDir().c_str(), 0755);
-    KECBaseFilesAndLocations::SetDirectoryAppLog(AppDir());
-    KCGenUserInfo::Instance()->SetCurrentUserName("tester");
-    KECQrmsServices::Instance()->ResetDefaults();
-    service_ = KECGlpsServices::Instance();
-  }
-  void TearDown() override {
-    KECGlpsServices::Destroy();
-    KCGenUserInfo::Instance()->ClearOverrides();
-    KECQrmsServices::Instance()->ResetDefaults();
   }
 
-  std::string AppDir() const { return tmp_ / "app"; }
   std::string ExpDir() const { return tmp_ / "exp"; }
 
   bool OpenExp(const KECGlpsLogInfo& info = KECGlpsLogInfo(),
@@ -93,17 +79,6 @@ class ServicesTest : public ::testing::Test {
     KECGlpsLogInfo out;
     EXPECT_TRUE(service_->LogExpExit(&out));
     return out;
-  }
-
-  // The HTML documents of a directory, in name order.
-  static std::vector<std::string> Documents(const std::string& dir) {
-    std::vector<std::string> documents;
-    for (const std::string& name : ListDirectory(dir)) {
-      if (EndsWith(name, ".html") && name != "GLP-Main.html" && name != "GLP-Menu.html") {
-        documents.push_back(name);
-      }
-    }
-    return documents;
   }
 
   // How many tamper titles the documents of a directory hold.
@@ -124,9 +99,6 @@ class ServicesTest : public ::testing::Test {
     return documents.empty() ? std::vector<std::string>()
                              : PlainLines(ReadFileBytes(ExpDir() + "/" + documents.back()));
   }
-
-  glps_test::TempDir tmp_;
-  KECGlpsServices* service_ = nullptr;
 };
 
 // --- The application log --------------------------------------------------------------------

@@ -18,6 +18,7 @@
 #include "glps/host/services.h"
 #include "session/session_data_storage.h"
 #include "support/log_reading.h"
+#include "support/records.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -44,12 +45,7 @@ KECGlpsLogInfo WriteLogWithDocumentOfSize(const glps_test::TempDir& dir, std::in
     hash = file.GetHash();
   }
   KECGlpsLogSessionDataStorage storage(dir / "log.xml");
-  KECGlpsFileManagerData record;
-  record.m_eType = Glps::FileLog;
-  record.m_strFileName = name;
-  record.m_strHash = hash;
-  record.m_nSize = size;
-  storage.GetFileData()->push_back(record);
+  storage.GetFileData()->push_back(glps_test::MakeRecord(Glps::FileLog, name, hash, size));
   EXPECT_TRUE(storage.Save());
   return storage.GetLogInfo();
 }

@@ -17,11 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "files/file_test_util.h"
 #include "files/platform.h"
 #include "files/platform_syscalls.h"
 #include "glps/host/gen.h"
 #include "gtest/gtest.h"
+#include "support/log_reading.h"
+#include "support/records.h"
+#include "support/syscalls.h"
 #include "support/temp_dir.h"
 
 // ---- Allocation probe ---------------------------------------------------------------------------
@@ -48,7 +50,12 @@ __attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { 
 
 namespace {
 
+using glps_test::CatalogDifference;
+using glps_test::HeaderDifference;
+using glps_test::ListDirectory;
+using glps_test::MetaDataDifference;
 using glps_test::ReadFileBytes;
+using glps_test::RecordsDifference;
 using glps_test::SysCallsGuard;
 using glps_test::TempDir;
 using glps_test::WriteFileBytes;
@@ -103,62 +110,18 @@ void PutSample(KECGlpsLogSessionDataStorage* storage, std::size_t recordCount) {
   storage->PutFileData(boost::shared_ptr<Records>(new Records(SampleRecords(recordCount))));
 }
 
-void ExpectHeaderEq(const KECGlpsLogHeader& a, const KECGlpsLogHeader& b) {
-  EXPECT_EQ(a.m_eContentType, b.m_eContentType);
-  EXPECT_EQ(a.m_usContentVersion, b.m_usContentVersion);
-  EXPECT_EQ(a.m_tmCreation, b.m_tmCreation);
-  EXPECT_EQ(a.m_strUserCreation, b.m_strUserCreation);
-  EXPECT_EQ(a.m_tmModification, b.m_tmModification);
-  EXPECT_EQ(a.m_strUserModification, b.m_strUserModification);
-  EXPECT_EQ(a.m_strSource, b.m_strSource);
-  EXPECT_EQ(a.m_eDescription, b.m_eDescription);
-  EXPECT_EQ(a.m_strDescription, b.m_strDescription);
-  EXPECT_EQ(a.m_guid, b.m_guid);
-}
-
-void ExpectMetaDataEq(const KECGlpsLogMetaData& a, const KECGlpsLogMetaData& b) {
-  EXPECT_EQ(a.m_strVersionOriginal, b.m_strVersionOriginal);
-  EXPECT_EQ(a.m_guidOriginal, b.m_guidOriginal);
-  EXPECT_EQ(a.m_strExpName, b.m_strExpName);
-}
-
-void ExpectCatalogEq(const KECGlpsLogCatalog& a, const KECGlpsLogCatalog& b) {
-  EXPECT_EQ(a.m_lNextIndex, b.m_lNextIndex);
-  EXPECT_EQ(a.m_merCodingSchemeInfo, b.m_merCodingSchemeInfo);
-}
-
-void ExpectRecordsEq(const Records& a, const Records& b) {
-  ASSERT_EQ(a.size(), b.size());
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    EXPECT_EQ(a[i].m_eType, b[i].m_eType) << i;
-    EXPECT_EQ(a[i].m_strFileName, b[i].m_strFileName) << i;
-    EXPECT_EQ(a[i].m_strHash, b[i].m_strHash) << i;
-    EXPECT_EQ(a[i].m_nSize, b[i].m_nSize) << i;
-    EXPECT_EQ(a[i].m_bHashed, b[i].m_bHashed) << i;
-  }
-}
-
 void ExpectSample(const KECGlpsLogSessionDataStorage& s, std::size_t recordCount) {
-  ExpectHeaderEq(*s.GetHeader(), SampleHeader());
-  ExpectMetaDataEq(*s.GetMetaData(), SampleMetaData());
-  ExpectCatalogEq(*s.GetCatalog(), SampleCatalog());
-  ExpectRecordsEq(*s.GetFileData(), SampleRecords(recordCount));
+  EXPECT_EQ(HeaderDifference(*s.GetHeader(), SampleHeader()), "");
+  EXPECT_EQ(MetaDataDifference(*s.GetMetaData(), SampleMetaData()), "");
+  EXPECT_EQ(CatalogDifference(*s.GetCatalog(), SampleCatalog()), "");
+  EXPECT_EQ(RecordsDifference(*s.GetFileData(), SampleRecords(recordCount)), "");
 }
 
 void ExpectDefaults(const KECGlpsLogSessionDataStorage& s) {
-  ExpectHeaderEq(*s.GetHeader(), KECGlpsLogHeader());
-  ExpectMetaDataEq(*s.GetMetaData(), KECGlpsLogMetaData());
-  ExpectCatalogEq(*s.GetCatalog(), KECGlpsLogCatalog());
+  EXPECT_EQ(HeaderDifference(*s.GetHeader(), KECGlpsLogHeader()), "");
+  EXPECT_EQ(MetaDataDifference(*s.GetMetaData(), KECGlpsLogMetaData()), "");
+  EXPECT_EQ(CatalogDifference(*s.GetCatalog(), KECGlpsLogCatalog()), "");
   EXPECT_TRUE(s.GetFileData()->empty());
-}
-
-std::vector<std::string> DirectoryEntries(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 std::string LfOnly(std::string text) {
@@ -249,8 +212,8 @@ TEST_F(StorageTest, EveryLineEndsInCrLfAndLfOnlyFilesReadTheSame) {
   // The value with "\r\n" inside cannot survive the loss of its CR, but everything else does.
   KECGlpsLogHeader expected = SampleHeader();
   expected.m_strUserModification = "line one\nline two\nline three\rend";
-  ExpectHeaderEq(*loaded.GetHeader(), expected);
-  ExpectRecordsEq(*loaded.GetFileData(), SampleRecords(2));
+  EXPECT_EQ(HeaderDifference(*loaded.GetHeader(), expected), "");
+  EXPECT_EQ(RecordsDifference(*loaded.GetFileData(), SampleRecords(2)), "");
 }
 
 TEST_F(StorageTest, DefaultObjectsSaveAsDocumentedAndReadBack) {
@@ -358,7 +321,7 @@ TEST_F(StorageTest, CatalogOfVersionZeroLoadsWithTheDefaultCodingScheme) {
   ASSERT_TRUE(LoadText(text, &loaded));
   EXPECT_EQ(loaded.GetCatalog()->m_lNextIndex, 41);
   EXPECT_EQ(loaded.GetCatalog()->m_merCodingSchemeInfo, std::make_pair(true, -1));
-  ExpectRecordsEq(*loaded.GetFileData(), SampleRecords(2));
+  EXPECT_EQ(RecordsDifference(*loaded.GetFileData(), SampleRecords(2)), "");
 }
 
 TEST_F(StorageTest, ClassVersionsNewerThanWrittenDoNotLoad) {
@@ -391,15 +354,15 @@ TEST_F(StorageTest, FailureKeepsWhatWasReadBeforeItAndDefaultsAfter) {
   const std::string text = SaveSample(2);
   KECGlpsLogSessionDataStorage loaded(path_);
   ASSERT_FALSE(LoadText(WithVersion(text, "<m_ptrCatalog", "px", 2), &loaded));
-  ExpectHeaderEq(*loaded.GetHeader(), SampleHeader());
-  ExpectMetaDataEq(*loaded.GetMetaData(), SampleMetaData());
-  ExpectCatalogEq(*loaded.GetCatalog(), KECGlpsLogCatalog());
+  EXPECT_EQ(HeaderDifference(*loaded.GetHeader(), SampleHeader()), "");
+  EXPECT_EQ(MetaDataDifference(*loaded.GetMetaData(), SampleMetaData()), "");
+  EXPECT_EQ(CatalogDifference(*loaded.GetCatalog(), KECGlpsLogCatalog()), "");
   EXPECT_TRUE(loaded.GetFileData()->empty());
 
   // A record vector that breaks off after its first item is not taken either.
   KECGlpsLogSessionDataStorage cut(path_);
   ASSERT_FALSE(LoadText(ReplacedOnce(text, "<count>2<", "<count>3<"), &cut));
-  ExpectCatalogEq(*cut.GetCatalog(), SampleCatalog());
+  EXPECT_EQ(CatalogDifference(*cut.GetCatalog(), SampleCatalog()), "");
   EXPECT_TRUE(cut.GetFileData()->empty());
 }
 
@@ -481,7 +444,7 @@ TEST_F(StorageTest, PointerElementsWithoutTheirObjectFail) {
     KECGlpsLogSessionDataStorage loaded(path_);
     EXPECT_FALSE(LoadText(hostile, &loaded)) << replacement;
     ASSERT_TRUE(loaded.GetMetaData());
-    ExpectMetaDataEq(*loaded.GetMetaData(), KECGlpsLogMetaData());
+    EXPECT_EQ(MetaDataDifference(*loaded.GetMetaData(), KECGlpsLogMetaData()), "");
     EXPECT_NE(static_cast<const void*>(loaded.GetMetaData().get()),
               static_cast<const void*>(loaded.GetHeader().get()));
   }
@@ -490,7 +453,7 @@ TEST_F(StorageTest, PointerElementsWithoutTheirObjectFail) {
   KECGlpsLogSessionDataStorage loaded(path_);
   EXPECT_TRUE(
       LoadText(ReplacedOnce(text, "<px class_id=\"4\"", "<px class_id=\"100000\""), &loaded));
-  ExpectMetaDataEq(*loaded.GetMetaData(), SampleMetaData());
+  EXPECT_EQ(MetaDataDifference(*loaded.GetMetaData(), SampleMetaData()), "");
 }
 
 TEST_F(StorageTest, LoadEmptiesTheSharedRecordVectorFirst) {
@@ -500,7 +463,7 @@ TEST_F(StorageTest, LoadEmptiesTheSharedRecordVectorFirst) {
   EXPECT_FALSE(storage.Load());  // no file
   EXPECT_EQ(storage.GetFileData(), shared);
   EXPECT_TRUE(shared->empty());
-  ExpectHeaderEq(*storage.GetHeader(), KECGlpsLogHeader());
+  EXPECT_EQ(HeaderDifference(*storage.GetHeader(), KECGlpsLogHeader()), "");
 }
 
 // ---- Saving
@@ -541,7 +504,7 @@ TEST_F(StorageTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
     }
     EXPECT_NE(g_injectedErrno, 0) << c.name << " was not reached";
     EXPECT_EQ(ReadFileBytes(path_), old) << c.name;
-    EXPECT_EQ(DirectoryEntries(dir_.path()), std::vector<std::string>{"log.xml"}) << c.name;
+    EXPECT_EQ(ListDirectory(dir_.path()), std::vector<std::string>{"log.xml"}) << c.name;
   }
 
   // An empty pointer would write a file that cannot be read back into a usable log.
@@ -549,7 +512,7 @@ TEST_F(StorageTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
   storage.PutCatalog(boost::shared_ptr<KECGlpsLogCatalog>());
   EXPECT_FALSE(storage.Save());
   EXPECT_EQ(ReadFileBytes(path_), old);
-  EXPECT_EQ(DirectoryEntries(dir_.path()), std::vector<std::string>{"log.xml"});
+  EXPECT_EQ(ListDirectory(dir_.path()), std::vector<std::string>{"log.xml"});
 }
 
 TEST_F(StorageTest, ReadOnlyFileIsNotReplacedButLoads) {
@@ -559,7 +522,7 @@ TEST_F(StorageTest, ReadOnlyFileIsNotReplacedButLoads) {
   EXPECT_EQ(storage.GetStatus(), 2);
   EXPECT_FALSE(storage.Save());  // also when running as root
   EXPECT_EQ(ReadFileBytes(path_), old);
-  EXPECT_EQ(DirectoryEntries(dir_.path()), std::vector<std::string>{"log.xml"});
+  EXPECT_EQ(ListDirectory(dir_.path()), std::vector<std::string>{"log.xml"});
   ASSERT_TRUE(storage.Load());
   ExpectSample(storage, 2);
 }
@@ -567,7 +530,7 @@ TEST_F(StorageTest, ReadOnlyFileIsNotReplacedButLoads) {
 TEST_F(StorageTest, SaveIntoMissingDirectoryFails) {
   KECGlpsLogSessionDataStorage storage(dir_ / "missing/log.xml");
   EXPECT_FALSE(storage.Save());
-  EXPECT_EQ(DirectoryEntries(dir_.path()), std::vector<std::string>{});
+  EXPECT_EQ(ListDirectory(dir_.path()), std::vector<std::string>{});
 }
 
 TEST_F(StorageTest, SaveReplacesTheWholeFile) {
@@ -577,7 +540,7 @@ TEST_F(StorageTest, SaveReplacesTheWholeFile) {
   KECGlpsLogSessionDataStorage loaded(path_);
   ASSERT_TRUE(loaded.Load());
   ExpectDefaults(loaded);
-  EXPECT_EQ(DirectoryEntries(dir_.path()), std::vector<std::string>{"log.xml"});
+  EXPECT_EQ(ListDirectory(dir_.path()), std::vector<std::string>{"log.xml"});
 }
 
 // ---- Status and log info

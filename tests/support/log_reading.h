@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "glps/glps.h"
+#include "support/temp_dir.h"
 
 namespace glps_test {
 
@@ -94,6 +95,30 @@ inline KECGlpsLogInfo InfoOf(const std::string& path) {
 inline bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The HTML log documents of a directory (regular files, not the index pages), in name order.
+inline std::vector<std::string> Documents(const std::string& dir) {
+  std::vector<std::string> documents;
+  for (const std::string& name : ListDirectory(dir)) {
+    if (EndsWith(name, ".html") && name != "GLP-Main.html" && name != "GLP-Menu.html" &&
+        KCGenFileUtils::FileExists(dir + "/" + name)) {
+      documents.push_back(name);
+    }
+  }
+  return documents;
+}
+
+// How many tamper titles (the heading of a tamper entry) the documents of a directory hold.
+inline int CountTamperTitles(const std::string& dir) {
+  const std::string title = "<H2>" + Txts::GetString(18631) + "</H2>";
+  int count = 0;
+  for (const std::string& document : Documents(dir)) {
+    const std::string html = ReadFileBytes(dir + "/" + document);
+    for (auto at = html.find(title); at != std::string::npos; at = html.find(title, at + 1))
+      ++count;
+  }
+  return count;
 }
 
 }  // namespace glps_test

@@ -77,6 +77,16 @@ inline std::string Words(const std::string& text) {
   return out;
 }
 
+// `text` without any blank, line break, tab or page break: what a reader sees of a text whose lines
+// the page may wrap anywhere.
+inline std::string WithoutBlanks(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c != ' ' && c != '\n' && c != '\t' && c != '\f') out += c;
+  }
+  return out;
+}
+
 // pdfinfo's fields ("Title", "Creator", "Pages", ...) with their values; empty when it fails.
 inline std::map<std::string, std::string> PdfInfo(const std::string& pdfPath) {
   int status = -1;

@@ -1,37 +1,23 @@
 // SPDX-License-Identifier: Apache-2.0
-// A fresh temporary directory per test, removed with everything in it when the object goes.
+// Temporary directories and whole-file reads and writes for tests, fuzz targets and benchmarks.
 #ifndef GLPS_TESTS_SUPPORT_TEMP_DIR_H_
 #define GLPS_TESTS_SUPPORT_TEMP_DIR_H_
 
-#include <sys/stat.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
 #include <string>
-#include <system_error>
 
 namespace glps_test {
 
+// A fresh, private directory (mode 0700) made when the object is made, and removed with everything
+// in it when the object goes. Each test makes its own, so that no test sees another's files.
+// Not copyable; used from one thread.
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "glps-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    // Give back write permission that a test may have taken away, so that removal succeeds.
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-      if (it->is_directory(ec) && !it->is_symlink(ec)) chmod(it->path().c_str(), 0755);
-    }
-    chmod(path_.c_str(), 0755);
-    std::filesystem::remove_all(path_, ec);
-  }
+  // Under the system's temporary directory ($TMPDIR, else /tmp).
+  TempDir();
+  // Under `base` (created when missing); the name starts with `prefix`. Throws std::runtime_error
+  // when the directory cannot be made.
+  TempDir(const std::string& base, const std::string& prefix);
+  ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
@@ -42,15 +28,19 @@ class TempDir {
   std::string path_;
 };
 
-inline std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+// Makes a fresh directory "<base>/<prefix>XXXXXX" (base created when missing) and returns its
+// path; the caller removes it with RemoveTree. Throws std::runtime_error when it cannot.
+std::string MakeTempDirectory(const std::string& base, const std::string& prefix);
 
-inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
+// Removes `path` and everything below it, giving back the write permission a test may have taken
+// from its directories first. Quiet when it is not there.
+void RemoveTree(const std::string& path);
+
+// The whole content of a file (empty when it cannot be read).
+std::string ReadFileBytes(const std::string& path);
+
+// Writes the file with exactly these bytes, replacing its content.
+void WriteFileBytes(const std::string& path, const std::string& bytes);
 
 }  // namespace glps_test
 

@@ -20,7 +20,9 @@
 #include "glps/glps.h"
 #include "json_out.h"
 #include "support/log_reading.h"
+#include "support/records.h"
 #include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
 #include "tool_runner.h"
 
 namespace {
@@ -28,8 +30,10 @@ namespace {
 using glps_test::PlainText;
 using glps_test::ReadFileBytes;
 using glps_test::RunTool;
+using glps_test::SnapshotOptions;
 using glps_test::TempDir;
 using glps_test::ToolResult;
+using glps_test::TreeSnapshot;
 using glps_test::WriteFileBytes;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -44,8 +48,7 @@ KECGlpsLogInfo MakeLog(const std::string& dir, const std::map<std::string, std::
   mkdir(dir.c_str(), 0755);
   KCGenUserInfo::Instance()->SetCurrentUserName("tester");
   KECGlpsServices* service = KECGlpsServices::Instance();
-  KECGlpsLogInfoExperiment experiment;
-  experiment.m_strExperiment = "Assay";
+  const KECGlpsLogInfoExperiment experiment = glps_test::Experiment("Assay");
   KECGlpsLogInfo info;
   EXPECT_TRUE(
       service->LogExpInit(dir, true, info, KECGlpsLogInfoCrash(), experiment, nullptr, nullptr));
@@ -321,32 +324,14 @@ TEST(CommandTest, ShowPrintsHeaderMetadataCatalogAndRecords) {
   EXPECT_THAT(missing.err, HasSubstr("absent"));
 }
 
-// Everything about the entries of a directory tree that a reader could change by accident.
-struct EntryState {
-  mode_t mode;
-  off_t size;
-  std::int64_t mtimeNs;
-  std::string bytes;
-  bool operator==(const EntryState& o) const {
-    return mode == o.mode && size == o.size && mtimeNs == o.mtimeNs && bytes == o.bytes;
-  }
-};
-
-std::map<std::string, EntryState> Snapshot(const std::string& root) {
-  std::map<std::string, EntryState> entries;
-  std::vector<std::string> paths = {root};
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    paths.push_back(entry.path().string());
-  }
-  for (const std::string& path : paths) {
-    struct stat st;
-    lstat(path.c_str(), &st);
-    EntryState state{st.st_mode, st.st_size,
-                     std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec, ""};
-    if (S_ISREG(st.st_mode)) state.bytes = ReadFileBytes(path);
-    entries[path.substr(root.size())] = state;
-  }
-  return entries;
+// Everything about the entries of a directory tree that a reader could change by accident: kind,
+// mode, size and modification time of every entry (the root and directories included), the bytes
+// of files.
+TreeSnapshot Snapshot(const std::string& root) {
+  SnapshotOptions options;
+  options.directoryTimes = true;
+  options.root = true;
+  return TreeSnapshot(root, options);
 }
 
 void TakeWritePermission(const std::string& root) {
@@ -684,8 +669,7 @@ TEST(JsonTest, OutputFollowsTheDocumentedSchema) {
   crash.m_bCrashed = true;
   crash.m_strText = "crashed";
   crash.m_vLines = {"detail"};
-  KECGlpsLogInfoExperiment experiment;
-  experiment.m_strExperiment = "Assay";
+  const KECGlpsLogInfoExperiment experiment = glps_test::Experiment("Assay");
   KECGlpsLogInfo next;
   KECGlpsServices* service = KECGlpsServices::Instance();
   ASSERT_TRUE(service->LogExpInit(good, true, info, crash, experiment, nullptr, nullptr));
@@ -754,8 +738,7 @@ TEST(LogCommandTest, TextCsvAndJsonWithTheirSelections) {
   const std::string dir = tmp / "log";
   MakeLog(dir, {});
   KCGenUserInfo::Instance()->SetCurrentUserName("tester");
-  KECGlpsLogInfoExperiment experiment;
-  experiment.m_strExperiment = "Assay";
+  const KECGlpsLogInfoExperiment experiment = glps_test::Experiment("Assay");
   KECGlpsLogInfo info;
   KECGlpsServices* service = KECGlpsServices::Instance();
   ASSERT_TRUE(service->LogExpInit(dir, true, InfoOfLog(dir), KECGlpsLogInfoCrash(), experiment,

@@ -28,19 +28,12 @@ using glps_test::RunProgram;
 using glps_test::RunTool;
 using glps_test::TempDir;
 using glps_test::ToolResult;
+using glps_test::WithoutBlanks;
 using glps_test::Words;
 using ::testing::HasSubstr;
 
 constexpr char kTime[] = "2026-01-02T03:04:05Z";
 constexpr char kTimeSeconds[] = "1767323045";
-
-std::string WithoutBlanks(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c != ' ' && c != '\n' && c != '\t' && c != '\f') out += c;
-  }
-  return out;
-}
 
 // What the copy shows of an entry, without blanks (lines wrap where the page says).
 std::string ShownText(const KECGlpsAuditEntry& entry) {
