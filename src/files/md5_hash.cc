@@ -11,27 +11,25 @@
 namespace glps {
 namespace crypto {
 
-Md5Hash::Md5Hash() : m_pContext(EVP_MD_CTX_new()), m_pCopy(nullptr) {
-  if (m_pContext != nullptr && EVP_DigestInit_ex(m_pContext, EVP_md5(), nullptr) != 1) {
-    EVP_MD_CTX_free(m_pContext);
-    m_pContext = nullptr;
+void Md5Hash::ContextFree::operator()(evp_md_ctx_st* context) const { EVP_MD_CTX_free(context); }
+
+Md5Hash::Md5Hash() : m_pContext(EVP_MD_CTX_new()) {
+  if (m_pContext != nullptr && EVP_DigestInit_ex(m_pContext.get(), EVP_md5(), nullptr) != 1) {
+    m_pContext.reset();
   }
 }
 
-Md5Hash::~Md5Hash() {
-  EVP_MD_CTX_free(m_pCopy);
-  EVP_MD_CTX_free(m_pContext);
-}
+Md5Hash::~Md5Hash() = default;
 
 bool Md5Hash::Update(const void* data, std::size_t count) {
   if (m_pContext == nullptr) return false;
   if (count == 0) return true;
-  return EVP_DigestUpdate(m_pContext, data, count) == 1;
+  return EVP_DigestUpdate(m_pContext.get(), data, count) == 1;
 }
 
 bool Md5Hash::CopyFrom(const Md5Hash& other) {
   if (m_pContext == nullptr || other.m_pContext == nullptr) return false;
-  return EVP_MD_CTX_copy_ex(m_pContext, other.m_pContext) == 1;
+  return EVP_MD_CTX_copy_ex(m_pContext.get(), other.m_pContext.get()) == 1;
 }
 
 std::string Md5Hash::FingerprintText() const {
@@ -44,13 +42,13 @@ bool Md5Hash::FingerprintText(std::string* text) const {
   text->clear();
   if (m_pContext == nullptr) return false;
   if (m_pCopy == nullptr) {
-    m_pCopy = EVP_MD_CTX_new();
+    m_pCopy.reset(EVP_MD_CTX_new());
     if (m_pCopy == nullptr) return false;
   }
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (EVP_MD_CTX_copy_ex(m_pCopy, m_pContext) != 1 ||
-      EVP_DigestFinal_ex(m_pCopy, digest, &length) != 1 || length == 0) {
+  if (EVP_MD_CTX_copy_ex(m_pCopy.get(), m_pContext.get()) != 1 ||
+      EVP_DigestFinal_ex(m_pCopy.get(), digest, &length) != 1 || length == 0) {
     return false;
   }
   // Base64 of the digest, on one line: no line breaks or blanks to remove.

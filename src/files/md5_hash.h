@@ -6,6 +6,7 @@
 #define GLPS_FILES_MD5_HASH_H_
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 struct evp_md_ctx_st;
@@ -45,12 +46,17 @@ class Md5Hash {
   bool FingerprintText(std::string* text) const;
 
  private:
+  struct ContextFree {
+    void operator()(evp_md_ctx_st* context) const;
+  };
+  using ContextPtr = std::unique_ptr<evp_md_ctx_st, ContextFree>;
+
   // The running state; null when it could not be created.
-  evp_md_ctx_st* m_pContext;
+  ContextPtr m_pContext;
   // Where FingerprintText finalises its copy of the running state; made on first use and kept, so
   // that reading the fingerprint after every write allocates no context. Holds nothing between
   // calls.
-  mutable evp_md_ctx_st* m_pCopy;
+  mutable ContextPtr m_pCopy;
 };
 
 // Standard Base64 (RFC 4648, "+" and "/", "=" padding) of `count` bytes, on one line.
