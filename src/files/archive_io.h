@@ -10,8 +10,9 @@
 // Every load reads through XmlInputArchive, Boost's XML input archive with a safe end-tag check.
 //
 // Also here: the class-version check that every load of ours makes (the archive itself accepts
-// class versions newer than the program's), and the primitive serialization of the host's GUID and
-// time values.
+// class versions newer than the program's), the one loader and saver of the lists the archives hold
+// (log.xml's file records, a sidecar's entities), and the primitive serialization of the host's
+// GUID and time values.
 #ifndef GLPS_FILES_ARCHIVE_IO_H_
 #define GLPS_FILES_ARCHIVE_IO_H_
 
@@ -19,13 +20,19 @@
 #include <functional>
 #include <istream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <boost/archive/archive_exception.hpp>
+#include <boost/archive/basic_archive.hpp>
 #include <boost/archive/xml_iarchive.hpp>
 #include <boost/archive/xml_oarchive.hpp>
+#include <boost/serialization/collection_size_type.hpp>
+#include <boost/serialization/item_version_type.hpp>
 #include <boost/serialization/level.hpp>
 #include <boost/serialization/nvp.hpp>
 #include <boost/serialization/throw_exception.hpp>
+#include <boost/serialization/version.hpp>
 
 #include "files/platform.h"
 #include "glps/host/gen.h"
@@ -73,6 +80,44 @@ inline void CheckClassVersion(unsigned int fileVersion, unsigned int newestVersi
   if (fileVersion > newestVersion) {
     boost::serialization::throw_exception(boost::archive::archive_exception(
         boost::archive::archive_exception::unsupported_class_version));
+  }
+}
+
+// A list in the archive's standard collection form: "count", "item_version" (archive library
+// versions above 3; the class version of Item), then one "item" per element. The text is the one
+// the archive's own std::vector serialization writes, so files written either way read the same.
+template <class Item, class Archive>
+void SaveList(Archive& ar, const std::vector<Item>& items) {
+  const boost::serialization::collection_size_type count(items.size());
+  ar << boost::serialization::make_nvp("count", count);
+  if (ar.get_library_version() > boost::archive::library_version_type(3)) {
+    const boost::serialization::item_version_type itemVersion(
+        boost::serialization::version<Item>::value);
+    ar << boost::serialization::make_nvp("item_version", itemVersion);
+  }
+  for (const Item& item : items) ar << boost::serialization::make_nvp("item", item);
+}
+
+// Reads a list that SaveList wrote into `items` (emptied first). The count comes from the file and
+// is not trusted: nothing is reserved for it, and each item is appended once it has been read
+// whole, so a count beyond the items present fails at the first missing item with the items before
+// it kept, and a file can make the list no larger than the file itself. An item version newer than
+// Item's class version fails before any item is read. Items are never referred to by pointer, so
+// the address the archive tracks for an item (if a file claims it is tracked) is not moved along.
+template <class Item, class Archive>
+void LoadList(Archive& ar, std::vector<Item>& items) {
+  items.clear();
+  boost::serialization::collection_size_type count;
+  ar >> boost::serialization::make_nvp("count", count);
+  if (ar.get_library_version() > boost::archive::library_version_type(3)) {
+    boost::serialization::item_version_type itemVersion(0);
+    ar >> boost::serialization::make_nvp("item_version", itemVersion);
+    CheckClassVersion(itemVersion, boost::serialization::version<Item>::value);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    Item item;
+    ar >> boost::serialization::make_nvp("item", item);
+    items.push_back(std::move(item));
   }
 }
 

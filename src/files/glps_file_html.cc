@@ -31,38 +31,18 @@ void serialize(Archive& ar, KECGlpsFileHtmlMetaDataEntity& entity, const unsigne
   ar& make_nvp("m_guid", entity.m_guid);
 }
 
+// The entity vector as a list of archive_io (SaveList, LoadList).
 template <class Archive>
 void save(Archive& ar, const std::vector<KECGlpsFileHtmlMetaDataEntity>& entities,
           const unsigned int /*version*/) {
-  const collection_size_type count(entities.size());
-  ar << make_nvp("count", count);
-  if (ar.get_library_version() > boost::archive::library_version_type(3)) {
-    const item_version_type itemVersion(version<KECGlpsFileHtmlMetaDataEntity>::value);
-    ar << make_nvp("item_version", itemVersion);
-  }
-  for (const KECGlpsFileHtmlMetaDataEntity& entity : entities) ar << make_nvp("item", entity);
+  glps::archive_io::SaveList(ar, entities);
 }
 
-// `count` comes from the file and is not trusted: nothing is reserved for it, and entities are
-// appended one by one once read whole, so a count beyond the items present fails at the first
-// missing item with the items before it kept.
 template <class Archive>
 void load(Archive& ar, std::vector<KECGlpsFileHtmlMetaDataEntity>& entities,
           const unsigned int fileVersion) {
   glps::archive_io::CheckClassVersion(fileVersion, 0);
-  entities.clear();
-  collection_size_type count;
-  ar >> make_nvp("count", count);
-  if (ar.get_library_version() > boost::archive::library_version_type(3)) {
-    item_version_type itemVersion(0);
-    ar >> make_nvp("item_version", itemVersion);
-    glps::archive_io::CheckClassVersion(itemVersion, version<KECGlpsFileHtmlMetaDataEntity>::value);
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    KECGlpsFileHtmlMetaDataEntity entity;
-    ar >> make_nvp("item", entity);
-    entities.push_back(entity);
-  }
+  glps::archive_io::LoadList(ar, entities);
 }
 
 template <class Archive>

@@ -156,43 +156,18 @@ void serialize(Archive& ar, KECGlpsFileManagerData& record, const unsigned int v
   ar& make_nvp("m_bHashed", record.m_bHashed);
 }
 
-// The record vector in the archive's standard collection form: count, item_version (archive
-// library versions above 3), then one "item" per record.
+// The record vector as a list of archive_io (SaveList, LoadList).
 template <class Archive>
 void save(Archive& ar, const std::vector<KECGlpsFileManagerData>& records,
           const unsigned int /*version*/) {
-  const collection_size_type count(records.size());
-  ar << make_nvp("count", count);
-  if (ar.get_library_version() > boost::archive::library_version_type(3)) {
-    const item_version_type itemVersion(
-        boost::serialization::version<KECGlpsFileManagerData>::value);
-    ar << make_nvp("item_version", itemVersion);
-  }
-  for (const KECGlpsFileManagerData& record : records) ar << make_nvp("item", record);
+  glps::archive_io::SaveList(ar, records);
 }
 
-// `count` comes from the file and is not trusted: nothing is reserved for it, records are appended
-// one by one, and a count larger than the items present fails at the first missing item.
 template <class Archive>
 void load(Archive& ar, std::vector<KECGlpsFileManagerData>& records, const unsigned int version) {
   glps::archive_io::CheckClassVersion(version, 0);
-  collection_size_type count;
-  ar >> make_nvp("count", count);
-  if (ar.get_library_version() > boost::archive::library_version_type(3)) {
-    item_version_type itemVersion(0);
-    ar >> make_nvp("item_version", itemVersion);
-    glps::archive_io::CheckClassVersion(
-        itemVersion, boost::serialization::version<KECGlpsFileManagerData>::value);
-  }
-  records.clear();
   glps::log_serialization::NoteSharedObjectRead(ar);
-  for (std::size_t i = 0; i < count; ++i) {
-    KECGlpsFileManagerData record;
-    ar >> make_nvp("item", record);
-    // Records are never referred to by pointer, so their tracked address (if a file claims they are
-    // tracked) is not moved along.
-    records.push_back(std::move(record));
-  }
+  glps::archive_io::LoadList(ar, records);
 }
 
 template <class Archive>
