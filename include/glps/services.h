@@ -117,6 +117,8 @@ class GLPS_API KECGlpsServices {
   std::vector<std::string> GetCurrentRights() const;
 
  private:
+  friend struct std::default_delete<KECGlpsServices>;
+
   KECGlpsServices();
   virtual ~KECGlpsServices();
 
@@ -133,7 +135,8 @@ class GLPS_API KECGlpsServices {
   bool LogExpTampered(bool tampered, bool crashed);
   bool LogTamperedImpl(bool appLog, bool tampered, bool crashed);
 
-  static KECGlpsServices* ms_pInstance;
+  // The one instance; null before Instance() and after Destroy().
+  static std::unique_ptr<KECGlpsServices> ms_pInstance;
 
   // Experiment logging is switched on: set by LogExpInit, cleared by LogExpExit.
   bool m_bGlp;

@@ -96,8 +96,7 @@ bool SaveXmlArchive(const platform::Directory& directory, const std::string& nam
     }  // closing the archive writes its closing tag
     if (!out) return false;
     const std::string text = ToTextFile(out.str());
-    // What is written is read back: never an archive larger than any load takes.
-    if (static_cast<std::int64_t>(text.size()) > kMaxArchiveSize) return false;
+    if (!LoadableSize(text)) return false;
     bool inPlace = false;
     const bool replaced = platform::ReplaceFile(directory, name, text, &inPlace);
     if (inPlace && written != nullptr) *written = text;

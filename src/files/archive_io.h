@@ -74,6 +74,13 @@ class XmlInputArchive : public boost::archive::xml_iarchive_impl<XmlInputArchive
 // archive a log writes (a record takes about 300 bytes).
 constexpr std::int64_t kMaxArchiveSize = std::int64_t{256} << 20;
 
+// True when a load takes an archive file of these bytes (no larger than kMaxArchiveSize). Every
+// writer of an archive file checks it before it writes, so that nothing is written that loading
+// refuses.
+inline bool LoadableSize(const std::string& fileText) {
+  return static_cast<std::int64_t>(fileText.size()) <= kMaxArchiveSize;
+}
+
 // Throws the archive's unsupported_class_version exception when the class version read from a file
 // is newer than the newest one this program writes.
 inline void CheckClassVersion(unsigned int fileVersion, unsigned int newestVersion) {

@@ -126,7 +126,7 @@ class Entry {
 
 }  // namespace
 
-KECGlpsServices* KECGlpsServices::ms_pInstance = nullptr;
+std::unique_ptr<KECGlpsServices> KECGlpsServices::ms_pInstance;
 
 KECGlpsServices* KECGlpsServices::Instance() {
   const auto serialised = Serialise();
@@ -138,18 +138,16 @@ KECGlpsServices* KECGlpsServices::Instance() {
       // Registered from this library, the handler runs when the library is unloaded (or at exit).
       g_bDestroyRegistered = std::atexit(&KECGlpsServices::Destroy) == 0;
     }
-    KECGlpsServices* instance = new KECGlpsServices();
+    std::unique_ptr<KECGlpsServices> instance(new KECGlpsServices());
     KCGenCryptUtils::Instance()->InitCrypto();
-    ms_pInstance = instance;
+    ms_pInstance = std::move(instance);
   }
-  return ms_pInstance;
+  return ms_pInstance.get();
 }
 
 void KECGlpsServices::Destroy() {
   const auto serialised = Serialise();
-  KECGlpsServices* instance = ms_pInstance;
-  ms_pInstance = nullptr;
-  delete instance;
+  ms_pInstance.reset();
 }
 
 KECGlpsServices::KECGlpsServices() : m_bGlp(false) {}

@@ -62,12 +62,7 @@ KECGlpsLogSession::KECGlpsLogSession(bool appLog, const std::string& directory,
   Open();
 }
 
-KECGlpsLogSession::~KECGlpsLogSession() {
-  m_pSealer.reset();
-  // Documents point back to the file manager: release them first.
-  m_ptrDocument.reset();
-  m_pFileManager.reset();
-}
+KECGlpsLogSession::~KECGlpsLogSession() = default;
 
 std::string KECGlpsLogSession::MakePath(const std::string& fileName) const {
   if (m_pDirectory) return m_pDirectory->MakePath(fileName);

@@ -126,9 +126,15 @@ class KECGlpsLogSession {
   boost::shared_ptr<KECGlpsLogHeader> m_ptrHeader;
   boost::shared_ptr<KECGlpsLogMetaData> m_ptrMetaData;
   boost::shared_ptr<KECGlpsLogCatalog> m_ptrCatalog;
+  // The log directory, opened at the first opening and kept until destruction, with the lock that
+  // makes this session its only writer (taken at the first opening that can have it). Null while
+  // the directory is empty text. Declared before the file manager and the document, so that the
+  // lock is let go only after both have gone.
+  std::unique_ptr<KECGlpsLogDirectory> m_pDirectory;
   // Null before the first opening and after Close.
   std::unique_ptr<KECGlpsFileManager> m_pFileManager;
-  // The document every entry is appended to; empty when none could be had.
+  // The document every entry is appended to; empty when none could be had. Declared after the file
+  // manager, which it points back to, so that it goes first.
   boost::shared_ptr<KECGlpsFileHtml> m_ptrDocument;
   // At construction the info the host expects; after every save the hash and size of the log.xml
   // on disk.
@@ -141,15 +147,11 @@ class KECGlpsLogSession {
   // record's size and fingerprint are behind the document's until RefreshDocumentRecord, which
   // every reader of the records (the save) runs first.
   bool m_bDocumentRecordBehind = false;
-  // The log directory, opened at the first opening and kept until destruction, with the lock that
-  // makes this session its only writer (taken at the first opening that can have it). Null while
-  // the directory is empty text.
-  std::unique_ptr<KECGlpsLogDirectory> m_pDirectory;
   // Makes the text of log.xml at every save, keeping what stays the same from one save to the next.
   // Never null.
   std::unique_ptr<KECGlpsLogXmlWriter> m_pLogXmlWriter;
   // The sealing of a sealed log, made when the lock's holder opens it; null for a log that is not
-  // sealed, and while the session does not hold the log.
+  // sealed, and while the session does not hold the log. Declared last, so that it goes first.
   std::unique_ptr<KECGlpsLogSealer> m_pSealer;
 };
 

@@ -135,8 +135,7 @@ bool KECGlpsLogSessionDataStorage::PrepareSave(KECGlpsLogXmlWriter* writer) {
   try {
     const std::string& text =
         writer->Write(*m_ptrHeader, *m_ptrMetaData, *m_ptrCatalog, *m_ptrFileData);
-    // What is written is read back: never a log.xml larger than any load takes.
-    if (static_cast<std::int64_t>(text.size()) > glps::archive_io::kMaxArchiveSize) return false;
+    if (!glps::archive_io::LoadableSize(text)) return false;
     if (!m_replacement.Prepare(*m_location.directory, m_location.name, text)) return false;
     m_infoPrepared = InfoOfBytes(text);
     return true;
