@@ -104,21 +104,21 @@ bool EqualInConstantTime(const std::string& a, const std::string& b) {
 
 void Wipe(void* data, std::size_t count) { OPENSSL_cleanse(data, count); }
 
+void Sha256Hash::ContextFree::operator()(evp_md_ctx_st* context) const { EVP_MD_CTX_free(context); }
+
 Sha256Hash::Sha256Hash() : m_pContext(EVP_MD_CTX_new()) {
-  if (m_pContext != nullptr && EVP_DigestInit_ex(m_pContext, EVP_sha256(), nullptr) != 1) {
-    EVP_MD_CTX_free(m_pContext);
-    m_pContext = nullptr;
+  if (m_pContext != nullptr && EVP_DigestInit_ex(m_pContext.get(), EVP_sha256(), nullptr) != 1) {
+    m_pContext.reset();
   }
 }
 
-Sha256Hash::~Sha256Hash() { EVP_MD_CTX_free(m_pContext); }
+Sha256Hash::~Sha256Hash() = default;
 
 bool Sha256Hash::Update(const void* data, std::size_t count) {
   if (m_pContext == nullptr) return false;
   if (count == 0) return true;
-  if (EVP_DigestUpdate(m_pContext, data, count) == 1) return true;
-  EVP_MD_CTX_free(m_pContext);
-  m_pContext = nullptr;
+  if (EVP_DigestUpdate(m_pContext.get(), data, count) == 1) return true;
+  m_pContext.reset();
   return false;
 }
 
@@ -126,9 +126,8 @@ std::string Sha256Hash::FinishText() {
   if (m_pContext == nullptr) return std::string();
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  const bool ok = EVP_DigestFinal_ex(m_pContext, digest, &length) == 1 && length == 32;
-  EVP_MD_CTX_free(m_pContext);
-  m_pContext = nullptr;
+  const bool ok = EVP_DigestFinal_ex(m_pContext.get(), digest, &length) == 1 && length == 32;
+  m_pContext.reset();
   return ok ? Base64Encode(digest, length) : std::string();
 }
 

@@ -6,6 +6,7 @@
 #define GLPS_FILES_SEAL_CRYPTO_H_
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 struct evp_md_ctx_st;
@@ -73,8 +74,12 @@ class Sha256Hash {
   std::string FinishText();
 
  private:
+  struct ContextFree {
+    void operator()(evp_md_ctx_st* context) const;
+  };
+
   // Null when it could not be created, or once a step failed or the digest was ended.
-  evp_md_ctx_st* m_pContext;
+  std::unique_ptr<evp_md_ctx_st, ContextFree> m_pContext;
 };
 
 }  // namespace crypto
