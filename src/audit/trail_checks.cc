@@ -42,7 +42,7 @@ std::vector<KECGlpsAuditFinding> CheckTrail(const std::vector<CheckedDocument>& 
   std::int64_t last = 0;  // the number of the last saved message so far
   Position lastAt{0, -1};
   const EntryMark* lastEntry = nullptr;
-  std::string lastDocument = "log.xml";
+  const std::string* lastDocument = nullptr;  // null: log.xml
   for (std::size_t d = 0; d < count && d < documents.size(); ++d) {
     const CheckedDocument& document = documents[d];
     if (document.foundSize < 0) continue;
@@ -94,11 +94,12 @@ std::vector<KECGlpsAuditFinding> CheckTrail(const std::vector<CheckedDocument>& 
       last = n;
       lastAt = at;
       lastEntry = &entry;
-      lastDocument = document.name;
+      lastDocument = &document.name;
     }
   }
   if (catalogLastNumber != last) {
-    findings.push_back(Finding(Glps::eAuditCatalogMismatch, lastDocument,
+    findings.push_back(Finding(Glps::eAuditCatalogMismatch,
+                               lastDocument != nullptr ? *lastDocument : std::string("log.xml"),
                                lastEntry ? lastEntry->offset : -1, catalogLastNumber,
                                "log.xml's catalog gives " + Number(catalogLastNumber) +
                                    " as the last message number, the last saved message is " +

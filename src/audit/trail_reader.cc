@@ -2,6 +2,7 @@
 #include "audit/trail_reader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -25,9 +26,15 @@ const unsigned kTextExit = 18702;
 // A crash entry's detail lines begin with these blanks.
 constexpr std::string_view kDetailIndent = "     ";
 
+// The longest date of a message's prefix: the host's formats of a date are far shorter, and the
+// bound keeps every prefix within the text kept of a line without the texts.
+constexpr std::size_t kLongestDate = 32;
+
 // Without the entries' texts, this much of the text of each line's first span is kept: enough for a
 // message's prefix (number, date, time) and a detail line's indentation.
 constexpr std::size_t kKeptWithoutTexts = 96;
+static_assert(1 + 18 + 2 + kLongestDate + 2 + 22 + 2 <= kKeptWithoutTexts,
+              "the longest message prefix is kept");
 
 // The longest markup the report items write ("<HR size=1000 noshade>" and the like).
 constexpr std::size_t kLongestTag = 64;
@@ -42,14 +49,18 @@ struct Span {
 // One line of a document: what lies between two line breaks, or a heading, or a rule. Its spans
 // are a range of the document's spans.
 struct Line {
-  enum class Kind { kText, kTitle, kRule };
+  enum class Kind : std::uint8_t { kText, kTitle, kRule };
   Kind kind = Kind::kText;
-  std::int64_t start = 0;
-  std::int64_t end = 0;  // after its line break and the line end that follows it
-  std::size_t firstSpan = 0;
-  std::size_t spanCount = 0;
   bool hasText = false;  // holds text, also where it was not kept
   bool broken = false;   // ends with a line break (false: the document ends in it)
+  // A message line read by the quick way (RawPrefix): `number` is its prefix's number, and no
+  // spans were made of it (spanCount is 0 although it holds text).
+  bool numbered = false;
+  std::size_t spanCount = 0;
+  std::size_t firstSpan = 0;
+  std::int64_t start = 0;
+  std::int64_t end = 0;  // after its line break and the line end that follows it
+  std::int64_t number = 0;
 };
 
 // A document split into lines, with the text of all its lines decoded into one buffer, so that
@@ -191,6 +202,185 @@ const char* FindMarkup(const char* p, const char* end, const char* readable) {
   return end;
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The '<' of a document in order, from any position on: each block of 64 bytes is looked at once
+// as a mask of its '<', whatever the number of tags in it. Refers to the document's bytes, which
+// must outlive it.
+class TagStarts {
+ public:
+  TagStarts(const char* data, std::size_t size) : m_pData(data), m_nSize(size) {}
+
+  // The first '<' at or after `from`, or the document's size.
+  std::size_t From(std::size_t from) {
+    if (from >= m_nSize) return m_nSize;
+    if (from < m_nBase || from - m_nBase >= 64) {
+      m_nBase = from;
+      m_nMask = Load(from);
+    } else {
+      m_nMask &= ~std::uint64_t{0} << (from - m_nBase);
+    }
+    return Found();
+  }
+
+  // The '<' after the one last returned, which must not be the document's size.
+  std::size_t Next() {
+    m_nMask &= m_nMask - 1;
+    return Found();
+  }
+
+ private:
+  std::size_t Found() {
+    while (m_nMask == 0) {
+      m_nBase += 64;
+      if (m_nBase >= m_nSize) return m_nSize;
+      m_nMask = Load(m_nBase);
+    }
+    return m_nBase + static_cast<std::size_t>(__builtin_ctzll(m_nMask));
+  }
+
+  // The mask of the '<' in the 64 bytes from `at` (fewer at the end).
+  std::uint64_t Load(std::size_t at) const {
+    const char* const p = m_pData + at;
+    std::uint64_t mask = 0;
+#if defined(__SSE2__)
+    if (m_nSize - at >= 64) {
+      const __m128i lt = _mm_set1_epi8('<');
+      for (int k = 0; k < 4; ++k) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, lt)));
+        mask |= static_cast<std::uint64_t>(bits) << (16 * k);
+      }
+      return mask;
+    }
+#endif
+    const std::size_t n = std::min<std::size_t>(m_nSize - at, 64);
+    for (std::size_t k = 0; k < n; ++k) {
+      if (p[k] == '<') mask |= std::uint64_t{1} << k;
+    }
+    return mask;
+  }
+
+  const char* const m_pData;
+  const std::size_t m_nSize;
+  // The '<' at or after the last position asked for, in the block from m_nBase.
+  std::size_t m_nBase = SIZE_MAX;
+  std::uint64_t m_nMask = 0;
+};
+
+// What the markup at a '<' is, as the general reading tells it. A '<' without a '>' within
+// kLongestTag bytes is text.
+struct QuickTag {
+  std::size_t after = 0;  // where the tag ends (after the '<', for text)
+  Tag tag = Tag::kOther;
+  bool alone = true;  // no other '<' lies before `after`
+};
+
+// The markup at `at`, which holds '<'. The tags of a message line as the library writes them are
+// told at once.
+QuickTag TagAt(const char* data, std::size_t size, std::size_t at) {
+  if (size - at >= 4) {
+    std::uint32_t word, breakTag, endBold;
+    std::memcpy(&word, data + at, 4);
+    std::memcpy(&breakTag, "<BR>", 4);
+    std::memcpy(&endBold, "</B>", 4);
+    if (word == breakTag) return QuickTag{at + 4, Tag::kBreak, true};
+    if (word == endBold) return QuickTag{at + 4, Tag::kEndBold, true};
+  }
+  if (size - at >= 3 && std::memcmp(data + at, "<B>", 3) == 0) {
+    return QuickTag{at + 3, Tag::kBold, true};
+  }
+  const std::size_t horizon = std::min<std::size_t>(size - at, kLongestTag);
+  std::size_t close = at + 1;
+  while (close < at + horizon && data[close] != '>') ++close;
+  if (close == at + horizon) return QuickTag{at + 1, Tag::kOther, true};
+  return QuickTag{close + 1, TagOf(std::string_view(data + at + 1, close - at - 1)), false};
+}
+
+// The number of bytes from `p` that are digits (or digits and '-', with `dash`), counted as far
+// as `limit` and the rest of the block of sixteen bytes that holds it: a result above `limit`
+// means "longer than `limit`". Reads up to 16 bytes past `limit`.
+std::size_t RunLength(const char* p, bool dash, std::size_t limit) {
+#if defined(__SSE2__)
+  const __m128i belowZero = _mm_set1_epi8('0' - 1);
+  const __m128i aboveNine = _mm_set1_epi8('9' + 1);
+  const __m128i minus = _mm_set1_epi8(dash ? '-' : '0');
+  for (std::size_t n = 0;; n += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n));
+    // Bytes from 0x80 compare as negative: never a digit.
+    const __m128i digit =
+        _mm_and_si128(_mm_cmpgt_epi8(chunk, belowZero), _mm_cmplt_epi8(chunk, aboveNine));
+    const __m128i inClass = _mm_or_si128(digit, _mm_cmpeq_epi8(chunk, minus));
+    const unsigned outside = ~static_cast<unsigned>(_mm_movemask_epi8(inClass)) & 0xFFFFu;
+    if (outside != 0) return n + static_cast<std::size_t>(__builtin_ctz(outside));
+    if (n + 16 > limit) return n + 16;
+  }
+#else
+  std::size_t n = 0;
+  while (n <= limit && (IsDigit(p[n]) || (dash && p[n] == '-'))) ++n;
+  return n;
+#endif
+}
+
+// The separator that the library writes after each field of a message's prefix: a blank and a
+// non-breaking blank, which read as the two blanks that end the field.
+constexpr char kRawSeparator[] = " &nbsp;";
+constexpr std::ptrdiff_t kRawSeparatorBytes = sizeof kRawSeparator - 1;
+// The bytes RawPrefix may look at: a sign, the runs of the number's digits and of the date (each
+// read in blocks of sixteen bytes, up to 32 and 48 of them), the time with milliseconds and the
+// seconds of its offset, three separators.
+constexpr std::ptrdiff_t kLongestRawPrefix = 1 + 32 + static_cast<std::ptrdiff_t>(kLongestDate) +
+                                             16 + 8 + 4 + 7 + 3 + 3 * kRawSeparatorBytes;
+
+// The message prefix at `p` in the very form the library writes it, "N &nbsp;DATE &nbsp;TIME
+// &nbsp;", taken exactly as ParsePrefix takes the text it reads as (which lies within what is
+// kept of a line). Returns the bytes it takes, with the number in `number`, or 0 for anything
+// else, and where fewer than kLongestRawPrefix bytes are left: the line is then read the general
+// way, which decides. Verification reads nearly every line this way, without decoding its text.
+std::size_t RawPrefix(const char* p, const char* end, std::int64_t* number) {
+  if (end - p < kLongestRawPrefix) return 0;
+  const char* q = p;
+  const auto separator = [&q]() {
+    // Seven bytes, compared as two overlapping words.
+    std::uint32_t head, tail, wantHead, wantTail;
+    std::memcpy(&head, q, 4);
+    std::memcpy(&tail, q + 3, 4);
+    std::memcpy(&wantHead, kRawSeparator, 4);
+    std::memcpy(&wantTail, kRawSeparator + 3, 4);
+    if (head != wantHead || tail != wantTail) return false;
+    q += kRawSeparatorBytes;
+    return true;
+  };
+  const bool negative = *q == '-';
+  if (negative) ++q;
+  const std::size_t digits = RunLength(q, false, 18);
+  if (digits == 0 || digits > 18) return 0;
+  std::int64_t value = 0;
+  for (std::size_t k = 0; k < digits; ++k) value = value * 10 + (q[k] - '0');
+  q += digits;
+  if (!separator()) return 0;
+  const std::size_t date = RunLength(q, true, kLongestDate);
+  if (date < 8 || date > kLongestDate) return 0;
+  q += date;
+  if (!separator()) return 0;
+  // HH:MM:SS, optional .mmm, a blank and the offset +HH:MM, optional :SS.
+  if (!IsDigit(q[0]) || !IsDigit(q[1]) || q[2] != ':' || !IsDigit(q[3]) || !IsDigit(q[4]) ||
+      q[5] != ':' || !IsDigit(q[6]) || !IsDigit(q[7])) {
+    return 0;
+  }
+  q += 8;
+  if (q[0] == '.' && IsDigit(q[1]) && IsDigit(q[2]) && IsDigit(q[3])) q += 4;
+  if (q[0] != ' ' || (q[1] != '+' && q[1] != '-') || !IsDigit(q[2]) || !IsDigit(q[3]) ||
+      q[4] != ':' || !IsDigit(q[5]) || !IsDigit(q[6])) {
+    return 0;
+  }
+  q += 7;
+  if (q[0] == ':' && IsDigit(q[1]) && IsDigit(q[2])) q += 3;
+  if (!separator()) return 0;
+  *number = negative ? -value : value;
+  return static_cast<std::size_t>(q - p);
+}
+
 // Splits the document (from `from`) into lines, reusing the storage of `result`. Of each line at
 // most `keep` bytes of text are kept; with `firstSpanOnly`, only text of the line's first span
 // (the spans are made all the same).
@@ -240,8 +430,42 @@ void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, bo
     return at;
   };
 
+  TagStarts tagStarts(data, size);
   std::size_t i = from;
   while (i < size) {
+    if (firstSpanOnly && line.spanCount == 0 && !bold && line.kind == Line::Kind::kText) {
+      // Where the text of a line begins in plain style: a message in the library's own form is
+      // read without decoding its text. Only its end matters, found as below: at a line break,
+      // a heading or a rule, passing over other markup and following the bold tags.
+      std::int64_t number = 0;
+      const std::size_t taken = RawPrefix(data + i, data + size, &number);
+      if (taken != 0) {
+        line.hasText = true;
+        line.numbered = true;
+        line.number = number;
+        // The tags are looked for from the line's start (the prefix holds none), so that finding
+        // the line's end does not wait for the prefix to be read.
+        std::size_t at = tagStarts.From(i);
+        QuickTag tag;
+        while (at != size) {
+          tag = TagAt(data, size, at);
+          if (tag.tag == Tag::kBreak || tag.tag == Tag::kTitle || tag.tag == Tag::kRule) break;
+          if (tag.tag == Tag::kBold) bold = true;
+          if (tag.tag == Tag::kEndBold) bold = false;
+          at = tag.alone ? tagStarts.Next() : tagStarts.From(tag.after);
+        }
+        if (at == size) {
+          i = size;
+        } else if (tag.tag == Tag::kBreak) {
+          i = finish(tag.after, true);
+        } else {
+          // A heading or a rule: read the general way, on a line of its own.
+          finish(at, false, false);
+          i = at;
+        }
+        continue;
+      }
+    }
     const char c = data[i];
     if (c != '<' && room() == 0) {
       // Text past what is kept: only where the next tag is matters.
@@ -298,7 +522,7 @@ void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, bo
       i = finish(after, true, !runGoesOn);
     } else if (tag == Tag::kTitle || tag == Tag::kRule) {
       // A heading or a rule is a line of its own.
-      if (line.spanCount != 0) finish(i, false, false);
+      if (line.hasText) finish(i, false, false);
       line.start = static_cast<std::int64_t>(i);
       if (tag == Tag::kRule) {
         line.kind = Line::Kind::kRule;
@@ -325,7 +549,7 @@ void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, bo
       i = after;
     }
   }
-  if (line.spanCount != 0) {
+  if (line.hasText) {
     line.end = static_cast<std::int64_t>(size);
     result.lines.push_back(line);
   }
@@ -375,6 +599,7 @@ std::size_t ParsePrefix(std::string_view text, bool withTexts, KECGlpsAuditEntry
   std::size_t digits = 0;
   std::int64_t number = 0;
   while (i + digits < text.size() && text[i + digits] >= '0' && text[i + digits] <= '9') {
+    if (digits == 18) return 0;
     number = number * 10 + (text[i + digits] - '0');
     ++digits;
   }
@@ -382,7 +607,7 @@ std::size_t ParsePrefix(std::string_view text, bool withTexts, KECGlpsAuditEntry
   i += digits + 2;
   const std::size_t dateStart = i;
   while (i < text.size() && ((text[i] >= '0' && text[i] <= '9') || text[i] == '-')) ++i;
-  if (i - dateStart < 8 || !At(text, i, "  ")) return 0;
+  if (i - dateStart < 8 || i - dateStart > kLongestDate || !At(text, i, "  ")) return 0;
   const std::size_t dateEnd = i;
   i += 2;
   const std::size_t timeLength = TimeLength(text, i);
@@ -462,6 +687,22 @@ bool IsDetailLine(const Lines& lines, const Line& line) {
 
 bool IsEmptyText(const Lines& lines, const Line& line) {
   return line.kind == Line::Kind::kText && lines.Empty(line);
+}
+
+// The closing lines that follow an application log's exit message (a line break, a rule, a line
+// break) belong to it: when they follow the message line `*i`, `*i` moves to the last of them and
+// `*end` to its end. They are told by their form, so that the entries' bounds do not depend on
+// whether the texts are read.
+void TakeClosingLines(const Lines& split, std::size_t* i, std::int64_t* end) {
+  const std::vector<Line>& lines = split.lines;
+  std::size_t j = *i + 1;
+  if (j < lines.size() && IsEmptyText(split, lines[j])) ++j;
+  if (j < lines.size() && lines[j].kind == Line::Kind::kRule) {
+    ++j;
+    if (j < lines.size() && IsEmptyText(split, lines[j])) ++j;
+    *end = lines[j - 1].end;
+    *i = j - 1;
+  }
 }
 
 }  // namespace
@@ -548,6 +789,14 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
     const Line& line = lines[i];
     const std::int64_t start = line.start;
     std::int64_t end = line.end;
+    if (line.numbered) {
+      // A message read the quick way, which only reading without the texts does.
+      if (applicationLog) TakeClosingLines(split, &i, &end);
+      result.marks.push_back(EntryMark{Glps::eAuditEntryMessage, end <= recordedSize, line.number,
+                                       start, end - start});
+      if (lines[i].broken) result.boundaries.push_back(end);
+      continue;
+    }
     KECGlpsAuditEntry entry;
     bool crash = false;
     if (line.kind == Line::Kind::kTitle) {
@@ -586,17 +835,7 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
                    MatchesPattern(texts.exitPattern, entry.m_strMessage, texts.productTitle)) {
           entry.m_eKind = Glps::eAuditEntryExit;
         }
-        // The closing lines that follow the exit message (a line break, a rule, a line break)
-        // belong to it. They are told by their form, so that the entries' bounds do not depend on
-        // whether the texts are read.
-        std::size_t j = i + 1;
-        if (j < lines.size() && IsEmptyText(split, lines[j])) ++j;
-        if (applicationLog && j < lines.size() && lines[j].kind == Line::Kind::kRule) {
-          ++j;
-          if (j < lines.size() && IsEmptyText(split, lines[j])) ++j;
-          end = lines[j - 1].end;
-          i = j - 1;
-        }
+        if (applicationLog) TakeClosingLines(split, &i, &end);
       } else if (i + 1 < lines.size() && IsDetailLine(split, lines[i + 1]) &&
                  !IsDetailLine(split, line)) {
         crash = true;

@@ -32,10 +32,10 @@ struct EntryTexts {
 // Where an entry is and what kind it is: what the checks need of it.
 struct EntryMark {
   Glps::EAuditEntryKind kind = Glps::eAuditEntryText;
+  bool saved = true;         // within the document's recorded part
   std::int64_t number = -1;  // a message's number
   std::int64_t offset = 0;
   std::int64_t length = 0;
-  bool saved = true;  // within the document's recorded part
 };
 
 // The entries of one document (with their texts, when asked), their marks, and the offsets at

@@ -420,6 +420,23 @@ TEST(TrailReaderTest, MarksWithoutTextsAreThoseOfTheWholeText) {
       "\n",
       "<BR><BR>\n",
       "12 &nbsp;2026",
+      // Prefixes at the edges of the quick reading of a message line: other encodings of the
+      // blanks, signs, an offset with seconds, too many digits, dates just within and past the
+      // longest, style before it, markup after it that does or does not end it.
+      "-5 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00:30 &nbsp;u &nbsp;<B>m</B><BR>\n",
+      "8&nbsp; 2026-12-10&nbsp; 09:00:00 +01:00&nbsp; u<BR>\n",
+      "1234567890123456789 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00 &nbsp;u<BR>\n",
+      "1 &nbsp;" + std::string(32, '1') + " &nbsp;09:00:00 +01:00 &nbsp;u<BR>\n",
+      "1 &nbsp;" + std::string(33, '1') + " &nbsp;09:00:00 +01:00 &nbsp;u<BR>\n",
+      "1 &nbsp;" + std::string(80, '1') + " &nbsp;09:00:00 +01:00 &nbsp;u<BR>\n",
+      "<I>13 &nbsp;2026-12-10 &nbsp;09:00:00.5 +01:00 &nbsp;u</I><BR>\n",
+      "9 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00 &nbsp;u &nbsp;<B>unclosed bold<BR>\n",
+      "10 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00 &nbsp;u <<BR> <B<BR>> <br><BR>\n",
+      "11 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00 &nbsp;u<H2>" + texts.tamperTitle + "</H2>",
+      "11 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00 &nbsp;u<hr size=2>",
+      "14 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00 &nbsp;a < b" + std::string(70, 'y') + "><BR>\n",
+      "15 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00 &nbsp;u<BR><BR>\n",
+      "16 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00 &nbsp;",
   };
   std::mt19937 rng(1210);
   for (int round = 0; round < 2000; ++round) {

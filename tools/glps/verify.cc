@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -543,8 +544,11 @@ int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err
   std::mutex mutex;
   std::condition_variable ready;
   std::atomic<std::size_t> next{0};
+  // One job verifies each log in turn on this thread, without a worker to wait for.
+  std::unique_ptr<KECGlpsAuditVerifier> ownVerifier;
+  if (jobs == 1) ownVerifier = std::make_unique<KECGlpsAuditVerifier>();
   std::vector<std::thread> workers;
-  for (unsigned j = 0; j < jobs; ++j) {
+  for (unsigned j = 0; j < jobs && !ownVerifier; ++j) {
     workers.emplace_back([&]() {
       KECGlpsAuditVerifier verifier;
       for (std::size_t i = next++; i < count; i = next++) {
@@ -565,7 +569,9 @@ int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err
     const bool showProgress = options.progress && errIsTerminal && !options.quiet;
     for (std::size_t i = 0; i < count; ++i) {
       KECGlpsAuditReport report;
-      {
+      if (ownVerifier) {
+        report = ownVerifier->Verify(logs[i], infoFor(logs[i]));
+      } else {
         std::unique_lock<std::mutex> lock(mutex);
         ready.wait(lock, [&]() { return static_cast<bool>(done[i]); });
         report = std::move(reports[i]);
