@@ -383,9 +383,12 @@ std::size_t RawPrefix(const char* p, const char* end, std::int64_t* number) {
 
 // Splits the document (from `from`) into lines, reusing the storage of `result`. Of each line at
 // most `keep` bytes of text are kept; with `firstSpanOnly`, only text of the line's first span
-// (the spans are made all the same).
+// (the spans are made all the same), and each line read the quick way (a message in the library's
+// own form) is handed at once to `quickLine` with the lines before it: what that leaves in the
+// lines is kept, and it must leave none but lines read the quick way, whose spans are not needed.
+template <typename QuickLine>
 void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, bool firstSpanOnly,
-                Lines* lines) {
+                Lines* lines, QuickLine&& quickLine) {
   Lines& result = *lines;
   result.decoded.clear();
   result.spans.clear();
@@ -458,6 +461,12 @@ void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, bo
           i = size;
         } else if (tag.tag == Tag::kBreak) {
           i = finish(tag.after, true);
+          quickLine(lines);
+          // The lines left need no spans: the text read so far is forgotten.
+          result.spans.clear();
+          result.decoded.clear();
+          line.firstSpan = 0;
+          lineText = 0;
         } else {
           // A heading or a rule: read the general way, on a line of its own.
           finish(at, false, false);
@@ -775,93 +784,116 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
     }
   }
 
-  // Without the texts, only a line's first span is read (its prefix, or a detail line's
-  // indentation), and headings.
-  SplitLines(bytes, from, withTexts ? bytes.size() : kKeptWithoutTexts, !withTexts,
-             &m_pWorkspace->lines);
-  const Lines& split = m_pWorkspace->lines;
+  Lines& split = m_pWorkspace->lines;
   const std::vector<Line>& lines = split.lines;
-  if (withTexts) result.entries.reserve(lines.size() + 1);
-  result.marks.reserve(lines.size() + 1);
-  result.boundaries.reserve(lines.size() + 2);
   const auto text = [&](const Line& line) { return std::string(split.Text(line)); };
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const Line& line = lines[i];
-    const std::int64_t start = line.start;
-    std::int64_t end = line.end;
-    if (line.numbered) {
-      // A message read the quick way, which only reading without the texts does.
-      if (applicationLog) TakeClosingLines(split, &i, &end);
-      result.marks.push_back(EntryMark{Glps::eAuditEntryMessage, end <= recordedSize, line.number,
-                                       start, end - start});
-      if (lines[i].broken) result.boundaries.push_back(end);
-      continue;
-    }
-    KECGlpsAuditEntry entry;
-    bool crash = false;
-    if (line.kind == Line::Kind::kTitle) {
-      const bool tamper = split.Text(line) == texts.tamperTitle;
-      entry.m_eKind = tamper ? Glps::eAuditEntryTamper : Glps::eAuditEntryTitle;
-      if (withTexts) entry.m_strMessage = text(line);
-    } else if (line.kind == Line::Kind::kRule) {
-      entry.m_eKind = Glps::eAuditEntryRule;
-    } else if (split.Empty(line)) {
-      const bool tamperFollows = i + 1 < lines.size() && lines[i + 1].kind == Line::Kind::kTitle &&
-                                 split.Text(lines[i + 1]) == texts.tamperTitle;
-      if (tamperFollows) {
-        // A tamper entry: a line break, then the title.
-        entry.m_eKind = Glps::eAuditEntryTamper;
-        if (withTexts) entry.m_strMessage = texts.tamperTitle;
-        end = lines[++i].end;
-      } else if (i + 1 < lines.size() && IsDetailLine(split, lines[i + 1])) {
-        // The empty first line of a crash entry whose text was empty.
-        crash = true;
-      } else {
-        // A line break of its own: no entry, but an entry may end after it.
-        if (line.broken) result.boundaries.push_back(end);
+  // The entries of the lines from `next` to `to`, which may look at the lines after them as far as
+  // there are any, or up to a line read the quick way: no entry goes on over such a line (it is
+  // neither a heading, a rule, an empty line nor a crash entry's detail line).
+  std::size_t next = 0;
+  const auto interpret = [&](std::size_t to) {
+    std::size_t i;
+    for (i = next; i < to; ++i) {
+      const Line& line = lines[i];
+      const std::int64_t start = line.start;
+      std::int64_t end = line.end;
+      if (line.numbered) {
+        // A message read the quick way, which only reading without the texts does.
+        if (applicationLog) TakeClosingLines(split, &i, &end);
+        result.marks.push_back(EntryMark{Glps::eAuditEntryMessage, end <= recordedSize, line.number,
+                                         start, end - start});
+        if (lines[i].broken) result.boundaries.push_back(end);
         continue;
       }
-    } else {
-      const std::size_t user =
-          !split.SpanOf(line, 0).bold ? ParsePrefix(split.SpanText(line, 0), withTexts, &entry) : 0;
-      if (user != 0) {
-        entry.m_eKind = Glps::eAuditEntryMessage;
-        if (withTexts) ParseMessage(split, line, user, &entry);
-        const bool plainMessage = withTexts && !entry.m_bBold && !entry.m_bHasContext;
-        if (applicationLog && plainMessage &&
-            MatchesPattern(texts.startPattern, entry.m_strMessage, texts.productTitle)) {
-          entry.m_eKind = Glps::eAuditEntryStart;
-        } else if (applicationLog && plainMessage &&
-                   MatchesPattern(texts.exitPattern, entry.m_strMessage, texts.productTitle)) {
-          entry.m_eKind = Glps::eAuditEntryExit;
+      KECGlpsAuditEntry entry;
+      bool crash = false;
+      if (line.kind == Line::Kind::kTitle) {
+        const bool tamper = split.Text(line) == texts.tamperTitle;
+        entry.m_eKind = tamper ? Glps::eAuditEntryTamper : Glps::eAuditEntryTitle;
+        if (withTexts) entry.m_strMessage = text(line);
+      } else if (line.kind == Line::Kind::kRule) {
+        entry.m_eKind = Glps::eAuditEntryRule;
+      } else if (split.Empty(line)) {
+        const bool tamperFollows = i + 1 < lines.size() &&
+                                   lines[i + 1].kind == Line::Kind::kTitle &&
+                                   split.Text(lines[i + 1]) == texts.tamperTitle;
+        if (tamperFollows) {
+          // A tamper entry: a line break, then the title.
+          entry.m_eKind = Glps::eAuditEntryTamper;
+          if (withTexts) entry.m_strMessage = texts.tamperTitle;
+          end = lines[++i].end;
+        } else if (i + 1 < lines.size() && IsDetailLine(split, lines[i + 1])) {
+          // The empty first line of a crash entry whose text was empty.
+          crash = true;
+        } else {
+          // A line break of its own: no entry, but an entry may end after it.
+          if (line.broken) result.boundaries.push_back(end);
+          continue;
         }
-        if (applicationLog) TakeClosingLines(split, &i, &end);
-      } else if (i + 1 < lines.size() && IsDetailLine(split, lines[i + 1]) &&
-                 !IsDetailLine(split, line)) {
-        crash = true;
-        if (withTexts) entry.m_strMessage = text(line);
-      } else if (withTexts && split.Text(line) == texts.extraNote) {
-        entry.m_eKind = Glps::eAuditEntryExtraNote;
-        entry.m_strMessage = text(line);
       } else {
-        entry.m_eKind = Glps::eAuditEntryText;
-        if (withTexts) entry.m_strMessage = text(line);
-        entry.m_bBold = line.spanCount == 1 && split.SpanOf(line, 0).bold;
+        const std::size_t user = !split.SpanOf(line, 0).bold
+                                     ? ParsePrefix(split.SpanText(line, 0), withTexts, &entry)
+                                     : 0;
+        if (user != 0) {
+          entry.m_eKind = Glps::eAuditEntryMessage;
+          if (withTexts) ParseMessage(split, line, user, &entry);
+          const bool plainMessage = withTexts && !entry.m_bBold && !entry.m_bHasContext;
+          if (applicationLog && plainMessage &&
+              MatchesPattern(texts.startPattern, entry.m_strMessage, texts.productTitle)) {
+            entry.m_eKind = Glps::eAuditEntryStart;
+          } else if (applicationLog && plainMessage &&
+                     MatchesPattern(texts.exitPattern, entry.m_strMessage, texts.productTitle)) {
+            entry.m_eKind = Glps::eAuditEntryExit;
+          }
+          if (applicationLog) TakeClosingLines(split, &i, &end);
+        } else if (i + 1 < lines.size() && IsDetailLine(split, lines[i + 1]) &&
+                   !IsDetailLine(split, line)) {
+          crash = true;
+          if (withTexts) entry.m_strMessage = text(line);
+        } else if (withTexts && split.Text(line) == texts.extraNote) {
+          entry.m_eKind = Glps::eAuditEntryExtraNote;
+          entry.m_strMessage = text(line);
+        } else {
+          entry.m_eKind = Glps::eAuditEntryText;
+          if (withTexts) entry.m_strMessage = text(line);
+          entry.m_bBold = line.spanCount == 1 && split.SpanOf(line, 0).bold;
+        }
       }
-    }
-    if (crash) {
-      entry.m_eKind = Glps::eAuditEntryCrash;
-      // The detail lines, then the line break that ends the entry.
-      while (i + 1 < lines.size() && IsDetailLine(split, lines[i + 1])) {
-        ++i;
-        if (withTexts) entry.m_vDetails.push_back(text(lines[i]).substr(kDetailIndent.size()));
+      if (crash) {
+        entry.m_eKind = Glps::eAuditEntryCrash;
+        // The detail lines, then the line break that ends the entry.
+        while (i + 1 < lines.size() && IsDetailLine(split, lines[i + 1])) {
+          ++i;
+          if (withTexts) entry.m_vDetails.push_back(text(lines[i]).substr(kDetailIndent.size()));
+        }
+        if (i + 1 < lines.size() && IsEmptyText(split, lines[i + 1])) ++i;
+        end = lines[i].end;
       }
-      if (i + 1 < lines.size() && IsEmptyText(split, lines[i + 1])) ++i;
-      end = lines[i].end;
+      add(entry, start, end);
+      if (lines[i].broken) result.boundaries.push_back(end);
     }
-    add(entry, start, end);
-    if (lines[i].broken) result.boundaries.push_back(end);
+    next = i;
+  };
+
+  // Without the texts, only a line's first span is read (its prefix, or a detail line's
+  // indentation), and headings; each line read the quick way ends the entries before it, which
+  // are then made at once, so that only the lines of the entry being read are held.
+  const auto quickLine = [&](Lines* read) {
+    std::vector<Line>& held = read->lines;
+    interpret(held.size() - 1);
+    // An application log's message may take the closing lines that follow it.
+    if (!applicationLog) interpret(held.size());
+    held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(next));
+    next = 0;
+  };
+  SplitLines(bytes, from, withTexts ? bytes.size() : kKeptWithoutTexts, !withTexts, &split,
+             quickLine);
+  if (withTexts) {
+    result.entries.reserve(lines.size() + 1);
+    result.marks.reserve(lines.size() + 1);
+    result.boundaries.reserve(lines.size() + 2);
   }
+  interpret(lines.size());
 }
 
 }  // namespace audit
