@@ -791,6 +791,11 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
   // there are any, or up to a line read the quick way: no entry goes on over such a line (it is
   // neither a heading, a rule, an empty line nor a crash entry's detail line).
   std::size_t next = 0;
+  const auto quickMark = [&](const Line& line, std::int64_t end, bool broken) {
+    result.marks.push_back(EntryMark{Glps::eAuditEntryMessage, end <= recordedSize, line.number,
+                                     line.start, end - line.start});
+    if (broken) result.boundaries.push_back(end);
+  };
   const auto interpret = [&](std::size_t to) {
     std::size_t i;
     for (i = next; i < to; ++i) {
@@ -800,9 +805,7 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
       if (line.numbered) {
         // A message read the quick way, which only reading without the texts does.
         if (applicationLog) TakeClosingLines(split, &i, &end);
-        result.marks.push_back(EntryMark{Glps::eAuditEntryMessage, end <= recordedSize, line.number,
-                                         start, end - start});
-        if (lines[i].broken) result.boundaries.push_back(end);
+        quickMark(line, end, lines[i].broken);
         continue;
       }
       KECGlpsAuditEntry entry;
@@ -880,9 +883,13 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
   // are then made at once, so that only the lines of the entry being read are held.
   const auto quickLine = [&](Lines* read) {
     std::vector<Line>& held = read->lines;
-    interpret(held.size() - 1);
-    // An application log's message may take the closing lines that follow it.
-    if (!applicationLog) interpret(held.size());
+    const std::size_t last = held.size() - 1;
+    if (next < last) interpret(last);
+    // An application log's message may take the closing lines that follow it: it waits for them.
+    if (!applicationLog) {
+      quickMark(held[last], held[last].end, held[last].broken);
+      next = held.size();
+    }
     held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(next));
     next = 0;
   };
