@@ -95,6 +95,10 @@ enum EAuditFindingKind : std::int32_t {
   eAuditIndexNamesUnrecorded = 6,
   // A document that could not be read for the checks (too large, unreadable).
   eAuditDocumentNotChecked = 7,
+  // A record of log.xml that the library would never have written (a kind it does not know, a name
+  // that is not plain or is one of its own, a name two records share, a sidecar without its
+  // document, ...): the library acts on no such record.
+  eAuditRecordBreaksRules = 8,
 };
 
 // The kinds of the entries of a trail.
@@ -118,6 +122,10 @@ struct GLPS_API KECGlpsAuditFile {
   std::size_t m_nNumber = 0;  // position in record order, from 1
   KECGlpsFileManagerData m_record;
   Glps::EAuditFileStatus m_eStatus = Glps::eAuditFileMissing;
+  // The record breaks the rules the library keeps its record sets by (a finding of kind
+  // eAuditRecordBreaksRules says which): the library protects nothing on its account, so the file
+  // is looked at but does not count among the protected files.
+  bool m_bBreaksRules = false;
   // The size of the regular file found; -1 when none was found or the record was not looked at.
   std::int64_t m_nFoundSize = -1;
   // The fingerprint of the first min(recorded, found) bytes; empty when nothing was hashed.
@@ -336,7 +344,8 @@ class GLPS_API KECGlpsAudit {
   // "text".
   static const char* EntryKindName(Glps::EAuditEntryKind kind);
   // "number-gap", "number-repeat", "catalog-mismatch", "cut-inside-entry", "tail-numbering",
-  // "unrecorded-document", "index-names-unrecorded", "document-not-checked".
+  // "unrecorded-document", "index-names-unrecorded", "document-not-checked",
+  // "record-breaks-rules".
   static const char* FindingKindName(Glps::EAuditFindingKind kind);
   // "log", "metadata", "index-main", "index-menu", "link", "none", or "kind-N".
   static std::string FileKindName(Glps::EFileType kind);

@@ -13,6 +13,7 @@
 #include "audit/trail_checks.h"
 #include "audit/trail_reader.h"
 #include "filemanager/file_manager_data.h"
+#include "filemanager/record_set.h"
 #include "files/platform.h"
 #include "glps/host/gen.h"
 #include "seal/seal_format.h"
@@ -119,20 +120,52 @@ void CheckNames(const glps::platform::Directory& directory, const KECGlpsAuditRe
   }
 }
 
+// The findings about records that break the rules the library keeps its record sets by. The library
+// reports such a set with a tamper entry when it next opens the log, and keeps the records as
+// evidence: a tamper entry anywhere in the saved trail accounts for them.
+void CheckRecordSet(const std::vector<glps::audit::CheckedDocument>& documents,
+                    std::size_t documentCount, const std::vector<KECGlpsFileManagerData>& records,
+                    const std::vector<glps::RecordFault>& faults,
+                    std::vector<KECGlpsAuditFinding>* findings) {
+  bool tamperEntry = false;
+  for (std::size_t d = 0; d < documentCount && !tamperEntry; ++d) {
+    for (const glps::audit::EntryMark& mark : documents[d].entries.marks) {
+      if (mark.kind == Glps::eAuditEntryTamper && mark.saved) {
+        tamperEntry = true;
+        break;
+      }
+    }
+  }
+  for (std::size_t i = 0; i < faults.size(); ++i) {
+    if (faults[i] == glps::RecordFault::kNone) continue;
+    KECGlpsAuditFinding finding = FileFinding(
+        Glps::eAuditRecordBreaksRules, records[i].m_strFileName,
+        "record " + std::to_string(i + 1) + " (" + KECGlpsAudit::FileKindName(records[i].m_eType) +
+            ") breaks the rules of a record set: " + glps::RecordFaultName(faults[i]));
+    finding.m_bRecorded = tamperEntry;
+    findings->push_back(std::move(finding));
+  }
+}
+
 }  // namespace
 
 // --- The report ---------------------------------------------------------------------------------
 
 std::size_t KECGlpsAuditReport::ProtectedCount() const {
   std::size_t count = 0;
-  for (const KECGlpsAuditFile& file : m_vFiles) count += file.m_record.m_bHashed ? 1 : 0;
+  for (const KECGlpsAuditFile& file : m_vFiles) {
+    count += file.m_record.m_bHashed && !file.m_bBreaksRules ? 1 : 0;
+  }
   return count;
 }
 
 std::size_t KECGlpsAuditReport::ProtectedIntactCount() const {
   std::size_t count = 0;
   for (const KECGlpsAuditFile& file : m_vFiles) {
-    count += file.m_record.m_bHashed && file.m_eStatus == Glps::eAuditFileIntact ? 1 : 0;
+    count +=
+        file.m_record.m_bHashed && !file.m_bBreaksRules && file.m_eStatus == Glps::eAuditFileIntact
+            ? 1
+            : 0;
   }
   return count;
 }
@@ -260,6 +293,7 @@ const char* KECGlpsAudit::FindingKindName(Glps::EAuditFindingKind kind) {
     case Glps::eAuditUnrecordedDocument: return "unrecorded-document";
     case Glps::eAuditIndexNamesUnrecorded: return "index-names-unrecorded";
     case Glps::eAuditDocumentNotChecked: return "document-not-checked";
+    case Glps::eAuditRecordBreaksRules: return "record-breaks-rules";
   }
   return "unknown";
 }
@@ -407,6 +441,7 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
         report.m_logXml == *info ? Glps::eAuditInfoMatches : Glps::eAuditInfoDiffers;
   }
   const std::vector<KECGlpsFileManagerData>& records = report.m_state.m_vRecords;
+  const std::vector<glps::RecordFault> faults = glps::CheckRecordSet(records);
   const bool applicationLog = report.m_state.m_header.m_eContentType == kApplicationLogType;
 
   // What is to be hashed, for the progress: the recorded part of every protected regular file.
@@ -434,6 +469,7 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
     KECGlpsAuditFile file;
     file.m_nNumber = i + 1;
     file.m_record = records[i];
+    file.m_bBreaksRules = faults[i] != glps::RecordFault::kNone;
     // A document is read once: its fingerprint and its entries come from the same bytes.
     const bool document = records[i].m_eType == Glps::FileLog;
     std::function<void(std::int64_t)> fileProgress;
@@ -494,6 +530,7 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
       glps::audit::CheckTrail(documents, documentCount, report.m_state.m_catalog.m_lNextIndex);
   findings.insert(findings.end(), trailFindings.begin(), trailFindings.end());
   CheckNames(*opened, report, &findings);
+  CheckRecordSet(documents, documentCount, records, faults, &findings);
   report.m_vFindings = std::move(findings);
   if (request.m_strSealKey.empty()) {
     glps::audit::DescribeSeals(*opened, &report.m_seal);

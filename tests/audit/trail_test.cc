@@ -179,18 +179,36 @@ TEST_F(TrailTest, ApplicationLogStartsExitsAndCrashWithoutText) {
                         {Glps::eAuditEntryExit, 6, ended, "-", false, {}}});
 }
 
-// Rewrites log.xml so that the record of `name` describes the file as it now is (what someone who
-// can write the directory does to hide a change).
-void RecomputeRecord(const std::string& dir, const std::string& name) {
+// Rewrites log.xml in `dir` with its records as `edit` leaves them (what someone who can write the
+// directory does).
+template <class Edit>
+void EditRecords(const std::string& dir, Edit edit) {
   KECGlpsLogSessionDataStorage storage(dir + "/log.xml");
   ASSERT_TRUE(storage.Load());
-  const std::string bytes = ReadFileBytes(dir + "/" + name);
-  for (KECGlpsFileManagerData& record : *storage.GetFileData()) {
-    if (record.m_strFileName != name) continue;
-    record.m_strHash = Fingerprint(bytes);
-    record.m_nSize = static_cast<std::int64_t>(bytes.size());
-  }
+  edit(storage.GetFileData().get());
   ASSERT_TRUE(storage.Save());
+}
+
+// Rewrites log.xml so that the record of `name` describes the file as it now is (to hide a change).
+void RecomputeRecord(const std::string& dir, const std::string& name) {
+  const std::string bytes = ReadFileBytes(dir + "/" + name);
+  EditRecords(dir, [&](std::vector<KECGlpsFileManagerData>* records) {
+    for (KECGlpsFileManagerData& record : *records) {
+      if (record.m_strFileName != name) continue;
+      record.m_strHash = Fingerprint(bytes);
+      record.m_nSize = static_cast<std::int64_t>(bytes.size());
+    }
+  });
+}
+
+// Adds to log.xml a record that the library would never write: a kind it does not know.
+void AddForeignRecord(const std::string& dir) {
+  EditRecords(dir, [](std::vector<KECGlpsFileManagerData>* records) {
+    KECGlpsFileManagerData record;
+    record.m_strFileName = "notes.bin";
+    record.m_eType = static_cast<Glps::EFileType>(99);
+    records->push_back(record);
+  });
 }
 
 TEST_F(TrailTest, ChangesRecomputedIntoLogXmlAreNotAuthenticatedOrFound) {
@@ -241,6 +259,9 @@ TEST_F(TrailTest, ChangesRecomputedIntoLogXmlAreNotAuthenticatedOrFound) {
          WriteFileBytes(dir + "/GLP-Log-Assay_0002.html", ReadFileBytes(dir + "/" + document));
        },
        Glps::eAuditNotIntact, Glps::eAuditUnrecordedDocument, -1},
+      {"a record of a kind the library never writes",
+       [](const std::string& dir, const std::string&) { AddForeignRecord(dir); },
+       Glps::eAuditNotIntact, Glps::eAuditRecordBreaksRules, -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -266,7 +287,9 @@ TEST_F(TrailTest, ChangesRecomputedIntoLogXmlAreNotAuthenticatedOrFound) {
                    KECGlpsAudit::FindingKindName(c.finding));
       EXPECT_EQ(finding.m_nEntry, c.entry);
       EXPECT_FALSE(finding.m_bRecorded);
-      if (c.finding != Glps::eAuditUnrecordedDocument) {
+      if (c.finding == Glps::eAuditRecordBreaksRules) {
+        EXPECT_EQ(finding.m_strDocument, "notes.bin");
+      } else if (c.finding != Glps::eAuditUnrecordedDocument) {
         EXPECT_EQ(finding.m_strDocument, document);
         EXPECT_GT(finding.m_nOffset, 0);
       }
@@ -277,6 +300,29 @@ TEST_F(TrailTest, ChangesRecomputedIntoLogXmlAreNotAuthenticatedOrFound) {
     EXPECT_EQ(with.Verdict(),
               std::string(c.what) == "untouched" ? Glps::eAuditIntact : Glps::eAuditNotIntact);
   }
+}
+
+TEST_F(TrailTest, ARecordSetTheLibraryReportedIsAccountedForByItsTamperEntry) {
+  TempDir tmp;
+  const std::string dir = tmp / "log";
+  mkdir(dir.c_str(), 0755);
+  KECGlpsLogInfo info = ExperimentRun(dir, KECGlpsLogInfo(), KECGlpsLogInfoCrash(), false,
+                                      [](KECGlpsServices* s) { EXPECT_TRUE(s->LogExpMsg("one")); });
+  AddForeignRecord(dir);
+  const KECGlpsAuditReport before = KECGlpsAudit::Verify(dir, nullptr);
+  ASSERT_EQ(before.m_vFindings.size(), 1u);
+  EXPECT_FALSE(before.m_vFindings[0].m_bRecorded);
+  EXPECT_EQ(before.Verdict(), Glps::eAuditNotIntact);
+
+  // The library finds log.xml changed, writes its tamper entry and keeps the record as evidence.
+  info = ExperimentRun(dir, info, KECGlpsLogInfoCrash(), false,
+                       [](KECGlpsServices* s) { EXPECT_TRUE(s->LogExpMsg("two")); });
+  const KECGlpsAuditReport after = KECGlpsAudit::Verify(dir, &info);
+  ASSERT_EQ(after.m_vFindings.size(), 1u);
+  EXPECT_EQ(after.m_vFindings[0].m_eKind, Glps::eAuditRecordBreaksRules);
+  EXPECT_TRUE(after.m_vFindings[0].m_bRecorded);
+  EXPECT_EQ(after.Verdict(), Glps::eAuditIntact);
+  EXPECT_EQ(KECGlpsAudit::Verify(dir, nullptr).Verdict(), Glps::eAuditNotAuthenticated);
 }
 
 // A document in the checks' terms: the numbers of its saved messages and of its unsaved tail.

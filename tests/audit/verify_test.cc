@@ -142,9 +142,11 @@ TEST(VerifyTest, WhatTheRecordSaysDecidesWhatIsChecked) {
   negative.m_nSize = -5;
   const Case cases[] = {
       {"an index page, whatever its content",
-       RecordOf(Glps::FileIndexMain, "data.csv", other, false), Glps::eAuditFileUnprotected, 3},
-      {"an unprotected record of a missing file",
-       RecordOf(Glps::FileIndexMenu, "gone.html", other, false), Glps::eAuditFileUnprotected, 3},
+       RecordOf(Glps::FileIndexMain, "GLP-Main.html", other, false), Glps::eAuditFileUnprotected, 3},
+      {"an index page's record under another name breaks the rules of a record set",
+       RecordOf(Glps::FileIndexMenu, "gone.html", other, false), Glps::eAuditFileUnprotected, 1},
+      {"a protected record of a kind the library never writes breaks them too",
+       RecordOf(static_cast<Glps::EFileType>(99), "data.csv", kContent), Glps::eAuditFileIntact, 1},
       {"a name with a directory part", RecordOf(Glps::FileLink, "../data.csv", kContent),
        Glps::eAuditFileBadName, 1},
       {"a name with a backslash", RecordOf(Glps::FileLink, "a\\data.csv", kContent),
@@ -161,6 +163,7 @@ TEST(VerifyTest, WhatTheRecordSaysDecidesWhatIsChecked) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     WriteFileBytes(dir / "data.csv", kContent);
+    if (c.record.m_strFileName == "GLP-Main.html") WriteFileBytes(dir / "GLP-Main.html", kContent);
     WriteLogXml(dir.path(), {c.record});
     const KECGlpsAuditReport report = VerifyLogDirectory(dir.path(), nullptr);
     ASSERT_EQ(report.m_vFiles.size(), 1u);

@@ -412,6 +412,7 @@ Json VerifyJson(const KECGlpsAuditReport& report, bool requireInfo, const std::s
     record["kind_value"] = static_cast<long long>(file.m_record.m_eType);
     AddExactText(&record, "name", file.m_record.m_strFileName);
     record["protected"] = file.m_record.m_bHashed;
+    record["breaks_rules"] = file.m_bBreaksRules;
     record["recorded_size"] = file.m_record.m_nSize;
     record["recorded_hash"] = NullIfEmpty(file.m_record.m_strHash);
     record["found_size"] = NullIfNegative(file.m_nFoundSize);
