@@ -134,6 +134,13 @@ struct GLPS_API KECGlpsAuditFile {
   std::string m_strReason;
 };
 
+// A way a file can differ from its record, with the words that name it in a summary of what
+// differs ("2 files modified").
+struct GLPS_API KECGlpsAuditDifference {
+  Glps::EAuditFileStatus m_eStatus = Glps::eAuditFileModified;
+  const char* m_pszWords = "";  // a static text
+};
+
 // A name in the log directory that no record holds.
 struct GLPS_API KECGlpsAuditUnregistered {
   std::string m_strName;
@@ -340,6 +347,12 @@ class GLPS_API KECGlpsAudit {
   // "intact", "modified", "grown-intact", "grown-modified", "shrunk", "missing", "not-regular",
   // "unreadable", "bad-name", "unprotected", "multiply-linked".
   static const char* StatusName(Glps::EAuditFileStatus status);
+  // Every status of a file that is not as its record says, in the order a summary of what differs
+  // names them, each with its words: "modified", "grown with the recorded part intact (an unsaved
+  // tail)", "grown and changed", "shrunk", "missing", "not a regular file", "with more than one
+  // name (hard link)", "named by a record with a bad name", "unreadable". Intact and unprotected
+  // files differ from nothing and are not among them.
+  static std::vector<KECGlpsAuditDifference> Differences();
   // "message", "start", "exit", "crash", "extra-note", "tamper", "caption", "title", "rule",
   // "text".
   static const char* EntryKindName(Glps::EAuditEntryKind kind);

@@ -267,6 +267,20 @@ const char* KECGlpsAudit::StatusName(Glps::EAuditFileStatus status) {
   return "unknown";
 }
 
+std::vector<KECGlpsAuditDifference> KECGlpsAudit::Differences() {
+  return {
+      {Glps::eAuditFileModified, "modified"},
+      {Glps::eAuditFileGrownIntact, "grown with the recorded part intact (an unsaved tail)"},
+      {Glps::eAuditFileGrownModified, "grown and changed"},
+      {Glps::eAuditFileShrunk, "shrunk"},
+      {Glps::eAuditFileMissing, "missing"},
+      {Glps::eAuditFileNotRegular, "not a regular file"},
+      {Glps::eAuditFileMultiplyLinked, "with more than one name (hard link)"},
+      {Glps::eAuditFileBadName, "named by a record with a bad name"},
+      {Glps::eAuditFileUnreadable, "unreadable"},
+  };
+}
+
 const char* KECGlpsAudit::EntryKindName(Glps::EAuditEntryKind kind) {
   switch (kind) {
     case Glps::eAuditEntryCaption: return "caption";
@@ -321,15 +335,7 @@ const char* KECGlpsAudit::SealFindingKindName(Glps::EAuditSealFindingKind kind) 
 }
 
 std::string KECGlpsAudit::FileKindName(Glps::EFileType kind) {
-  switch (kind) {
-    case Glps::FileNone: return "none";
-    case Glps::FileLog: return "log";
-    case Glps::FileMetaData: return "metadata";
-    case Glps::FileIndexMain: return "index-main";
-    case Glps::FileIndexMenu: return "index-menu";
-    case Glps::FileLink: return "link";
-  }
-  return "kind-" + std::to_string(static_cast<long long>(kind));
+  return glps::FileKindName(kind, "kind-");
 }
 
 // --- Reading ------------------------------------------------------------------------------------

@@ -35,25 +35,10 @@ std::string Joined(const std::vector<std::string>& parts, const char* separator)
 
 // What differs, in words: each status its own, the info, and the findings of the trail's checks.
 std::vector<std::string> Differences(const KECGlpsAuditReport& report) {
-  struct Word {
-    Glps::EAuditFileStatus status;
-    const char* text;
-  };
-  static const Word kWords[] = {
-      {Glps::eAuditFileModified, "modified"},
-      {Glps::eAuditFileGrownIntact, "grown with the recorded part intact (an unsaved tail)"},
-      {Glps::eAuditFileGrownModified, "grown and changed"},
-      {Glps::eAuditFileShrunk, "shrunk"},
-      {Glps::eAuditFileMissing, "missing"},
-      {Glps::eAuditFileNotRegular, "not a regular file"},
-      {Glps::eAuditFileMultiplyLinked, "with more than one name (hard link)"},
-      {Glps::eAuditFileBadName, "named by a record with a bad name"},
-      {Glps::eAuditFileUnreadable, "unreadable"},
-  };
   std::vector<std::string> parts;
-  for (const Word& word : kWords) {
-    const std::size_t count = report.CountWithStatus(word.status);
-    if (count != 0) parts.push_back(Plural(count, "file", "files") + " " + word.text);
+  for (const KECGlpsAuditDifference& difference : KECGlpsAudit::Differences()) {
+    const std::size_t count = report.CountWithStatus(difference.m_eStatus);
+    if (count != 0) parts.push_back(Plural(count, "file", "files") + " " + difference.m_pszWords);
   }
   if (report.m_eInfoCheck == Glps::eAuditInfoDiffers) {
     parts.push_back("log.xml differs from the info");
@@ -243,8 +228,10 @@ PdfCopy Describe(const KECGlpsAuditReport& report, const KECGlpsAuditTrail& trai
     if (file.m_record.m_bHashed) record.fingerprint = file.m_record.m_strHash;
     record.status = KECGlpsAudit::StatusName(file.m_eStatus);
     if (!file.m_strReason.empty()) record.status += " (" + file.m_strReason + ")";
-    record.problem =
-        file.m_eStatus != Glps::eAuditFileIntact && file.m_eStatus != Glps::eAuditFileUnprotected;
+    // The library protects nothing on such a record's account, however its file was found.
+    if (file.m_bBreaksRules) record.status += "; breaks the record-set rules";
+    record.problem = file.m_bBreaksRules || (file.m_eStatus != Glps::eAuditFileIntact &&
+                                             file.m_eStatus != Glps::eAuditFileUnprotected);
     copy.records.push_back(record);
     if (file.m_record.m_eType == Glps::FileLink) copy.linkedFiles.push_back(record.name);
   }

@@ -53,6 +53,18 @@ const char* RecordFaultName(RecordFault fault) {
   return "unknown";
 }
 
+std::string FileKindName(Glps::EFileType kind, const char* unknownPrefix) {
+  switch (kind) {
+    case Glps::FileNone: return "none";
+    case Glps::FileLog: return "log";
+    case Glps::FileMetaData: return "metadata";
+    case Glps::FileIndexMain: return "index-main";
+    case Glps::FileIndexMenu: return "index-menu";
+    case Glps::FileLink: return "link";
+  }
+  return unknownPrefix + std::to_string(static_cast<long long>(kind));
+}
+
 bool IsReservedName(const std::string& name) {
   if (name == kLogXmlName || name == kLockFileName || name == kSealFileName ||
       name == kSealKeyFileName) {

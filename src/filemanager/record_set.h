@@ -44,6 +44,12 @@ enum class RecordFault {
 // "bad-document-name", "misnamed-index-page", "orphan-sidecar", "link-under-own-name".
 const char* RecordFaultName(RecordFault fault);
 
+// The name of a record's kind in the library's texts: "log", "metadata", "index-main",
+// "index-menu", "link", "none"; a kind the library does not know is `unknownPrefix` followed by its
+// number (the audit writes "kind-99", a seal file "kind99": each spelling is fixed by what was
+// written with it).
+std::string FileKindName(Glps::EFileType kind, const char* unknownPrefix);
+
 // A name the library keeps for files of its own (see above), or one of the form ".<name>.tmp-..."
 // that its atomic replacements use while they write.
 bool IsReservedName(const std::string& name);

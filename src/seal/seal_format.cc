@@ -89,17 +89,9 @@ bool DecodeName(const std::string& text, std::string* name) {
   return true;
 }
 
-std::string KindName(Glps::EFileType kind) {
-  switch (kind) {
-    case Glps::FileNone: return "none";
-    case Glps::FileLog: return "log";
-    case Glps::FileMetaData: return "metadata";
-    case Glps::FileIndexMain: return "index-main";
-    case Glps::FileIndexMenu: return "index-menu";
-    case Glps::FileLink: return "link";
-  }
-  return "kind" + std::to_string(static_cast<long long>(kind));
-}
+// The kind of a sealed file as a seal line spells it: a kind the library does not know is "kind"
+// and its number.
+std::string KindName(Glps::EFileType kind) { return glps::FileKindName(kind, "kind"); }
 
 bool ParseDecimal(const std::string& text, bool allowSign, std::int64_t* value) {
   std::size_t i = 0;

@@ -16,7 +16,6 @@
 #include "files/md5_hash.h"
 #include "glps/audit.h"
 #include "glps/glps.h"
-#include "session/session_data_storage.h"
 #include "support/host_fixture.h"
 #include "support/log_reading.h"
 #include "support/records.h"
@@ -25,6 +24,7 @@
 
 namespace {
 
+using glps_test::EditRecords;
 using glps_test::Fingerprint;
 using glps_test::ReadFileBytes;
 using glps_test::TempDir;
@@ -179,36 +179,26 @@ TEST_F(TrailTest, ApplicationLogStartsExitsAndCrashWithoutText) {
                         {Glps::eAuditEntryExit, 6, ended, "-", false, {}}});
 }
 
-// Rewrites log.xml in `dir` with its records as `edit` leaves them (what someone who can write the
-// directory does).
-template <class Edit>
-void EditRecords(const std::string& dir, Edit edit) {
-  KECGlpsLogSessionDataStorage storage(dir + "/log.xml");
-  ASSERT_TRUE(storage.Load());
-  edit(storage.GetFileData().get());
-  ASSERT_TRUE(storage.Save());
-}
-
 // Rewrites log.xml so that the record of `name` describes the file as it now is (to hide a change).
 void RecomputeRecord(const std::string& dir, const std::string& name) {
   const std::string bytes = ReadFileBytes(dir + "/" + name);
-  EditRecords(dir, [&](std::vector<KECGlpsFileManagerData>* records) {
+  ASSERT_TRUE(EditRecords(dir, [&](std::vector<KECGlpsFileManagerData>* records) {
     for (KECGlpsFileManagerData& record : *records) {
       if (record.m_strFileName != name) continue;
       record.m_strHash = Fingerprint(bytes);
       record.m_nSize = static_cast<std::int64_t>(bytes.size());
     }
-  });
+  }));
 }
 
 // Adds to log.xml a record that the library would never write: a kind it does not know.
 void AddForeignRecord(const std::string& dir) {
-  EditRecords(dir, [](std::vector<KECGlpsFileManagerData>* records) {
+  ASSERT_TRUE(EditRecords(dir, [](std::vector<KECGlpsFileManagerData>* records) {
     KECGlpsFileManagerData record;
     record.m_strFileName = "notes.bin";
     record.m_eType = static_cast<Glps::EFileType>(99);
     records->push_back(record);
-  });
+  }));
 }
 
 TEST_F(TrailTest, ChangesRecomputedIntoLogXmlAreNotAuthenticatedOrFound) {

@@ -126,6 +126,26 @@ TEST(VerifyTest, EveryChangeToAProtectedFileHasItsStatus) {
   }
 }
 
+// The summaries of what differs (the command's and the printable copy's) take their words from
+// here: every status but intact and unprotected has words, once.
+TEST(VerifyTest, EveryWayAFileCanDifferHasItsWordsOnce) {
+  std::map<int, int> words;
+  for (const KECGlpsAuditDifference& difference : KECGlpsAudit::Differences()) {
+    ++words[difference.m_eStatus];
+    EXPECT_STRNE(difference.m_pszWords, "");
+  }
+  int status = 0;
+  for (; std::string(KECGlpsAudit::StatusName(static_cast<Glps::EAuditFileStatus>(status))) !=
+         "unknown";
+       ++status) {
+    SCOPED_TRACE(KECGlpsAudit::StatusName(static_cast<Glps::EAuditFileStatus>(status)));
+    const bool differs = status != Glps::eAuditFileIntact && status != Glps::eAuditFileUnprotected;
+    EXPECT_EQ(words[status], differs ? 1 : 0);
+  }
+  EXPECT_EQ(status, Glps::eAuditFileMultiplyLinked + 1);
+  EXPECT_EQ(words.size(), static_cast<std::size_t>(status));
+}
+
 TEST(VerifyTest, WhatTheRecordSaysDecidesWhatIsChecked) {
   struct Case {
     const char* what;
@@ -142,7 +162,8 @@ TEST(VerifyTest, WhatTheRecordSaysDecidesWhatIsChecked) {
   negative.m_nSize = -5;
   const Case cases[] = {
       {"an index page, whatever its content",
-       RecordOf(Glps::FileIndexMain, "GLP-Main.html", other, false), Glps::eAuditFileUnprotected, 3},
+       RecordOf(Glps::FileIndexMain, "GLP-Main.html", other, false), Glps::eAuditFileUnprotected,
+       3},
       {"an index page's record under another name breaks the rules of a record set",
        RecordOf(Glps::FileIndexMenu, "gone.html", other, false), Glps::eAuditFileUnprotected, 1},
       {"a protected record of a kind the library never writes breaks them too",

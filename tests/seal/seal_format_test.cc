@@ -128,6 +128,34 @@ TEST(SealFormat, LinesReadBackAsWritten) {
   EXPECT_FALSE(seal::ParseHeaderLine(seal::HeaderLine(std::string(31, 'c')), &id));
 }
 
+TEST(SealFormat, EachKindKeepsTheSpellingOfTheSealsAlreadyWritten) {
+  struct Case {
+    Glps::EFileType kind;
+    const char* field;
+  };
+  const Case cases[] = {
+      {Glps::FileNone, "file=none:"},
+      {Glps::FileLog, "file=log:"},
+      {Glps::FileMetaData, "file=metadata:"},
+      {Glps::FileIndexMain, "file=index-main:"},
+      {Glps::FileIndexMenu, "file=index-menu:"},
+      {Glps::FileLink, "file=link:"},
+      {static_cast<Glps::EFileType>(99), "file=kind99:"},
+      {static_cast<Glps::EFileType>(-5), "file=kind-5:"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field);
+    seal::SealLine line = SampleLine();
+    line.changed = {{c.kind, "a.bin", 1, "kAFQmDzST7DWlj99KOF/cg==", ""}};
+    const std::string text = seal::SealLineText(line);
+    EXPECT_NE(text.find(std::string(" ") + c.field + "a.bin:1:"), std::string::npos) << text;
+    seal::SealLine read;
+    ASSERT_TRUE(seal::ParseSealLine(text, &read, nullptr)) << text;
+    ASSERT_EQ(read.changed.size(), 1u);
+    EXPECT_EQ(read.changed[0].kind, c.kind);
+  }
+}
+
 TEST(SealFormat, OnlyTheWritersOwnSpellingIsASeal) {
   const std::string good = seal::SealLineText(SampleLine());
   const auto replaced = [&good](const std::string& from, const std::string& to) {

@@ -31,4 +31,12 @@ std::vector<KECGlpsFileManagerData> LoadRecords(const std::string& dir, bool* lo
   return *storage.GetFileData();
 }
 
+bool EditRecords(const std::string& dir,
+                 const std::function<void(std::vector<KECGlpsFileManagerData>*)>& edit) {
+  KECGlpsLogSessionDataStorage storage(dir + "/log.xml");
+  if (!storage.Load()) return false;
+  edit(storage.GetFileData().get());
+  return storage.Save();
+}
+
 }  // namespace glps_test

@@ -5,6 +5,7 @@
 #ifndef GLPS_TESTS_SUPPORT_STORED_RECORDS_H_
 #define GLPS_TESTS_SUPPORT_STORED_RECORDS_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,11 @@ KECGlpsFileManagerData RecordOf(Glps::EFileType kind, const std::string& name,
 
 // The records of the log.xml in `dir`; `loaded` tells whether it loaded whole.
 std::vector<KECGlpsFileManagerData> LoadRecords(const std::string& dir, bool* loaded);
+
+// Rewrites the log.xml in `dir` with its records as `edit` leaves them, as someone who can write
+// the directory could; false when log.xml does not load or cannot be saved.
+bool EditRecords(const std::string& dir,
+                 const std::function<void(std::vector<KECGlpsFileManagerData>*)>& edit);
 
 }  // namespace glps_test
 

@@ -20,6 +20,7 @@
 #include "glps/glps.h"
 #include "json_out.h"
 #include "support/log_reading.h"
+#include "support/pdf_reading.h"
 #include "support/records.h"
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
@@ -250,6 +251,53 @@ TEST(CommandTest, EachKindOfDifferenceHasItsOwnWords) {
   EXPECT_THAT(result.out, HasSubstr("1 modified; 1 grown with the recorded part intact (an "
                                     "unsaved tail)"));
   EXPECT_THAT(result.out, Not(HasSubstr("differs from the info")));
+}
+
+// A record the library would never have written, its file intact: named in the verdict, the JSON
+// and the PDF copy, and counted nowhere as an intact protected file.
+TEST(CommandTest, ARecordThatBreaksTheRulesIsNamedAndNotCountedAsProtected) {
+  TempDir tmp;
+  const std::string dir = tmp / "log";
+  MakeLog(dir, {{"data.csv", "1\n"}});
+  // The linked file's record turned into one of a kind the library does not know.
+  std::string logXml = ReadFileBytes(dir + "/log.xml");
+  const std::string linkKind = "<m_eType>6</m_eType>";
+  ASSERT_NE(logXml.find(linkKind), std::string::npos);
+  logXml.replace(logXml.find(linkKind), linkKind.size(), "<m_eType>99</m_eType>");
+  WriteFileBytes(dir + "/log.xml", logXml);
+  const std::string info = InfoArg(InfoOfLog(dir));
+
+  const ToolResult verify = RunTool({"verify", dir, "--info", info, "--json"});
+  EXPECT_EQ(verify.status, 1);
+  const Json report = ParsedOrFail(verify.out);
+  std::size_t breaking = 0;
+  for (const Json& record : report["records"]) {
+    const bool foreign = record["name"] == "data.csv";
+    EXPECT_EQ(record["breaks_rules"], foreign) << record["name"];
+    if (foreign) {
+      EXPECT_EQ(record["status"], "intact");
+      EXPECT_EQ(record["kind"], "kind-99");
+    }
+    breaking += foreign ? 1 : 0;
+  }
+  EXPECT_EQ(breaking, 1u);
+  // The document and its sidecar.
+  EXPECT_EQ(report["protected_files"], 2);
+  EXPECT_EQ(report["protected_intact"], 2);
+  ASSERT_EQ(report["findings"].size(), 1u);
+  EXPECT_EQ(report["findings"][0]["kind"], "record-breaks-rules");
+  EXPECT_EQ(report["findings"][0]["document"], "data.csv");
+
+  const ToolResult words = RunTool({"verify", dir, "--info", info});
+  EXPECT_THAT(words.out, HasSubstr("NOT INTACT: 1 finding of the trail's consistency"));
+
+  const std::string pdf = tmp / "copy.pdf";
+  ASSERT_EQ(RunTool({"pdf", dir, "--info", info, "-o", pdf}).status, 0);
+  std::string text;
+  for (const std::string& page : glps_test::PdfPages(pdf)) text += glps_test::Words(page) + " ";
+  EXPECT_THAT(text, HasSubstr("NOT INTACT: 1 finding of the trail's consistency"));
+  EXPECT_THAT(text, HasSubstr("record-breaks-rules: data.csv"));
+  EXPECT_THAT(text, HasSubstr("intact; breaks the record-set rules"));
 }
 
 TEST(CommandTest, NamesThatAreNotUtf8AreGivenExactlyBesideTheirDisplay) {

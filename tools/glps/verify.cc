@@ -67,23 +67,10 @@ class TerminalProgress {
 // The summary of what differs, in words: each status its own, the unreadable ones with reasons.
 std::vector<std::string> Differences(const KECGlpsAuditReport& report) {
   std::vector<std::string> parts;
-  struct Word {
-    Glps::EAuditFileStatus status;
-    const char* text;
-  };
-  const Word words[] = {
-      {Glps::eAuditFileModified, "modified"},
-      {Glps::eAuditFileGrownIntact, "grown with the recorded part intact (an unsaved tail)"},
-      {Glps::eAuditFileGrownModified, "grown and changed"},
-      {Glps::eAuditFileShrunk, "shrunk"},
-      {Glps::eAuditFileMissing, "missing"},
-      {Glps::eAuditFileNotRegular, "not a regular file"},
-      {Glps::eAuditFileMultiplyLinked, "with more than one name (hard link)"},
-      {Glps::eAuditFileBadName, "named by a record with a bad name"},
-  };
-  for (const Word& word : words) {
-    const std::size_t count = report.CountWithStatus(word.status);
-    if (count != 0) parts.push_back(std::to_string(count) + " " + word.text);
+  for (const KECGlpsAuditDifference& difference : KECGlpsAudit::Differences()) {
+    if (difference.m_eStatus == Glps::eAuditFileUnreadable) continue;  // named one by one below
+    const std::size_t count = report.CountWithStatus(difference.m_eStatus);
+    if (count != 0) parts.push_back(std::to_string(count) + " " + difference.m_pszWords);
   }
   for (const KECGlpsAuditFile& file : report.m_vFiles) {
     if (file.m_eStatus != Glps::eAuditFileUnreadable) continue;
@@ -343,6 +330,7 @@ void PrintVerifyTable(const KECGlpsAuditReport& report, bool requireInfo, std::o
   for (const KECGlpsAuditFile& file : report.m_vFiles) {
     std::string status = KECGlpsAudit::StatusName(file.m_eStatus);
     if (!file.m_strReason.empty()) status += " (" + Printable(file.m_strReason) + ")";
+    if (file.m_bBreaksRules) status += "; breaks the record-set rules";
     rows.push_back({std::to_string(file.m_nNumber),
                     KECGlpsAudit::FileKindName(file.m_record.m_eType),
                     Printable(file.m_record.m_strFileName),
