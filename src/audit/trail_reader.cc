@@ -160,8 +160,8 @@ std::size_t DecodeEntity(const std::string& bytes, std::size_t at, std::string* 
   return length;
 }
 
-// The tags the report items write.
-enum class Tag { kBold, kEndBold, kStyle, kBreak, kTitle, kRule, kOther };
+// The tags the report items write; kText: a '<' that is no tag, standing for itself.
+enum class Tag { kBold, kEndBold, kStyle, kBreak, kTitle, kRule, kOther, kText };
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -268,8 +268,8 @@ class TagStarts {
   std::uint64_t m_nMask = 0;
 };
 
-// What the markup at a '<' is, as the general reading tells it. A '<' without a '>' within
-// kLongestTag bytes is text.
+// What the markup at a '<' is. The tags the report items write are short: a '<' without a '>'
+// within kLongestTag bytes is text (kText).
 struct QuickTag {
   std::size_t after = 0;  // where the tag ends (after the '<', for text)
   Tag tag = Tag::kOther;
@@ -277,7 +277,7 @@ struct QuickTag {
 };
 
 // The markup at `at`, which holds '<'. The tags of a message line as the library writes them are
-// told at once.
+// told at once, the others by the '>' that closes them.
 QuickTag TagAt(const char* data, std::size_t size, std::size_t at) {
   if (size - at >= 4) {
     std::uint32_t word, breakTag, endBold;
@@ -293,7 +293,7 @@ QuickTag TagAt(const char* data, std::size_t size, std::size_t at) {
   const std::size_t horizon = std::min<std::size_t>(size - at, kLongestTag);
   std::size_t close = at + 1;
   while (close < at + horizon && data[close] != '>') ++close;
-  if (close == at + horizon) return QuickTag{at + 1, Tag::kOther, true};
+  if (close == at + horizon) return QuickTag{at + 1, Tag::kText, true};
   return QuickTag{close + 1, TagOf(std::string_view(data + at + 1, close - at - 1)), false};
 }
 
@@ -506,29 +506,23 @@ void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, bo
       i = static_cast<std::size_t>(end - data);
       continue;
     }
-    // The tags the report items write are short: a '<' without a '>' soon after is text.
-    const std::size_t horizon = std::min<std::size_t>(size - i, kLongestTag);
-    const void* closing = std::memchr(data + i, '>', horizon);
-    if (closing == nullptr) {
+    const QuickTag found = TagAt(data, size, i);
+    const Tag tag = found.tag;
+    const std::size_t after = found.after;
+    if (tag == Tag::kText) {
       styled();
       decoded += c;
       grown();
       ++i;
       continue;
     }
-    const std::size_t close = static_cast<std::size_t>(static_cast<const char*>(closing) - data);
-    const std::size_t after = close + 1;
-    const Tag tag = TagOf(std::string_view(data + i + 1, close - i - 1));
     if (tag == Tag::kBold || tag == Tag::kEndBold || tag == Tag::kStyle) {
       if (tag == Tag::kBold) bold = true;
       if (tag == Tag::kEndBold) bold = false;
       i = after;
     } else if (tag == Tag::kBreak) {
-      // "<BR><BR>\n": the line end belongs to the last break of the run.
-      const bool runGoesOn = after + 4 <= size && data[after] == '<' &&
-                             Upper(data[after + 1]) == 'B' && Upper(data[after + 2]) == 'R' &&
-                             data[after + 3] == '>';
-      i = finish(after, true, !runGoesOn);
+      // The line end that follows belongs to it ("<BR><BR>\n": to the last break of the run).
+      i = finish(after, true);
     } else if (tag == Tag::kTitle || tag == Tag::kRule) {
       // A heading or a rule is a line of its own.
       if (line.hasText) finish(i, false, false);
