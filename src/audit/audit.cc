@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <set>
 
 #include "audit/file_check.h"
@@ -465,6 +466,14 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
     }
   }
 
+  // With a verification key, the seals are checked alongside: each document's sealed prefixes from
+  // the one read of it below.
+  std::unique_ptr<glps::audit::SealCheck> sealCheck;
+  if (!request.m_strSealKey.empty()) {
+    sealCheck = std::make_unique<glps::audit::SealCheck>(*opened, request.m_strSealKey,
+                                                         report.m_logXml, records, &report.m_seal);
+  }
+
   glps::audit::DocumentReader& reader = m_pBuffers->reader;
   std::string& bytes = m_pBuffers->bytes;
   std::vector<glps::audit::CheckedDocument>& documents = m_pBuffers->documents;
@@ -502,6 +511,7 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
         checked.foundSize = static_cast<std::int64_t>(bytes.size());
         reader.Read(bytes, checked.name, checked.recordedSize, applicationLog, false,
                     &checked.entries);
+        if (sealCheck) sealCheck->DocumentRead(checked.name, bytes);
       } else {
         findings.push_back(FileFinding(Glps::eAuditDocumentNotChecked, checked.name,
                                        "its entries could not be checked: larger than " +
@@ -538,11 +548,10 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
   CheckNames(*opened, report, &findings);
   CheckRecordSet(documents, documentCount, records, faults, &findings);
   report.m_vFindings = std::move(findings);
-  if (request.m_strSealKey.empty()) {
-    glps::audit::DescribeSeals(*opened, &report.m_seal);
+  if (sealCheck) {
+    sealCheck->Finish();
   } else {
-    glps::audit::CheckSeals(*opened, request.m_strSealKey, report.m_logXml, records,
-                            &report.m_seal);
+    glps::audit::DescribeSeals(*opened, &report.m_seal);
   }
   return report;
 }

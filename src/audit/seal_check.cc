@@ -66,30 +66,73 @@ struct Checkpoint {
   std::string time;
 };
 
-// The fingerprint text of every prefix of the file `name` whose length `sizes` (ascending,
-// distinct) names, in one reading; `fileSize` receives the file's size. Prefixes longer than the
-// file get no text. False, with the reason, when the file cannot be read.
-bool PrefixDigests(const platform::Directory& directory, const std::string& name,
-                   const std::vector<std::int64_t>& sizes, std::vector<std::string>* digests,
-                   std::int64_t* fileSize, std::string* error) {
-  digests->assign(sizes.size(), std::string());
+// The fingerprint texts of a document's sealed prefixes, as far as its bytes reach, and its size.
+struct PrefixDigests {
+  std::vector<std::string> digests;  // one for each length sealed; empty beyond the file's end
+  std::int64_t fileSize = -1;
+};
+
+// Fingerprints the prefixes of a file whose lengths `sizes` names (ascending, distinct) from its
+// bytes, given in order, in one pass. Owned by its caller, for one file.
+class PrefixDigester {
+ public:
+  PrefixDigester(const std::vector<std::int64_t>& sizes, std::vector<std::string>* digests)
+      : m_sizes(sizes), m_digests(digests) {
+    m_digests->assign(sizes.size(), std::string());
+    TakeDue();
+  }
+
+  // The next `count` bytes of the file.
+  void Update(const char* data, std::size_t count) {
+    while (count > 0 && m_next < m_sizes.size()) {
+      // No update crosses the next prefix's end, so its fingerprint can be taken there.
+      const std::size_t part =
+          static_cast<std::size_t>(std::min<std::int64_t>(count, m_sizes[m_next] - m_done));
+      m_digest.Update(data, part);
+      m_done += static_cast<std::int64_t>(part);
+      data += part;
+      count -= part;
+      TakeDue();
+    }
+  }
+
+  // Every prefix has its fingerprint.
+  bool Complete() const { return m_next == m_sizes.size(); }
+  // The bytes taken so far.
+  std::int64_t Done() const { return m_done; }
+
+ private:
+  void TakeDue() {
+    while (m_next < m_sizes.size() && m_sizes[m_next] <= m_done) {
+      (*m_digests)[m_next++] = m_digest.FingerprintText();
+    }
+  }
+
+  const std::vector<std::int64_t>& m_sizes;
+  std::vector<std::string>* m_digests;
+  crypto::Md5Hash m_digest;
+  // Bytes taken; the prefixes before m_next have their fingerprints.
+  std::int64_t m_done = 0;
+  std::size_t m_next = 0;
+};
+
+// The sealed prefixes of the file `name`, read for them alone (up to the longest). False, with the
+// reason, when the file cannot be read.
+bool ReadPrefixDigests(const platform::Directory& directory, const std::string& name,
+                       const std::vector<std::int64_t>& sizes, PrefixDigests* prefixes,
+                       std::string* error) {
   platform::FileFacts facts;
   const platform::FileHandle file = platform::OpenReadOnly(directory, name, &facts);
   if (file == platform::kInvalidHandle) {
     *error = facts.kind == platform::FileFacts::Kind::kMissing ? "missing" : "cannot be read";
     return false;
   }
-  crypto::Md5Hash digest;
+  PrefixDigester digester(sizes, &prefixes->digests);
   std::vector<char> buffer(65536);
-  std::int64_t done = 0;
-  std::size_t next = 0;
   bool ok = true;
-  while (next < sizes.size() && sizes[next] <= 0) (*digests)[next++] = digest.FingerprintText();
-  while (ok && next < sizes.size()) {
-    // No read crosses the next prefix's end, so its digest can be taken there.
-    const std::int64_t left = sizes[next] - done;
-    const std::uint32_t ask = static_cast<std::uint32_t>(
-        std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size())));
+  while (!digester.Complete()) {
+    const std::uint32_t ask = static_cast<std::uint32_t>(std::min<std::int64_t>(
+        sizes.back() - digester.Done(), static_cast<std::int64_t>(buffer.size())));
     const platform::IoResult got = platform::Read(file, buffer.data(), ask);
     if (!got.first) {
       ok = false;
@@ -97,16 +140,12 @@ bool PrefixDigests(const platform::Directory& directory, const std::string& name
       break;
     }
     if (got.second == 0) break;
-    digest.Update(buffer.data(), got.second);
-    done += got.second;
-    while (next < sizes.size() && sizes[next] == done) {
-      (*digests)[next++] = digest.FingerprintText();
-    }
+    digester.Update(buffer.data(), got.second);
   }
-  std::int64_t size = platform::Size(file);
+  const std::int64_t size = platform::Size(file);
   platform::Close(file);
   if (!ok) return false;
-  *fileSize = next < sizes.size() ? done : std::max(size, done);
+  prefixes->fileSize = digester.Complete() ? std::max(size, digester.Done()) : digester.Done();
   return true;
 }
 
@@ -152,9 +191,53 @@ void DescribeSeals(const platform::Directory& directory, KECGlpsAuditSeal* seal)
   }
 }
 
-void CheckSeals(const platform::Directory& directory, const std::string& keyText,
-                const KECGlpsLogInfo& logXml, const std::vector<KECGlpsFileManagerData>& records,
-                KECGlpsAuditSeal* result) {
+// The seals as walked at construction, and what Finish needs of them.
+struct SealCheck::Walk {
+  // A seal in file order.
+  struct Walked {
+    std::uint64_t number;
+    std::string time;
+    bool verified;
+    KECGlpsLogInfo logXml;
+  };
+  // A document that seals sealed: every prefix every verified seal sealed, ordered by length and
+  // seal, the distinct lengths among them, and their fingerprints once the document was read.
+  struct SealedDocument {
+    std::vector<Checkpoint> points;
+    std::vector<std::int64_t> sizes;
+    bool read = false;
+    PrefixDigests prefixes;
+  };
+  // A file other than a document, as its last seal sealed it.
+  struct LastSealed {
+    seal::SealedFile file;
+    std::uint64_t seal;
+    bool verified;
+  };
+
+  Walk(const platform::Directory& logDirectory, KECGlpsAuditSeal* result)
+      : directory(logDirectory), report(result) {}
+
+  void FailAt(std::size_t position) { firstFailing = std::min(firstFailing, position); }
+  std::size_t PositionOf(std::uint64_t seal) const {
+    const auto it = positionOf.find(seal);
+    return it != positionOf.end() ? it->second : 0;
+  }
+
+  const platform::Directory& directory;
+  SealReport report;
+  std::vector<Walked> walked;
+  // The file-order position (in `walked`) from which the seals are not intact.
+  std::size_t firstFailing = SIZE_MAX;
+  std::map<std::uint64_t, std::size_t> positionOf;
+  seal::SealState state;
+  std::map<std::string, SealedDocument> documents;
+  std::map<std::string, LastSealed> others;
+};
+
+SealCheck::SealCheck(const platform::Directory& directory, const std::string& keyText,
+                     const KECGlpsLogInfo& logXml,
+                     const std::vector<KECGlpsFileManagerData>& records, KECGlpsAuditSeal* result) {
   DescribeSeals(directory, result);
   result->m_bChecked = true;
   SealReport report(result);
@@ -185,34 +268,13 @@ void CheckSeals(const platform::Directory& directory, const std::string& keyText
                true);
     return;
   }
+  m_pWalk.reset(new Walk(directory, result));
+  Walk& w = *m_pWalk;
 
   // The seals in file order, each under its own key, derived forward from k0.
-  struct Walked {
-    std::uint64_t number;
-    std::string time;
-    bool verified;
-    KECGlpsLogInfo logXml;
-  };
-  std::vector<Walked> walked;
-  // File-order positions (in `walked`) from which the seals are not intact.
-  std::size_t firstFailing = SIZE_MAX;
-  std::map<std::uint64_t, std::size_t> positionOf;
   std::uint64_t keyNumber = 0;
   std::int64_t previous = -1;
   std::string previousTime;
-  seal::SealState state;
-  // Documents: every prefix every verified seal sealed. Other files: their last sealed content.
-  std::map<std::string, std::vector<Checkpoint>> checkpoints;
-  struct LastSealed {
-    seal::SealedFile file;
-    std::uint64_t seal;
-    bool verified;
-  };
-  std::map<std::string, LastSealed> others;
-  const auto failAt = [&](std::size_t position) {
-    firstFailing = std::min(firstFailing, position);
-  };
-
   for (std::size_t i = 0; i < file.lines.size(); ++i) {
     const std::int64_t lineNumber = static_cast<std::int64_t>(i) + 2;
     seal::SealLine line;
@@ -220,10 +282,10 @@ void CheckSeals(const platform::Directory& directory, const std::string& keyText
     if (!seal::ParseSealLine(file.lines[i], &line, &text) || line.number > kMaxSealNumber) {
       report.Add(Glps::eAuditSealMalformed, -1, lineNumber, seal::kSealFileName, -1,
                  "line " + std::to_string(lineNumber) + " is not a seal", true);
-      failAt(walked.size());
+      w.FailAt(w.walked.size());
       continue;
     }
-    const std::size_t position = walked.size();
+    const std::size_t position = w.walked.size();
     const std::int64_t number = static_cast<std::int64_t>(line.number);
     bool verified = false;
     if (number <= previous) {
@@ -231,7 +293,7 @@ void CheckSeals(const platform::Directory& directory, const std::string& keyText
                  SealName(line.number) + " follows " + SealName(previous) +
                      ": seals are numbered upwards, one per save",
                  true);
-      failAt(position);
+      w.FailAt(position);
     } else {
       if (number > previous + 1) {
         report.Add(Glps::eAuditSealMissing, number, lineNumber, seal::kSealFileName, -1,
@@ -240,7 +302,7 @@ void CheckSeals(const platform::Directory& directory, const std::string& keyText
                                                  std::to_string(number - 1) + " are") +
                        " missing before " + SealName(line.number) + ": removed from the seal file",
                    true);
-        failAt(position);
+        w.FailAt(position);
       }
       for (; keyNumber < line.number; ++keyNumber) seal::NextKey(key, &key);
       verified = crypto::EqualInConstantTime(seal::MacOf(key, logId, text), line.mac);
@@ -250,7 +312,7 @@ void CheckSeals(const platform::Directory& directory, const std::string& keyText
                        " does not verify: it was changed, or it is a seal of another log or "
                        "made with another key",
                    true);
-        failAt(position);
+        w.FailAt(position);
       } else if (!previousTime.empty() && line.time < previousTime) {
         report.Add(Glps::eAuditSealClockBack, number, lineNumber, seal::kSealFileName, -1,
                    SealName(line.number) + " at " + line.time +
@@ -261,20 +323,21 @@ void CheckSeals(const platform::Directory& directory, const std::string& keyText
       previous = number;
       if (verified) previousTime = line.time;
     }
-    positionOf.emplace(line.number, position);
-    walked.push_back({line.number, line.time, verified, line.logXml});
-    seal::FoldSeal(line, &state);
+    w.positionOf.emplace(line.number, position);
+    w.walked.push_back({line.number, line.time, verified, line.logXml});
+    seal::FoldSeal(line, &w.state);
     for (const seal::SealedFile& sealed : line.changed) {
       if (!verified) {
-        others.erase(sealed.name);
+        w.others.erase(sealed.name);
         continue;
       }
       if (sealed.kind == Glps::FileLog) {
-        checkpoints[sealed.name].push_back({sealed.size, sealed.md5, line.number, line.time});
+        w.documents[sealed.name].points.push_back(
+            {sealed.size, sealed.md5, line.number, line.time});
         continue;
       }
-      const auto before = others.find(sealed.name);
-      if (sealed.kind == Glps::FileLink && before != others.end() &&
+      const auto before = w.others.find(sealed.name);
+      if (sealed.kind == Glps::FileLink && before != w.others.end() &&
           before->second.file.kind == Glps::FileLink && before->second.file != sealed) {
         report.Add(Glps::eAuditSealRelinked, number, lineNumber, sealed.name, -1,
                    "linked again with other content, sealed by " + SealName(line.number) + " (" +
@@ -282,7 +345,7 @@ void CheckSeals(const platform::Directory& directory, const std::string& keyText
                        " sealed its earlier content",
                    false);
       }
-      others[sealed.name] = {sealed, line.number, true};
+      w.others[sealed.name] = {sealed, line.number, true};
     }
   }
   if (file.incompleteTail) {
@@ -291,24 +354,24 @@ void CheckSeals(const platform::Directory& directory, const std::string& keyText
                "the seal file ends in a line cut short: a save was interrupted while it sealed",
                false);
   }
-  if (walked.empty()) {
+  if (w.walked.empty()) {
     report.Add(Glps::eAuditSealMissing, -1, -1, seal::kSealFileName, -1,
                "the seal file holds no seal", true);
   }
 
   // log.xml and its records against the last seal.
-  if (!walked.empty()) {
-    const Walked& last = walked.back();
+  if (!w.walked.empty()) {
+    const Walk::Walked& last = w.walked.back();
     result->m_bLogXmlCovered = last.verified && last.logXml == logXml;
     if (!result->m_bLogXmlCovered) {
       std::string text;
       if (!last.verified) {
         text = "the last seal does not verify, so no seal covers log.xml";
       } else {
-        const auto older = std::find_if(walked.begin(), walked.end(), [&](const Walked& w) {
-          return w.verified && w.logXml == logXml;
-        });
-        text = older != walked.end()
+        const auto older = std::find_if(
+            w.walked.begin(), w.walked.end(),
+            [&](const Walk::Walked& walked) { return walked.verified && walked.logXml == logXml; });
+        text = older != w.walked.end()
                    ? "log.xml is the one " + SealName(older->number) +
                          " sealed, not the one of the last seal (" + SealName(last.number) + ")"
                    : "log.xml is not the one the last seal (" + SealName(last.number) + ", " +
@@ -322,14 +385,14 @@ void CheckSeals(const platform::Directory& directory, const std::string& keyText
       const seal::SealState recorded = seal::StateOfRecords(records, {});
       std::string differing;
       for (const auto& [name, entry] : recorded) {
-        const auto it = state.find(name);
-        if (it == state.end() || it->second.kind != entry.kind || it->second.size != entry.size ||
+        const auto it = w.state.find(name);
+        if (it == w.state.end() || it->second.kind != entry.kind || it->second.size != entry.size ||
             it->second.md5 != entry.md5) {
           differing = name;
           break;
         }
       }
-      for (const auto& [name, entry] : state) {
+      for (const auto& [name, entry] : w.state) {
         if (differing.empty() && recorded.count(name) == 0) differing = name;
       }
       if (!differing.empty()) {
@@ -338,29 +401,57 @@ void CheckSeals(const platform::Directory& directory, const std::string& keyText
                    "log.xml records this file otherwise than the last seal does, though the seal "
                    "covers log.xml",
                    true);
-        failAt(walked.size() - 1);
+        w.FailAt(w.walked.size() - 1);
       }
     }
   }
 
-  // Every document: each prefix every seal sealed, in one pass.
-  for (auto& [name, points] : checkpoints) {
-    std::sort(points.begin(), points.end(), [](const Checkpoint& a, const Checkpoint& b) {
-      return a.size != b.size ? a.size < b.size : a.seal < b.seal;
-    });
-    std::vector<std::int64_t> sizes;
-    for (const Checkpoint& point : points) {
-      if (sizes.empty() || sizes.back() != point.size) sizes.push_back(point.size);
+  // The lengths sealed of each document, for the one pass over it.
+  for (auto& [name, document] : w.documents) {
+    std::sort(document.points.begin(), document.points.end(),
+              [](const Checkpoint& a, const Checkpoint& b) {
+                return a.size != b.size ? a.size < b.size : a.seal < b.seal;
+              });
+    for (const Checkpoint& point : document.points) {
+      if (document.sizes.empty() || document.sizes.back() != point.size) {
+        document.sizes.push_back(point.size);
+      }
     }
-    std::vector<std::string> digests;
-    std::int64_t fileSize = -1;
+  }
+}
+
+SealCheck::~SealCheck() = default;
+
+void SealCheck::DocumentRead(const std::string& name, const std::string& bytes) {
+  if (!m_pWalk) return;
+  const auto found = m_pWalk->documents.find(name);
+  if (found == m_pWalk->documents.end() || found->second.read) return;
+  Walk::SealedDocument& document = found->second;
+  PrefixDigester digester(document.sizes, &document.prefixes.digests);
+  digester.Update(bytes.data(), bytes.size());
+  document.prefixes.fileSize = static_cast<std::int64_t>(bytes.size());
+  document.read = true;
+}
+
+void SealCheck::Finish() {
+  if (!m_pWalk) return;
+  Walk& w = *m_pWalk;
+  SealReport& report = w.report;
+
+  // Every document: each prefix every seal sealed, from the one read of it.
+  for (auto& [name, document] : w.documents) {
+    const std::vector<std::int64_t>& sizes = document.sizes;
     std::string readError;
-    const bool read = IsPlainFileName(name) &&
-                      PrefixDigests(directory, name, sizes, &digests, &fileSize, &readError);
+    if (!document.read && IsPlainFileName(name)) {
+      document.read = ReadPrefixDigests(w.directory, name, sizes, &document.prefixes, &readError);
+    }
     if (!IsPlainFileName(name)) readError = "not a plain file name";
+    const bool read = document.read;
+    const std::vector<std::string>& digests = document.prefixes.digests;
+    const std::int64_t fileSize = document.prefixes.fileSize;
     std::int64_t intactUpTo = 0;
     bool reported = false;
-    for (const Checkpoint& point : points) {
+    for (const Checkpoint& point : document.points) {
       const std::size_t at = static_cast<std::size_t>(
           std::lower_bound(sizes.begin(), sizes.end(), point.size) - sizes.begin());
       const bool shortFile = !read || point.size > fileSize || point.size < 0;
@@ -369,7 +460,7 @@ void CheckSeals(const platform::Directory& directory, const std::string& keyText
         intactUpTo = std::max(intactUpTo, point.size);
         continue;
       }
-      failAt(positionOf.count(point.seal) ? positionOf[point.seal] : 0);
+      w.FailAt(w.PositionOf(point.seal));
       if (reported) continue;
       reported = true;
       if (!read) {
@@ -395,8 +486,8 @@ void CheckSeals(const platform::Directory& directory, const std::string& keyText
   }
 
   // Every other sealed file (sidecars, linked files): as its last seal says.
-  for (const auto& [name, last] : others) {
-    if (!last.verified || state.count(name) == 0) continue;
+  for (const auto& [name, last] : w.others) {
+    if (!last.verified || w.state.count(name) == 0) continue;
     const seal::SealedFile& sealed = last.file;
     const std::string seal = SealName(last.seal);
     std::string text;
@@ -406,7 +497,7 @@ void CheckSeals(const platform::Directory& directory, const std::string& keyText
       shortFile = true;
     } else {
       crypto::Sha256Hash sha256;
-      const FoundFile found = FingerprintReadOnly(directory, name, INT64_MAX, nullptr, nullptr,
+      const FoundFile found = FingerprintReadOnly(w.directory, name, INT64_MAX, nullptr, nullptr,
                                                   nullptr, nullptr, INT64_MAX, &sha256);
       const std::string foundSha256 = sha256.FinishText();
       if (found.state != FoundFile::State::kRegular) {
@@ -426,10 +517,10 @@ void CheckSeals(const platform::Directory& directory, const std::string& keyText
     }
     report.Add(shortFile ? Glps::eAuditSealFileShort : Glps::eAuditSealFileChanged,
                static_cast<std::int64_t>(last.seal), -1, name, -1, text, true);
-    failAt(positionOf.count(last.seal) ? positionOf[last.seal] : 0);
+    w.FailAt(w.PositionOf(last.seal));
   }
 
-  if (result->m_bKeyFile) {
+  if (report.m_seal->m_bKeyFile) {
     report.Add(Glps::eAuditSealKeyPresent, -1, -1, seal::kKeyFileName, -1,
                "the current sealing key lies in this directory: whoever has had this copy could "
                "add seals after the last one",
@@ -437,11 +528,11 @@ void CheckSeals(const platform::Directory& directory, const std::string& keyText
   }
 
   // Intact through the last seal before the first one that fails, in file order.
-  std::size_t end = std::min(firstFailing, walked.size());
-  while (end > 0 && !walked[end - 1].verified) --end;
+  std::size_t end = std::min(w.firstFailing, w.walked.size());
+  while (end > 0 && !w.walked[end - 1].verified) --end;
   if (end > 0) {
-    result->m_nIntactThrough = static_cast<std::int64_t>(walked[end - 1].number);
-    result->m_strIntactThroughTime = walked[end - 1].time;
+    report.m_seal->m_nIntactThrough = static_cast<std::int64_t>(w.walked[end - 1].number);
+    report.m_seal->m_strIntactThroughTime = w.walked[end - 1].time;
   }
 }
 

@@ -3,6 +3,7 @@
 #ifndef GLPS_AUDIT_SEAL_CHECK_H_
 #define GLPS_AUDIT_SEAL_CHECK_H_
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,13 +18,37 @@ namespace audit {
 // verified). Fills `seal` afresh.
 void DescribeSeals(const platform::Directory& directory, KECGlpsAuditSeal* seal);
 
-// Checks the seals of the log in `directory` with the verification key `keyText`, against log.xml
-// as read (`logXml`, `records`): every seal under its key, their numbering, every document's
-// sealed prefixes in one pass over the document, every other sealed file against its last seal,
-// log.xml and its records against the last seal. Fills `seal` afresh; `m_bChecked` is set.
-void CheckSeals(const platform::Directory& directory, const std::string& keyText,
-                const KECGlpsLogInfo& logXml, const std::vector<KECGlpsFileManagerData>& records,
-                KECGlpsAuditSeal* seal);
+// The check of a sealed log's seals with its verification key, made alongside the verification's
+// one read of each document. Made for one log by the verification that owns it: construction reads
+// the seal file and checks every seal under its key, their numbering, and log.xml (`logXml`, as
+// read) and its `records` against the last seal; the verification then hands over each document's
+// bytes as it read them (DocumentRead), and Finish checks every document's sealed prefixes, every
+// other sealed file and how far the seals are intact. `directory`, `records` and `seal` must
+// outlive it; `seal` is filled afresh, with `m_bChecked` set.
+class SealCheck {
+ public:
+  SealCheck(const platform::Directory& directory, const std::string& keyText,
+            const KECGlpsLogInfo& logXml, const std::vector<KECGlpsFileManagerData>& records,
+            KECGlpsAuditSeal* seal);
+  ~SealCheck();
+  SealCheck(const SealCheck&) = delete;
+  SealCheck& operator=(const SealCheck&) = delete;
+
+  // The document `name` as the verification read it, whole (`bytes`): the prefixes that seals
+  // sealed of it are fingerprinted from these bytes, and Finish does not read it again. A document
+  // that is never handed over (too large to be read whole, unreadable, recorded otherwise) is read
+  // by Finish, once.
+  void DocumentRead(const std::string& name, const std::string& bytes);
+
+  // Checks the documents' sealed prefixes and the other sealed files, and works out how far the
+  // seals are intact. Once, after every DocumentRead.
+  void Finish();
+
+ private:
+  struct Walk;
+  // Null when the check ended at construction (no key, no seal file, another log's seals).
+  std::unique_ptr<Walk> m_pWalk;
+};
 
 }  // namespace audit
 }  // namespace glps

@@ -316,25 +316,13 @@ TEST(VerifyTest, ADocumentIsReadOnceForItsFingerprintAndItsEntries) {
   const std::string document = saved + entry(4);
   WriteFileBytes(dir / "GLP-Log-E_0001.html", document);
   WriteLogXml(dir.path(), {RecordOf(Glps::FileLog, "GLP-Log-E_0001.html", saved)});
-  static std::map<std::string, std::int64_t> bytesRead;
-  bytesRead.clear();
-  glps_test::SysCallsGuard restorer;
-  glps::platform::CurrentSysCalls().read = [](int fd, void* buffer, size_t count) -> ssize_t {
-    const ssize_t n = ::read(fd, buffer, count);
-    char path[4096];
-    const ssize_t length =
-        readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1);
-    if (n > 0 && length > 0) {
-      bytesRead[std::filesystem::path(std::string(path, length)).filename().string()] += n;
-    }
-    return n;
-  };
+  glps_test::ReadCounter reads;
   const KECGlpsAuditReport report = VerifyLogDirectory(dir.path(), nullptr);
-  glps::platform::RestoreSysCalls();
+  const std::int64_t documentBytesRead = reads.BytesRead("GLP-Log-E_0001.html");
 
   ASSERT_EQ(report.m_vFiles.size(), 1u);
   EXPECT_EQ(report.m_vFiles[0].m_eStatus, Glps::eAuditFileGrownIntact);
-  EXPECT_EQ(bytesRead["GLP-Log-E_0001.html"], static_cast<std::int64_t>(document.size()));
+  EXPECT_EQ(documentBytesRead, static_cast<std::int64_t>(document.size()));
   std::vector<Glps::EAuditFindingKind> kinds;
   for (const KECGlpsAuditFinding& finding : report.m_vFindings) kinds.push_back(finding.m_eKind);
   EXPECT_THAT(kinds, ::testing::Contains(Glps::eAuditTailNumbering));

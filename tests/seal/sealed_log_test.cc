@@ -21,6 +21,7 @@
 #include "support/log_reading.h"
 #include "support/records.h"
 #include "support/stored_records.h"
+#include "support/syscalls.h"
 
 namespace {
 
@@ -287,6 +288,40 @@ TEST_F(SealedLog, ForgeriesAreFoundWithTheirReason) {
 
 // Someone who holds the computer, and so the current sealing key, rewrites an entry and log.xml
 // consistently and has the library seal the result: the earlier seals still catch it.
+// With the verification key, each document is still read once: the prefixes that the seals sealed
+// of it are fingerprinted from the bytes that verification reads for its fingerprint and entries.
+TEST_F(SealedLog, EachDocumentIsReadOnceWithTheKey) {
+  const std::string dir = NewLog("exp");
+  ASSERT_TRUE(Run(dir, 3, 4));
+  ASSERT_TRUE(Run(dir, 2, 3));
+  const std::string document = glps_test::Documents(dir).at(0);
+  const std::string forged = Copy(dir, "forged");
+  std::string html = ReadFileBytes(forged + "/" + document);
+  const std::size_t at = html.find("weighed sample 0.1");
+  ASSERT_NE(at, std::string::npos);
+  html[at + 15] = '9';  // within the first save's sealed prefix
+  WriteFileBytes(forged + "/" + document, html);
+
+  for (const std::string& log : {dir, forged}) {
+    SCOPED_TRACE(log);
+    glps_test::ReadCounter reads;
+    const KECGlpsAuditReport report = Verify(log, keys_[dir]);
+    std::vector<std::int64_t> read;
+    for (const std::string& name : glps_test::Documents(log)) read.push_back(reads.BytesRead(name));
+    std::vector<std::int64_t> sizes;
+    for (const std::string& name : glps_test::Documents(log)) {
+      sizes.push_back(static_cast<std::int64_t>(fs::file_size(log + "/" + name)));
+    }
+    EXPECT_EQ(read, sizes);
+    if (log == dir) {
+      EXPECT_EQ(report.Verdict(), Glps::eAuditIntact) << Describe(report.m_seal);
+    } else {
+      EXPECT_THAT(Kinds(report.m_seal, true), Contains(Glps::eAuditSealPrefixChanged))
+          << Describe(report.m_seal);
+    }
+  }
+}
+
 TEST_F(SealedLog, TheCurrentKeyCannotRewriteWhatEarlierSealsSealed) {
   const std::string dir = NewLog("exp");
   ASSERT_TRUE(Run(dir, 4, 5));

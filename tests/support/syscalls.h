@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 
 #include "files/platform_syscalls.h"
@@ -22,6 +23,21 @@ class SysCallsGuard {
   SysCallsGuard(const SysCallsGuard&) = delete;
   SysCallsGuard& operator=(const SysCallsGuard&) = delete;
   glps::platform::SysCalls& calls();
+};
+
+// Counts the bytes that the library reads from each file, by the file's name (the last component
+// of its path), for as long as it lives; the reads themselves are made as usual. One at a time.
+class ReadCounter {
+ public:
+  ReadCounter();
+  ~ReadCounter();
+  ReadCounter(const ReadCounter&) = delete;
+  ReadCounter& operator=(const ReadCounter&) = delete;
+  // The bytes read so far from files of that name.
+  std::int64_t BytesRead(const std::string& name) const;
+
+ private:
+  SysCallsGuard m_guard;
 };
 
 // `openssl dgst -md5 -binary FILE | base64`, without the line end; "<failed>" when it cannot run.
