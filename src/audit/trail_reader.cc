@@ -202,8 +202,6 @@ const char* FindMarkup(const char* p, const char* end, const char* readable) {
   return end;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 // The '<' of a document in order, from any position on: each block of 64 bytes is looked at once
 // as a mask of its '<', whatever the number of tags in it. Refers to the document's bytes, which
 // must outlive it.
@@ -276,9 +274,18 @@ struct QuickTag {
   bool alone = true;  // no other '<' lies before `after`
 };
 
+// The markup at `at`, which holds '<', told by the '>' that closes it.
+QuickTag ClosedTagAt(const char* data, std::size_t size, std::size_t at) {
+  const std::size_t horizon = std::min<std::size_t>(size - at, kLongestTag);
+  std::size_t close = at + 1;
+  while (close < at + horizon && data[close] != '>') ++close;
+  if (close == at + horizon) return QuickTag{at + 1, Tag::kText, true};
+  return QuickTag{close + 1, TagOf(std::string_view(data + at + 1, close - at - 1)), false};
+}
+
 // The markup at `at`, which holds '<'. The tags of a message line as the library writes them are
 // told at once, the others by the '>' that closes them.
-QuickTag TagAt(const char* data, std::size_t size, std::size_t at) {
+inline QuickTag TagAt(const char* data, std::size_t size, std::size_t at) {
   if (size - at >= 4) {
     std::uint32_t word, breakTag, endBold;
     std::memcpy(&word, data + at, 4);
@@ -290,11 +297,7 @@ QuickTag TagAt(const char* data, std::size_t size, std::size_t at) {
   if (size - at >= 3 && std::memcmp(data + at, "<B>", 3) == 0) {
     return QuickTag{at + 3, Tag::kBold, true};
   }
-  const std::size_t horizon = std::min<std::size_t>(size - at, kLongestTag);
-  std::size_t close = at + 1;
-  while (close < at + horizon && data[close] != '>') ++close;
-  if (close == at + horizon) return QuickTag{at + 1, Tag::kText, true};
-  return QuickTag{close + 1, TagOf(std::string_view(data + at + 1, close - at - 1)), false};
+  return ClosedTagAt(data, size, at);
 }
 
 // The number of bytes from `p` that are digits (or digits and '-', with `dash`), counted as far
@@ -317,9 +320,54 @@ std::size_t RunLength(const char* p, bool dash, std::size_t limit) {
   }
 #else
   std::size_t n = 0;
-  while (n <= limit && (IsDigit(p[n]) || (dash && p[n] == '-'))) ++n;
+  while (n <= limit && ((p[n] >= '0' && p[n] <= '9') || (dash && p[n] == '-'))) ++n;
   return n;
 #endif
+}
+
+// Eight bytes as one word, the first in the lowest byte whatever the machine's byte order.
+std::uint64_t EightBytes(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  word = __builtin_bswap64(word);
+#endif
+  return word;
+}
+
+// A form of up to eight bytes, as masks over EightBytes: '0' stands for a digit, '?' for any byte,
+// anything else for itself; the bytes past the form's end are any.
+struct ByteForm {
+  std::uint64_t digits = 0;  // 0xFF in each byte that must be a digit
+  std::uint64_t fixed = 0;   // 0xFF in each byte that must be `value`'s
+  std::uint64_t value = 0;
+};
+
+constexpr ByteForm FormOf(std::string_view form) {
+  ByteForm result;
+  for (std::size_t k = 0; k < form.size() && k < 8; ++k) {
+    const std::uint64_t lane = std::uint64_t{0xFF} << (8 * k);
+    if (form[k] == '0') {
+      result.digits |= lane;
+    } else if (form[k] != '?') {
+      result.fixed |= lane;
+      result.value |= static_cast<std::uint64_t>(static_cast<unsigned char>(form[k])) << (8 * k);
+    }
+  }
+  return result;
+}
+
+// Whether the eight bytes at `p` are of `form`: all eight are compared at once.
+bool OfForm(const char* p, const ByteForm& form) {
+  const std::uint64_t word = EightBytes(p);
+  if ((word & form.fixed) != form.value) return false;
+  constexpr std::uint64_t kZeros = 0x3030303030303030u;
+  constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0u;
+  // The digits' bytes as they are, every other byte a '0'; a byte is a digit when its high half
+  // is 3 and stays 3 with 6 added (a byte that carries into the next has a high half of F).
+  const std::uint64_t digits = (word & form.digits) | (kZeros & ~form.digits);
+  return ((digits & kHigh) | (((digits + 0x0606060606060606u) & kHigh) >> 4)) ==
+         0x3333333333333333u;
 }
 
 // The separator that the library writes after each field of a message's prefix: a blank and a
@@ -364,18 +412,16 @@ std::size_t RawPrefix(const char* p, const char* end, std::int64_t* number) {
   q += date;
   if (!separator()) return 0;
   // HH:MM:SS, optional .mmm, a blank and the offset +HH:MM, optional :SS.
-  if (!IsDigit(q[0]) || !IsDigit(q[1]) || q[2] != ':' || !IsDigit(q[3]) || !IsDigit(q[4]) ||
-      q[5] != ':' || !IsDigit(q[6]) || !IsDigit(q[7])) {
-    return 0;
-  }
+  static constexpr ByteForm kTime = FormOf("00:00:00");
+  static constexpr ByteForm kMilliseconds = FormOf(".000");
+  static constexpr ByteForm kOffset = FormOf(" ?00:00");
+  static constexpr ByteForm kOffsetSeconds = FormOf(":00");
+  if (!OfForm(q, kTime)) return 0;
   q += 8;
-  if (q[0] == '.' && IsDigit(q[1]) && IsDigit(q[2]) && IsDigit(q[3])) q += 4;
-  if (q[0] != ' ' || (q[1] != '+' && q[1] != '-') || !IsDigit(q[2]) || !IsDigit(q[3]) ||
-      q[4] != ':' || !IsDigit(q[5]) || !IsDigit(q[6])) {
-    return 0;
-  }
+  if (OfForm(q, kMilliseconds)) q += 4;
+  if (!OfForm(q, kOffset) || (q[1] != '+' && q[1] != '-')) return 0;
   q += 7;
-  if (q[0] == ':' && IsDigit(q[1]) && IsDigit(q[2])) q += 3;
+  if (OfForm(q, kOffsetSeconds)) q += 3;
   if (!separator()) return 0;
   *number = negative ? -value : value;
   return static_cast<std::size_t>(q - p);
@@ -384,8 +430,9 @@ std::size_t RawPrefix(const char* p, const char* end, std::int64_t* number) {
 // Splits the document (from `from`) into lines, reusing the storage of `result`. Of each line at
 // most `keep` bytes of text are kept; with `firstSpanOnly`, only text of the line's first span
 // (the spans are made all the same), and each line read the quick way (a message in the library's
-// own form) is handed at once to `quickLine` with the lines before it: what that leaves in the
-// lines is kept, and it must leave none but lines read the quick way, whose spans are not needed.
+// own form and ending in a line break) is handed at once to `quickLine` (with its start, end and
+// number) with the lines before it: `quickLine` may append it to the lines, and what it leaves in
+// them is kept; it must leave none but lines read the quick way, whose spans are not needed.
 template <typename QuickLine>
 void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, bool firstSpanOnly,
                 Lines* lines, QuickLine&& quickLine) {
@@ -443,9 +490,6 @@ void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, bo
       std::int64_t number = 0;
       const std::size_t taken = RawPrefix(data + i, data + size, &number);
       if (taken != 0) {
-        line.hasText = true;
-        line.numbered = true;
-        line.number = number;
         // The tags are looked for from the line's start (the prefix holds none), so that finding
         // the line's end does not wait for the prefix to be read.
         std::size_t at = tagStarts.From(i);
@@ -458,10 +502,16 @@ void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, bo
           at = tag.alone ? tagStarts.Next() : tagStarts.From(tag.after);
         }
         if (at == size) {
+          line.hasText = true;
+          line.numbered = true;
+          line.number = number;
           i = size;
         } else if (tag.tag == Tag::kBreak) {
-          i = finish(tag.after, true);
-          quickLine(lines);
+          std::size_t after = tag.after;
+          if (after < size && data[after] == '\n') ++after;
+          quickLine(lines, line.start, static_cast<std::int64_t>(after), number);
+          line.start = static_cast<std::int64_t>(after);
+          i = after;
           // The lines left need no spans: the text read so far is forgotten.
           result.spans.clear();
           result.decoded.clear();
@@ -469,6 +519,9 @@ void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, bo
           lineText = 0;
         } else {
           // A heading or a rule: read the general way, on a line of its own.
+          line.hasText = true;
+          line.numbered = true;
+          line.number = number;
           finish(at, false, false);
           i = at;
         }
@@ -786,8 +839,13 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
   // neither a heading, a rule, an empty line nor a crash entry's detail line).
   std::size_t next = 0;
   const auto quickMark = [&](const Line& line, std::int64_t end, bool broken) {
-    result.marks.push_back(EntryMark{Glps::eAuditEntryMessage, end <= recordedSize, line.number,
-                                     line.start, end - line.start});
+    // Made in place, as the quick lines are.
+    EntryMark& mark = result.marks.emplace_back();
+    mark.kind = Glps::eAuditEntryMessage;
+    mark.saved = end <= recordedSize;
+    mark.number = line.number;
+    mark.offset = line.start;
+    mark.length = end - line.start;
     if (broken) result.boundaries.push_back(end);
   };
   const auto interpret = [&](std::size_t to) {
@@ -875,8 +933,28 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
   // Without the texts, only a line's first span is read (its prefix, or a detail line's
   // indentation), and headings; each line read the quick way ends the entries before it, which
   // are then made at once, so that only the lines of the entry being read are held.
-  const auto quickLine = [&](Lines* read) {
+  const auto quickLine = [&](Lines* read, std::int64_t start, std::int64_t end,
+                             std::int64_t number) {
     std::vector<Line>& held = read->lines;
+    if (held.empty() && !applicationLog) {
+      // Nothing before it waits, nor does it wait for anything: marked at once, never held. (Made
+      // in place: a mark copied from fields written just before would wait for those writes.)
+      EntryMark& mark = result.marks.emplace_back();
+      mark.kind = Glps::eAuditEntryMessage;
+      mark.saved = end <= recordedSize;
+      mark.number = number;
+      mark.offset = start;
+      mark.length = end - start;
+      result.boundaries.push_back(end);
+      return;
+    }
+    Line& line = held.emplace_back();
+    line.hasText = true;
+    line.broken = true;
+    line.numbered = true;
+    line.start = start;
+    line.end = end;
+    line.number = number;
     const std::size_t last = held.size() - 1;
     if (next < last) interpret(last);
     // An application log's message may take the closing lines that follow it: it waits for them.

@@ -473,6 +473,18 @@ TEST(TrailReaderTest, MarksWithoutTextsAreThoseOfTheWholeText) {
       "14 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00 &nbsp;a < b" + std::string(70, 'y') + "><BR>\n",
       "15 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00 &nbsp;u<BR><BR>\n",
       "16 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00 &nbsp;",
+      // Times and offsets one byte off their form, each byte just outside the digits ('/' and
+      // ':'), a byte that would carry into the next when compared eight at a time, and optional
+      // parts cut short.
+      "17 &nbsp;2026-12-10 &nbsp;09:0/:00 +01:00 &nbsp;u<BR>\n",
+      "18 &nbsp;2026-12-10 &nbsp;09::0:00 +01:00 &nbsp;u<BR>\n",
+      "19 &nbsp;2026-12-10 &nbsp;\xFA"
+      "9:00:00 +01:00 &nbsp;u<BR>\n",
+      "20 &nbsp;2026-12-10 &nbsp;09:00:00.12 +01:00 &nbsp;u<BR>\n",
+      "21 &nbsp;2026-12-10 &nbsp;09:00:00 *01:00 &nbsp;u<BR>\n",
+      "22 &nbsp;2026-12-10 &nbsp;09:00:00 -01:0\xF9 &nbsp;u<BR>\n",
+      "23 &nbsp;2026-12-10 &nbsp;09:00:00 +01:00:3 &nbsp;u<BR>\n",
+      "24 &nbsp;2026-12-10 &nbsp;09:00:00.999 -12:00:59 &nbsp;u<BR>\n",
   };
   std::mt19937 rng(1210);
   for (int round = 0; round < 2000; ++round) {
