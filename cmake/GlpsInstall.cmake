@@ -28,6 +28,10 @@ install(TARGETS ${GLPS_INSTALL_TARGETS}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
+# The PDF copy's module, at the same place relative to libglps.so as in the build tree; not part of
+# the CMake package (nothing links it: libglps.so loads it).
+install(TARGETS glps_pdf LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/${GLPS_PDF_MODULE_DIR})
+
 install(EXPORT glpsTargets
   NAMESPACE glps::
   FILE glpsTargets.cmake

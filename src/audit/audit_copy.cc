@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // KECGlpsAuditCopy: the audit's verdict and the trail read back, put into the description of a
-// printable copy and laid out as PDF (audit/pdf_copy.h).
+// printable copy and laid out as PDF (audit/pdf_copy.h) by the PDF module (audit/pdf_module.h).
 #include "glps/audit_copy.h"
 
 #include <chrono>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audit/pdf_copy.h"
+#include "audit/pdf_module.h"
 #include "files/md5_hash.h"
 #include "files/platform.h"
 #include "glps/host/gen.h"
@@ -274,7 +275,7 @@ KECGlpsAuditCopyResult KECGlpsAuditCopy::MakePdf(const std::string& directory,
   result.m_nDocuments = copy.documents.size();
   for (const PdfDocument& document : copy.documents) result.m_nEntries += document.entries.size();
   std::string error;
-  if (!glps::audit::RenderPdfCopy(copy, pdf, &error, &result.m_nPages)) {
+  if (!glps::audit::RenderPdfCopyWithModule(copy, pdf, &error, &result.m_nPages)) {
     result.m_eStatus = Glps::eAuditCopyNotWritten;
     result.m_strError = error;
     return result;

@@ -7,11 +7,14 @@
 // taller than what is left of a page), so that the number of pages is known; the second pass draws
 // every page with its header and its footer "N of M". Layouts are made afresh in each pass, so the
 // memory needed does not grow with the number of entries beyond one placement per block.
+//
+// This unit is built into the PDF module (audit/pdf_module.h), not into libglps.so. The module is
+// never unloaded once loaded: Pango registers its classes with GObject's type system, which would
+// abort on their second registration were Pango unloaded and loaded again.
 #include "audit/pdf_copy.h"
 
 #include <cairo-pdf.h>
 #include <cairo.h>
-#include <dlfcn.h>
 #include <pango/pangocairo.h>
 
 #include <algorithm>
@@ -26,28 +29,6 @@ namespace glps {
 namespace audit {
 
 namespace {
-
-// Pango registers its classes with GObject's type system, which stays loaded for the life of the
-// process: were Pango unloaded together with this library and loaded again with it, it would
-// register them a second time and abort. Pixman allocates at load what unloading it would leak. So
-// the rendering libraries stay loaded once this library has been: Pango's Cairo binding is marked
-// never to be unloaded, and with it everything it needs (Pango, Cairo, Pixman, the font libraries).
-// Runs when this library is loaded; a failure leaves things as they would be without it.
-bool KeepRenderingLibrariesLoaded() {
-  bool kept = true;
-  for (void* symbol : {reinterpret_cast<void*>(&pango_cairo_font_map_new),
-                       reinterpret_cast<void*>(&cairo_pdf_surface_create_for_stream)}) {
-    Dl_info info{};
-    void* handle = nullptr;
-    if (dladdr(symbol, &info) != 0 && info.dli_fname != nullptr) {
-      handle = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-    }
-    // The handle is kept open on purpose: it is what keeps the library loaded.
-    kept = kept && handle != nullptr;
-  }
-  return kept;
-}
-const bool g_renderingLibrariesKept = KeepRenderingLibrariesLoaded();
 
 // --- Page geometry, in points ------------------------------------------------------------------
 constexpr double kPageWidth = 595.276;  // A4

@@ -284,6 +284,21 @@ bool PathExists(const std::string& path);
 // The same for a name in a directory.
 bool NameTaken(const Directory& directory, const std::string& name);
 
+// --- Modules of the library ----------------------------------------------------------------------
+// The absolute directory of the file that holds this library's code: libglps.so's own directory
+// (the program's, when the library's objects are linked into a program). Found through the dynamic
+// loader from the address of this unit's code, so neither the environment nor the working
+// directory has a say. Empty, with a reason in `error`, when the loader cannot tell.
+std::string OwnDirectory(std::string* error);
+
+// A shared object loaded with everything it needs resolved at once, its symbols kept to itself,
+// and never unloaded (what it registers with libraries it loads cannot be registered twice).
+// Null, with the loader's reason (naming `path`) in `error`, when it cannot be loaded.
+void* LoadModule(const std::string& path, std::string* error);
+// The address of the symbol `name` in a module from LoadModule; null, with the loader's reason in
+// `error`, when the module has no such symbol.
+void* ModuleSymbol(void* module, const char* name, std::string* error);
+
 }  // namespace platform
 }  // namespace glps
 

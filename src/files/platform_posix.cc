@@ -3,6 +3,7 @@
 // that tests can make any of them fail; errno is read right after the call that set it, and calls
 // that a signal can interrupt are retried through Retrying.
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <liburing.h>
 #include <sys/stat.h>
@@ -769,6 +770,49 @@ bool NameTaken(const Directory& directory, const std::string& name) {
   FileFacts facts;
   Stat(directory, name, &facts);
   return facts.kind != FileFacts::Kind::kMissing;
+}
+
+std::string OwnDirectory(std::string* error) {
+  // The loader knows the file each mapped address comes from, and the absolute directory it was
+  // loaded from (its origin), whatever relative name it was loaded by.
+  Dl_info info{};
+  void* map = nullptr;
+  if (dladdr1(reinterpret_cast<void*>(&OwnDirectory), &info, &map, RTLD_DL_LINKMAP) == 0 ||
+      map == nullptr) {
+    *error = "the dynamic loader cannot tell which file holds the library";
+    return std::string();
+  }
+  char origin[PATH_MAX + 1] = {};
+  if (dlinfo(map, RTLD_DI_ORIGIN, origin) != 0) {
+    const char* reason = dlerror();
+    *error = std::string("the dynamic loader cannot tell the library's directory: ") +
+             (reason != nullptr ? reason : "no reason given");
+    return std::string();
+  }
+  if (origin[0] != '/') {
+    *error = std::string("the library's directory is not known as an absolute path: ") + origin;
+    return std::string();
+  }
+  return origin;
+}
+
+void* LoadModule(const std::string& path, std::string* error) {
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+  if (module == nullptr) {
+    const char* reason = dlerror();
+    *error = "cannot load " + path + ": " + (reason != nullptr ? reason : "no reason given");
+  }
+  return module;
+}
+
+void* ModuleSymbol(void* module, const char* name, std::string* error) {
+  dlerror();
+  void* symbol = dlsym(module, name);
+  if (symbol == nullptr) {
+    const char* reason = dlerror();
+    *error = std::string("no ") + name + ": " + (reason != nullptr ? reason : "it is null");
+  }
+  return symbol;
 }
 
 SysCalls& CurrentSysCalls() { return g_calls; }

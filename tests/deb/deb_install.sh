@@ -101,6 +101,13 @@ install_and_check() {
   done < <(awk '$1 == "log"' "$demo/demo-state.txt")
   [ "$verified" -eq 2 ] ||
     fail "the demo kept $verified log infos in $demo/demo-state.txt, expected 2"
+  # The PDF copy through the module that libglps.so loads from beside itself.
+  [ -f "$libdir/glps/glps-pdf-$version.so" ] ||
+    fail "the package has no $libdir/glps/glps-pdf-$version.so"
+  dir=$(awk '$1 == "log" { print $2; exit }' "$demo/demo-state.txt")
+  /usr/bin/glps pdf "$demo/$dir" -o "$work/copy.pdf" --quiet ||
+    fail "glps pdf $demo/$dir wrote no copy"
+  [ "$(head -c 5 "$work/copy.pdf")" = "%PDF-" ] || fail "glps pdf wrote no PDF"
 
   for example_mode in find_package pkg_config; do
     say "README host example with $example_mode against /usr"

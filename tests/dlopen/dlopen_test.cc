@@ -2,17 +2,23 @@
 // Loading and unloading libglps.so at run time, the way a host loads it as a plugin. This program
 // does not link the library: it loads it (directly, or through a host module that links it) with
 // dlopen and checks after dlclose that it is gone, and that a log left open was destroyed without
-// being saved: no log.xml, and no file of the log directory still open in this process.
+// being saved: no log.xml, and no file of the log directory still open in this process. Also
+// the PDF copy's module: loaded from beside the library only when a copy is made.
 #include <dlfcn.h>
 #include <link.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include <glps/audit.h>
+#include <glps/audit_copy.h>
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
@@ -24,6 +30,8 @@ namespace fs = std::filesystem;
 using OpenLogFunction = bool (*)(const char*);
 using MakeCopyFunction = bool (*)(const char*, const char*);
 using DestroyFunction = void (*)();
+using WriteLogFunction = bool (*)(const char*);
+using WriteCopyFunction = int (*)(const char*, const char*, char*, unsigned);
 
 // Whether the shared object with this soname is loaded in this process.
 bool IsLoaded(const char* soname) {
@@ -64,6 +72,14 @@ std::vector<std::string> FilesIn(const std::string& directory) {
     names.push_back(entry.path().filename().string());
   }
   return names;
+}
+
+// A function of the host module, or a failed test.
+template <typename Function>
+Function ModuleFunction(void* module, const char* name) {
+  auto function = reinterpret_cast<Function>(dlsym(module, name));
+  EXPECT_NE(function, nullptr) << name << ": " << dlerror();
+  return function;
 }
 
 class DlopenTest : public ::testing::Test {
@@ -156,6 +172,112 @@ TEST_F(DlopenTest, CopiesAreMadeAfterUnloadingAndLoadingAgain) {
     EXPECT_TRUE(makeCopy(logDir.c_str(), pdf.c_str()));
     EXPECT_EQ(glps_test::ReadFileBytes(pdf).compare(0, 5, "%PDF-"), 0);
     ASSERT_EQ(dlclose(module), 0) << dlerror();
+    EXPECT_FALSE(IsLoaded(GLPS_LIBRARY_SONAME)) << "dlclose left libglps.so loaded";
+  }
+}
+
+// A process that loads the library, writes a log and verifies it maps none of the rendering
+// libraries; the first copy maps them, with the module from beside libglps.so. Run in a program of
+// its own (rendering_maps.cc), which no copy made by another test has touched.
+TEST_F(DlopenTest, RenderingLibrariesAreMappedOnlyOnceACopyIsMade) {
+  const std::string logDir = temp_ / "log";
+  const std::string pdf = temp_ / "copy.pdf";
+  fs::create_directory(logDir);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(fds[0]);
+    dup2(fds[1], STDOUT_FILENO);
+    execl(GLPS_MAPS_PROGRAM, GLPS_MAPS_PROGRAM, GLPS_HOST_MODULE_FILE, logDir.c_str(), pdf.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string report;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
+  close(fds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << report;
+
+  std::map<std::string, std::string> stages;  // a stage's name and the libraries listed
+  std::vector<std::string> order;
+  std::istringstream lines(report);
+  for (std::string line; std::getline(lines, line);) {
+    const std::string::size_type colon = line.find(':');
+    order.push_back(line.substr(0, colon));
+    stages[order.back()] = colon == std::string::npos ? "" : line.substr(colon + 1);
+  }
+  const std::string verdict = "verdict " + std::to_string(Glps::eAuditNotAuthenticated);
+  const std::string copy = "copy " + std::to_string(Glps::eAuditCopyMade);
+  ASSERT_EQ(order, (std::vector<std::string>{"start", "loaded", "written", verdict, copy}))
+      << report;
+  for (const char* stage : {"start", "loaded", "written"}) {
+    EXPECT_EQ(stages[stage], "") << "mapped at " << stage;
+  }
+  EXPECT_EQ(stages[verdict], "") << "mapped by verifying";
+  for (const char* library : {" " GLPS_PDF_MODULE_NAME, " libpangocairo-1.0.so", " libcairo.so"}) {
+    EXPECT_NE(stages[copy].find(library), std::string::npos)
+        << library << " not in" << stages[copy];
+  }
+  EXPECT_EQ(glps_test::ReadFileBytes(pdf).compare(0, 5, "%PDF-"), 0);
+}
+
+struct ModuleCase {
+  const char* name;
+  const char* module;  // the file put in the module's place beside the library; null: none
+  Glps::EAuditCopyStatus status;
+  const char* error;  // a part of the error the copy gives
+};
+
+// The module is looked for beside the library that loads it, and nowhere else: a copy of
+// libglps.so in a directory of its own makes PDFs with the module put beside it, and fails,
+// naming the module's path and the loader's reason, when there is none there (although the build
+// tree has one) or when the one there is not of its interface.
+TEST_F(DlopenTest, CopyUsesTheModuleBesideTheLibraryOrFailsNamingIt) {
+  const ModuleCase cases[] = {
+      {"module beside the library", GLPS_PDF_MODULE_FILE, Glps::eAuditCopyMade, ""},
+      {"no module", nullptr, Glps::eAuditCopyNotWritten, "No such file or directory"},
+      {"a module of another interface", GLPS_FOREIGN_MODULE_FILE, Glps::eAuditCopyNotWritten,
+       "has interface"},
+  };
+  int round = 0;
+  for (const ModuleCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string libraryDir = temp_ / ("lib" + std::to_string(++round));
+    const std::string logDir = temp_ / ("log" + std::to_string(round));
+    const std::string pdf = temp_ / ("copy" + std::to_string(round) + ".pdf");
+    const std::string modulePath = libraryDir + "/" + GLPS_PDF_MODULE_RELATIVE_PATH;
+    fs::create_directories(fs::path(modulePath).parent_path());
+    fs::create_directory(logDir);
+    fs::copy_file(GLPS_LIBRARY_FILE, libraryDir + "/" + GLPS_LIBRARY_SONAME);
+    if (c.module != nullptr) fs::copy_file(c.module, modulePath);
+
+    // The host module's need of the soname is met by the copy loaded first.
+    void* library = dlopen((libraryDir + "/" + GLPS_LIBRARY_SONAME).c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    void* module = dlopen(GLPS_HOST_MODULE_FILE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(module, nullptr) << dlerror();
+    EXPECT_EQ(fs::canonical(LoadedPath(GLPS_LIBRARY_SONAME)),
+              fs::canonical(libraryDir + "/" + GLPS_LIBRARY_SONAME));
+    auto writeLog = ModuleFunction<WriteLogFunction>(module, "glps_module_write_log");
+    auto writeCopy = ModuleFunction<WriteCopyFunction>(module, "glps_module_write_copy");
+    ASSERT_TRUE(writeLog != nullptr && writeCopy != nullptr);
+    ASSERT_TRUE(writeLog(logDir.c_str()));
+    char error[1024];
+    EXPECT_EQ(writeCopy(logDir.c_str(), pdf.c_str(), error, sizeof error), c.status) << error;
+    if (c.status == Glps::eAuditCopyMade) {
+      EXPECT_EQ(glps_test::ReadFileBytes(pdf).compare(0, 5, "%PDF-"), 0);
+    } else {
+      EXPECT_NE(std::string(error).find(modulePath), std::string::npos) << error;
+      EXPECT_NE(std::string(error).find(c.error), std::string::npos) << error;
+      EXPECT_FALSE(fs::exists(pdf));
+    }
+    ASSERT_EQ(dlclose(module), 0) << dlerror();
+    ASSERT_EQ(dlclose(library), 0) << dlerror();
     EXPECT_FALSE(IsLoaded(GLPS_LIBRARY_SONAME)) << "dlclose left libglps.so loaded";
   }
 }

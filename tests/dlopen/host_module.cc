@@ -3,8 +3,13 @@
 // entry points, so that the test program drives the service without linking the library itself.
 // Loading this module loads libglps.so; unloading it is the only reference, so it unloads the
 // library too.
+#include <glps/audit.h>
 #include <glps/audit_copy.h>
 #include <glps/glps.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <string>
 
 extern "C" {
 
@@ -23,9 +28,9 @@ bool glps_module_open_experiment_log(const char* directory) {
 
 void glps_module_destroy() { KECGlpsServices::Destroy(); }
 
-// Writes an experiment log in `directory` (which must exist), saves and closes it, and makes its
-// PDF copy at `pdf`; true when all succeeded.
-bool glps_module_make_copy(const char* directory, const char* pdf) {
+// Writes an experiment log in `directory` (which must exist), saves and closes it; true when all
+// succeeded.
+bool glps_module_write_log(const char* directory) {
   KECGlpsLogInfoExperiment experiment;
   experiment.m_strExperiment = "copy";
   unsigned int error = 0;
@@ -37,10 +42,33 @@ bool glps_module_make_copy(const char* directory, const char* pdf) {
   ok = service->LogExpMsg("copied after loading") && ok;
   ok = service->LogExpExit(&info) && ok;
   KECGlpsServices::Destroy();
+  return ok;
+}
+
+// The verdict of the audit of the log in `directory` (Glps::EAuditVerdict).
+int glps_module_verify(const char* directory) {
+  return KECGlpsAudit::Verify(directory, KECGlpsAuditRequest()).Verdict();
+}
+
+// Makes the PDF copy of the log in `directory` at `pdf`; returns the status
+// (Glps::EAuditCopyStatus) and the error text, cut to `size` bytes with its terminating zero.
+int glps_module_write_copy(const char* directory, const char* pdf, char* error, unsigned size) {
   KECGlpsAuditCopyOptions options;
   options.m_nTime = 0;
-  return KECGlpsAuditCopy::WritePdf(directory, options, pdf).m_eStatus == Glps::eAuditCopyMade &&
-         ok;
+  const KECGlpsAuditCopyResult result = KECGlpsAuditCopy::WritePdf(directory, options, pdf);
+  if (size != 0) {
+    const std::size_t length = std::min<std::size_t>(result.m_strError.size(), size - 1);
+    result.m_strError.copy(error, length);
+    error[length] = '\0';
+  }
+  return result.m_eStatus;
+}
+
+// Writes an experiment log in `directory` (which must exist), saves and closes it, and makes its
+// PDF copy at `pdf`; true when all succeeded.
+bool glps_module_make_copy(const char* directory, const char* pdf) {
+  const bool written = glps_module_write_log(directory);
+  return glps_module_write_copy(directory, pdf, nullptr, 0) == Glps::eAuditCopyMade && written;
 }
 
 }  // extern "C"

@@ -1,9 +1,12 @@
 # SPDX-License-Identifier: Apache-2.0
 # Checks what `cmake --install` put into PREFIX: every public header (and nothing that includes a
 # Boost or OpenSSL header), both shared libraries with their soname and linker-name links, the CMake
-# package and glps.pc, none of which may point back into the source or build tree.
+# package and glps.pc, none of which may point back into the source or build tree; the PDF copy's
+# module at its place relative to the libraries, and neither library needing the libraries that
+# only the module may bring (Cairo, Pango, GLib).
 # cmake -DSOURCE_DIR=... -DBUILD_DIR=... -DPREFIX=... -DINCLUDEDIR=... -DLIBDIR=... -DCMAKEDIR=... -DPKGCONFIGDIR=...
-#       -DREADELF=... -DVERSION=... -DLIBRARIES=... -DSONAMES=... -DLINKNAMES=... -P check_layout.cmake
+#       -DREADELF=... -DVERSION=... -DLIBRARIES=... -DSONAMES=... -DLINKNAMES=... -DPDF_MODULE=...
+#       -P check_layout.cmake
 set(failures)
 macro(fail text)
   list(APPEND failures "${text}")
@@ -51,6 +54,11 @@ foreach(file soname linkname IN ZIP_LISTS LIBRARIES SONAMES LINKNAMES)
   endif()
   execute_process(COMMAND "${READELF}" -d "${dir}/${file}" OUTPUT_VARIABLE dynamic
     RESULT_VARIABLE result)
+  string(REGEX MATCHALL "\\(NEEDED\\)[^[]*\\[(libcairo|libpango|libglib|libgobject)[^]]*\\]"
+    rendering "${dynamic}")
+  if(rendering)
+    fail("${file} needs what only the PDF module may: ${rendering}")
+  endif()
   if(NOT result EQUAL 0 OR NOT dynamic MATCHES "\\(SONAME\\)[^[]*\\[([^]]*)\\]")
     fail("${file}: no soname found by ${READELF} -d")
   elseif(NOT CMAKE_MATCH_1 STREQUAL soname)
@@ -68,6 +76,14 @@ foreach(file soname linkname IN ZIP_LISTS LIBRARIES SONAMES LINKNAMES)
     endif()
   endforeach()
 endforeach()
+
+# --- The PDF copy's module, which libglps.so loads from this place beside itself --------------
+set(module "${PREFIX}/${LIBDIR}/${PDF_MODULE}")
+if(NOT EXISTS "${module}" OR IS_SYMLINK "${module}")
+  fail("the PDF module ${module} is missing or not a regular file")
+elseif(NOT PDF_MODULE MATCHES "-${VERSION}\\.so$")
+  fail("${PDF_MODULE} does not carry the version ${VERSION}")
+endif()
 
 # --- CMake package and pkg-config file ---------------------------------------------------------
 set(package_files
