@@ -286,9 +286,10 @@ bool NameTaken(const Directory& directory, const std::string& name);
 
 // --- Modules of the library ----------------------------------------------------------------------
 // The absolute directory of the file that holds this library's code: libglps.so's own directory
-// (the program's, when the library's objects are linked into a program). Found through the dynamic
-// loader from the address of this unit's code, so neither the environment nor the working
-// directory has a say. Empty, with a reason in `error`, when the loader cannot tell.
+// (the program's, when the library's objects are linked into a program), by the name the dynamic
+// loader opened it by. Found from the address of this unit's code, so neither the environment nor
+// the working directory has a say. Empty, with a reason in `error`, when the loader cannot tell or
+// opened the library by a name relative to the working directory.
 std::string OwnDirectory(std::string* error);
 
 // A shared object loaded with everything it needs resolved at once, its symbols kept to itself,

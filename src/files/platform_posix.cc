@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <liburing.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -773,27 +775,31 @@ bool NameTaken(const Directory& directory, const std::string& name) {
 }
 
 std::string OwnDirectory(std::string* error) {
-  // The loader knows the file each mapped address comes from, and the absolute directory it was
-  // loaded from (its origin), whatever relative name it was loaded by.
+  // The loader knows the object each mapped address comes from, and the name it opened it by.
   Dl_info info{};
-  void* map = nullptr;
-  if (dladdr1(reinterpret_cast<void*>(&OwnDirectory), &info, &map, RTLD_DL_LINKMAP) == 0 ||
-      map == nullptr) {
+  void* handle = nullptr;
+  if (dladdr1(reinterpret_cast<void*>(&OwnDirectory), &info, &handle, RTLD_DL_LINKMAP) == 0 ||
+      handle == nullptr) {
     *error = "the dynamic loader cannot tell which file holds the library";
     return std::string();
   }
-  char origin[PATH_MAX + 1] = {};
-  if (dlinfo(map, RTLD_DI_ORIGIN, origin) != 0) {
-    const char* reason = dlerror();
-    *error = std::string("the dynamic loader cannot tell the library's directory: ") +
-             (reason != nullptr ? reason : "no reason given");
+  std::string path = static_cast<const link_map*>(handle)->l_name;
+  if (path.empty()) {
+    // The program itself (its name is not kept): the kernel names its file.
+    char buffer[PATH_MAX + 1];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, PATH_MAX);
+    if (length <= 0) {
+      *error = std::string("cannot read /proc/self/exe: ") + std::strerror(errno);
+      return std::string();
+    }
+    path.assign(buffer, static_cast<std::size_t>(length));
+  }
+  // A name relative to the working directory of the time of loading says nothing now.
+  if (path[0] != '/') {
+    *error = "the library was loaded by the relative name " + path;
     return std::string();
   }
-  if (origin[0] != '/') {
-    *error = std::string("the library's directory is not known as an absolute path: ") + origin;
-    return std::string();
-  }
-  return origin;
+  return path.substr(0, std::max<std::string::size_type>(path.rfind('/'), 1));
 }
 
 void* LoadModule(const std::string& path, std::string* error) {
