@@ -33,7 +33,7 @@ class PdfModuleLoader {
       return nullptr;
     }
     const std::string path = directory + "/" + PdfModuleRelativePath();
-    void* module = platform::LoadModule(path, &reason);
+    void* module = platform::LoadModule(directory, PdfModuleRelativePath(), &reason);
     if (module == nullptr) {
       *error = "the PDF module is not available: " + reason;
       return nullptr;

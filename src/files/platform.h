@@ -292,10 +292,15 @@ bool NameTaken(const Directory& directory, const std::string& name);
 // opened the library by a name relative to the working directory.
 std::string OwnDirectory(std::string* error);
 
-// A shared object loaded with everything it needs resolved at once, its symbols kept to itself,
-// and never unloaded (what it registers with libraries it loads cannot be registered twice).
-// Null, with the loader's reason (naming `path`) in `error`, when it cannot be loaded.
-void* LoadModule(const std::string& path, std::string* error);
+// The shared object at `relativePath` (names joined by '/') below the absolute `directory`, loaded
+// with everything it needs resolved at once, its symbols kept to itself, and never unloaded (what
+// it registers with libraries it loads cannot be registered twice). Each name below `directory` is
+// opened without following a symbolic link, and must be a directory (the last, a regular file)
+// that only a trusted user can change: one owned by root, this process's user or the owner of
+// `directory`, writable by nobody else (by its group only when the group is root's or this
+// process's). The file loaded is the one opened and checked, whatever is renamed meanwhile. Null,
+// with the reason (naming the object's path) in `error`, when it cannot be loaded.
+void* LoadModule(const std::string& directory, const std::string& relativePath, std::string* error);
 // The address of the symbol `name` in a module from LoadModule; null, with the loader's reason in
 // `error`, when the module has no such symbol.
 void* ModuleSymbol(void* module, const char* name, std::string* error);

@@ -8,6 +8,7 @@
 #include <liburing.h>
 #include <link.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,7 +16,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
 
@@ -802,12 +805,99 @@ std::string OwnDirectory(std::string* error) {
   return path.substr(0, std::max<std::string::size_type>(path.rfind('/'), 1));
 }
 
-void* LoadModule(const std::string& path, std::string* error) {
-  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-  if (module == nullptr) {
-    const char* reason = dlerror();
-    *error = "cannot load " + path + ": " + (reason != nullptr ? reason : "no reason given");
+namespace {
+
+// Whether a file on the way to a module can be changed by trusted users alone (LoadModule).
+bool OnlyTrustedUsersCanChange(const struct stat& st, uid_t directoryOwner) {
+  const uid_t user = geteuid();
+  if (st.st_uid != 0 && st.st_uid != user && st.st_uid != directoryOwner) return false;
+  if ((st.st_mode & S_IWOTH) != 0) return false;
+  return (st.st_mode & S_IWGRP) == 0 || st.st_gid == 0 || st.st_gid == getegid();
+}
+
+// Whether the object `module` of the dynamic loader was mapped from the file `file`: the mapping
+// that holds its dynamic section is of the file's device and inode.
+bool LoadedFrom(void* module, const struct stat& file) {
+  link_map* map = nullptr;
+  if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return false;
+  const auto address = reinterpret_cast<std::uintptr_t>(map->l_ld);
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line)) {
+    unsigned long long begin = 0, end = 0, inode = 0;
+    unsigned int devMajor = 0, devMinor = 0;
+    if (std::sscanf(line.c_str(), "%llx-%llx %*s %*s %x:%x %llu", &begin, &end, &devMajor,
+                    &devMinor, &inode) == 5 &&
+        begin <= address && address < end) {
+      return devMajor == major(file.st_dev) && devMinor == minor(file.st_dev) &&
+             inode == file.st_ino;
+    }
   }
+  return false;
+}
+
+}  // namespace
+
+void* LoadModule(const std::string& directory, const std::string& relativePath,
+                 std::string* error) {
+  const std::string path = directory + "/" + relativePath;
+  int fd = OpenAt(AT_FDCWD, directory, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  std::string reason;
+  struct stat st {};
+  if (fd < 0 || g_calls.fstat(fd, &st) != 0) reason = std::strerror(errno);
+  const uid_t directoryOwner = st.st_uid;
+  std::string::size_type start = 0;
+  while (reason.empty()) {
+    const std::string::size_type slash = relativePath.find('/', start);
+    const bool last = slash == std::string::npos;
+    const std::string name = relativePath.substr(start, last ? std::string::npos : slash - start);
+    // O_NONBLOCK: opening a FIFO put in the module's place does not wait for a writer.
+    const int flags = O_NOFOLLOW | O_CLOEXEC | (last ? O_RDONLY | O_NONBLOCK : O_PATH);
+    const int next = OpenAt(fd, name, flags);
+    const int openError = errno;
+    Close(fd);
+    fd = next;
+    if (fd < 0) {
+      reason = openError == ELOOP ? name + " is a symbolic link" : std::strerror(openError);
+    } else if (g_calls.fstat(fd, &st) != 0) {
+      reason = std::strerror(errno);
+    } else if (S_ISLNK(st.st_mode)) {
+      reason = name + " is a symbolic link";
+    } else if (last ? !S_ISREG(st.st_mode) : !S_ISDIR(st.st_mode)) {
+      reason = name + (last ? " is not a regular file" : " is not a directory");
+    } else if (!OnlyTrustedUsersCanChange(st, directoryOwner)) {
+      reason = name + " can be changed by a user other than root, this process's user and the " +
+               "owner of " + directory;
+    } else if (last) {
+      break;
+    }
+    start = slash + 1;
+  }
+  void* module = nullptr;
+  if (reason.empty()) {
+    // The loader opens the file through the descriptor checked, not through a name. It hands out
+    // an object it already has by the same name instead (a name of a descriptor closed since), so
+    // the object given is checked to be of the file, and another name tried when it is not (the
+    // kernel reads repeated slashes as one).
+    std::string name = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; module == nullptr && reason.empty(); ++attempt, name.insert(0, "/")) {
+      void* candidate = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+      if (candidate == nullptr) {
+        const char* loaderReason = dlerror();
+        reason = loaderReason != nullptr ? loaderReason : "no reason given";
+        for (auto at = reason.find(name); at != std::string::npos; at = reason.find(name, at)) {
+          reason.replace(at, name.size(), path);
+          at += path.size();
+        }
+      } else if (LoadedFrom(candidate, st)) {
+        module = candidate;
+      } else if (attempt == 16) {
+        reason = "the dynamic loader hands out another object for its descriptor";
+      }
+    }
+  }
+  if (fd >= 0) Close(fd);
+  if (module == nullptr) *error = "cannot load " + path + ": " + reason;
   return module;
 }
 

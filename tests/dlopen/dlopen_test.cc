@@ -6,6 +6,7 @@
 // the PDF copy's module: loaded from beside the library only when a copy is made.
 #include <dlfcn.h>
 #include <link.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -232,25 +233,84 @@ struct ModuleCase {
   bool relative;       // the library is loaded by a name relative to the working directory
   Glps::EAuditCopyStatus status;
   const char* error;  // a part of the error the copy gives
+  // Changes the module's place (given the module's path) before the library is loaded; null: none.
+  void (*change)(const fs::path& module) = nullptr;
+  bool asRootOnly = false;  // `change` gives files to another user
 };
+
+constexpr uid_t kOtherUser = 65534;
+
+void AddWriteBits(const fs::path& path, fs::perms bits) {
+  fs::permissions(path, bits, fs::perm_options::add);
+}
+
+void GiveTo(const fs::path& path, uid_t user) {
+  ASSERT_EQ(lchown(path.c_str(), user, static_cast<gid_t>(-1)), 0) << path;
+}
 
 // The module is looked for beside the library that loads it, and nowhere else: a copy of
 // libglps.so in a directory of its own makes PDFs with the module put beside it, and fails,
 // naming the module's path and the loader's reason, when there is none there (although the build
 // tree has one) or when the one there is not of its interface. A library loaded by a relative
-// name does not know its directory, and looks nowhere.
+// name does not know its directory, and looks nowhere. Nor is a module loaded that another user
+// could have put or changed there (through its directory, a symbolic link, its owner or its
+// permissions), nor anything but a regular file (a FIFO does not block the copy).
 TEST_F(DlopenTest, CopyUsesTheModuleBesideTheLibraryOrFailsNamingIt) {
+  const auto kNotWritten = Glps::eAuditCopyNotWritten;
   const ModuleCase cases[] = {
       {"module beside the library", GLPS_PDF_MODULE_FILE, false, Glps::eAuditCopyMade, ""},
-      {"no module", nullptr, false, Glps::eAuditCopyNotWritten, "No such file or directory"},
-      {"a module of another interface", GLPS_FOREIGN_MODULE_FILE, false, Glps::eAuditCopyNotWritten,
+      {"no module", nullptr, false, kNotWritten, "No such file or directory"},
+      {"a module of another interface", GLPS_FOREIGN_MODULE_FILE, false, kNotWritten,
        "has interface"},
-      {"loaded by a relative name", GLPS_PDF_MODULE_FILE, true, Glps::eAuditCopyNotWritten,
-       "relative name"},
+      {"loaded by a relative name", GLPS_PDF_MODULE_FILE, true, kNotWritten, "relative name"},
+      {"module writable by others", GLPS_PDF_MODULE_FILE, false, kNotWritten, "can be changed",
+       [](const fs::path& module) { AddWriteBits(module, fs::perms::others_write); }},
+      {"module writable by a group of others", GLPS_PDF_MODULE_FILE, false, kNotWritten,
+       "can be changed",
+       [](const fs::path& module) {
+         AddWriteBits(module, fs::perms::group_write);
+         ASSERT_EQ(lchown(module.c_str(), static_cast<uid_t>(-1), kOtherUser), 0);
+       },
+       true},
+      {"module's directory writable by others", GLPS_PDF_MODULE_FILE, false, kNotWritten,
+       "can be changed",
+       [](const fs::path& module) { AddWriteBits(module.parent_path(), fs::perms::others_write); }},
+      {"module of another user", GLPS_PDF_MODULE_FILE, false, kNotWritten, "can be changed",
+       [](const fs::path& module) { GiveTo(module, kOtherUser); }, true},
+      {"module's directory of another user", GLPS_PDF_MODULE_FILE, false, kNotWritten,
+       "can be changed", [](const fs::path& module) { GiveTo(module.parent_path(), kOtherUser); },
+       true},
+      {"all of the owner of the library's directory", GLPS_PDF_MODULE_FILE, false,
+       Glps::eAuditCopyMade, "",
+       [](const fs::path& module) {
+         for (const fs::path& path :
+              {module, module.parent_path(), module.parent_path().parent_path()}) {
+           GiveTo(path, kOtherUser);
+         }
+       },
+       true},
+      {"a symbolic link to the module", GLPS_PDF_MODULE_FILE, false, kNotWritten,
+       "is a symbolic link",
+       [](const fs::path& module) {
+         fs::rename(module, module.string() + ".real");
+         fs::create_symlink(module.filename().string() + ".real", module);
+       }},
+      {"a symbolic link to the module's directory", GLPS_PDF_MODULE_FILE, false, kNotWritten,
+       "is a symbolic link",
+       [](const fs::path& module) {
+         const fs::path directory = module.parent_path();
+         fs::rename(directory, directory.string() + ".real");
+         fs::create_directory_symlink(directory.filename().string() + ".real", directory);
+       }},
+      {"a directory in the module's place", nullptr, false, kNotWritten, "not a regular file",
+       [](const fs::path& module) { fs::create_directory(module); }},
+      {"a FIFO in the module's place", nullptr, false, kNotWritten, "not a regular file",
+       [](const fs::path& module) { ASSERT_EQ(mkfifo(module.c_str(), 0644), 0); }},
   };
   int round = 0;
   for (const ModuleCase& c : cases) {
     SCOPED_TRACE(c.name);
+    if (c.asRootOnly && geteuid() != 0) continue;
     const std::string libraryDir = temp_ / ("lib" + std::to_string(++round));
     const std::string logDir = temp_ / ("log" + std::to_string(round));
     const std::string pdf = temp_ / ("copy" + std::to_string(round) + ".pdf");
@@ -259,6 +319,7 @@ TEST_F(DlopenTest, CopyUsesTheModuleBesideTheLibraryOrFailsNamingIt) {
     fs::create_directory(logDir);
     fs::copy_file(GLPS_LIBRARY_FILE, libraryDir + "/" + GLPS_LIBRARY_SONAME);
     if (c.module != nullptr) fs::copy_file(c.module, modulePath);
+    if (c.change != nullptr) c.change(modulePath);
 
     // The host module's need of the soname is met by the copy loaded first.
     const std::string name =
