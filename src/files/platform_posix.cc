@@ -795,6 +795,11 @@ std::string OwnDirectory(std::string* error) {
       *error = std::string("cannot read /proc/self/exe: ") + std::strerror(errno);
       return std::string();
     }
+    // A name that fills the buffer may have been cut short: its directory would be another one.
+    if (length >= PATH_MAX) {
+      *error = "the program's name is longer than " + std::to_string(PATH_MAX) + " bytes";
+      return std::string();
+    }
     path.assign(buffer, static_cast<std::size_t>(length));
   }
   // A name relative to the working directory of the time of loading says nothing now.
