@@ -224,6 +224,13 @@ TEST(SealCommandTest, VerifyChecksTheSealsWithTheKey) {
   for (const Json& finding : seal["findings"]) EXPECT_EQ(finding["fails"], false) << finding;
   const std::string through = "sealed and intact through save " + std::to_string(last) + " at " +
                               seal["last_time"].get<std::string>();
+  // The key in files, out of sight of the command line: bare, as seal init printed it, nothing.
+  const std::string keyFile = tmp / "key";
+  const std::string printedFile = tmp / "printed";
+  const std::string emptyFile = tmp / "empty";
+  WriteFileBytes(keyFile, key);
+  WriteFileBytes(printedFile, "\n  verification key: " + key + " \r\n\nnot the key\n");
+  WriteFileBytes(emptyFile, " \n\t\n");
 
   struct Case {
     const char* what;
@@ -239,6 +246,18 @@ TEST(SealCommandTest, VerifyChecksTheSealsWithTheKey) {
       {"another log's key", {"verify", dir, "--seal-key", otherKey}, 1, "wrong-key"},
       {"not a key", {"verify", dir, "--seal-key", "12ab"}, 2, "--seal-key wants"},
       {"one key for two logs", {"verify", dir, tmp / "other", "--seal-key", key}, 2, "one log"},
+      {"the key from a file", {"verify", dir, "--seal-key-file", keyFile}, 0, through},
+      {"the printed line from a file", {"verify", dir, "--seal-key-file", printedFile}, 0, through},
+      {"a file without a key", {"verify", dir, "--seal-key-file", emptyFile}, 2, "no key in"},
+      {"no key on standard input", {"verify", dir, "--seal-key-file", "-"}, 2, "no key in"},
+      {"a key file that is not there",
+       {"verify", dir, "--seal-key-file", tmp / "absent"},
+       2,
+       "cannot read"},
+      {"a key and a key file",
+       {"verify", dir, "--seal-key", key, "--seal-key-file", keyFile},
+       2,
+       "excludes"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -302,7 +321,12 @@ TEST(SealCommandTest, PdfStatesTheVerdictOfTheSeals) {
       {"no key", {}, 0, "verdict: CONSISTENT, NOT AUTHENTICATED"},
       {"another log's key", {"--seal-key", otherKey}, 0, "verdict: NOT INTACT"},
       {"not a key", {"--seal-key", "xyz"}, 2, "--seal-key wants"},
+      {"the key from a file",
+       {"--seal-key-file", tmp / "key"},
+       0,
+       "verdict: INTACT and authenticated"},
   };
+  WriteFileBytes(tmp / "key", "verification key: " + key + "\n");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<std::string> args = {"pdf", dir, "-o", tmp / "copy.pdf"};

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <iostream>
 #include <vector>
 
 namespace glps_tool {
@@ -69,6 +70,41 @@ bool ReadWholeFile(const std::string& path, std::string* contents, std::int64_t 
   close(fd);
   if (ok) contents->swap(data);
   return ok;
+}
+
+bool ReadKeyFile(const std::string& path, std::string* key, std::string* error) {
+  constexpr std::int64_t kMaxKeyFile = 4096;
+  std::string text;
+  if (path == "-") {
+    std::vector<char> buffer(kMaxKeyFile + 1);
+    std::cin.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    if (std::cin.gcount() > kMaxKeyFile) {
+      *error = "more than " + std::to_string(kMaxKeyFile) + " bytes on standard input";
+      return false;
+    }
+    text.assign(buffer.data(), static_cast<std::size_t>(std::cin.gcount()));
+  } else if (!ReadWholeFile(path, &text, kMaxKeyFile)) {
+    *error = "cannot read " + path + " (a regular file of at most " + std::to_string(kMaxKeyFile) +
+             " bytes, not a symbolic link)";
+    return false;
+  }
+  static const std::string kPrinted = "verification key:";
+  const char* const blanks = " \t\r\n";
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    std::size_t first = line.find_first_not_of(blanks);
+    if (first != std::string::npos && line.compare(first, kPrinted.size(), kPrinted) == 0) {
+      first = line.find_first_not_of(blanks, first + kPrinted.size());
+    }
+    if (first == std::string::npos) continue;
+    *key = line.substr(first, line.find_last_not_of(blanks) + 1 - first);
+    return true;
+  }
+  *error = "no key in " + (path == "-" ? std::string("standard input") : path);
+  return false;
 }
 
 }  // namespace glps_tool

@@ -20,6 +20,13 @@ bool ReplaceFile(const std::string& path, const std::string& contents);
 bool ReadWholeFile(const std::string& path, std::string* contents,
                    std::int64_t maxSize = INT64_MAX);
 
+// Reads a key that should not stand on a command line (where every user of the machine can read
+// it) from the file at `path`, or from standard input for "-": the first line that holds anything,
+// without the "verification key:" that glps seal init prints before the key and without the blanks
+// around it. False, with the reason in `error`, when the file cannot be read, is not a regular file
+// of at most 4096 bytes (standard input: more than 4096 bytes), or holds no such line.
+bool ReadKeyFile(const std::string& path, std::string* key, std::string* error);
+
 }  // namespace glps_tool
 
 #endif  // GLPS_TOOLS_FILES_H_

@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "demo.h"
+#include "files.h"
 #include "glps/host/gen.h"
 #include "log.h"
 #include "pdf.h"
@@ -23,11 +25,12 @@ namespace {
 const char kUsage[] =
     "usage: glps demo DIR [--messages N] [--runs N] [--crash] [--tamper] [--experiment NAME]\n"
     "       glps verify DIR... [--recursive] [--info HASH:SIZE | --info-file FILE]\n"
-    "                   [--seal-key KEY] [--require-info] [--json] [--quiet] [--no-progress]\n"
-    "                   [--jobs N]\n"
+    "                   [--seal-key KEY | --seal-key-file FILE] [--require-info] [--json]\n"
+    "                   [--quiet] [--no-progress] [--jobs N]\n"
     "       glps show DIR [--json] [--quiet]\n"
     "       glps log DIR [--csv | --json] [--from TIME] [--to TIME] [--grep REGEX] [-i]\n"
-    "       glps pdf DIR -o FILE.pdf [--info HASH:SIZE] [--seal-key KEY] [--time TIME]\n"
+    "       glps pdf DIR -o FILE.pdf [--info HASH:SIZE] [--seal-key KEY | --seal-key-file FILE]\n"
+    "                   [--time TIME]\n"
     "       glps seal init DIR [--no-qr]\n"
     "       glps help [COMMAND] | --help | --version | COMMAND --help\n";
 
@@ -116,8 +119,15 @@ int main(int argc, char** argv) {
       ->add_option("--info-file", verify.infoFile,
                    "infos of many logs, a line each: \"HASH:SIZE PATH\" or the demo's state file")
       ->excludes(info);
-  verifyCommand->add_option("--seal-key", verify.sealKey,
-                            "the verification key of a sealed log (one log): check its seals");
+  CLI::Option* verifySealKey =
+      verifyCommand->add_option("--seal-key", verify.sealKey,
+                                "the verification key of a sealed log (one log): check its seals");
+  std::string verifySealKeyFile;
+  verifyCommand
+      ->add_option("--seal-key-file", verifySealKeyFile,
+                   "as --seal-key, the key read from FILE (\"-\": standard input), out of sight of "
+                   "the machine's other users, who can read a command line")
+      ->excludes(verifySealKey);
   verifyCommand->add_flag("--require-info", verify.requireInfo,
                           "a log that neither an info nor its seals authenticate fails (exit "
                           "status 1) instead of 3");
@@ -175,8 +185,14 @@ int main(int argc, char** argv) {
       ->required();
   pdfCommand->add_option("--info", pdf.info,
                          "the info the host kept for the log: HASH:SIZE of its log.xml");
-  pdfCommand->add_option("--seal-key", pdf.sealKey,
-                         "the verification key of a sealed log: the copy states its seals' check");
+  CLI::Option* pdfSealKey = pdfCommand->add_option(
+      "--seal-key", pdf.sealKey,
+      "the verification key of a sealed log: the copy states its seals' check");
+  std::string pdfSealKeyFile;
+  pdfCommand
+      ->add_option("--seal-key-file", pdfSealKeyFile,
+                   "as --seal-key, the key read from FILE (\"-\": standard input)")
+      ->excludes(pdfSealKey);
   pdfCommand->add_option("--time", pdf.time,
                          "the time of the copy: seconds since 1970 or YYYY-MM-DDTHH:MM[:SS]Z "
                          "(default: $SOURCE_DATE_EPOCH, else now)");
@@ -221,6 +237,18 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     std::cerr << "glps: " << e.what() << '\n' << kUsage;
     return 2;
+  }
+
+  // A key read from a file stands where --seal-key would have put it.
+  for (const auto& [command, file, key] :
+       {std::make_tuple(verifyCommand, &verifySealKeyFile, &verify.sealKey),
+        std::make_tuple(pdfCommand, &pdfSealKeyFile, &pdf.sealKey)}) {
+    std::string error;
+    if (command->parsed() && !file->empty() && !glps_tool::ReadKeyFile(*file, key, &error)) {
+      std::cerr << "glps " << command->get_name() << ": --seal-key-file: " << error << '\n'
+                << kUsage;
+      return 2;
+    }
   }
 
   int status = 0;
