@@ -838,14 +838,15 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
   // there are any, or up to a line read the quick way: no entry goes on over such a line (it is
   // neither a heading, a rule, an empty line nor a crash entry's detail line).
   std::size_t next = 0;
-  const auto quickMark = [&](const Line& line, std::int64_t end, bool broken) {
-    // Made in place, as the quick lines are.
+  const auto quickMark = [&](std::int64_t start, std::int64_t end, std::int64_t number,
+                             bool broken) {
+    // Made in place: a mark copied from fields written just before would wait for those writes.
     EntryMark& mark = result.marks.emplace_back();
     mark.kind = Glps::eAuditEntryMessage;
     mark.saved = end <= recordedSize;
-    mark.number = line.number;
-    mark.offset = line.start;
-    mark.length = end - line.start;
+    mark.number = number;
+    mark.offset = start;
+    mark.length = end - start;
     if (broken) result.boundaries.push_back(end);
   };
   const auto interpret = [&](std::size_t to) {
@@ -857,7 +858,7 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
       if (line.numbered) {
         // A message read the quick way, which only reading without the texts does.
         if (applicationLog) TakeClosingLines(split, &i, &end);
-        quickMark(line, end, lines[i].broken);
+        quickMark(start, end, line.number, lines[i].broken);
         continue;
       }
       KECGlpsAuditEntry entry;
@@ -937,15 +938,8 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
                              std::int64_t number) {
     std::vector<Line>& held = read->lines;
     if (held.empty() && !applicationLog) {
-      // Nothing before it waits, nor does it wait for anything: marked at once, never held. (Made
-      // in place: a mark copied from fields written just before would wait for those writes.)
-      EntryMark& mark = result.marks.emplace_back();
-      mark.kind = Glps::eAuditEntryMessage;
-      mark.saved = end <= recordedSize;
-      mark.number = number;
-      mark.offset = start;
-      mark.length = end - start;
-      result.boundaries.push_back(end);
+      // Nothing before it waits, nor does it wait for anything: marked at once, never held.
+      quickMark(start, end, number, true);
       return;
     }
     Line& line = held.emplace_back();
@@ -959,7 +953,7 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
     if (next < last) interpret(last);
     // An application log's message may take the closing lines that follow it: it waits for them.
     if (!applicationLog) {
-      quickMark(held[last], held[last].end, held[last].broken);
+      quickMark(start, end, number, true);
       next = held.size();
     }
     held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(next));
