@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "bench_common.h"
-#include "files/platform.h"
-#include "files/platform_syscalls.h"
 #include "glps/glps.h"
+#include "platform/platform.h"
+#include "platform/platform_syscalls.h"
 #include "support/records.h"
 
 extern char** environ;

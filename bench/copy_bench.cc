@@ -10,9 +10,9 @@
 #include <string>
 
 #include "bench_common.h"
-#include "files/platform.h"
 #include "glps/audit_copy.h"
 #include "glps/glps.h"
+#include "platform/platform.h"
 #include "support/records.h"
 
 namespace glps_bench {

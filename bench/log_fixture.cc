@@ -13,9 +13,9 @@
 
 #include <boost/make_shared.hpp>
 
+#include "crypto/md5_hash.h"
 #include "filemanager/file_manager_data.h"
 #include "files/glps_file_html.h"
-#include "files/md5_hash.h"
 #include "glps/host/gen.h"
 #include "glps/host/services.h"
 #include "session/session_data_storage.h"

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "bench_common.h"
-#include "files/platform_syscalls.h"
-#include "files/seal_crypto.h"
+#include "crypto/seal_crypto.h"
 #include "glps/glps.h"
+#include "platform/platform_syscalls.h"
 #include "seal/seal_format.h"
 
 namespace glps_bench {

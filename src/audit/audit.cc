@@ -15,8 +15,8 @@
 #include "audit/trail_reader.h"
 #include "filemanager/file_manager_data.h"
 #include "filemanager/record_set.h"
-#include "files/platform.h"
 #include "glps/host/gen.h"
+#include "platform/platform.h"
 #include "seal/seal_format.h"
 #include "session/session_data_storage.h"
 

@@ -11,9 +11,9 @@
 
 #include "audit/pdf_copy.h"
 #include "audit/pdf_module.h"
-#include "files/md5_hash.h"
-#include "files/platform.h"
+#include "crypto/md5_hash.h"
 #include "glps/host/gen.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <functional>
 #include <string>
 
-#include "files/platform.h"
 #include "glps/audit.h"
+#include "platform/platform.h"
 
 namespace glps {
 namespace audit {

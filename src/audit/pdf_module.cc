@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "files/platform.h"
+#include "platform/platform.h"
 
 namespace glps {
 namespace audit {

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "audit/file_check.h"
+#include "crypto/md5_hash.h"
+#include "crypto/seal_crypto.h"
 #include "filemanager/file_manager_data.h"
-#include "files/md5_hash.h"
 #include "files/read_only_fingerprint.h"
-#include "files/seal_crypto.h"
 #include "seal/seal_format.h"
 
 namespace glps {

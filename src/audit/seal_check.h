@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "files/platform.h"
 #include "glps/audit.h"
+#include "platform/platform.h"
 
 namespace glps {
 namespace audit {

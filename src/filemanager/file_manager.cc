@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "files/archive_io.h"
+#include "crypto/seal_crypto.h"
 #include "files/glps_file_hashed.h"
 #include "files/glps_file_html.h"
-#include "files/seal_crypto.h"
 #include "glps/host/gen.h"
+#include "serialization/archive_io.h"
 
 namespace platform = glps::platform;
 

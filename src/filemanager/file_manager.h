@@ -14,11 +14,11 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "crypto/md5_hash.h"
 #include "filemanager/file_manager_data.h"
 #include "filemanager/file_verdict.h"
 #include "filemanager/record_set.h"
-#include "files/md5_hash.h"
-#include "files/platform.h"
+#include "platform/platform.h"
 
 class KECGlpsFileHashed;
 class KECGlpsFileHtml;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "files/platform.h"
+#include "platform/platform.h"
 
 // Result of every read and write: the call succeeded, and the bytes actually transferred.
 using KECGlpsIoResult = glps::platform::IoResult;

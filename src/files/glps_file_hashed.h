@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "crypto/md5_hash.h"
 #include "files/glps_file.h"
-#include "files/md5_hash.h"
 
 // A KECGlpsFile with a running MD5 digest of its content, so that the fingerprint of an
 // append-only file is known at any time without reading the file again. The existing content is

@@ -15,7 +15,7 @@
 
 #include "filemanager/file_manager_data.h"
 #include "filemanager/record_set.h"
-#include "files/archive_io.h"
+#include "serialization/archive_io.h"
 
 // Sidecar layout: element "m_meta" (class version 0) holding "m_vEntity" (class version 0) in the
 // archive's collection form, "count", "item_version", then one "item" (class version 0) per entity

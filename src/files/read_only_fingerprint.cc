@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "files/md5_hash.h"
-#include "files/seal_crypto.h"
+#include "crypto/md5_hash.h"
+#include "crypto/seal_crypto.h"
 
 namespace glps {
 

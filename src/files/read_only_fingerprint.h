@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "files/platform.h"
+#include "platform/platform.h"
 
 namespace glps {
 namespace crypto {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "files/platform.h"
-#include "files/seal_crypto.h"
+#include "crypto/seal_crypto.h"
 #include "glps/records.h"
+#include "platform/platform.h"
 #include "seal/seal_format.h"
 
 // The sealing of one log as its writer keeps it: the current sealing key k_n, read from the key

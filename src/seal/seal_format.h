@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "crypto/seal_crypto.h"
 #include "filemanager/record_set.h"
-#include "files/seal_crypto.h"
 #include "glps/records.h"
 
 namespace glps {

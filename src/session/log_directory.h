@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "filemanager/record_set.h"
-#include "files/platform.h"
+#include "platform/platform.h"
 
 // The directory a log lives in, opened once (a symbolic link as the last component of its path is
 // refused), and the log's lock: the file "log.lock" in it, created with mode 0600 and held with a

@@ -9,15 +9,15 @@
 #include "filemanager/file_manager_data.h"
 #include "filemanager/record_set.h"
 #include "files/glps_file_html.h"
-#include "files/platform.h"
-#include "files/text_mode.h"
 #include "glps/host/gen.h"
 #include "glps/host/services.h"
 #include "html/html_generator.h"
+#include "platform/platform.h"
 #include "seal/log_sealer.h"
 #include "seal/seal_format.h"
+#include "serialization/log_xml_writer.h"
+#include "serialization/text_mode.h"
 #include "session/log_directory.h"
-#include "session/log_xml_writer.h"
 #include "session/session_data_storage.h"
 
 namespace {

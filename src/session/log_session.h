@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "files/platform.h"
 #include "glps/records.h"
+#include "platform/platform.h"
 
 class KECGlpsFileHtml;
 class KECGlpsFileManager;

@@ -3,11 +3,11 @@
 
 #include <cstdint>
 
-#include "files/archive_io.h"
-#include "files/md5_hash.h"
-#include "files/platform.h"
-#include "session/log_serialization.h"
-#include "session/log_xml_writer.h"
+#include "crypto/md5_hash.h"
+#include "platform/platform.h"
+#include "serialization/archive_io.h"
+#include "serialization/log_serialization.h"
+#include "serialization/log_xml_writer.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <boost/shared_ptr.hpp>
 
 #include "filemanager/file_manager_data.h"
-#include "files/platform.h"
 #include "glps/records.h"
+#include "platform/platform.h"
 
 // Header, metadata, catalog and file records of a log, as kept in the log's log.xml, and the
 // fingerprint (hash text and size) of that file.

@@ -13,7 +13,7 @@
 
 #include "audit/trail_checks.h"
 #include "audit/trail_reader.h"
-#include "files/md5_hash.h"
+#include "crypto/md5_hash.h"
 #include "glps/audit.h"
 #include "glps/glps.h"
 #include "support/host_fixture.h"

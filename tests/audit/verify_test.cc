@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
-#include "files/md5_hash.h"
-#include "files/platform.h"
-#include "files/platform_syscalls.h"
+#include "crypto/md5_hash.h"
 #include "glps/glps.h"
+#include "platform/platform.h"
+#include "platform/platform_syscalls.h"
 #include "session/session_data_storage.h"
 #include "support/stored_records.h"
 #include "support/syscalls.h"

@@ -18,9 +18,9 @@
 
 #include "files/glps_file_hashed.h"
 #include "files/glps_file_html.h"
-#include "files/platform.h"
-#include "files/platform_syscalls.h"
 #include "gtest/gtest.h"
+#include "platform/platform.h"
+#include "platform/platform_syscalls.h"
 #include "support/records.h"
 #include "support/syscalls.h"
 #include "support/temp_dir.h"

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "files/platform.h"
 #include "gtest/gtest.h"
+#include "platform/platform.h"
 #include "support/stored_records.h"
 #include "support/temp_dir.h"
 

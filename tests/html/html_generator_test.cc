@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "files/text_mode.h"
+#include "serialization/text_mode.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "files/platform.h"
-#include "files/platform_syscalls.h"
+#include "platform/platform.h"
+#include "platform/platform_syscalls.h"
 #include "session/log_session.h"
 #include "support/host_fixture.h"
 #include "support/log_reading.h"

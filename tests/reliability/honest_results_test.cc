@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "files/platform_syscalls.h"
+#include "platform/platform_syscalls.h"
 #include "session/log_session.h"
 #include "support/host_fixture.h"
 #include "support/log_reading.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "files/platform.h"
+#include "platform/platform.h"
 #include "session/session_data_storage.h"
 #include "support/host_fixture.h"
 #include "support/log_reading.h"

@@ -14,8 +14,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "files/platform.h"
-#include "files/platform_syscalls.h"
+#include "platform/platform.h"
+#include "platform/platform_syscalls.h"
 #include "support/host_fixture.h"
 #include "support/log_reading.h"
 #include "support/records.h"

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "files/seal_crypto.h"
+#include "crypto/seal_crypto.h"
 
 namespace {
 

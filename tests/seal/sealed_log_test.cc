@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "files/platform_syscalls.h"
 #include "glps/glps.h"
+#include "platform/platform_syscalls.h"
 #include "seal/seal_format.h"
 #include "session/session_data_storage.h"
 #include "support/host_fixture.h"

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "files/platform_syscalls.h"
+#include "platform/platform_syscalls.h"
 #include "support/host_fixture.h"
 #include "support/log_reading.h"
 #include "support/records.h"

@@ -12,10 +12,10 @@
 
 #include "filemanager/file_manager_data.h"
 #include "files/glps_file_hashed.h"
-#include "files/platform.h"
-#include "files/platform_syscalls.h"
 #include "glps/host/gen.h"
 #include "glps/host/services.h"
+#include "platform/platform.h"
+#include "platform/platform_syscalls.h"
 #include "session/session_data_storage.h"
 #include "support/log_reading.h"
 #include "support/records.h"

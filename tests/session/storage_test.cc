@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "files/platform.h"
-#include "files/platform_syscalls.h"
 #include "glps/host/gen.h"
 #include "gtest/gtest.h"
+#include "platform/platform.h"
+#include "platform/platform_syscalls.h"
 #include "support/log_reading.h"
 #include "support/records.h"
 #include "support/syscalls.h"

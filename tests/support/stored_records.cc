@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "support/stored_records.h"
 
-#include "files/md5_hash.h"
+#include "crypto/md5_hash.h"
 #include "session/session_data_storage.h"
 
 namespace glps_test {

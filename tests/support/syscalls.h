@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// For tests that inject faults through the library's system-call table (files/platform_syscalls.h),
-// and an independent view of files: OpenSSL's own fingerprint of a file and a file's mode.
+// For tests that inject faults through the library's system-call table
+// (platform/platform_syscalls.h), and an independent view of files: OpenSSL's own fingerprint of a
+// file and a file's mode.
 #ifndef GLPS_TESTS_SUPPORT_SYSCALLS_H_
 #define GLPS_TESTS_SUPPORT_SYSCALLS_H_
 
@@ -9,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "files/platform_syscalls.h"
+#include "platform/platform_syscalls.h"
 
 namespace glps_test {
 

@@ -2,8 +2,8 @@
 // The cryptography of sealed logs: random keys, HMAC-SHA-256, the one-way step from one sealing key
 // to the next (HKDF), and a running SHA-256. Like md5_hash.h, this is part of the library's crypto
 // layer: every OpenSSL call that sealing needs is made here and nowhere else.
-#ifndef GLPS_FILES_SEAL_CRYPTO_H_
-#define GLPS_FILES_SEAL_CRYPTO_H_
+#ifndef GLPS_CRYPTO_SEAL_CRYPTO_H_
+#define GLPS_CRYPTO_SEAL_CRYPTO_H_
 
 #include <cstddef>
 #include <memory>
@@ -85,4 +85,4 @@ class Sha256Hash {
 }  // namespace crypto
 }  // namespace glps
 
-#endif  // GLPS_FILES_SEAL_CRYPTO_H_
+#endif  // GLPS_CRYPTO_SEAL_CRYPTO_H_

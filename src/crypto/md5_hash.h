@@ -2,8 +2,8 @@
 // The running MD5 digest behind a file's fingerprint, and the SHA-256 text that identifies a
 // log.xml. Every OpenSSL call of the library is made here, so that the file classes see only this
 // small interface.
-#ifndef GLPS_FILES_MD5_HASH_H_
-#define GLPS_FILES_MD5_HASH_H_
+#ifndef GLPS_CRYPTO_MD5_HASH_H_
+#define GLPS_CRYPTO_MD5_HASH_H_
 
 #include <cstddef>
 #include <memory>
@@ -73,4 +73,4 @@ std::string Sha256Text(const void* data, std::size_t count);
 }  // namespace crypto
 }  // namespace glps
 
-#endif  // GLPS_FILES_MD5_HASH_H_
+#endif  // GLPS_CRYPTO_MD5_HASH_H_

@@ -3,8 +3,8 @@
 // is CR LF on disk, whatever the platform, as a text stream on the platform the format comes from
 // writes it. Reading turns CR LF back into LF and leaves a lone CR alone, so every text
 // round-trips.
-#ifndef GLPS_FILES_TEXT_MODE_H_
-#define GLPS_FILES_TEXT_MODE_H_
+#ifndef GLPS_SERIALIZATION_TEXT_MODE_H_
+#define GLPS_SERIALIZATION_TEXT_MODE_H_
 
 #include <string>
 
@@ -34,4 +34,4 @@ inline std::string FromTextFile(const std::string& bytes) {
 
 }  // namespace glps
 
-#endif  // GLPS_FILES_TEXT_MODE_H_
+#endif  // GLPS_SERIALIZATION_TEXT_MODE_H_

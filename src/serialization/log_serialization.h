@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // How the records of a log's persisted state go into log.xml: class versions, tracking, element
-// names and member order, for the XML archives of files/archive_io.h. Every load checks the class
-// version it is given and rejects one newer than the version written here.
+// names and member order, for the XML archives of serialization/archive_io.h. Every load checks the
+// class version it is given and rejects one newer than the version written here.
 //
 // Shared pointers keep the serialization traits of the archive library (class version 1, never
 // tracked, the object as element "px"), but the object is read and written in place rather than
@@ -13,8 +13,8 @@
 // tracking level and version and, the objects being tracked, an object id.
 //
 // Include this header (and no other serialization of these types) wherever they are archived.
-#ifndef GLPS_SESSION_LOG_SERIALIZATION_H_
-#define GLPS_SESSION_LOG_SERIALIZATION_H_
+#ifndef GLPS_SERIALIZATION_LOG_SERIALIZATION_H_
+#define GLPS_SERIALIZATION_LOG_SERIALIZATION_H_
 
 #include <cstdint>
 #include <memory>
@@ -34,8 +34,8 @@
 #include <boost/shared_ptr.hpp>
 
 #include "filemanager/file_manager_data.h"
-#include "files/archive_io.h"
 #include "glps/records.h"
+#include "serialization/archive_io.h"
 
 // Version 1 added m_merCodingSchemeInfo.
 BOOST_CLASS_VERSION(KECGlpsLogCatalog, 1)
@@ -196,4 +196,4 @@ GLPS_SHARED_RECORD_SERIALIZATION(std::vector<KECGlpsFileManagerData>)
 }  // namespace serialization
 }  // namespace boost
 
-#endif  // GLPS_SESSION_LOG_SERIALIZATION_H_
+#endif  // GLPS_SERIALIZATION_LOG_SERIALIZATION_H_

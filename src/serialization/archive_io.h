@@ -13,8 +13,8 @@
 // class versions newer than the program's), the one loader and saver of the lists the archives hold
 // (log.xml's file records, a sidecar's entities), and the primitive serialization of the host's
 // GUID and time values.
-#ifndef GLPS_FILES_ARCHIVE_IO_H_
-#define GLPS_FILES_ARCHIVE_IO_H_
+#ifndef GLPS_SERIALIZATION_ARCHIVE_IO_H_
+#define GLPS_SERIALIZATION_ARCHIVE_IO_H_
 
 #include <cstdint>
 #include <functional>
@@ -34,8 +34,8 @@
 #include <boost/serialization/throw_exception.hpp>
 #include <boost/serialization/version.hpp>
 
-#include "files/platform.h"
 #include "glps/host/gen.h"
+#include "platform/platform.h"
 
 // GUIDs and times go into the archives as plain element text, written with their stream output
 // operators and read back with their stream input operators; they carry no class information.
@@ -129,7 +129,7 @@ void LoadList(Archive& ar, std::vector<Item>& items) {
 }
 
 // Writes an archive to memory, lets `write` put its content in, closes the archive, converts the
-// line ends (files/text_mode.h) and replaces the file `name` of the directory atomically
+// line ends (serialization/text_mode.h) and replaces the file `name` of the directory atomically
 // (platform::ReplaceFile: a read-only file, or one with more than one name, is not replaced, and on
 // failure the old file stays as it was). True only when all of that succeeded; any exception thrown
 // by `write` or the archive is a false result. An archive larger than kMaxArchiveSize, which no
@@ -141,10 +141,10 @@ bool SaveXmlArchive(const platform::Directory& directory, const std::string& nam
                     std::string* written = nullptr);
 
 // Reads the whole file `name` of the directory (at most maxSize bytes), converts the line ends
-// (files/text_mode.h) and parses it: the archive's prologue, then whatever `read` takes out, then
-// the archive's closing tag, which must be complete. True only when all of that succeeded; any
-// exception (archive errors, bad_alloc, length errors, anything) is a false result, and `read`
-// keeps whatever it had stored before.
+// (serialization/text_mode.h) and parses it: the archive's prologue, then whatever `read` takes
+// out, then the archive's closing tag, which must be complete. True only when all of that
+// succeeded; any exception (archive errors, bad_alloc, length errors, anything) is a false result,
+// and `read` keeps whatever it had stored before.
 bool LoadXmlArchive(const platform::Directory& directory, const std::string& name,
                     const std::function<void(XmlInputArchive&)>& read,
                     std::int64_t maxSize = kMaxArchiveSize);
@@ -156,4 +156,4 @@ bool LoadXmlArchiveFromText(const std::string& fileText,
 }  // namespace archive_io
 }  // namespace glps
 
-#endif  // GLPS_FILES_ARCHIVE_IO_H_
+#endif  // GLPS_SERIALIZATION_ARCHIVE_IO_H_

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // KECGlpsLogXmlWriter: the bytes of log.xml for a log's state, made without the archive's
 // machinery.
-#ifndef GLPS_SESSION_LOG_XML_WRITER_H_
-#define GLPS_SESSION_LOG_XML_WRITER_H_
+#ifndef GLPS_SERIALIZATION_LOG_XML_WRITER_H_
+#define GLPS_SERIALIZATION_LOG_XML_WRITER_H_
 
 #include <cstddef>
 #include <string>
@@ -13,10 +13,10 @@
 
 // Writes the text of log.xml byte for byte as the XML output archive writes it from the
 // serialization of log_serialization.h (flags 0), with the line ends of a text file
-// (files/text_mode.h), so that a save costs little more than copying the text: the archive calls a
-// virtual function and an output stream per element and per character, about as much work per
-// record as the rest of a save. Tests hold the two to the same bytes for every kind of value; the
-// serialization stays the reading side, and the definition of the format.
+// (serialization/text_mode.h), so that a save costs little more than copying the text: the archive
+// calls a virtual function and an output stream per element and per character, about as much work
+// per record as the rest of a save. Tests hold the two to the same bytes for every kind of value;
+// the serialization stays the reading side, and the definition of the format.
 //
 // The text of a record's element is kept from one save to the next while the record keeps its
 // values, so a save of a log whose records mostly stand still copies most of its text.
@@ -50,4 +50,4 @@ class KECGlpsLogXmlWriter {
   std::string m_strText;
 };
 
-#endif  // GLPS_SESSION_LOG_XML_WRITER_H_
+#endif  // GLPS_SERIALIZATION_LOG_XML_WRITER_H_

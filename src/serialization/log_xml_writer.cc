@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "session/log_xml_writer.h"
+#include "serialization/log_xml_writer.h"
 
 #include <boost/archive/basic_archive.hpp>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "files/md5_hash.h"
+#include "crypto/md5_hash.h"
 
 #include <string>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "files/archive_io.h"
+#include "serialization/archive_io.h"
 
 #include <cxxabi.h>
 
@@ -16,8 +16,8 @@
 #include <boost/archive/impl/xml_iarchive_impl.ipp>
 #include <boost/archive/xml_archive_exception.hpp>
 
-#include "files/platform.h"
-#include "files/text_mode.h"
+#include "platform/platform.h"
+#include "serialization/text_mode.h"
 
 // The archive's templates, for this archive class; the grammar itself is Boost's compiled one.
 template class boost::archive::basic_xml_iarchive<glps::archive_io::XmlInputArchive>;

@@ -11,8 +11,8 @@
 // whoever runs the process; new files are always created exclusively.
 //
 // Tests replace the system calls underneath through platform_syscalls.h (fault injection).
-#ifndef GLPS_FILES_PLATFORM_H_
-#define GLPS_FILES_PLATFORM_H_
+#ifndef GLPS_PLATFORM_PLATFORM_H_
+#define GLPS_PLATFORM_PLATFORM_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -308,4 +308,4 @@ void* ModuleSymbol(void* module, const char* name, std::string* error);
 }  // namespace platform
 }  // namespace glps
 
-#endif  // GLPS_FILES_PLATFORM_H_
+#endif  // GLPS_PLATFORM_PLATFORM_H_

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // KECGlpsLogXmlWriter: the same bytes as the XML output archive writes from the serialization of
 // log.xml, for any values, and again after records changed, were added or went.
-#include "session/log_xml_writer.h"
+#include "serialization/log_xml_writer.h"
 
 #include <boost/archive/xml_oarchive.hpp>
 #include <boost/serialization/nvp.hpp>
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "files/text_mode.h"
 #include "gtest/gtest.h"
-#include "session/log_serialization.h"
+#include "serialization/log_serialization.h"
+#include "serialization/text_mode.h"
 
 namespace {
 

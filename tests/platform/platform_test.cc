@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "files/platform.h"
-#include "files/platform_syscalls.h"
+#include "platform/platform.h"
+#include "platform/platform_syscalls.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

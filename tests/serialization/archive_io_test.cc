@@ -2,7 +2,7 @@
 // The XML input archive behind every load: the end tag of a named element must carry the expected
 // name, compared safely whatever the lengths of the two names. The lists of the archives: the text
 // of the archive's own vectors.
-#include "files/archive_io.h"
+#include "serialization/archive_io.h"
 
 #include <sstream>
 #include <string>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "files/seal_crypto.h"
+#include "crypto/seal_crypto.h"
 
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-#include "files/md5_hash.h"
+#include "crypto/md5_hash.h"
 
 namespace glps {
 namespace crypto {

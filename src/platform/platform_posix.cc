@@ -22,8 +22,8 @@
 #include <random>
 #include <string>
 
-#include "files/platform.h"
-#include "files/platform_syscalls.h"
+#include "platform/platform.h"
+#include "platform/platform_syscalls.h"
 
 namespace glps {
 namespace platform {

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The system calls under the platform unit, replaceable by tests to inject faults. Only the
 // platform unit itself and tests include this header.
-#ifndef GLPS_FILES_PLATFORM_SYSCALLS_H_
-#define GLPS_FILES_PLATFORM_SYSCALLS_H_
+#ifndef GLPS_PLATFORM_PLATFORM_SYSCALLS_H_
+#define GLPS_PLATFORM_PLATFORM_SYSCALLS_H_
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -43,4 +43,4 @@ void RestoreSysCalls();
 }  // namespace platform
 }  // namespace glps
 
-#endif  // GLPS_FILES_PLATFORM_SYSCALLS_H_
+#endif  // GLPS_PLATFORM_PLATFORM_SYSCALLS_H_
