@@ -75,6 +75,16 @@ enum EAuditSealFindingKind : std::int32_t {
   eAuditSealClockBack = 13,       // a seal's time lies before the time of the seal before it
   eAuditSealRelinked = 14,        // a linked file was sealed with other content by a later seal
   eAuditSealKeyPresent = 15,      // the current sealing key lies in the directory
+  // Failing, like those before the notes.
+  // A file a seal sealed is no longer recorded in log.xml, or recorded as another kind or
+  // unprotected.
+  eAuditSealRecordChanged = 16,
+  // The documents a seal sealed are not log.xml's first documents, in the order sealed.
+  eAuditSealDocumentsChanged = 17,
+  // log.xml's header is not the one a seal sealed.
+  eAuditSealHeaderChanged = 18,
+  // A seal numbered beyond what the seal file's length can account for: not checked.
+  eAuditSealNumberTooHigh = 19,
 };
 
 // What a check that needs no info found wrong.
@@ -365,7 +375,9 @@ class GLPS_API KECGlpsAudit {
   // "no-seal-file", "seal-file-unreadable", "wrong-key", "malformed-seal", "bad-mac",
   // "seals-missing", "seal-out-of-order", "sealed-bytes-changed", "sealed-file-short",
   // "sealed-file-changed", "log-xml-not-sealed", "records-differ-from-seal",
-  // "incomplete-seal-line", "clock-back", "relinked", "sealing-key-present".
+  // "incomplete-seal-line", "clock-back", "relinked", "sealing-key-present",
+  // "sealed-record-changed", "sealed-documents-changed", "sealed-header-changed",
+  // "seal-number-too-high".
   static const char* SealFindingKindName(Glps::EAuditSealFindingKind kind);
 };
 

@@ -331,6 +331,10 @@ const char* KECGlpsAudit::SealFindingKindName(Glps::EAuditSealFindingKind kind) 
     case Glps::eAuditSealClockBack: return "clock-back";
     case Glps::eAuditSealRelinked: return "relinked";
     case Glps::eAuditSealKeyPresent: return "sealing-key-present";
+    case Glps::eAuditSealRecordChanged: return "sealed-record-changed";
+    case Glps::eAuditSealDocumentsChanged: return "sealed-documents-changed";
+    case Glps::eAuditSealHeaderChanged: return "sealed-header-changed";
+    case Glps::eAuditSealNumberTooHigh: return "seal-number-too-high";
   }
   return "unknown";
 }
@@ -470,8 +474,8 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
   // the one read of it below.
   std::unique_ptr<glps::audit::SealCheck> sealCheck;
   if (!request.m_strSealKey.empty()) {
-    sealCheck = std::make_unique<glps::audit::SealCheck>(*opened, request.m_strSealKey,
-                                                         report.m_logXml, records, &report.m_seal);
+    sealCheck = std::make_unique<glps::audit::SealCheck>(
+        *opened, request.m_strSealKey, report.m_logXml, report.m_state, &report.m_seal);
   }
 
   glps::audit::DocumentReader& reader = m_pBuffers->reader;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "audit/file_check.h"
@@ -19,9 +20,12 @@ namespace {
 
 // A seal file is a line per save; one this large is not the library's.
 const std::int64_t kMaxSealFileRead = std::int64_t{256} << 20;
-// Seal numbers count saves. A seal numbered higher is not looked at: its key would take too long
-// to derive.
-const std::uint64_t kMaxSealNumber = 10000000;
+// Seal N is checked under k_N, N derivations from the verification key. Seals are numbered one per
+// line; a number can run ahead of the lines only by seals lost from the file. The check derives
+// keys for seals numbered below the number of the file's lines plus this many lost seals; a seal
+// numbered higher is reported unchecked, so that bytes anyone can append cannot cost millions of
+// derivations.
+const std::uint64_t kLostSealsAllowed = 1024;
 
 // The seal file split into its lines: the header, the whole lines after it, and whether a line cut
 // short ends it.
@@ -57,6 +61,15 @@ bool ReadSealFile(const platform::Directory& directory, SealFileLines* file, std
 }
 
 std::string SealName(std::uint64_t number) { return "seal " + std::to_string(number); }
+
+std::string KindText(Glps::EFileType kind) {
+  switch (kind) {
+    case Glps::FileLog: return "a document";
+    case Glps::FileMetaData: return "a sidecar";
+    case Glps::FileLink: return "a linked file";
+    default: return "a file of kind " + KECGlpsAudit::FileKindName(kind);
+  }
+}
 
 // A document's sealed prefix, as one seal committed to it.
 struct Checkpoint {
@@ -214,9 +227,27 @@ struct SealCheck::Walk {
     std::uint64_t seal;
     bool verified;
   };
+  // A verified seal: its number, time, place in file order and line.
+  struct SealedBy {
+    std::uint64_t seal = 0;
+    std::string time;
+    std::size_t position = 0;
+    std::int64_t line = 0;
+  };
+  // A verified seal that bound log.xml's header and documents.
+  struct Bound {
+    SealedBy by;
+    seal::LogBinding binding;
+  };
 
-  Walk(const platform::Directory& logDirectory, KECGlpsAuditSeal* result)
-      : directory(logDirectory), report(result) {}
+  Walk(const platform::Directory& logDirectory, const KECGlpsAuditLogState& logState,
+       KECGlpsAuditSeal* result)
+      : directory(logDirectory),
+        state(logState),
+        report(result),
+        documentNames(seal::DocumentNames(logState.m_vRecords)) {
+    for (std::size_t i = 0; i < documentNames.size(); ++i) placeOf.emplace(documentNames[i], i);
+  }
 
   void FailAt(std::size_t position) { firstFailing = std::min(firstFailing, position); }
   std::size_t PositionOf(std::uint64_t seal) const {
@@ -224,20 +255,178 @@ struct SealCheck::Walk {
     return it != positionOf.end() ? it->second : 0;
   }
 
+  // Folds a seal line into the sealed state, keeping the sealed documents' places up to date.
+  void Fold(const seal::SealLine& line);
+  // At a verified seal: its documents must be log.xml's first documents.
+  void CheckDocumentsAt(const SealedBy& by);
+  // A finding about the documents as sealed; only the earliest seal's is kept.
+  void NoteDocuments(const SealedBy& by, const std::string& text);
+  // What every verified seal bound, against log.xml as read: the kind of every file it sealed,
+  // its header, and its documents in their order.
+  void CheckBindings();
+
   const platform::Directory& directory;
+  const KECGlpsAuditLogState& state;
   SealReport report;
   std::vector<Walked> walked;
   // The file-order position (in `walked`) from which the seals are not intact.
   std::size_t firstFailing = SIZE_MAX;
   std::map<std::uint64_t, std::size_t> positionOf;
-  seal::SealState state;
+  seal::SealState sealed;
   std::map<std::string, SealedDocument> documents;
   std::map<std::string, LastSealed> others;
+  // Keys derived from the verification key.
+  std::uint64_t derivations = 0;
+
+  // log.xml's documents in record order, and the place of each name (its first record).
+  std::vector<std::string> documentNames;
+  std::map<std::string, std::size_t> placeOf;
+  // Each name with each kind that verified seals sealed it as, and the first such seal.
+  std::map<std::pair<std::string, Glps::EFileType>, SealedBy> kinds;
+  std::vector<Bound> bound;
+  // The places in log.xml of the documents of the sealed state (SIZE_MAX for a name that is not
+  // one of log.xml's documents); changed since a verified seal last looked at them.
+  std::multiset<std::size_t> places;
+  bool documentsChanged = false;
+  // The earliest seal whose documents are not log.xml's first ones, and why.
+  bool documentsFound = false;
+  SealedBy documentsBy;
+  std::string documentsText;
 };
 
+void SealCheck::Walk::Fold(const seal::SealLine& line) {
+  const auto place = [this](const std::string& name) {
+    const auto it = placeOf.find(name);
+    return it != placeOf.end() ? it->second : SIZE_MAX;
+  };
+  const auto isDocument = [this](const std::string& name) {
+    const auto it = sealed.find(name);
+    return it != sealed.end() && it->second.kind == Glps::FileLog;
+  };
+  // Each name once, whatever the line holds.
+  std::map<std::string, bool> wasDocument;
+  for (const std::string& name : line.gone) wasDocument.emplace(name, isDocument(name));
+  for (const seal::SealedFile& file : line.changed) {
+    wasDocument.emplace(file.name, isDocument(file.name));
+  }
+  seal::FoldSeal(line, &sealed);
+  for (const auto& [name, was] : wasDocument) {
+    const bool is = isDocument(name);
+    if (was == is) continue;
+    documentsChanged = true;
+    if (is) {
+      places.insert(place(name));
+    } else {
+      places.erase(places.find(place(name)));
+    }
+  }
+}
+
+void SealCheck::Walk::NoteDocuments(const SealedBy& by, const std::string& text) {
+  if (documentsFound && documentsBy.position <= by.position) return;
+  documentsFound = true;
+  documentsBy = by;
+  documentsText = text;
+}
+
+void SealCheck::Walk::CheckDocumentsAt(const SealedBy& by) {
+  // Seals come in file order: a finding held is of an earlier seal.
+  if (!documentsChanged || documentsFound) return;
+  documentsChanged = false;
+  // The n documents sealed must be log.xml's first n: every one placed before n. A sealed document
+  // that is none of log.xml's is a changed record, reported by its name.
+  if (places.empty() || *places.rbegin() == SIZE_MAX || *places.rbegin() < places.size()) return;
+  // Then one of log.xml's first n documents is not one of them, or repeats one.
+  const std::size_t count = places.size();
+  std::string found;
+  for (std::size_t i = 0; i < count && found.empty(); ++i) {
+    const std::string& name = documentNames[i];
+    const auto it = sealed.find(name);
+    if (it == sealed.end() || it->second.kind != Glps::FileLog) {
+      found = name + ", which it did not seal (a document put or moved before the ones it sealed)";
+    } else if (placeOf[name] != i) {
+      found = name + " a second time";
+    }
+  }
+  NoteDocuments(by, SealName(by.seal) + " (" + by.time + ") sealed " +
+                        (count == 1 ? std::string("1 document, but log.xml's first is ")
+                                    : std::to_string(count) + " documents, but log.xml's first " +
+                                          std::to_string(count) + " include ") +
+                        found);
+}
+
+void SealCheck::Walk::CheckBindings() {
+  std::multimap<std::string, const KECGlpsFileManagerData*> records;
+  for (const KECGlpsFileManagerData& record : state.m_vRecords) {
+    records.emplace(record.m_strFileName, &record);
+  }
+  // Every file sealed keeps its name and kind and stays protected: the library never removes a
+  // record of a sealed log, nor changes a record's kind.
+  for (const auto& [sealedAs, by] : kinds) {
+    const auto& [name, kind] = sealedAs;
+    std::string found;
+    bool recorded = false;
+    const auto named = records.equal_range(name);
+    for (auto it = named.first; it != named.second; ++it) {
+      const KECGlpsFileManagerData& record = *it->second;
+      recorded = true;
+      if (record.m_eType != kind) {
+        found = "recorded as " + KindText(record.m_eType);
+      } else if (!record.m_bHashed) {
+        found = "recorded unprotected";
+      }
+      if (!found.empty()) break;
+    }
+    if (!recorded) found = "no longer recorded in log.xml";
+    if (found.empty()) continue;
+    report.Add(Glps::eAuditSealRecordChanged, static_cast<std::int64_t>(by.seal), by.line, name, -1,
+               "sealed as " + KindText(kind) + " by " + SealName(by.seal) + " (" + by.time +
+                   "), but " + found,
+               true);
+    FailAt(by.position);
+  }
+
+  // The header and the documents in their order, as each seal that bound them bound them.
+  const std::string header = seal::HeaderHash(state.m_header);
+  std::vector<std::int64_t> counts;
+  for (const Bound& seal : bound) counts.push_back(seal.binding.documents);
+  const std::map<std::int64_t, std::string> hashes = seal::DocumentsHashes(documentNames, counts);
+  bool headerReported = false;
+  for (const Bound& seal : bound) {
+    const SealedBy& by = seal.by;
+    if (!headerReported && !seal.binding.header.empty() && seal.binding.header != header) {
+      headerReported = true;
+      report.Add(Glps::eAuditSealHeaderChanged, static_cast<std::int64_t>(by.seal), by.line,
+                 "log.xml", -1,
+                 "log.xml's header (content type and version, creation time and user, "
+                 "modification, source, description, GUID) is not the one " +
+                     SealName(by.seal) + " (" + by.time + ") sealed",
+                 true);
+      FailAt(by.position);
+    }
+    const std::int64_t count = seal.binding.documents;
+    const auto hash = hashes.find(count);
+    if (hash == hashes.end()) {
+      NoteDocuments(by, SealName(by.seal) + " (" + by.time + ") sealed " + std::to_string(count) +
+                            " documents, but log.xml records " +
+                            std::to_string(documentNames.size()));
+    } else if (hash->second != seal.binding.documentsHash) {
+      NoteDocuments(by, (count == 1 ? std::string("log.xml's first document is not the one ")
+                                    : "log.xml's first " + std::to_string(count) +
+                                          " documents are not, in their order, the ones ") +
+                            SealName(by.seal) + " (" + by.time + ") sealed");
+    }
+  }
+  if (documentsFound) {
+    report.Add(Glps::eAuditSealDocumentsChanged, static_cast<std::int64_t>(documentsBy.seal),
+               documentsBy.line, "log.xml", -1, documentsText, true);
+    FailAt(documentsBy.position);
+  }
+}
+
 SealCheck::SealCheck(const platform::Directory& directory, const std::string& keyText,
-                     const KECGlpsLogInfo& logXml,
-                     const std::vector<KECGlpsFileManagerData>& records, KECGlpsAuditSeal* result) {
+                     const KECGlpsLogInfo& logXml, const KECGlpsAuditLogState& logState,
+                     KECGlpsAuditSeal* result) {
   DescribeSeals(directory, result);
   result->m_bChecked = true;
   SealReport report(result);
@@ -268,18 +457,20 @@ SealCheck::SealCheck(const platform::Directory& directory, const std::string& ke
                true);
     return;
   }
-  m_pWalk.reset(new Walk(directory, result));
+  m_pWalk.reset(new Walk(directory, logState, result));
   Walk& w = *m_pWalk;
 
-  // The seals in file order, each under its own key, derived forward from k0.
-  std::uint64_t keyNumber = 0;
+  // The seals in file order, each under its own key, derived forward from k0, as far as the file's
+  // length can account for.
+  const std::uint64_t lineCount = file.lines.size() + (file.incompleteTail ? 1 : 0);
+  const std::uint64_t derivableBelow = lineCount + kLostSealsAllowed;
   std::int64_t previous = -1;
   std::string previousTime;
   for (std::size_t i = 0; i < file.lines.size(); ++i) {
     const std::int64_t lineNumber = static_cast<std::int64_t>(i) + 2;
     seal::SealLine line;
     std::string text;
-    if (!seal::ParseSealLine(file.lines[i], &line, &text) || line.number > kMaxSealNumber) {
+    if (!seal::ParseSealLine(file.lines[i], &line, &text)) {
       report.Add(Glps::eAuditSealMalformed, -1, lineNumber, seal::kSealFileName, -1,
                  "line " + std::to_string(lineNumber) + " is not a seal", true);
       w.FailAt(w.walked.size());
@@ -294,6 +485,14 @@ SealCheck::SealCheck(const platform::Directory& directory, const std::string& ke
                      ": seals are numbered upwards, one per save",
                  true);
       w.FailAt(position);
+    } else if (line.number >= derivableBelow) {
+      report.Add(
+          Glps::eAuditSealNumberTooHigh, number, lineNumber, seal::kSealFileName, -1,
+          SealName(line.number) + " is numbered beyond what the seal file can account for (" +
+              std::to_string(lineCount) + " lines): not checked, and the seals between are missing",
+          true);
+      w.FailAt(position);
+      previous = number;
     } else {
       if (number > previous + 1) {
         report.Add(Glps::eAuditSealMissing, number, lineNumber, seal::kSealFileName, -1,
@@ -304,7 +503,7 @@ SealCheck::SealCheck(const platform::Directory& directory, const std::string& ke
                    true);
         w.FailAt(position);
       }
-      for (; keyNumber < line.number; ++keyNumber) seal::NextKey(key, &key);
+      for (; w.derivations < line.number; ++w.derivations) seal::NextKey(key, &key);
       verified = crypto::EqualInConstantTime(seal::MacOf(key, logId, text), line.mac);
       if (!verified) {
         report.Add(Glps::eAuditSealBadMac, number, lineNumber, seal::kSealFileName, -1,
@@ -325,12 +524,18 @@ SealCheck::SealCheck(const platform::Directory& directory, const std::string& ke
     }
     w.positionOf.emplace(line.number, position);
     w.walked.push_back({line.number, line.time, verified, line.logXml});
-    seal::FoldSeal(line, &w.state);
+    w.Fold(line);
+    const Walk::SealedBy by{line.number, line.time, position, lineNumber};
+    if (verified) {
+      w.CheckDocumentsAt(by);
+      if (line.bound) w.bound.push_back({by, line.binding});
+    }
     for (const seal::SealedFile& sealed : line.changed) {
       if (!verified) {
         w.others.erase(sealed.name);
         continue;
       }
+      w.kinds.emplace(std::make_pair(sealed.name, sealed.kind), by);
       if (sealed.kind == Glps::FileLog) {
         w.documents[sealed.name].points.push_back(
             {sealed.size, sealed.md5, line.number, line.time});
@@ -382,17 +587,17 @@ SealCheck::SealCheck(const platform::Directory& directory, const std::string& ke
       report.Add(Glps::eAuditSealLogXmlNotCovered, static_cast<std::int64_t>(last.number), -1,
                  "log.xml", -1, text, true);
     } else {
-      const seal::SealState recorded = seal::StateOfRecords(records, {});
+      const seal::SealState recorded = seal::StateOfRecords(logState.m_vRecords, {});
       std::string differing;
       for (const auto& [name, entry] : recorded) {
-        const auto it = w.state.find(name);
-        if (it == w.state.end() || it->second.kind != entry.kind || it->second.size != entry.size ||
-            it->second.md5 != entry.md5) {
+        const auto it = w.sealed.find(name);
+        if (it == w.sealed.end() || it->second.kind != entry.kind ||
+            it->second.size != entry.size || it->second.md5 != entry.md5) {
           differing = name;
           break;
         }
       }
-      for (const auto& [name, entry] : w.state) {
+      for (const auto& [name, entry] : w.sealed) {
         if (differing.empty() && recorded.count(name) == 0) differing = name;
       }
       if (!differing.empty()) {
@@ -405,6 +610,9 @@ SealCheck::SealCheck(const platform::Directory& directory, const std::string& ke
       }
     }
   }
+
+  // What every seal bound of log.xml.
+  w.CheckBindings();
 
   // The lengths sealed of each document, for the one pass over it.
   for (auto& [name, document] : w.documents) {
@@ -421,6 +629,8 @@ SealCheck::SealCheck(const platform::Directory& directory, const std::string& ke
 }
 
 SealCheck::~SealCheck() = default;
+
+std::uint64_t SealCheck::KeyDerivations() const { return m_pWalk ? m_pWalk->derivations : 0; }
 
 void SealCheck::DocumentRead(const std::string& name, const std::string& bytes) {
   if (!m_pWalk) return;
@@ -487,7 +697,7 @@ void SealCheck::Finish() {
 
   // Every other sealed file (sidecars, linked files): as its last seal says.
   for (const auto& [name, last] : w.others) {
-    if (!last.verified || w.state.count(name) == 0) continue;
+    if (!last.verified || w.sealed.count(name) == 0) continue;
     const seal::SealedFile& sealed = last.file;
     const std::string seal = SealName(last.seal);
     std::string text;

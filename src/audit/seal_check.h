@@ -3,6 +3,7 @@
 #ifndef GLPS_AUDIT_SEAL_CHECK_H_
 #define GLPS_AUDIT_SEAL_CHECK_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,15 +21,20 @@ void DescribeSeals(const platform::Directory& directory, KECGlpsAuditSeal* seal)
 
 // The check of a sealed log's seals with its verification key, made alongside the verification's
 // one read of each document. Made for one log by the verification that owns it: construction reads
-// the seal file and checks every seal under its key, their numbering, and log.xml (`logXml`, as
-// read) and its `records` against the last seal; the verification then hands over each document's
-// bytes as it read them (DocumentRead), and Finish checks every document's sealed prefixes, every
-// other sealed file and how far the seals are intact. `directory`, `records` and `seal` must
-// outlive it; `seal` is filled afresh, with `m_bChecked` set.
+// the seal file and checks every seal under its key and their numbering, log.xml (`logXml`, as
+// read) and its records (of `state`) against the last seal, and the log.xml read against what every
+// seal bound of it (every sealed file keeps its kind, the sealed documents stay log.xml's first
+// documents in their order, the header stays as sealed); the verification then hands over each
+// document's bytes as it read them (DocumentRead), and Finish checks every document's sealed
+// prefixes, every other sealed file and how far the seals are intact. `directory`, `state` and
+// `seal` must outlive it; `seal` is filled afresh, with `m_bChecked` set.
+//
+// Its work is bounded by the seal file: a seal numbered beyond the file's lines by more than a few
+// lost seals could justify is not checked (its key is not derived) but reported.
 class SealCheck {
  public:
   SealCheck(const platform::Directory& directory, const std::string& keyText,
-            const KECGlpsLogInfo& logXml, const std::vector<KECGlpsFileManagerData>& records,
+            const KECGlpsLogInfo& logXml, const KECGlpsAuditLogState& state,
             KECGlpsAuditSeal* seal);
   ~SealCheck();
   SealCheck(const SealCheck&) = delete;
@@ -43,6 +49,9 @@ class SealCheck {
   // Checks the documents' sealed prefixes and the other sealed files, and works out how far the
   // seals are intact. Once, after every DocumentRead.
   void Finish();
+
+  // How many sealing keys the check derived from the verification key.
+  std::uint64_t KeyDerivations() const;
 
  private:
   struct Walk;

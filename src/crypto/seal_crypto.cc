@@ -122,6 +122,16 @@ bool Sha256Hash::Update(const void* data, std::size_t count) {
   return false;
 }
 
+std::string Sha256Hash::Text() const {
+  if (m_pContext == nullptr) return std::string();
+  const std::unique_ptr<evp_md_ctx_st, ContextFree> copy(EVP_MD_CTX_new());
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  const bool ok = copy != nullptr && EVP_MD_CTX_copy_ex(copy.get(), m_pContext.get()) == 1 &&
+                  EVP_DigestFinal_ex(copy.get(), digest, &length) == 1 && length == 32;
+  return ok ? Base64Encode(digest, length) : std::string();
+}
+
 std::string Sha256Hash::FinishText() {
   if (m_pContext == nullptr) return std::string();
   unsigned char digest[EVP_MAX_MD_SIZE];

@@ -69,6 +69,9 @@ class Sha256Hash {
 
   bool IsValid() const { return m_pContext != nullptr; }
   bool Update(const void* data, std::size_t count);
+  // The digest of everything added so far, as standard Base64, taken from a copy of the running
+  // state: more can be added afterwards. Empty when the object is not valid or OpenSSL fails.
+  std::string Text() const;
   // The digest of everything added so far, as standard Base64; the digest is ended (a later Update
   // fails). Empty when the object is not valid or OpenSSL failed.
   std::string FinishText();

@@ -272,15 +272,19 @@ std::map<std::string, std::string> KECGlpsLogSealer::LinkDigests(
   return digests;
 }
 
-bool KECGlpsLogSealer::Seal(const std::vector<KECGlpsFileManagerData>& records,
+bool KECGlpsLogSealer::Seal(const KECGlpsLogHeader& header,
+                            const std::vector<KECGlpsFileManagerData>& records,
                             const KECGlpsLogInfo& logXml) {
   if (!CanSeal()) return false;
   seal::SealLine line;
   line.number = m_nNext;
   line.time = seal::TimeNow();
   line.logXml = logXml;
+  line.bound = true;
+  line.binding = seal::BindingOf(&header, records);
   const seal::SealState now = seal::StateOfRecords(records, LinkDigests(records));
   seal::SetChanges(m_state, now, &line);
+  if (line.binding.header.empty() || line.binding.documentsHash.empty()) return false;
   const std::string text = seal::SealText(line);
   line.mac = seal::MacOf(m_key, m_strLogId, text);
   if (line.mac.empty()) return false;
@@ -321,6 +325,7 @@ bool KECGlpsLogSealer::Seal(const std::vector<KECGlpsFileManagerData>& records,
 }
 
 bool KECGlpsLogSealer::Setup(const platform::DirectoryPtr& directory,
+                             const KECGlpsLogHeader* header,
                              const std::vector<KECGlpsFileManagerData>& records,
                              const KECGlpsLogInfo& logXml, std::string* verificationKey,
                              std::string* error) {
@@ -367,11 +372,15 @@ bool KECGlpsLogSealer::Setup(const platform::DirectoryPtr& directory,
   line.number = 0;
   line.time = seal::TimeNow();
   line.logXml = logXml;
+  line.bound = true;
+  line.binding = seal::BindingOf(header, records);
   const seal::SealState state = seal::StateOfRecords(records, sealer.LinkDigests(records));
   seal::SetChanges(seal::SealState(), state, &line);
   line.mac = seal::MacOf(k0, sealer.m_strLogId, seal::SealText(line));
   SecretKey k1;
-  if (sealer.m_strLogId.empty() || line.mac.empty() || !seal::NextKey(k0, &k1)) {
+  const bool bound =
+      (header == nullptr || !line.binding.header.empty()) && !line.binding.documentsHash.empty();
+  if (sealer.m_strLogId.empty() || line.mac.empty() || !bound || !seal::NextKey(k0, &k1)) {
     *error = "the cryptography failed";
     return false;
   }

@@ -41,12 +41,13 @@ class KECGlpsLogSealer {
   static std::unique_ptr<KECGlpsLogSealer> Open(const glps::platform::DirectoryPtr& directory);
 
   // Sets up sealing of the log in `directory`: makes a random verification key k0, writes the seal
-  // file with seal 0 over the log's state (`records` and the info of `logXml`, the default info
-  // when there is none; linked files are read now for their SHA-256) and the key file with k1, and
+  // file with seal 0 over the log's state (`header`, null when there is no log.xml, `records` and
+  // the info of `logXml`, the default info when there is none; linked files are read now for their
+  // SHA-256) and the key file with k1, and
   // hands out k0's text, which is never stored. False, with the reason, when the directory already
   // holds a key file, or a seal file with more than seal 0 (an interrupted setup is set up again),
   // or a file cannot be written. Requires the log's lock.
-  static bool Setup(const glps::platform::DirectoryPtr& directory,
+  static bool Setup(const glps::platform::DirectoryPtr& directory, const KECGlpsLogHeader* header,
                     const std::vector<KECGlpsFileManagerData>& records,
                     const KECGlpsLogInfo& logXml, std::string* verificationKey, std::string* error);
 
@@ -65,10 +66,12 @@ class KECGlpsLogSealer {
   void NoteLinked(const std::string& name, std::int64_t size, const std::string& md5,
                   const std::string& sha256);
 
-  // Appends the seal of a save: log.xml as just written (`logXml`) and the protected files of
-  // `records`, then moves the key on. False when the log cannot be sealed or a step failed; a seal
-  // that reached the file counts (the key moves on) even when making it durable failed.
-  bool Seal(const std::vector<KECGlpsFileManagerData>& records, const KECGlpsLogInfo& logXml);
+  // Appends the seal of a save: log.xml as just written (`logXml`) with its `header` and
+  // `records`, and the protected files of `records`, then moves the key on. False when the log
+  // cannot be sealed or a step failed; a seal that reached the file counts (the key moves on) even
+  // when making it durable failed.
+  bool Seal(const KECGlpsLogHeader& header, const std::vector<KECGlpsFileManagerData>& records,
+            const KECGlpsLogInfo& logXml);
 
  private:
   explicit KECGlpsLogSealer(glps::platform::DirectoryPtr directory);

@@ -3,9 +3,12 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+
+#include "glps/host/gen.h"
 
 namespace glps {
 namespace seal {
@@ -196,6 +199,11 @@ bool StartsWith(const std::string& text, const char* prefix, std::string* rest) 
 
 }  // namespace
 
+bool LogBinding::operator==(const LogBinding& other) const {
+  return header == other.header && documents == other.documents &&
+         documentsHash == other.documentsHash;
+}
+
 bool SealedFile::operator==(const SealedFile& other) const {
   return kind == other.kind && name == other.name && size == other.size && md5 == other.md5 &&
          sha256 == other.sha256;
@@ -215,6 +223,10 @@ std::string SealText(const SealLine& seal) {
   text += seal.logXml.m_strLogHash.empty()
               ? std::string("-")
               : seal.logXml.m_strLogHash + ":" + std::to_string(seal.logXml.m_nLogSize);
+  if (seal.bound) {
+    text += " head=" + HashField(seal.binding.header) +
+            " docs=" + std::to_string(seal.binding.documents) + ":" + seal.binding.documentsHash;
+  }
   for (const SealedFile& file : seal.changed) text += " " + FileField(file);
   for (const std::string& name : seal.gone) text += " gone=" + EncodeName(name);
   return text;
@@ -251,6 +263,22 @@ bool ParseSealLine(const std::string& line, SealLine* seal, std::string* text) {
     parsed.logXml.m_strLogHash = value.substr(0, colon);
   }
   std::size_t i = 3;
+  // The binding, in seals written since it was added: both fields or neither.
+  if (i < fields.size() && StartsWith(fields[i], "head=", &value)) {
+    if (!ParseHashField(value, &parsed.binding.header) || i + 1 == fields.size() ||
+        !StartsWith(fields[i + 1], "docs=", &value)) {
+      return false;
+    }
+    const std::size_t colon = value.find(':');
+    if (colon == std::string::npos ||
+        !ParseDecimal(value.substr(0, colon), false, &parsed.binding.documents) ||
+        !IsBase64Text(value.substr(colon + 1))) {
+      return false;
+    }
+    parsed.binding.documentsHash = value.substr(colon + 1);
+    parsed.bound = true;
+    i += 2;
+  }
   for (; i < fields.size() && StartsWith(fields[i], "file=", &value); ++i) {
     SealedFile file;
     if (!ParseFileField(value, &file)) return false;
@@ -359,6 +387,64 @@ void SetChanges(const SealState& before, const SealState& now, SealLine* seal) {
 void FoldSeal(const SealLine& seal, SealState* state) {
   for (const SealedFile& file : seal.changed) (*state)[file.name] = file;
   for (const std::string& name : seal.gone) state->erase(name);
+}
+
+std::string HeaderHash(const KECGlpsLogHeader& header) {
+  const std::pair<const char*, std::string> fields[] = {
+      {"m_eContentType", std::to_string(static_cast<std::int32_t>(header.m_eContentType))},
+      {"m_usContentVersion", std::to_string(header.m_usContentVersion)},
+      {"m_tmCreation", header.m_tmCreation.ToString()},
+      {"m_strUserCreation", header.m_strUserCreation},
+      {"m_tmModification", header.m_tmModification.ToString()},
+      {"m_strUserModification", header.m_strUserModification},
+      {"m_strSource", header.m_strSource},
+      {"m_eDescription", std::to_string(static_cast<std::int32_t>(header.m_eDescription))},
+      {"m_strDescription", header.m_strDescription},
+      {"m_guid", header.m_guid.ToString()},
+  };
+  crypto::Sha256Hash hash;
+  for (const auto& [name, value] : fields) {
+    const std::string line = std::string(name) + "=" + EncodeName(value) + "\n";
+    hash.Update(line.data(), line.size());
+  }
+  return hash.FinishText();
+}
+
+std::vector<std::string> DocumentNames(const std::vector<KECGlpsFileManagerData>& records) {
+  std::vector<std::string> names;
+  for (const KECGlpsFileManagerData& record : records) {
+    if (record.m_eType == Glps::FileLog) names.push_back(record.m_strFileName);
+  }
+  return names;
+}
+
+std::map<std::int64_t, std::string> DocumentsHashes(const std::vector<std::string>& names,
+                                                    const std::vector<std::int64_t>& counts) {
+  std::vector<std::int64_t> due = counts;
+  std::sort(due.begin(), due.end());
+  due.erase(std::unique(due.begin(), due.end()), due.end());
+  std::map<std::int64_t, std::string> hashes;
+  crypto::Sha256Hash hash;
+  std::size_t taken = 0;
+  for (const std::int64_t count : due) {
+    if (count < 0 || static_cast<std::uint64_t>(count) > names.size()) continue;
+    for (; taken < static_cast<std::size_t>(count); ++taken) {
+      const std::string line = EncodeName(names[taken]) + "\n";
+      hash.Update(line.data(), line.size());
+    }
+    hashes[count] = hash.Text();
+  }
+  return hashes;
+}
+
+LogBinding BindingOf(const KECGlpsLogHeader* header,
+                     const std::vector<KECGlpsFileManagerData>& records) {
+  LogBinding binding;
+  if (header != nullptr) binding.header = HeaderHash(*header);
+  const std::vector<std::string> names = DocumentNames(records);
+  binding.documents = static_cast<std::int64_t>(names.size());
+  binding.documentsHash = DocumentsHashes(names, {binding.documents})[binding.documents];
+  return binding;
 }
 
 std::string TimeNow() {

@@ -11,6 +11,9 @@
 // those of every seal line before it, in file order, with its own changes applied (FoldSeal).
 // k_(n+1) is a one-way step from k_n (NextKey); k_0, the verification key, is made at random when
 // sealing is set up, seals the state of the log at that moment as seal 0, and is never stored.
+// Seals written since the log's binding was added also carry the hash of log.xml's header, which
+// the library never changes once the log is created, and the number and order of the log's
+// documents (LogBinding), so that a verifier can check them against every seal, not only the last.
 #ifndef GLPS_SEAL_SEAL_FORMAT_H_
 #define GLPS_SEAL_SEAL_FORMAT_H_
 
@@ -46,11 +49,28 @@ struct SealedFile {
 // The protected files of a log as a seal commits to them, by name.
 using SealState = std::map<std::string, SealedFile>;
 
+// What a seal binds of log.xml besides its hash: the header and the documents in their order.
+// Checked against the log.xml of every later time, as each of them must keep both.
+struct LogBinding {
+  // The header's hash (HeaderHash); empty when there was no log.xml.
+  std::string header;
+  // How many documents log.xml recorded, and the hash of their names in record order
+  // (DocumentsHash).
+  std::int64_t documents = 0;
+  std::string documentsHash;
+
+  bool operator==(const LogBinding& other) const;
+  bool operator!=(const LogBinding& other) const { return !(*this == other); }
+};
+
 // One seal line.
 struct SealLine {
   std::uint64_t number = 0;
   std::string time;       // "YYYY-MM-DDTHH:MM:SS.ffffffZ" (UTC)
   KECGlpsLogInfo logXml;  // SHA-256 text and size of log.xml; the default info: no log.xml
+  // False for a seal in the form written before seals carried the binding ("head=", "docs=").
+  bool bound = false;
+  LogBinding binding;
   std::vector<SealedFile> changed;  // files new or changed since the seal before
   std::vector<std::string> gone;    // names no longer protected since the seal before
   std::string mac;                  // 64 lowercase hexadecimal digits
@@ -94,6 +114,21 @@ SealState StateOfRecords(const std::vector<KECGlpsFileManagerData>& records,
 void SetChanges(const SealState& before, const SealState& now, SealLine* seal);
 // Applies a seal's changes to the state before it.
 void FoldSeal(const SealLine& seal, SealState* state);
+
+// The hash that a seal binds of log.xml's header: SHA-256 (Base64) of each field's name, '=', its
+// value as log.xml holds it (numbers in decimal, times and the GUID in their text form) spelled as
+// names are in a seal line, and a line end, in log.xml's order. Empty when OpenSSL fails.
+std::string HeaderHash(const KECGlpsLogHeader& header);
+// The names of the log's documents: the records of kind FileLog, in record order.
+std::vector<std::string> DocumentNames(const std::vector<KECGlpsFileManagerData>& records);
+// The hashes of the first n names of `names`, for each n of `counts` (each at most names.size()):
+// SHA-256 (Base64) of each name, spelled as in a seal line, followed by a line end. Empty texts
+// when OpenSSL fails.
+std::map<std::int64_t, std::string> DocumentsHashes(const std::vector<std::string>& names,
+                                                    const std::vector<std::int64_t>& counts);
+// What a seal binds of a log.xml with this header and these records (`header` null: no log.xml).
+LogBinding BindingOf(const KECGlpsLogHeader* header,
+                     const std::vector<KECGlpsFileManagerData>& records);
 
 // The present time in the seal's form.
 std::string TimeNow();

@@ -33,8 +33,8 @@ bool KECGlpsSeal::Init(const std::string& directory, std::string* verificationKe
     return false;
   }
   const KECGlpsLogInfo logXml = loaded ? storage.GetLoadedLogInfo() : KECGlpsLogInfo();
-  return KECGlpsLogSealer::Setup(log.GetDirectory(), *storage.GetFileData(), logXml,
-                                 verificationKey, error);
+  return KECGlpsLogSealer::Setup(log.GetDirectory(), loaded ? storage.GetHeader().get() : nullptr,
+                                 *storage.GetFileData(), logXml, verificationKey, error);
 }
 
 bool KECGlpsSeal::IsSealed(const std::string& directory) {

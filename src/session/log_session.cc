@@ -429,8 +429,9 @@ bool KECGlpsLogSession::Save() {
   const bool inPlace = !m_ptrDocument || m_ptrDocument->IsStillInPlace();
   TakeWrittenInfo(storage);
   // A sealed log's save is whole once the log.xml written is sealed and the key moved on.
-  const bool sealed = !m_pSealer || (storage.WrittenInPlace() &&
-                                     m_pSealer->Seal(*m_pFileManager->GetFileData(), m_infoLog));
+  const bool sealed =
+      !m_pSealer || (storage.WrittenInPlace() &&
+                     m_pSealer->Seal(*m_ptrHeader, *m_pFileManager->GetFileData(), m_infoLog));
   return saved && recorded && sidecarSaved && synced && inPlace && sealed;
 }
 

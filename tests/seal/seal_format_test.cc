@@ -5,9 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "crypto/seal_crypto.h"
+#include "glps/host/gen.h"
 
 namespace {
 
@@ -90,6 +95,10 @@ seal::SealLine SampleLine() {
                         "kAFQmDzST7DWlj99KOF/cg==", "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0="};
   line.changed = {document, link};
   line.gone = {"old name.csv"};
+  line.bound = true;
+  line.binding.header = "n4bQgYhMfWWaL+qgxVrQFaO/TxsrC4Is0V1sFbDwCgg=";
+  line.binding.documents = 3;
+  line.binding.documentsHash = "47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=";
   line.mac = std::string(64, 'a');
   return line;
 }
@@ -111,15 +120,27 @@ TEST(SealFormat, LinesReadBackAsWritten) {
   EXPECT_EQ(read.changed[0], line.changed[0]);
   EXPECT_EQ(read.changed[1], line.changed[1]);
   EXPECT_EQ(read.gone, line.gone);
+  EXPECT_TRUE(read.bound);
+  EXPECT_EQ(read.binding, line.binding);
   EXPECT_EQ(read.mac, line.mac);
 
-  // Seal 0 of a directory without log.xml.
+  // Seal 0 of a directory without log.xml, in the form before the binding and with it.
   seal::SealLine empty;
   empty.time = line.time;
   empty.mac = line.mac;
   ASSERT_TRUE(seal::ParseSealLine(seal::SealLineText(empty), &read, nullptr));
   EXPECT_EQ(read.logXml, KECGlpsLogInfo());
   EXPECT_TRUE(read.changed.empty());
+  EXPECT_FALSE(read.bound);
+  empty.bound = true;
+  empty.binding = seal::BindingOf(nullptr, {});
+  const std::string bound = seal::SealLineText(empty);
+  EXPECT_NE(bound.find(" xml=- head=- docs=0:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU= mac="),
+            std::string::npos)
+      << bound;
+  ASSERT_TRUE(seal::ParseSealLine(bound, &read, nullptr));
+  EXPECT_TRUE(read.bound);
+  EXPECT_EQ(read.binding, empty.binding);
 
   std::string id;
   EXPECT_TRUE(seal::ParseHeaderLine(seal::HeaderLine(std::string(32, 'c')), &id));
@@ -181,11 +202,91 @@ TEST(SealFormat, OnlyTheWritersOwnSpellingIsASeal) {
       replaced(":1947:", ":19x7:"),                 // size not a number
       replaced(" file=log:", " gone=x file=log:"),  // fields out of order
       good + " extra",                              // a field after the MAC
+      replaced(" docs=3:", " docs=03:"),            // document count with a leading zero
+      replaced(" docs=3:", " docs=3"),              // no separator
+      replaced(" docs=3:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=", ""),  // head= alone
+      replaced(" head=n4bQgYhMfWWaL+qgxVrQFaO/TxsrC4Is0V1sFbDwCgg=", ""),    // docs= alone
+      replaced(" file=log:", " head=- file=log:"),                           // the binding twice
   };
   for (const std::string& text : bad) {
     seal::SealLine read;
     EXPECT_FALSE(seal::ParseSealLine(text, &read, nullptr)) << text;
   }
+}
+
+// Each field of the header changes its hash: a change of any of them after a seal is found.
+TEST(SealFormat, TheHeaderHashTakesEveryField) {
+  KECGlpsLogHeader base;
+  base.m_eContentType = static_cast<KCGenStandardFileHeader::EContentType>(534);
+  base.m_usContentVersion = 410;
+  base.m_tmCreation.SetMicroseconds(1796000000000000);
+  base.m_strUserCreation = "analyst";
+  base.m_guid = KCGenGUID("{D15149F8-F127-4781-B1F6-3C762D712E15}");
+  const std::string hash = seal::HeaderHash(base);
+  ASSERT_EQ(hash.size(), 44u);
+  EXPECT_EQ(seal::HeaderHash(KECGlpsLogHeader(base)), hash);
+
+  const std::pair<const char*, std::function<void(KECGlpsLogHeader&)>> changes[] = {
+      {"content type",
+       [](KECGlpsLogHeader& h) {
+         h.m_eContentType = static_cast<KCGenStandardFileHeader::EContentType>(533);
+       }},
+      {"content version", [](KECGlpsLogHeader& h) { h.m_usContentVersion = 411; }},
+      {"creation time", [](KECGlpsLogHeader& h) { h.m_tmCreation.SetMicroseconds(1); }},
+      {"creation time null", [](KECGlpsLogHeader& h) { h.m_tmCreation.SetNull(); }},
+      {"creating user", [](KECGlpsLogHeader& h) { h.m_strUserCreation = "analyst2"; }},
+      {"modification time", [](KECGlpsLogHeader& h) { h.m_tmModification.SetMicroseconds(5); }},
+      {"modifying user", [](KECGlpsLogHeader& h) { h.m_strUserModification = "x"; }},
+      {"source", [](KECGlpsLogHeader& h) { h.m_strSource = "x"; }},
+      {"description kind",
+       [](KECGlpsLogHeader& h) {
+         h.m_eDescription = static_cast<KCGenStandardFileHeader::EDescription>(1);
+       }},
+      {"description", [](KECGlpsLogHeader& h) { h.m_strDescription = "x"; }},
+      {"GUID", [](KECGlpsLogHeader& h) { h.m_guid = KCGenGUID(); }},
+      // A value cannot take the place of the next field: values are spelled as names are.
+      {"creating user holding the next field",
+       [](KECGlpsLogHeader& h) { h.m_strUserCreation = "analyst\nm_tmModification=null"; }},
+  };
+  for (const auto& [what, change] : changes) {
+    KECGlpsLogHeader changed = base;
+    change(changed);
+    EXPECT_NE(seal::HeaderHash(changed), hash) << what;
+  }
+}
+
+// The documents' hash binds their names in record order; the hashes of every prefix, taken in one
+// pass, are those of the shorter lists.
+TEST(SealFormat, TheDocumentsHashBindsTheirOrder) {
+  const auto records = [](const std::vector<std::string>& documents) {
+    std::vector<KECGlpsFileManagerData> list;
+    for (const std::string& name : documents) {
+      KECGlpsFileManagerData document;
+      document.m_eType = Glps::FileLog;
+      document.m_strFileName = name;
+      list.push_back(document);
+      KECGlpsFileManagerData sidecar = document;
+      sidecar.m_eType = Glps::FileMetaData;
+      sidecar.m_strFileName = name + ".xml";
+      list.push_back(sidecar);
+    }
+    return list;
+  };
+  const std::vector<std::string> names = {"a.html", "b.html", "c d.html"};
+  EXPECT_EQ(seal::DocumentNames(records(names)), names);
+  const std::map<std::int64_t, std::string> hashes =
+      seal::DocumentsHashes(names, {3, 0, 2, 1, 4, -1});
+  EXPECT_EQ(hashes.size(), 4u);  // 0 to 3: a count beyond the names has none
+  for (std::int64_t count = 0; count <= 3; ++count) {
+    const seal::LogBinding binding = seal::BindingOf(
+        nullptr, records(std::vector<std::string>(names.begin(), names.begin() + count)));
+    EXPECT_EQ(binding.documents, count);
+    EXPECT_EQ(hashes.at(count), binding.documentsHash) << count;
+  }
+  EXPECT_NE(seal::BindingOf(nullptr, records({"b.html", "a.html", "c d.html"})).documentsHash,
+            hashes.at(3));
+  EXPECT_NE(seal::BindingOf(nullptr, records({"a.html", "bc.html", "d.html"})).documentsHash,
+            hashes.at(3));
 }
 
 TEST(SealFormat, ChangesFoldIntoTheStateTheyCameFrom) {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "audit/seal_check.h"
+#include "filemanager/record_set.h"
 #include "glps/glps.h"
 #include "platform/platform_syscalls.h"
 #include "seal/seal_format.h"
@@ -20,6 +22,7 @@
 #include "support/host_fixture.h"
 #include "support/log_reading.h"
 #include "support/records.h"
+#include "support/seal_forger.h"
 #include "support/stored_records.h"
 #include "support/syscalls.h"
 
@@ -140,6 +143,25 @@ class SealedLog : public glps_test::HostTest {
     const std::string copy = root_ / name;
     fs::copy(dir, copy, fs::copy_options::recursive);
     return copy;
+  }
+
+  // One run of a host that fills its document past the size at which the next opening starts a
+  // new one, in three saves.
+  bool RunFilling(const std::string& dir) {
+    KECGlpsServices* service = KECGlpsServices::Instance();
+    KECGlpsLogInfo& info = infos_[dir];
+    bool ok = service->LogExpInit(dir, true, info, KECGlpsLogInfoCrash(), Experiment("Seal"),
+                                  nullptr, nullptr);
+    const std::string filler(4000, 'x');
+    for (int i = 0; i < 270; ++i) {
+      ok = service->LogExpMsg("weighed sample F." + std::to_string(i) + ": 2.00" +
+                              std::to_string(i % 10) + " g " + filler) &&
+           ok;
+      if (i % 100 == 99) ok = service->LogExpSave("", &info) && ok;
+    }
+    ok = service->LogExpExit(&info) && ok;
+    KECGlpsServices::Destroy();
+    return ok;
   }
 
   const TempDir& root_ = tmp_;
@@ -359,6 +381,289 @@ TEST_F(SealedLog, TheCurrentKeyCannotRewriteWhatEarlierSealsSealed) {
       EXPECT_EQ(finding.m_strFile, document);
       EXPECT_LE(finding.m_nOffset, static_cast<std::int64_t>(at));
     }
+  }
+}
+
+// log.xml of `dir`, loaded, changed by `edit` and saved, as someone who can write the directory
+// can.
+void EditLogXml(const std::string& dir,
+                const std::function<void(KECGlpsLogSessionDataStorage&)>& edit) {
+  KECGlpsLogSessionDataStorage storage(dir + "/log.xml");
+  ASSERT_TRUE(storage.Load());
+  edit(storage);
+  ASSERT_TRUE(storage.Save());
+}
+
+KECGlpsFileManagerData* RecordNamed(KECGlpsLogSessionDataStorage& storage,
+                                    const std::string& name) {
+  for (KECGlpsFileManagerData& record : *storage.GetFileData()) {
+    if (record.m_strFileName == name) return &record;
+  }
+  ADD_FAILURE() << "no record " << name;
+  static KECGlpsFileManagerData none;
+  return &none;
+}
+
+// Someone who holds the computer from save T on has the sealing key k_T: they change the log and
+// seal the change as save T with a sealer of their own (the key file and the documented
+// construction alone). What seals before T bound of log.xml still holds: every sealed file keeps
+// its kind and stays recorded, the sealed documents stay the first, in their order, and the header
+// stays as it was.
+TEST_F(SealedLog, TheCurrentKeyCannotUnbindWhatEarlierSealsBound) {
+  const std::string dir = NewLog("exp");
+  ASSERT_TRUE(RunFilling(dir));  // document 1, past the size limit
+  std::int32_t lastOfFirst = 0;
+  EditLogXml(dir, [&](KECGlpsLogSessionDataStorage& storage) {
+    lastOfFirst = storage.GetCatalog()->m_lNextIndex;
+  });
+  ASSERT_TRUE(Run(dir, 2, 3, {{"balance.csv", "mass;1.0032\n"}}));  // document 2
+  const std::vector<std::string> documents = glps_test::Documents(dir);
+  ASSERT_EQ(documents.size(), 2u);
+  const std::string first = documents[0];
+  const std::string second = documents[1];
+
+  // A forged copy of the first document, with other weights, under a new document's name.
+  const auto forgedCopyOfFirst = [&](const std::string& copy, const std::string& name) {
+    std::string html = ReadFileBytes(copy + "/" + first);
+    html.replace(html.find("(" + first + ")"), first.size() + 2, "(" + name + ")");
+    for (std::size_t at; (at = html.find(": 2.00")) != std::string::npos;) html[at + 2] = '3';
+    WriteFileBytes(copy + "/" + name, html);
+    return glps_test::RecordOf(Glps::FileLog, name, html);
+  };
+  const auto relink = [](KECGlpsLogSessionDataStorage& storage, const std::string& name) {
+    RecordNamed(storage, name)->m_eType = Glps::FileLink;
+  };
+  const auto rewriteHeader = [](KECGlpsLogSessionDataStorage& storage) {
+    KECGlpsLogHeader& header = *storage.GetHeader();
+    header.m_tmCreation.SetMicroseconds(header.m_tmCreation.GetMicroseconds() - 86400000000);
+    header.m_strUserCreation = "someone else";
+    header.m_guid = KCGenGUID(true);
+  };
+
+  struct Forgery {
+    const char* what;
+    std::function<void(const std::string& copy)> forge;
+    bool bind;  // the forged seal binds log.xml as the library's seals do
+    Glps::EAuditSealFindingKind expected;
+  };
+  const Forgery forgeries[] = {
+      {"the first document and its sidecar recorded as linked files, a forged copy of it as a new "
+       "document in its place",
+       [&](const std::string& copy) {
+         const KECGlpsFileManagerData forged = forgedCopyOfFirst(copy, "GLP-Log-Seal_0003.html");
+         EditLogXml(copy, [&](KECGlpsLogSessionDataStorage& storage) {
+           relink(storage, first);
+           relink(storage, glps::SidecarNameOf(first));
+           storage.GetFileData()->insert(storage.GetFileData()->begin(), forged);
+         });
+       },
+       true, Glps::eAuditSealRecordChanged},
+      {"a sealed sidecar recorded as a linked file",
+       [&](const std::string& copy) {
+         EditLogXml(copy, [&](KECGlpsLogSessionDataStorage& storage) {
+           relink(storage, glps::SidecarNameOf(second));
+         });
+       },
+       true, Glps::eAuditSealRecordChanged},
+      {"the last document dropped from the documents (recorded as a linked file, with its "
+       "sidecar), the catalog set back",
+       [&](const std::string& copy) {
+         EditLogXml(copy, [&](KECGlpsLogSessionDataStorage& storage) {
+           relink(storage, second);
+           relink(storage, glps::SidecarNameOf(second));
+           storage.GetCatalog()->m_lNextIndex = lastOfFirst;
+         });
+       },
+       true, Glps::eAuditSealRecordChanged},
+      {"a sealed linked file recorded as a document",
+       [&](const std::string& copy) {
+         EditLogXml(copy, [&](KECGlpsLogSessionDataStorage& storage) {
+           RecordNamed(storage, "balance.csv")->m_eType = Glps::FileLog;
+         });
+       },
+       true, Glps::eAuditSealRecordChanged},
+      {"the two documents' records swapped",
+       [&](const std::string& copy) {
+         EditLogXml(copy, [&](KECGlpsLogSessionDataStorage& storage) {
+           std::swap(*RecordNamed(storage, first), *RecordNamed(storage, second));
+         });
+       },
+       true, Glps::eAuditSealDocumentsChanged},
+      {"a forged document put before the sealed ones",
+       [&](const std::string& copy) {
+         const std::string name = "GLP-Log-Seal_0000.html";
+         const std::string html = "<I>(" + name + ")<BR><BR></I>";
+         WriteFileBytes(copy + "/" + name, html);
+         EditLogXml(copy, [&](KECGlpsLogSessionDataStorage& storage) {
+           storage.GetFileData()->insert(storage.GetFileData()->begin(),
+                                         glps_test::RecordOf(Glps::FileLog, name, html));
+         });
+       },
+       true, Glps::eAuditSealDocumentsChanged},
+      {"the header's creation time, creating user and GUID rewritten",
+       [&](const std::string& copy) { EditLogXml(copy, rewriteHeader); }, true,
+       Glps::eAuditSealHeaderChanged},
+      {"the header made an application log's",
+       [&](const std::string& copy) {
+         EditLogXml(copy, [](KECGlpsLogSessionDataStorage& storage) {
+           storage.GetHeader()->m_eContentType =
+               static_cast<KCGenStandardFileHeader::EContentType>(533);
+         });
+       },
+       true, Glps::eAuditSealHeaderChanged},
+      {"the header rewritten, sealed in the form without the binding",
+       [&](const std::string& copy) { EditLogXml(copy, rewriteHeader); }, false,
+       Glps::eAuditSealHeaderChanged},
+  };
+  int number = 0;
+  for (const Forgery& forgery : forgeries) {
+    SCOPED_TRACE(forgery.what);
+    const std::string copy = Copy(dir, "forged" + std::to_string(++number));
+    forgery.forge(copy);
+    ASSERT_EQ(glps_test::ForgeSeal(copy, forgery.bind), "");
+    const KECGlpsAuditReport report = Verify(copy, keys_[dir]);
+    // The forged seal verifies and covers the forged log.xml: only the earlier seals tell.
+    EXPECT_TRUE(report.m_seal.m_bLogXmlCovered) << Describe(report.m_seal);
+    EXPECT_EQ(report.Verdict(), Glps::eAuditNotIntact) << Describe(report.m_seal);
+    EXPECT_THAT(Kinds(report.m_seal, true), Contains(forgery.expected)) << Describe(report.m_seal);
+    EXPECT_LT(report.m_seal.m_nIntactThrough, report.m_seal.m_nLastSeal);
+  }
+
+  // What the holder of k_T may change, as the host may: the forged seal of it verifies (and so
+  // the forger is the library's construction, not a seal that fails for another reason).
+  const std::string unchanged = Copy(dir, "unchanged");
+  ASSERT_EQ(glps_test::ForgeSeal(unchanged), "");
+  const std::string renamed = Copy(dir, "renamed");
+  EditLogXml(renamed, [](KECGlpsLogSessionDataStorage& storage) {
+    storage.GetMetaData()->m_strExpName = "another experiment";
+  });
+  ASSERT_EQ(glps_test::ForgeSeal(renamed), "");
+  for (const std::string& copy : {unchanged, renamed}) {
+    SCOPED_TRACE(copy);
+    const KECGlpsAuditReport report = Verify(copy, keys_[dir]);
+    EXPECT_EQ(report.Verdict(), Glps::eAuditIntact) << Describe(report.m_seal);
+    EXPECT_EQ(report.m_seal.m_nIntactThrough, report.m_seal.m_nLastSeal);
+  }
+  // The host renames the experiment and saves: the seals before bound no metadata.
+  KECGlpsServices* service = KECGlpsServices::Instance();
+  ASSERT_TRUE(service->LogExpInit(dir, true, infos_[dir], KECGlpsLogInfoCrash(), Experiment("Seal"),
+                                  nullptr, nullptr));
+  EXPECT_TRUE(service->LogExpMetaDataName("renamed by the host"));
+  EXPECT_TRUE(service->LogExpExit(&infos_[dir]));
+  KECGlpsServices::Destroy();
+  EXPECT_EQ(Verify(dir, keys_[dir]).Verdict(), Glps::eAuditIntact);
+}
+
+// The seal file as the library wrote it before seals bound log.xml's header and documents: each
+// seal line without "head=" and "docs=", its MAC made again under its key from k0.
+void RewriteWithoutBinding(const std::string& sealFile, const std::string& keyText) {
+  std::vector<std::string> lines = Lines(sealFile);
+  std::string logId;
+  ASSERT_TRUE(glps::seal::ParseHeaderLine(lines.at(0), &logId));
+  glps::crypto::SecretKey key;
+  ASSERT_TRUE(glps::seal::ParseVerificationKey(keyText, &key));
+  std::uint64_t keyNumber = 0;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    glps::seal::SealLine line;
+    ASSERT_TRUE(glps::seal::ParseSealLine(lines[i], &line, nullptr));
+    for (; keyNumber < line.number; ++keyNumber) ASSERT_TRUE(glps::seal::NextKey(key, &key));
+    line.bound = false;
+    line.mac = glps::seal::MacOf(key, logId, glps::seal::SealText(line));
+    lines[i] = glps::seal::SealLineText(line);
+    ASSERT_EQ(lines[i].find(" head="), std::string::npos);
+  }
+  WriteFileBytes(sealFile, Joined(lines));
+}
+
+// Seal files written before the binding verify as before; the library seals on after them with
+// the binding; what their seals sealed of each file's kind still binds.
+TEST_F(SealedLog, SealsWrittenBeforeTheBindingStillVerify) {
+  // A log that the library sealed before seals carried the binding: the demo's experiment log,
+  // sealed after the demo's first run (seal 0), then run on (seals 1 and 2).
+  const std::string fixture = Copy(std::string(GLPS_SOURCE_DIR) +
+                                       "/tests/seal/fixtures/"
+                                       "sealed-before-binding",
+                                   "fixture");
+  ASSERT_EQ(Lines(fixture + "/" + KECGlpsSeal::SealFileName()).at(1).find(" head="),
+            std::string::npos);
+  const KECGlpsAuditReport old =
+      Verify(fixture, "ce084292-e27adcfe-47a2077d-d0c1d3ff-83c0dd3e-90d7d619-f64d29bf-0de788f3");
+  EXPECT_EQ(old.Verdict(), Glps::eAuditIntact) << Describe(old.m_seal);
+  EXPECT_EQ(old.m_seal.m_nSeals, 3);
+  EXPECT_EQ(old.m_seal.m_nIntactThrough, 2);
+  EXPECT_TRUE(old.m_seal.m_bLogXmlCovered);
+
+  // Seal files made by the rules of that time.
+  const std::string dir = NewLog("exp");
+  ASSERT_TRUE(Run(dir, 2, 3, {{"balance.csv", "mass;1.0032\n"}}));
+  const std::string sealFile = dir + "/" + KECGlpsSeal::SealFileName();
+  RewriteWithoutBinding(sealFile, keys_[dir]);
+  const std::size_t oldSeals = Lines(sealFile).size() - 1;
+  KECGlpsAuditReport report = Verify(dir, keys_[dir]);
+  EXPECT_EQ(report.Verdict(), Glps::eAuditIntact) << Describe(report.m_seal);
+  EXPECT_EQ(report.m_seal.m_nIntactThrough, report.m_seal.m_nLastSeal);
+
+  // A sealed document recorded as a linked file, sealed with the key of the time: the old seals
+  // sealed it as a document.
+  const std::string relinked = Copy(dir, "relinked");
+  const std::string document = glps_test::Documents(dir).at(0);
+  EditLogXml(relinked, [&](KECGlpsLogSessionDataStorage& storage) {
+    RecordNamed(storage, document)->m_eType = Glps::FileLink;
+  });
+  ASSERT_EQ(glps_test::ForgeSeal(relinked, false), "");
+  report = Verify(relinked, keys_[dir]);
+  EXPECT_EQ(report.Verdict(), Glps::eAuditNotIntact);
+  EXPECT_THAT(Kinds(report.m_seal, true), Contains(Glps::eAuditSealRecordChanged))
+      << Describe(report.m_seal);
+
+  // The library seals on with the binding.
+  ASSERT_TRUE(Run(dir, 1, 2));
+  const std::vector<std::string> lines = Lines(sealFile);
+  ASSERT_GT(lines.size(), oldSeals + 1);
+  EXPECT_EQ(lines[oldSeals].find(" head="), std::string::npos);
+  EXPECT_NE(lines[oldSeals + 1].find(" head="), std::string::npos) << lines[oldSeals + 1];
+  report = Verify(dir, keys_[dir]);
+  EXPECT_EQ(report.Verdict(), Glps::eAuditIntact) << Describe(report.m_seal);
+  EXPECT_EQ(report.m_seal.m_nIntactThrough, report.m_seal.m_nLastSeal);
+}
+
+// A seal line anyone can append, numbered far beyond the file: its key is never derived.
+TEST_F(SealedLog, ASealNumberedBeyondTheSealFileIsNotDerived) {
+  const std::string dir = NewLog("exp");
+  ASSERT_TRUE(Run(dir, 2, 2));
+  const std::string sealFile = dir + "/" + KECGlpsSeal::SealFileName();
+  const std::vector<std::string> genuine = Lines(sealFile);
+  ASSERT_EQ(genuine.size(), 5u);  // the header, seal 0, two saves and the exit: seals 0 to 3
+  // With the line appended the file has 5 seal lines; keys are derived for seals below 5 + 1024.
+  struct Case {
+    std::uint64_t number;
+    std::uint64_t derivations;
+    Glps::EAuditSealFindingKind expected;
+  };
+  const Case cases[] = {
+      {9999999, 3, Glps::eAuditSealNumberTooHigh},
+      {1029, 3, Glps::eAuditSealNumberTooHigh},
+      {1028, 1028, Glps::eAuditSealBadMac},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.number);
+    std::vector<std::string> lines = genuine;
+    lines.push_back("seal=" + std::to_string(c.number) +
+                    " time=2026-12-10T16:44:01.669927Z xml=- mac=" + std::string(64, '0'));
+    WriteFileBytes(sealFile, Joined(lines));
+    KECGlpsAuditLogState state;
+    std::string error;
+    ASSERT_TRUE(KECGlpsAudit::ReadLogState(dir, &state, &error)) << error;
+    const glps::platform::DirectoryPtr opened = glps::platform::OpenDirectory(dir, true);
+    KECGlpsAuditSeal seal;
+    glps::audit::SealCheck check(*opened, keys_[dir], glps_test::InfoOf(dir + "/log.xml"), state,
+                                 &seal);
+    check.Finish();
+    EXPECT_EQ(check.KeyDerivations(), c.derivations);
+    EXPECT_THAT(Kinds(seal, true), Contains(c.expected)) << Describe(seal);
+    EXPECT_EQ(seal.m_nIntactThrough, 3);
+    // Through the audit API: the log fails.
+    EXPECT_EQ(Verify(dir, keys_[dir]).Verdict(), Glps::eAuditNotIntact);
   }
 }
 
