@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   GLPS_FUZZ_CHECK(glps_test::TreeSnapshot(directory, everything) == before);
 
   const int status = report.Verdict();
-  GLPS_FUZZ_CHECK(status == 0 || status == 1 || status == 3 || status == 4);
+  GLPS_FUZZ_CHECK(status == 0 || status == 1 || status == 3 || status == 4 || status == 5);
   GLPS_FUZZ_CHECK(report.m_strError.empty() == trail.m_strError.empty());
   std::ostringstream json;
   glps_tool::WriteJson(glps_tool::VerifyJson(report, false, "2026-01-01T00:00:00Z"), true, json);
@@ -57,17 +57,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ostringstream table;
   glps_tool::PrintVerifyTable(report, false, table);
   GLPS_FUZZ_CHECK(glps_fuzz::IsSafeTerminalText(table.str()));
-  std::vector<const KECGlpsAuditEntry*> entries;
   for (const KECGlpsAuditEntry& entry : trail.m_vEntries) {
     GLPS_FUZZ_CHECK(entry.m_nOffset >= 0 && entry.m_nLength >= 0);
-    entries.push_back(&entry);
   }
+  // `glps log` as text (safe for a terminal) and as JSON Lines (each line valid JSON).
+  glps_tool::LogOptions logOptions;
+  logOptions.directory = directory;
   std::ostringstream log;
-  glps_tool::PrintLogText(trail, entries, log);
+  std::ostringstream logErrors;
+  glps_tool::RunLog(logOptions, log, logErrors);
   GLPS_FUZZ_CHECK(glps_fuzz::IsSafeTerminalText(log.str()));
+  GLPS_FUZZ_CHECK(glps_fuzz::IsSafeTerminalText(logErrors.str()));
+  logOptions.format = glps_tool::LogOptions::Format::kJson;
   std::ostringstream logJson;
-  glps_tool::WriteJson(glps_tool::LogJson(trail, entries), false, logJson);
-  GLPS_FUZZ_CHECK(glps_fuzz::IsValidJson(logJson.str()));
+  glps_tool::RunLog(logOptions, logJson, logErrors);
+  std::istringstream lines(logJson.str());
+  for (std::string line; std::getline(lines, line);) {
+    GLPS_FUZZ_CHECK(glps_fuzz::IsValidJson(line));
+  }
 
   // The documents read for the checks (marks only) and read back whole give the same marks.
   const glps::audit::EntryTexts texts = glps::audit::EntryTexts::FromTextService();

@@ -53,6 +53,11 @@ enum EAuditVerdict : std::int32_t {
   // Consistent, every protected file intact, but neither an info nor a verification key was given.
   eAuditNotAuthenticated = 3,
   eAuditUnreadable = 4,  // the directory or its log.xml cannot be read or is damaged
+  // Intact now (authenticated, or consistent when neither an info nor a verification key was
+  // given), but the trail holds tamper entries: the library found the log changed outside the
+  // trail when it opened it earlier, reported it there and took the change in. What was changed
+  // then is part of what is intact now; the report's events say where each tamper entry stands.
+  eAuditTamperRecorded = 5,
 };
 
 // What the check of a sealed log's seals found (see KECGlpsAuditSeal). Notes do not fail the
@@ -123,6 +128,20 @@ enum EAuditEntryKind : std::int32_t {
   eAuditEntryTitle = 7,      // another heading
   eAuditEntryRule = 8,       // a horizontal rule of its own
   eAuditEntryText = 9,       // any other line (a report item of the host's)
+};
+
+// Where the bytes an entry was read from stand against log.xml's records: only the first is
+// vouched for by the verification (as far as the verdict vouches for log.xml itself).
+enum EAuditEntryStanding : std::int32_t {
+  // Within the part of its document that log.xml records, and that part is as recorded.
+  eAuditStandingIntact = 0,
+  // Within the recorded part, which is not as recorded: changed, cut short, or a file with a second
+  // name, shared with another place (the file's status says which).
+  eAuditStandingModified = 1,
+  // After the recorded part: written after the last save, or appended by anyone since.
+  eAuditStandingUnsavedTail = 2,
+  // In a file named like one of the log's documents that no record of log.xml holds.
+  eAuditStandingUnrecorded = 3,
 };
 
 }  // namespace Glps
@@ -211,6 +230,28 @@ struct GLPS_API KECGlpsAuditSeal {
   std::string Summary() const;
 };
 
+// A tamper or a crash entry of the trail, with the messages between which it was written. A
+// tamper entry records that the library, opening the log, found log.xml or a file changed outside
+// the trail (the entry does not say which: the library then took the files as it found them into
+// its records); a crash entry, that the host's previous run ended abnormally (when the same
+// opening also found the log changed, the crash entry stands in for the tamper entry). -1 and
+// empty texts stand for "not applicable".
+struct GLPS_API KECGlpsAuditEvent {
+  Glps::EAuditEntryKind m_eKind = Glps::eAuditEntryTamper;  // tamper or crash
+  std::string m_strDocument;
+  std::int64_t m_nOffset = 0;  // where the entry starts in the document
+  std::int64_t m_nEntry = 0;   // its place among the entries of its document, from 1
+  bool m_bSaved = true;        // within the part of its document that log.xml records
+  // The last message before it and the first after it in the trail, each with the date and time
+  // it carries ("YYYY-MM-DD HH:MM:SS +HH:MM", local to the writer): the entry was written between
+  // them.
+  std::int64_t m_nMessageBefore = -1;
+  std::string m_strTimeBefore;
+  std::int64_t m_nMessageAfter = -1;
+  std::string m_strTimeAfter;
+  std::string m_strText;  // the tamper entry's title; the crash entry's first line
+};
+
 // A log's log.xml as read: header, metadata, catalog and file records.
 struct GLPS_API KECGlpsAuditLogState {
   KECGlpsLogHeader m_header;
@@ -239,14 +280,19 @@ struct GLPS_API KECGlpsAuditReport {
   std::int64_t m_nBytesHashed = 0;
   // The log's sealing (nothing when it is not sealed and no verification key was given).
   KECGlpsAuditSeal m_seal;
+  // The tamper and crash entries of the recorded documents, in the order of the trail.
+  std::vector<KECGlpsAuditEvent> m_vEvents;
 
   std::size_t ProtectedCount() const;
   std::size_t ProtectedIntactCount() const;
   std::size_t CountWithStatus(Glps::EAuditFileStatus status) const;
   // Findings that fail the verdict (those no tamper entry records).
   std::size_t OpenFindingCount() const;
+  // Tamper entries within the recorded parts of the documents: what eAuditTamperRecorded counts.
+  std::size_t RecordedTamperCount() const;
   // With `requireInfo`, a log that neither an info nor its checked seals authenticate is not intact
-  // rather than not authenticated.
+  // rather than not authenticated. A log whose trail records tampering is eAuditTamperRecorded
+  // when it would otherwise be intact or not authenticated.
   Glps::EAuditVerdict Verdict(bool requireInfo = false) const;
   // log.xml is authenticated: it matches the info, or the checked seals are intact (the last one
   // covering log.xml).
@@ -272,10 +318,12 @@ struct GLPS_API KECGlpsAuditEntry {
   // The entry lies within the part of its document that log.xml records; false for an unsaved
   // tail.
   bool m_bSaved = true;
+  // Where the bytes it was read from stand (filled by verification; ReadTrail verifies too).
+  Glps::EAuditEntryStanding m_eStanding = Glps::eAuditStandingIntact;
 };
 
 // A log's entries in order: the documents in record order, each from its start to its end as found
-// (an unsaved tail included, its entries marked).
+// (an unsaved tail included, its entries marked), then the documents that no record holds, by name.
 struct GLPS_API KECGlpsAuditTrail {
   std::string m_strDirectory;
   // Not empty when the directory or its log.xml could not be read; nothing below is then filled.
@@ -289,6 +337,10 @@ struct GLPS_API KECGlpsAuditTrail {
 // Called while files are hashed, with the bytes hashed so far and the bytes to hash in all.
 using KECGlpsAuditProgress = std::function<void(std::int64_t done, std::int64_t total)>;
 
+// Called with each entry of the trail, in order, as verification reads it from the very bytes it
+// fingerprints (its standing filled in); the entry may be taken (moved from).
+using KECGlpsAuditEntrySink = std::function<void(KECGlpsAuditEntry& entry)>;
+
 // What a log is verified against besides its own records.
 struct GLPS_API KECGlpsAuditRequest {
   // The info the host kept for the log; null: none.
@@ -297,6 +349,13 @@ struct GLPS_API KECGlpsAuditRequest {
   // `glps seal init`); empty: the seals are not checked, only described.
   std::string m_strSealKey;
   KECGlpsAuditProgress m_progress;
+  // Set: the trail's entries are handed to it while the log is verified, each document's from the
+  // bytes its fingerprint and the verdict were taken from, so that what is shown beside the verdict
+  // is what was verified (a file changed or swapped meanwhile cannot put other entries there).
+  // The entries are not kept: memory does not grow with the trail. The documents of the trail are
+  // read as KECGlpsAuditTrail describes: after the recorded ones, the files named like documents
+  // that no record holds (eAuditStandingUnrecorded).
+  KECGlpsAuditEntrySink m_entries;
 };
 
 // Verifies log directories one after the other, reusing its buffers from one log to the next (a
@@ -351,8 +410,15 @@ class GLPS_API KECGlpsAudit {
   static KECGlpsAuditReport Verify(const std::string& directory,
                                    const KECGlpsAuditRequest& request);
 
-  // Reads the trail of the log in `directory` back from its documents.
+  // Reads the trail of the log in `directory` back from its documents (verifying it, without an
+  // info, so that each entry's standing is known).
   static KECGlpsAuditTrail ReadTrail(const std::string& directory);
+  // Verifies the log as Verify(directory, request) does and fills `trail` from the same reading
+  // (see KECGlpsAuditRequest::m_entries, which it sets): the verdict and the entries come from the
+  // same bytes. Every entry is kept; for a trail of any size, hand the entries to a sink instead.
+  static KECGlpsAuditReport ReadVerifiedTrail(const std::string& directory,
+                                              const KECGlpsAuditRequest& request,
+                                              KECGlpsAuditTrail* trail);
 
   // "intact", "modified", "grown-intact", "grown-modified", "shrunk", "missing", "not-regular",
   // "unreadable", "bad-name", "unprotected", "multiply-linked".
@@ -366,6 +432,14 @@ class GLPS_API KECGlpsAudit {
   // "message", "start", "exit", "crash", "extra-note", "tamper", "caption", "title", "rule",
   // "text".
   static const char* EntryKindName(Glps::EAuditEntryKind kind);
+  // "intact", "modified", "unsaved-tail", "unrecorded-document".
+  static const char* StandingName(Glps::EAuditEntryStanding standing);
+  // The event in one sentence for a person: what it is, where it stands, between which messages
+  // it was written and, for a tamper entry, that the trail does not say which files were found
+  // changed. Texts read from the log are given as they are (a caller escapes them for display).
+  static std::string EventSummary(const KECGlpsAuditEvent& event);
+  // "intact", "not-intact", "not-authenticated", "unreadable", "tamper-recorded".
+  static const char* VerdictName(Glps::EAuditVerdict verdict);
   // "number-gap", "number-repeat", "catalog-mismatch", "cut-inside-entry", "tail-numbering",
   // "unrecorded-document", "index-names-unrecorded", "document-not-checked",
   // "record-breaks-rules".

@@ -124,19 +124,9 @@ void CheckNames(const glps::platform::Directory& directory, const KECGlpsAuditRe
 // The findings about records that break the rules the library keeps its record sets by. The library
 // reports such a set with a tamper entry when it next opens the log, and keeps the records as
 // evidence: a tamper entry anywhere in the saved trail accounts for them.
-void CheckRecordSet(const std::vector<glps::audit::CheckedDocument>& documents,
-                    std::size_t documentCount, const std::vector<KECGlpsFileManagerData>& records,
+void CheckRecordSet(bool tamperEntry, const std::vector<KECGlpsFileManagerData>& records,
                     const std::vector<glps::RecordFault>& faults,
                     std::vector<KECGlpsAuditFinding>* findings) {
-  bool tamperEntry = false;
-  for (std::size_t d = 0; d < documentCount && !tamperEntry; ++d) {
-    for (const glps::audit::EntryMark& mark : documents[d].entries.marks) {
-      if (mark.kind == Glps::eAuditEntryTamper && mark.saved) {
-        tamperEntry = true;
-        break;
-      }
-    }
-  }
   for (std::size_t i = 0; i < faults.size(); ++i) {
     if (faults[i] == glps::RecordFault::kNone) continue;
     KECGlpsAuditFinding finding = FileFinding(
@@ -235,16 +225,25 @@ bool KECGlpsAuditReport::IsAuthenticated() const {
   return m_eInfoCheck == Glps::eAuditInfoMatches || (m_seal.IsIntact() && m_seal.m_bLogXmlCovered);
 }
 
+std::size_t KECGlpsAuditReport::RecordedTamperCount() const {
+  std::size_t count = 0;
+  for (const KECGlpsAuditEvent& event : m_vEvents) {
+    count += event.m_eKind == Glps::eAuditEntryTamper && event.m_bSaved ? 1 : 0;
+  }
+  return count;
+}
+
 Glps::EAuditVerdict KECGlpsAuditReport::Verdict(bool requireInfo) const {
   if (!m_strError.empty()) return Glps::eAuditUnreadable;
   if (m_eInfoCheck == Glps::eAuditInfoDiffers || ProtectedIntactCount() != ProtectedCount() ||
       OpenFindingCount() != 0 || m_seal.FailingCount() != 0) {
     return Glps::eAuditNotIntact;
   }
-  if (!IsAuthenticated()) {
-    return requireInfo ? Glps::eAuditNotIntact : Glps::eAuditNotAuthenticated;
-  }
-  return Glps::eAuditIntact;
+  const bool authenticated = IsAuthenticated();
+  if (!authenticated && requireInfo) return Glps::eAuditNotIntact;
+  // Tampering the trail records is never hidden behind a lack of authentication.
+  if (RecordedTamperCount() != 0) return Glps::eAuditTamperRecorded;
+  return authenticated ? Glps::eAuditIntact : Glps::eAuditNotAuthenticated;
 }
 
 // --- Names --------------------------------------------------------------------------------------
@@ -296,6 +295,55 @@ const char* KECGlpsAudit::EntryKindName(Glps::EAuditEntryKind kind) {
     case Glps::eAuditEntryText: return "text";
   }
   return "unknown";
+}
+
+const char* KECGlpsAudit::StandingName(Glps::EAuditEntryStanding standing) {
+  switch (standing) {
+    case Glps::eAuditStandingIntact: return "intact";
+    case Glps::eAuditStandingModified: return "modified";
+    case Glps::eAuditStandingUnsavedTail: return "unsaved-tail";
+    case Glps::eAuditStandingUnrecorded: return "unrecorded-document";
+  }
+  return "unknown";
+}
+
+std::string KECGlpsAudit::EventSummary(const KECGlpsAuditEvent& event) {
+  const bool tamper = event.m_eKind == Glps::eAuditEntryTamper;
+  std::string text = std::string(tamper ? "tamper entry" : "crash entry") + " (entry " +
+                     std::to_string(event.m_nEntry) + " of " + event.m_strDocument + ", at byte " +
+                     std::to_string(event.m_nOffset) +
+                     (event.m_bSaved ? "" : ", in the unsaved tail") + ")";
+  const auto message = [](std::int64_t number, const std::string& time) {
+    return "message " + std::to_string(number) + (time.empty() ? "" : " (" + time + ")");
+  };
+  if (event.m_nMessageBefore >= 0 && event.m_nMessageAfter >= 0) {
+    text += ", written between " + message(event.m_nMessageBefore, event.m_strTimeBefore) +
+            " and " + message(event.m_nMessageAfter, event.m_strTimeAfter);
+  } else if (event.m_nMessageBefore >= 0) {
+    text += ", written after " + message(event.m_nMessageBefore, event.m_strTimeBefore);
+  } else if (event.m_nMessageAfter >= 0) {
+    text += ", written before " + message(event.m_nMessageAfter, event.m_strTimeAfter);
+  }
+  if (tamper) {
+    return text +
+           ": the library found the log changed outside the trail when it opened it, and took "
+           "the change in; the trail does not say which files it found changed";
+  }
+  return text + ": the host's previous run ended abnormally" +
+         (event.m_strText.empty() ? std::string() : " (\"" + event.m_strText + "\")") +
+         "; a crash entry stands in for a tamper entry, so a change that the same opening found "
+         "is not recorded";
+}
+
+const char* KECGlpsAudit::VerdictName(Glps::EAuditVerdict verdict) {
+  switch (verdict) {
+    case Glps::eAuditIntact: return "intact";
+    case Glps::eAuditNotIntact: return "not-intact";
+    case Glps::eAuditNotAuthenticated: return "not-authenticated";
+    case Glps::eAuditUnreadable: return "unreadable";
+    case Glps::eAuditTamperRecorded: return "tamper-recorded";
+  }
+  return "unreadable";
 }
 
 const char* KECGlpsAudit::FindingKindName(Glps::EAuditFindingKind kind) {
@@ -352,43 +400,53 @@ bool KECGlpsAudit::ReadLogState(const std::string& directory, KECGlpsAuditLogSta
   return opened && glps::audit::ReadLogXml(opened, state, &ignored, error);
 }
 
+namespace {
+
+// The reasons a recorded document was not read for the trail, as ReadTrail gives them.
+std::string WhyNotRead(const KECGlpsAuditFile& file) {
+  switch (file.m_eStatus) {
+    case Glps::eAuditFileMissing: return "missing";
+    case Glps::eAuditFileNotRegular: return "not a regular file";
+    case Glps::eAuditFileBadName: return "not a plain file name";
+    case Glps::eAuditFileUnreadable:
+      return file.m_strReason.empty() ? std::string("cannot be read") : file.m_strReason;
+    default: break;
+  }
+  return "larger than " + std::to_string(kMaxDocumentRead) + " bytes";
+}
+
+}  // namespace
+
 KECGlpsAuditTrail KECGlpsAudit::ReadTrail(const std::string& directory) {
   KECGlpsAuditTrail trail;
-  trail.m_strDirectory = directory;
-  const glps::platform::DirectoryPtr opened =
-      glps::audit::OpenLogDirectory(directory, &trail.m_strError);
-  KECGlpsAuditLogState state;
-  KECGlpsLogInfo ignored;
-  if (!opened || !glps::audit::ReadLogXml(opened, &state, &ignored, &trail.m_strError)) {
-    return trail;
-  }
-  trail.m_bApplicationLog = state.m_header.m_eContentType == kApplicationLogType;
-  glps::audit::DocumentReader reader(glps::audit::EntryTexts::FromTextService());
-  std::string bytes;
-  for (const KECGlpsFileManagerData& record : state.m_vRecords) {
-    if (record.m_eType != Glps::FileLog) continue;
-    std::string error;
-    if (!glps::IsPlainFileName(record.m_strFileName)) {
-      error = "not a plain file name";
-    } else {
-      glps::audit::ReadWhole(*opened, record.m_strFileName, &bytes, kMaxDocumentRead, &error);
-    }
-    if (!error.empty()) {
-      trail.m_vProblems.push_back(record.m_strFileName + ": " + error);
-      continue;
-    }
-    glps::audit::DocumentEntries entries;
-    reader.Read(bytes, record.m_strFileName, record.m_nSize, trail.m_bApplicationLog, true,
-                &entries);
-    if (trail.m_vEntries.empty()) {
-      trail.m_vEntries = std::move(entries.entries);
-    } else {
-      trail.m_vEntries.insert(trail.m_vEntries.end(),
-                              std::make_move_iterator(entries.entries.begin()),
-                              std::make_move_iterator(entries.entries.end()));
-    }
-  }
+  ReadVerifiedTrail(directory, KECGlpsAuditRequest(), &trail);
   return trail;
+}
+
+KECGlpsAuditReport KECGlpsAudit::ReadVerifiedTrail(const std::string& directory,
+                                                   const KECGlpsAuditRequest& request,
+                                                   KECGlpsAuditTrail* trail) {
+  *trail = KECGlpsAuditTrail();
+  trail->m_strDirectory = directory;
+  KECGlpsAuditRequest withEntries = request;
+  withEntries.m_entries = [trail](KECGlpsAuditEntry& entry) {
+    trail->m_vEntries.push_back(std::move(entry));
+  };
+  KECGlpsAuditReport report = Verify(directory, withEntries);
+  trail->m_strError = report.m_strError;
+  if (!report.m_strError.empty()) return report;
+  trail->m_bApplicationLog = report.m_state.m_header.m_eContentType == kApplicationLogType;
+  for (const KECGlpsAuditFile& file : report.m_vFiles) {
+    if (file.m_record.m_eType != Glps::FileLog) continue;
+    const bool read = file.m_nFoundSize >= 0 &&
+                      std::none_of(report.m_vFindings.begin(), report.m_vFindings.end(),
+                                   [&file](const KECGlpsAuditFinding& finding) {
+                                     return finding.m_eKind == Glps::eAuditDocumentNotChecked &&
+                                            finding.m_strDocument == file.m_record.m_strFileName;
+                                   });
+    if (!read) trail->m_vProblems.push_back(file.m_record.m_strFileName + ": " + WhyNotRead(file));
+  }
+  return report;
 }
 
 // --- Verifying ----------------------------------------------------------------------------------
@@ -407,9 +465,8 @@ struct KECGlpsAuditVerifier::Buffers {
   glps::audit::DocumentReader reader{glps::audit::EntryTexts::FromTextService()};
   // The bytes of the document being read.
   std::string bytes;
-  // The documents of the log being verified: the first `count` are in use; the others keep their
-  // storage for the next log.
-  std::vector<glps::audit::CheckedDocument> documents;
+  // The document being read; its storage is kept for the next.
+  glps::audit::CheckedDocument document;
 };
 
 KECGlpsAuditVerifier::KECGlpsAuditVerifier() : m_pBuffers(new Buffers()) {}
@@ -425,10 +482,31 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
   return Verify(directory, request);
 }
 
+namespace {
+
+// Whether the unregistered name is one of the log's documents that no record holds: a regular file
+// named like the recorded documents (a sidecar's name aside).
+bool IsUnrecordedDocument(const KECGlpsAuditUnregistered& name,
+                          const std::vector<KECGlpsAuditFinding>& findings) {
+  const std::string& text = name.m_strName;
+  const std::string html = ".html";
+  if (name.m_strType != "file" || text.size() <= html.size() ||
+      text.compare(text.size() - html.size(), html.size(), html) != 0 || text == kIndexMain ||
+      text == kIndexMenu) {
+    return false;
+  }
+  return std::any_of(findings.begin(), findings.end(), [&text](const KECGlpsAuditFinding& f) {
+    return f.m_eKind == Glps::eAuditUnrecordedDocument && f.m_strDocument == text;
+  });
+}
+
+}  // namespace
+
 KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
                                                 const KECGlpsAuditRequest& request) {
   const KECGlpsLogInfo* const info = request.m_pInfo;
   const KECGlpsAuditProgress& progress = request.m_progress;
+  const KECGlpsAuditEntrySink& entries = request.m_entries;
   KECGlpsAuditReport report;
   report.m_strDirectory = directory;
   // Every file is reached through the directory opened once, as the library does.
@@ -480,8 +558,17 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
 
   glps::audit::DocumentReader& reader = m_pBuffers->reader;
   std::string& bytes = m_pBuffers->bytes;
-  std::vector<glps::audit::CheckedDocument>& documents = m_pBuffers->documents;
-  std::size_t documentCount = 0;
+  glps::audit::CheckedDocument& checked = m_pBuffers->document;
+  // The entries handed on carry the standing of the bytes they come from.
+  Glps::EAuditEntryStanding recordedStanding = Glps::eAuditStandingIntact;
+  const glps::audit::EntrySink sink = [&](KECGlpsAuditEntry& entry) {
+    entry.m_eStanding = entry.m_bSaved || recordedStanding == Glps::eAuditStandingUnrecorded
+                            ? recordedStanding
+                            : Glps::eAuditStandingUnsavedTail;
+    entries(entry);
+  };
+  glps::audit::TrailCheck trailCheck;
+  glps::audit::TrailEvents events(&reader, applicationLog);
   std::vector<KECGlpsAuditFinding> findings;
   std::int64_t hashedBefore = 0;
   for (std::size_t i = 0; i < records.size(); ++i) {
@@ -506,21 +593,25 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
 
     if (document && file.m_nFoundSize >= 0) {
       // The document's entries, read from the whole file as it lay when it was fingerprinted.
-      if (documentCount == documents.size()) documents.emplace_back();
-      glps::audit::CheckedDocument& checked = documents[documentCount++];
       checked.foundSize = -1;
       checked.name = records[i].m_strFileName;
       checked.recordedSize = records[i].m_nSize;
       if (read) {
         checked.foundSize = static_cast<std::int64_t>(bytes.size());
-        reader.Read(bytes, checked.name, checked.recordedSize, applicationLog, false,
-                    &checked.entries);
+        recordedStanding = file.m_eStatus == Glps::eAuditFileIntact ||
+                                   file.m_eStatus == Glps::eAuditFileGrownIntact
+                               ? Glps::eAuditStandingIntact
+                               : Glps::eAuditStandingModified;
+        reader.Read(bytes, checked.name, checked.recordedSize, applicationLog, bool(entries),
+                    &checked.entries, entries ? &sink : nullptr);
         if (sealCheck) sealCheck->DocumentRead(checked.name, bytes);
+        events.Add(checked, bytes);
       } else {
         findings.push_back(FileFinding(Glps::eAuditDocumentNotChecked, checked.name,
                                        "its entries could not be checked: larger than " +
                                            std::to_string(kMaxDocumentRead) + " bytes"));
       }
+      trailCheck.Add(checked);
     }
     report.m_vFiles.push_back(std::move(file));
   }
@@ -547,11 +638,25 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
   }
 
   std::vector<KECGlpsAuditFinding> trailFindings =
-      glps::audit::CheckTrail(documents, documentCount, report.m_state.m_catalog.m_lNextIndex);
+      trailCheck.Finish(report.m_state.m_catalog.m_lNextIndex);
   findings.insert(findings.end(), trailFindings.begin(), trailFindings.end());
   CheckNames(*opened, report, &findings);
-  CheckRecordSet(documents, documentCount, records, faults, &findings);
+  CheckRecordSet(trailCheck.TamperEntrySaved(), records, faults, &findings);
   report.m_vFindings = std::move(findings);
+  report.m_vEvents = events.Finish();
+  if (entries) {
+    // The documents that no record holds, after the trail's own: shown, never vouched for.
+    recordedStanding = Glps::eAuditStandingUnrecorded;
+    for (const KECGlpsAuditUnregistered& name : report.m_vUnregistered) {
+      std::string error;
+      if (!IsUnrecordedDocument(name, report.m_vFindings) ||
+          !glps::audit::ReadWhole(*opened, name.m_strName, &bytes, kMaxDocumentRead, &error)) {
+        continue;
+      }
+      // Nothing of it is recorded: no entry is saved.
+      reader.Read(bytes, name.m_strName, 0, applicationLog, true, &checked.entries, &sink);
+    }
+  }
   if (sealCheck) {
     sealCheck->Finish();
   } else {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "audit/trail_reader.h"
@@ -32,7 +33,65 @@ struct CheckedDocument {
 // - a document's recorded size falls on the end of an entry.
 // A number finding is marked recorded when a tamper entry follows the last good message before it:
 // the library has then reported the change that the finding shows.
-// Of `documents`, the first `count` are the log's.
+//
+// The documents are handed over one at a time, in record order, and nothing of them is kept: the
+// check's memory does not grow with the trail. Owned by the verification of one log.
+class TrailCheck {
+ public:
+  // The next document of the log (one not read is passed over: the file checks say why).
+  void Add(const CheckedDocument& document);
+  // A saved tamper entry was among the documents added so far.
+  bool TamperEntrySaved() const { return m_bAnyTamper; }
+  // The findings, once every document was added.
+  std::vector<KECGlpsAuditFinding> Finish(std::int64_t catalogLastNumber);
+
+ private:
+  // Where something is in the trail: the document's position in record order, and the byte offset.
+  using Position = std::pair<std::size_t, std::int64_t>;
+
+  std::vector<KECGlpsAuditFinding> m_vFindings;
+  // Each number finding with the position of the last good message before it.
+  std::vector<std::pair<std::size_t, Position>> m_vNumberFindings;
+  std::size_t m_nDocument = 0;  // documents added
+  bool m_bAnyTamper = false;
+  Position m_lastTamper{0, -1};
+  std::int64_t m_nLast = 0;  // the number of the last saved message so far
+  Position m_lastAt{0, -1};
+  // Where the last saved message is (none yet: log.xml is named).
+  std::string m_strLastDocument;
+  std::int64_t m_nLastOffset = -1;
+};
+
+// The tamper and crash entries of a trail (KECGlpsAuditEvent), each with the messages between
+// which it was written. The documents are handed over one at a time, in record order, with the
+// bytes their marks were read from; only the texts of the entries concerned are read. Owned by the
+// verification of one log; `reader` must outlive it.
+class TrailEvents {
+ public:
+  TrailEvents(DocumentReader* reader, bool applicationLog)
+      : m_pReader(reader), m_bApplicationLog(applicationLog) {}
+
+  void Add(const CheckedDocument& document, const std::string& bytes);
+  // The events, once every document was added.
+  std::vector<KECGlpsAuditEvent> Finish() { return std::move(m_vEvents); }
+
+ private:
+  // The entry the mark stands for, with its texts, read from the document's bytes.
+  KECGlpsAuditEntry EntryOf(const CheckedDocument& document, const std::string& bytes,
+                            const EntryMark& mark);
+
+  DocumentReader* const m_pReader;
+  const bool m_bApplicationLog;
+  std::vector<KECGlpsAuditEvent> m_vEvents;
+  // Events from this one on still wait for the first message after them.
+  std::size_t m_nWaiting = 0;
+  // The last message so far, and its date and time (-1: none yet).
+  std::int64_t m_nLastMessage = -1;
+  std::string m_strLastTime;
+  DocumentEntries m_one;  // the entries of one entry's bytes, reused
+};
+
+// The same over documents held together: of `documents`, the first `count` are the log's.
 std::vector<KECGlpsAuditFinding> CheckTrail(const std::vector<CheckedDocument>& documents,
                                             std::size_t count, std::int64_t catalogLastNumber);
 

@@ -88,6 +88,22 @@ struct Lines {
     return std::string_view(decoded).substr(from, to - from);
   }
   bool Empty(const Line& line) const { return !line.hasText; }
+
+  // Forgets the first `count` lines (fewer than all) with their spans and text; the lines left
+  // keep theirs.
+  void DropFront(std::size_t count) {
+    if (count == 0) return;
+    const std::size_t firstSpan = lines[count].firstSpan;
+    const std::size_t firstByte = firstSpan < spans.size() ? spans[firstSpan].from : decoded.size();
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(count));
+    spans.erase(spans.begin(), spans.begin() + static_cast<std::ptrdiff_t>(firstSpan));
+    decoded.erase(0, firstByte);
+    for (Line& line : lines) line.firstSpan -= firstSpan;
+    for (Span& span : spans) {
+      span.from -= firstByte;
+      span.to -= firstByte;
+    }
+  }
 };
 
 void AppendUtf8(std::string* out, unsigned long cp) {
@@ -433,14 +449,17 @@ std::size_t RawPrefix(const char* p, const char* end, std::int64_t* number) {
 // own form and ending in a line break) is handed at once to `quickLine` (with its start, end and
 // number) with the lines before it: `quickLine` may append it to the lines, and what it leaves in
 // them is kept; it must leave none but lines read the quick way, whose spans are not needed.
-template <typename QuickLine>
+// `lineDone` is called with the lines after every line the general way ends (the line just ended
+// is the last of them): it may take lines from their front (Lines::DropFront), never the last.
+// `reserve` bytes of decoded text are made room for at once.
+template <typename QuickLine, typename LineDone>
 void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, bool firstSpanOnly,
-                Lines* lines, QuickLine&& quickLine) {
+                std::size_t reserve, Lines* lines, QuickLine&& quickLine, LineDone&& lineDone) {
   Lines& result = *lines;
   result.decoded.clear();
   result.spans.clear();
   result.lines.clear();
-  result.decoded.reserve(keep >= bytes.size() ? bytes.size() : bytes.size() / 8);
+  result.decoded.reserve(reserve);
   std::string& decoded = result.decoded;
   const char* const data = bytes.data();
   const std::size_t size = bytes.size();
@@ -473,6 +492,7 @@ void SplitLines(const std::string& bytes, std::size_t from, std::size_t keep, bo
     line.end = static_cast<std::int64_t>(at);
     line.broken = broken;
     result.lines.push_back(line);
+    lineDone(lines);
     line = Line();
     line.start = static_cast<std::int64_t>(at);
     line.firstSpan = result.spans.size();
@@ -792,9 +812,10 @@ DocumentEntries ReadDocumentEntries(const std::string& bytes, const std::string&
 
 void DocumentReader::Read(const std::string& bytes, const std::string& name,
                           std::int64_t recordedSize, bool applicationLog, bool withTexts,
-                          DocumentEntries* entries) {
+                          DocumentEntries* entries, const EntrySink* sink) {
   const EntryTexts& texts = m_texts;
   DocumentEntries& result = *entries;
+  if (!withTexts) sink = nullptr;
   result.entries.clear();
   result.marks.clear();
   result.boundaries.clear();
@@ -812,7 +833,11 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
     entry.m_nOffset = start;
     entry.m_nLength = end - start;
     entry.m_bSaved = mark.saved;
-    result.entries.push_back(std::move(entry));
+    if (sink != nullptr) {
+      (*sink)(entry);
+    } else {
+      result.entries.push_back(std::move(entry));
+    }
   };
 
   // The caption that opens a new document: "<I>(name)<BR><BR></I>", on the document's first line.
@@ -959,9 +984,23 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
     held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(next));
     next = 0;
   };
-  SplitLines(bytes, from, withTexts ? bytes.size() : kKeptWithoutTexts, !withTexts, &split,
-             quickLine);
-  if (withTexts) {
+  // Entries handed to a sink one by one are not kept, nor are their lines: the lines read so far
+  // are made into entries whenever a line ends that no entry before it can take in (a line of
+  // text that is no crash entry's detail line), and then forgotten, so that only the lines of the
+  // entry being read are held.
+  const auto lineDone = [&](Lines* read) {
+    if (sink == nullptr) return;
+    const Line& last = read->lines.back();
+    if (last.kind != Line::Kind::kText || read->Empty(last) || IsDetailLine(*read, last)) return;
+    interpret(read->lines.size() - 1);
+    read->DropFront(next);
+    next = 0;
+  };
+  const std::size_t reserve =
+      !withTexts ? bytes.size() / 8 : (sink != nullptr ? std::size_t{4096} : bytes.size());
+  SplitLines(bytes, from, withTexts ? bytes.size() : kKeptWithoutTexts, !withTexts, reserve, &split,
+             quickLine, lineDone);
+  if (withTexts && sink == nullptr) {
     result.entries.reserve(lines.size() + 1);
     result.marks.reserve(lines.size() + 1);
     result.boundaries.reserve(lines.size() + 2);

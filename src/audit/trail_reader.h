@@ -5,6 +5,7 @@
 #define GLPS_AUDIT_TRAIL_READER_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +48,10 @@ struct DocumentEntries {
   std::vector<std::int64_t> boundaries;
 };
 
+// Receives the entries of a document one by one, in order, as they are read; it may take the
+// entry's contents (the reader forgets them).
+using EntrySink = std::function<void(KECGlpsAuditEntry& entry)>;
+
 // Reads log documents' entries back. Holds the buffers of the last document read, so that
 // reading many documents in turn allocates little. One thread at a time; owned by its caller.
 class DocumentReader {
@@ -66,8 +71,13 @@ class DocumentReader {
   // The markup is the small closed set that the report items write ("<B>", "<I>", "<U>", "<BR>",
   // "<H2>", "<HR ...>" and the entities of their texts), so a tokenizer of its own reads it
   // exactly and keeps every byte offset; an unknown tag stays in the text as it stands.
+  //
+  // With `sink` (and `withTexts`), the entries are handed to it as they are read instead of being
+  // kept in `result`, and only the lines of the entry being read are held: the memory needed does
+  // not grow with the number of entries beyond their marks.
   void Read(const std::string& bytes, const std::string& name, std::int64_t recordedSize,
-            bool applicationLog, bool withTexts, DocumentEntries* result);
+            bool applicationLog, bool withTexts, DocumentEntries* result,
+            const EntrySink* sink = nullptr);
 
  private:
   struct Workspace;

@@ -68,6 +68,15 @@ std::string VerdictLine(const KECGlpsAuditReport& report) {
                                         : "no info given") +
              ", so log.xml could not be authenticated; all " + files +
              " match log.xml and the trail is consistent";
+    case Glps::eAuditTamperRecorded:
+      return "INTACT NOW, TAMPERING RECORDED EARLIER: the trail holds " +
+             Plural(report.RecordedTamperCount(), "tamper entry", "tamper entries") +
+             ": the library found the log changed outside the trail and took the change in; all " +
+             files + " intact, " +
+             (report.m_eInfoCheck == Glps::eAuditInfoMatches ? "log.xml matches the info"
+              : report.IsAuthenticated()                     ? "log.xml is covered by its seals"
+                                                             : "log.xml not authenticated") +
+             ", the trail is consistent";
     case Glps::eAuditNotIntact: break;
   }
   return "NOT INTACT: " + Joined(Differences(report), "; ");
@@ -119,6 +128,12 @@ std::vector<std::string> VerdictDetails(const KECGlpsAuditReport& report,
     if (finding.m_bRecorded) line += " (a later tamper entry records the change)";
     lines.push_back(line);
   }
+  for (const KECGlpsAuditEvent& event : report.m_vEvents) {
+    lines.push_back(std::string(event.m_eKind == Glps::eAuditEntryTamper
+                                    ? "TAMPER: "
+                                    : "crash (information): ") +
+                    KECGlpsAudit::EventSummary(event));
+  }
   if (!report.m_vUnregistered.empty()) {
     lines.push_back(Plural(report.m_vUnregistered.size(), "name", "names") +
                     " in the directory that no record holds (listed after the file records)");
@@ -132,7 +147,8 @@ std::vector<std::string> VerdictDetails(const KECGlpsAuditReport& report,
 PdfTone ToneOf(Glps::EAuditVerdict verdict) {
   switch (verdict) {
     case Glps::eAuditIntact: return PdfTone::kGood;
-    case Glps::eAuditNotAuthenticated: return PdfTone::kWarning;
+    case Glps::eAuditNotAuthenticated:
+    case Glps::eAuditTamperRecorded: return PdfTone::kWarning;
     default: return PdfTone::kBad;
   }
 }
@@ -252,18 +268,14 @@ KECGlpsAuditCopyResult KECGlpsAuditCopy::MakePdf(const std::string& directory,
   KECGlpsAuditRequest request;
   request.m_pInfo = options.m_bInfo ? &options.m_info : nullptr;
   request.m_strSealKey = options.m_strSealKey;
-  const KECGlpsAuditReport report = KECGlpsAudit::Verify(directory, request);
+  // The verdict and the entries from one reading: what the copy shows is what was verified.
+  KECGlpsAuditTrail trail;
+  const KECGlpsAuditReport report = KECGlpsAudit::ReadVerifiedTrail(directory, request, &trail);
   result.m_eVerdict = report.Verdict();
   result.m_strVerdict = VerdictLine(report);
   if (!report.m_strError.empty()) {
     result.m_eStatus = Glps::eAuditCopyLogUnreadable;
     result.m_strError = report.m_strError;
-    return result;
-  }
-  const KECGlpsAuditTrail trail = KECGlpsAudit::ReadTrail(directory);
-  if (!trail.m_strError.empty()) {
-    result.m_eStatus = Glps::eAuditCopyLogUnreadable;
-    result.m_strError = trail.m_strError;
     return result;
   }
   const std::int64_t time = options.m_nTime >= 0

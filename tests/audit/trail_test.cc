@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "audit/trail_checks.h"
@@ -16,6 +17,7 @@
 #include "crypto/md5_hash.h"
 #include "glps/audit.h"
 #include "glps/glps.h"
+#include "support/file_racer.h"
 #include "support/host_fixture.h"
 #include "support/log_reading.h"
 #include "support/records.h"
@@ -311,8 +313,194 @@ TEST_F(TrailTest, ARecordSetTheLibraryReportedIsAccountedForByItsTamperEntry) {
   ASSERT_EQ(after.m_vFindings.size(), 1u);
   EXPECT_EQ(after.m_vFindings[0].m_eKind, Glps::eAuditRecordBreaksRules);
   EXPECT_TRUE(after.m_vFindings[0].m_bRecorded);
-  EXPECT_EQ(after.Verdict(), Glps::eAuditIntact);
-  EXPECT_EQ(KECGlpsAudit::Verify(dir, nullptr).Verdict(), Glps::eAuditNotAuthenticated);
+  // Intact now, but the trail records the tampering: a verdict of its own, never intact.
+  EXPECT_EQ(after.Verdict(), Glps::eAuditTamperRecorded);
+  EXPECT_EQ(KECGlpsAudit::Verify(dir, nullptr).Verdict(), Glps::eAuditTamperRecorded)
+      << "not hidden behind the missing info";
+  EXPECT_EQ(KECGlpsAudit::Verify(dir, nullptr).Verdict(true), Glps::eAuditNotIntact);
+}
+
+// Every tamper and crash entry is listed with where it is and between which messages it was
+// written; tamper entries decide the verdict, crash entries are information.
+TEST_F(TrailTest, TamperAndCrashEntriesAreListedWithTheMessagesAroundThem) {
+  TempDir tmp;
+  const std::string dir = tmp / "log";
+  const KECGlpsLogInfo info = MakeExperimentLog(dir);
+  const std::string document = "GLP-Log-Assay_0001.html";
+  const KECGlpsAuditTrail trail = KECGlpsAudit::ReadTrail(dir);
+  const KECGlpsAuditReport report = KECGlpsAudit::Verify(dir, &info);
+  ASSERT_EQ(report.m_vEvents.size(), 2u);
+  struct Expected {
+    Glps::EAuditEntryKind kind;
+    std::size_t entry;  // its index in the trail
+    std::int64_t before;
+    std::int64_t after;
+    std::string text;
+  };
+  const Expected expected[] = {
+      {Glps::eAuditEntryCrash, 7, 4, 5, "Ended abnormally: <signal 11>"},
+      {Glps::eAuditEntryTamper, 10, 5, 6, Txts::GetString(18631)},
+  };
+  for (std::size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    const KECGlpsAuditEvent& event = report.m_vEvents[i];
+    const KECGlpsAuditEntry& entry = trail.m_vEntries.at(expected[i].entry);
+    EXPECT_EQ(event.m_eKind, expected[i].kind);
+    EXPECT_EQ(event.m_strDocument, document);
+    EXPECT_EQ(event.m_nOffset, entry.m_nOffset);
+    EXPECT_EQ(event.m_nEntry, static_cast<std::int64_t>(expected[i].entry) + 1);
+    EXPECT_TRUE(event.m_bSaved);
+    EXPECT_EQ(event.m_nMessageBefore, expected[i].before);
+    EXPECT_EQ(event.m_nMessageAfter, expected[i].after);
+    const auto timeOf = [&](std::int64_t number) {
+      for (const KECGlpsAuditEntry& e : trail.m_vEntries) {
+        if (e.m_nNumber == number) return e.m_strDate + " " + e.m_strTime;
+      }
+      return std::string("none");
+    };
+    EXPECT_EQ(event.m_strTimeBefore, timeOf(expected[i].before));
+    EXPECT_EQ(event.m_strTimeAfter, timeOf(expected[i].after));
+    EXPECT_EQ(event.m_strText, expected[i].text);
+    EXPECT_THAT(KECGlpsAudit::EventSummary(event),
+                HasSubstr("between message " + std::to_string(expected[i].before)));
+  }
+  EXPECT_EQ(report.RecordedTamperCount(), 1u);
+  EXPECT_EQ(report.Verdict(), Glps::eAuditTamperRecorded);
+
+  // A crash entry alone does not change the verdict.
+  TempDir other;
+  const std::string crashed = other / "log";
+  mkdir(crashed.c_str(), 0755);
+  KECGlpsLogInfo next = ExperimentRun(crashed, KECGlpsLogInfo(), KECGlpsLogInfoCrash(), false,
+                                      [](KECGlpsServices* s) { EXPECT_TRUE(s->LogExpMsg("one")); });
+  KECGlpsLogInfoCrash crash;
+  crash.m_bCrashed = true;
+  crash.m_strText = "it crashed";
+  crash.m_vLines = {"detail"};
+  next = ExperimentRun(crashed, next, crash, false, [](KECGlpsServices*) {});
+  const KECGlpsAuditReport onlyCrash = KECGlpsAudit::Verify(crashed, &next);
+  ASSERT_EQ(onlyCrash.m_vEvents.size(), 1u);
+  EXPECT_EQ(onlyCrash.m_vEvents[0].m_eKind, Glps::eAuditEntryCrash);
+  EXPECT_EQ(onlyCrash.m_vEvents[0].m_nMessageBefore, 1);
+  EXPECT_EQ(onlyCrash.m_vEvents[0].m_nMessageAfter, -1) << "no message after it";
+  EXPECT_EQ(onlyCrash.Verdict(), Glps::eAuditIntact);
+}
+
+// Each entry handed out carries the standing of the bytes it was read from: the recorded part of
+// its document intact or not, an unsaved tail, a document no record holds.
+TEST_F(TrailTest, EveryEntryCarriesTheStandingOfItsBytes) {
+  struct Case {
+    const char* what;
+    void (*change)(const std::string& dir, const std::string& document);
+    // The standing of each entry of the recorded document, then of any other.
+    std::vector<Glps::EAuditEntryStanding> standings;
+    Glps::EAuditVerdict verdict;
+  };
+  using S = Glps::EAuditEntryStanding;
+  const S intact = Glps::eAuditStandingIntact;
+  const S modified = Glps::eAuditStandingModified;
+  const S tail = Glps::eAuditStandingUnsavedTail;
+  const S unrecorded = Glps::eAuditStandingUnrecorded;
+  const Case cases[] = {
+      {"untouched",
+       [](const std::string&, const std::string&) {},
+       {intact, intact, intact},
+       Glps::eAuditIntact},
+      {"a byte of the recorded part changed",
+       [](const std::string& dir, const std::string& document) {
+         std::string bytes = ReadFileBytes(dir + "/" + document);
+         bytes[bytes.rfind("two")] = 'T';
+         WriteFileBytes(dir + "/" + document, bytes);
+       },
+       {modified, modified, modified},
+       Glps::eAuditNotIntact},
+      {"an entry appended",
+       [](const std::string& dir, const std::string& document) {
+         const std::string bytes = ReadFileBytes(dir + "/" + document);
+         const std::size_t last = bytes.rfind("2 &nbsp;");
+         std::string appended = bytes.substr(last);
+         appended[0] = '3';
+         WriteFileBytes(dir + "/" + document, bytes + appended);
+       },
+       {intact, intact, intact, tail},
+       Glps::eAuditNotIntact},
+      {"a document no record holds",
+       [](const std::string& dir, const std::string& document) {
+         WriteFileBytes(dir + "/GLP-Log-Assay_0002.html", ReadFileBytes(dir + "/" + document));
+       },
+       {intact, intact, intact, unrecorded, unrecorded, unrecorded},
+       Glps::eAuditNotIntact},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir tmp;
+    const std::string dir = tmp / "log";
+    mkdir(dir.c_str(), 0755);
+    const KECGlpsLogInfo info =
+        ExperimentRun(dir, KECGlpsLogInfo(), KECGlpsLogInfoCrash(), false, [](KECGlpsServices* s) {
+          EXPECT_TRUE(s->LogExpMsg("one"));
+          EXPECT_TRUE(s->LogExpMsg("two"));
+        });
+    c.change(dir, "GLP-Log-Assay_0001.html");
+    KECGlpsAuditRequest request;
+    request.m_pInfo = &info;
+    KECGlpsAuditTrail trail;
+    const KECGlpsAuditReport report = KECGlpsAudit::ReadVerifiedTrail(dir, request, &trail);
+    EXPECT_EQ(report.Verdict(), c.verdict);
+    std::vector<S> standings;
+    for (const KECGlpsAuditEntry& entry : trail.m_vEntries) {
+      standings.push_back(entry.m_eStanding);
+      EXPECT_EQ(entry.m_bSaved, entry.m_eStanding == intact || entry.m_eStanding == modified);
+    }
+    EXPECT_EQ(standings, c.standings);
+  }
+}
+
+// What is shown beside the verdict is what was verified: a racer that renames a forged document
+// over the real one as soon as the reading has closed it finds the entries already read from the
+// bytes that were fingerprinted.
+TEST_F(TrailTest, ADocumentSwappedAfterItWasReadPutsNoEntryBesideTheVerdict) {
+  TempDir tmp;
+  const std::string dir = tmp / "log";
+  mkdir(dir.c_str(), 0755);
+  const KECGlpsLogInfo info =
+      ExperimentRun(dir, KECGlpsLogInfo(), KECGlpsLogInfoCrash(), false, [](KECGlpsServices* s) {
+        for (int i = 0; i < 20; ++i) EXPECT_TRUE(s->LogExpMsg("weighed 1.0 g"));
+      });
+  const std::string document = "GLP-Log-Assay_0001.html";
+  const std::string genuine = ReadFileBytes(dir + "/" + document);
+  std::string forged = genuine;
+  for (std::size_t at = forged.find("1.0 g"); at != std::string::npos;
+       at = forged.find("1.0 g", at)) {
+    forged[at] = '9';
+  }
+  KECGlpsAuditRequest request;
+  request.m_pInfo = &info;
+  const int kTries = 50;
+  int swapped = 0;
+  int intact = 0;
+  for (int i = 0; i < kTries; ++i) {
+    WriteFileBytes(tmp / "forged", forged);
+    KECGlpsAuditTrail trail;
+    KECGlpsAuditReport report;
+    {
+      glps_test::SwapAfterRead racer(dir, document, tmp / "forged");
+      report = KECGlpsAudit::ReadVerifiedTrail(dir, request, &trail);
+      swapped += racer.Swapped() ? 1 : 0;
+    }
+    intact += report.Verdict() == Glps::eAuditIntact ? 1 : 0;
+    std::size_t forgedShown = 0;
+    for (const KECGlpsAuditEntry& entry : trail.m_vEntries) {
+      if (entry.m_strMessage.find("9.0 g") == std::string::npos) continue;
+      ++forgedShown;
+      EXPECT_EQ(entry.m_eStanding, Glps::eAuditStandingModified);
+    }
+    EXPECT_TRUE(forgedShown == 0 || report.Verdict() == Glps::eAuditNotIntact) << i;
+    ASSERT_FALSE(HasFailure());
+    WriteFileBytes(dir + "/" + document, genuine);
+  }
+  EXPECT_EQ(swapped, kTries) << "the racer swapped the document every time it had been read";
+  EXPECT_EQ(intact, kTries) << "and the entries read before came from the verified bytes";
 }
 
 // A document in the checks' terms: the numbers of its saved messages and of its unsaved tail.
@@ -513,6 +701,29 @@ TEST(TrailReaderTest, MarksWithoutTextsAreThoseOfTheWholeText) {
       EXPECT_EQ(a.kind, kind) << i;
     }
     EXPECT_EQ(marks.boundaries, whole.boundaries);
+    // Handed to a sink one by one, the entries are those read whole, with the same marks.
+    std::vector<KECGlpsAuditEntry> handed;
+    const glps::audit::EntrySink sink = [&handed](KECGlpsAuditEntry& entry) {
+      handed.push_back(std::move(entry));
+    };
+    glps::audit::DocumentEntries streamed;
+    glps::audit::DocumentReader(texts).Read(bytes, "d.html", recorded, applicationLog, true,
+                                            &streamed, &sink);
+    EXPECT_TRUE(streamed.entries.empty());
+    ASSERT_EQ(handed.size(), whole.entries.size());
+    for (std::size_t i = 0; i < handed.size(); ++i) {
+      const KECGlpsAuditEntry& a = handed[i];
+      const KECGlpsAuditEntry& b = whole.entries[i];
+      EXPECT_EQ(std::make_tuple(a.m_eKind, a.m_nNumber, a.m_strDate, a.m_strTime, a.m_strUser,
+                                a.m_strMessage, a.m_strContext, a.m_bHasContext, a.m_bBold,
+                                a.m_vDetails, a.m_nOffset, a.m_nLength, a.m_bSaved),
+                std::make_tuple(b.m_eKind, b.m_nNumber, b.m_strDate, b.m_strTime, b.m_strUser,
+                                b.m_strMessage, b.m_strContext, b.m_bHasContext, b.m_bBold,
+                                b.m_vDetails, b.m_nOffset, b.m_nLength, b.m_bSaved))
+          << i;
+    }
+    EXPECT_EQ(streamed.boundaries, whole.boundaries);
+    ASSERT_EQ(streamed.marks.size(), whole.marks.size());
     if (HasFailure()) break;
   }
 }

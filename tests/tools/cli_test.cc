@@ -19,6 +19,8 @@
 
 #include "glps/glps.h"
 #include "json_out.h"
+#include "log.h"
+#include "support/file_racer.h"
 #include "support/log_reading.h"
 #include "support/pdf_reading.h"
 #include "support/records.h"
@@ -443,9 +445,10 @@ TEST(CommandTest, TheCommandsChangeNothingAndReadAReadOnlyCopyAlike) {
   EXPECT_EQ(RunTool({"verify", "-r", tmp.path()}).status, 1);
   EXPECT_EQ(RunTool({"show", copy}).status, 0);
   EXPECT_EQ(RunTool({"show", copy, "--json"}).status, 0);
-  EXPECT_EQ(RunTool({"log", copy}).status, 0);
-  EXPECT_EQ(RunTool({"log", copy, "--json"}).status, 0);
-  EXPECT_EQ(RunTool({"log", copy, "--csv"}).status, 0);
+  // The log's verdict, as verify gives it.
+  EXPECT_EQ(RunTool({"log", copy}).status, 1);
+  EXPECT_EQ(RunTool({"log", copy, "--json"}).status, 1);
+  EXPECT_EQ(RunTool({"log", copy, "--csv"}).status, 1);
 
   EXPECT_TRUE(Snapshot(copy) == before) << "bytes, sizes, modes and modification times as before";
   EXPECT_TRUE(Snapshot(dir) == originalBefore);
@@ -545,8 +548,8 @@ TEST(DemoTest, RunsContinueTheLogsAndTamperingShowsInTheNextRun) {
   EXPECT_EQ(TitleCount(expDir), 1) << "the library wrote the tamper entry";
   EXPECT_EQ(
       RunTool({"verify", expDir, "--info", DemoInfos(demo).at("experiments/Titration_7")}).status,
-      0)
-      << "the library took the change in";
+      5)
+      << "the library took the change in, and its trail records it";
 
   run = RunTool({"demo", demo, "--crash", "--tamper"});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -668,7 +671,28 @@ void ExpectMatchesSchema(const std::vector<Json>& documents, const std::string& 
   for (const auto& field : documented) {
     EXPECT_EQ(seen.count(field.first), 1u) << field.first << " documented but never written";
   }
-  for (const Json& document : documents) EXPECT_EQ(document["schema_version"], 1);
+  for (const Json& document : documents) {
+    if (document.contains("schema_version")) {
+      EXPECT_EQ(document["schema_version"], glps_tool::kJsonSchemaVersion);
+    }
+  }
+}
+
+// The objects of JSON Lines, each line one (a failure for a line that is not).
+std::vector<Json> JsonLines(const std::string& text) {
+  std::vector<Json> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(ParsedOrFail(line));
+  return lines;
+}
+
+// The objects of `glps log --json` of the given type ("log", "entry", "summary").
+std::vector<Json> LogLines(const std::string& text, const std::string& type) {
+  std::vector<Json> selected;
+  for (const Json& line : JsonLines(text)) {
+    if (line["type"] == type) selected.push_back(line);
+  }
+  return selected;
 }
 
 TEST(JsonTest, OutputFollowsTheDocumentedSchema) {
@@ -708,7 +732,6 @@ TEST(JsonTest, OutputFollowsTheDocumentedSchema) {
         std::vector<std::string>{"verify", tmp / "absent", "--json"}}) {
     verify.push_back(ParsedOrFail(RunTool(args).out));
   }
-  ExpectMatchesSchema(verify, "verify");
   ExpectMatchesSchema({ParsedOrFail(RunTool({"show", good, "--json"}).out)}, "show");
 
   // A crash entry with detail lines and a context message, for every field of an entry.
@@ -725,9 +748,18 @@ TEST(JsonTest, OutputFollowsTheDocumentedSchema) {
   ASSERT_TRUE(service->LogExpExit(&next));
   KECGlpsServices::Destroy();
   KCGenUserInfo::Instance()->ClearOverrides();
-  ExpectMatchesSchema({ParsedOrFail(RunTool({"log", good, "--json"}).out),
-                       ParsedOrFail(RunTool({"log", bad, "--json", "--from", "2999-01-01"}).out)},
-                      "log");
+  // With a crash entry, an event.
+  verify.push_back(ParsedOrFail(RunTool({"verify", good, "--json"}).out));
+  ExpectMatchesSchema(verify, "verify");
+  std::string logs = RunTool({"log", good, "--json"}).out;
+  logs += RunTool({"log", bad, "--json", "--from", "2999-01-01"}).out;
+  // An unsaved tail, a tamper entry and a document no record holds.
+  WriteFileBytes(DocumentOf(good), ReadFileBytes(DocumentOf(good)) + "appended<BR>\n");
+  WriteFileBytes(good + "/GLP-Log-Assay_0009.html", "<H2>" + Txts::GetString(18631) + "</H2>");
+  logs += RunTool({"log", good, "--json"}).out;
+  ExpectMatchesSchema(LogLines(logs, "log"), "log");
+  ExpectMatchesSchema(LogLines(logs, "entry"), "log-entry");
+  ExpectMatchesSchema(LogLines(logs, "summary"), "log-summary");
 }
 
 // --- Many logs at once -------------------------------------------------------------------------
@@ -747,8 +779,8 @@ TEST(ManyLogsTest, RecursiveVerifyGivesALinePerLogAndTheWorstStatus) {
 
   ToolResult all = RunTool({"verify", "--recursive", root, "--info-file", root + "/infos.txt"});
   EXPECT_EQ(all.status, 0) << all.out << all.err;
-  EXPECT_THAT(all.out, HasSubstr("4 logs: 4 intact, 0 not authenticated (no info), 0 not intact, "
-                                 "0 cannot be read"));
+  EXPECT_THAT(all.out, HasSubstr("4 logs: 4 intact, 0 not authenticated (no info), 0 with "
+                                 "tampering recorded, 0 not intact, 0 cannot be read"));
   EXPECT_THAT(all.out, Not(HasSubstr("link-to-a"))) << "links are not followed";
 
   // One without an info, one changed, one whose log.xml is damaged: the worst status counts.
@@ -801,24 +833,36 @@ TEST(LogCommandTest, TextCsvAndJsonWithTheirSelections) {
   KECGlpsServices::Destroy();
   KCGenUserInfo::Instance()->ClearOverrides();
 
-  const ToolResult text = RunTool({"log", dir});
+  const std::string infoArg = InfoArg(info);
+  const ToolResult text = RunTool({"log", dir, "--info", infoArg});
   EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.err, "");
   EXPECT_THAT(text.out, HasSubstr("entries:       4 (3 messages"));
   EXPECT_THAT(text.out, HasSubstr("a \"quoted\", comma:  'ctx  two'"));
   EXPECT_THAT(text.out, HasSubstr("Müller  <b>"));
+  EXPECT_THAT(text.out, HasSubstr("result:        INTACT and authenticated"));
+  // Without the info, the verdict's status and its words on standard error.
+  const ToolResult unauthenticated = RunTool({"log", dir});
+  EXPECT_EQ(unauthenticated.status, 3);
+  EXPECT_THAT(unauthenticated.err, HasSubstr("glps log: CONSISTENT, NOT AUTHENTICATED"));
 
-  const ToolResult csv = RunTool({"log", dir, "--csv"});
+  const ToolResult csv = RunTool({"log", dir, "--csv", "--info", infoArg});
   EXPECT_EQ(csv.status, 0);
   EXPECT_THAT(csv.out, HasSubstr("\"a \"\"quoted\"\", comma\",ctx  two,\r\n"));
   EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 5) << "a header and 4 entries";
 
-  const Json json = ParsedOrFail(RunTool({"log", dir, "--json"}).out);
-  ASSERT_EQ(json["entries"].size(), 4u);
-  EXPECT_EQ(json["entries"][3]["message"], "Müller  <b>");
-  EXPECT_EQ(json["entries"][3]["number"], 3);
-  EXPECT_EQ(json["entries"][2]["context"], "ctx  two");
-  EXPECT_TRUE(json["entries"][0]["number"].is_null()) << "the caption has no number";
-  const std::string day = json["entries"][1]["date"];
+  // JSON Lines: the log, an object per entry, the summary.
+  const std::vector<Json> lines = JsonLines(RunTool({"log", dir, "--json"}).out);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0]["type"], "log");
+  EXPECT_EQ(lines[5]["type"], "summary");
+  EXPECT_EQ(lines[5]["entries"], 4);
+  EXPECT_EQ(lines[5]["verdict"], "not-authenticated");
+  EXPECT_EQ(lines[4]["message"], "Müller  <b>");
+  EXPECT_EQ(lines[4]["number"], 3);
+  EXPECT_EQ(lines[3]["context"], "ctx  two");
+  EXPECT_TRUE(lines[1]["number"].is_null()) << "the caption has no number";
+  const std::string day = lines[2]["date"];
 
   struct Case {
     std::vector<std::string> args;
@@ -836,20 +880,251 @@ TEST(LogCommandTest, TextCsvAndJsonWithTheirSelections) {
       {{"--from", "1999-12-31T23:59:59+14:00", "--grep", "quoted"}, 1},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = {"log", dir, "--json"};
+    std::vector<std::string> args = {"log", dir, "--json", "--info", infoArg};
     args.insert(args.end(), c.args.begin(), c.args.end());
     SCOPED_TRACE(c.args[0] + " " + c.args[1]);
     const ToolResult result = RunTool(args);
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(ParsedOrFail(result.out)["entries"].size(), c.entries);
+    EXPECT_EQ(LogLines(result.out, "entry").size(), c.entries);
+    const std::vector<Json> summary = LogLines(result.out, "summary");
+    ASSERT_EQ(summary.size(), 1u);
+    EXPECT_EQ(summary[0]["entries"], c.entries);
   }
   for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{"--from", "yesterday"}, std::vector<std::string>{"--grep", "("}}) {
+       {std::vector<std::string>{"--from", "yesterday"}, std::vector<std::string>{"--grep", "("},
+        std::vector<std::string>{"--info", "no-colon"}}) {
     const ToolResult result = RunTool({"log", dir, bad[0], bad[1]});
     EXPECT_EQ(result.status, 2);
     EXPECT_THAT(result.err, HasSubstr(bad[0]));
   }
   EXPECT_EQ(RunTool({"log", tmp / "absent"}).status, 4);
+}
+
+// Wherever entries are shown, each says where the bytes it comes from stand: text marks every
+// entry that is not intact, CSV and JSON give the standing of each, the verdict's status is the
+// exit status and standard error warns.
+TEST(LogCommandTest, EveryEntryShowsTheStandingOfItsBytes) {
+  struct Case {
+    const char* what;
+    void (*change)(const std::string& dir);
+    int status;
+    std::vector<std::string> standings;  // of the entries, in order
+    const char* mark;                    // in the text output
+    const char* warning;                 // on standard error ("" when none)
+  };
+  const Case cases[] = {
+      {"untouched", [](const std::string&) {}, 0, {"intact", "intact"}, "", ""},
+      {"a byte changed",
+       [](const std::string& dir) {
+         std::string bytes = ReadFileBytes(DocumentOf(dir));
+         bytes[bytes.find("pipetted")] = 'P';
+         WriteFileBytes(DocumentOf(dir), bytes);
+       },
+       1,
+       {"modified", "modified"},
+       "message (MODIFIED)",
+       "2 entries (2 in a modified recorded part)"},
+      {"an entry appended",
+       [](const std::string& dir) {
+         WriteFileBytes(DocumentOf(dir), ReadFileBytes(DocumentOf(dir)) + "appended<BR>\n");
+       },
+       1,
+       {"intact", "intact", "unsaved-tail"},
+       "text (UNSAVED)",
+       "1 entry (1 in an unsaved tail)"},
+      {"a document no record holds",
+       [](const std::string& dir) {
+         WriteFileBytes(dir + "/GLP-Log-Assay_0002.html", "forged<BR>\n");
+       },
+       1,
+       {"intact", "intact", "unrecorded-document"},
+       "text (UNRECORDED)",
+       "1 entry (1 in an unrecorded document)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir tmp;
+    const std::string dir = tmp / "log";
+    const std::string info = InfoArg(MakeLog(dir, {}));
+    c.change(dir);
+
+    const ToolResult text = RunTool({"log", dir, "--info", info});
+    EXPECT_EQ(text.status, c.status);
+    if (*c.mark != '\0') {
+      EXPECT_THAT(text.out, HasSubstr(c.mark));
+    }
+    if (*c.warning == '\0') {
+      EXPECT_EQ(text.err, "");
+      EXPECT_THAT(text.out, Not(HasSubstr("(MODIFIED)")));
+    } else {
+      EXPECT_THAT(text.err, HasSubstr("glps log: NOT INTACT"));
+      EXPECT_THAT(text.err, HasSubstr("glps log: WARNING: " + std::string(c.warning)));
+      EXPECT_THAT(text.out, HasSubstr("NOT INTACT:    " + std::string(c.warning)));
+    }
+
+    const ToolResult json = RunTool({"log", dir, "--info", info, "--json"});
+    EXPECT_EQ(json.status, c.status);
+    std::vector<std::string> standings;
+    for (const Json& entry : LogLines(json.out, "entry")) standings.push_back(entry["standing"]);
+    EXPECT_EQ(standings, c.standings);
+
+    const ToolResult csv = RunTool({"log", dir, "--info", info, "--csv"});
+    EXPECT_EQ(csv.status, c.status);
+    std::istringstream rows(csv.out);
+    std::string row;
+    std::getline(rows, row);
+    EXPECT_THAT(row, HasSubstr("saved,standing,kind"));
+    standings.clear();
+    while (std::getline(rows, row)) {
+      std::vector<std::string> cells;
+      std::istringstream split(row);
+      for (std::string cell; std::getline(split, cell, ',');) cells.push_back(cell);
+      standings.push_back(cells.at(4));
+    }
+    EXPECT_EQ(standings, c.standings);
+  }
+}
+
+TEST(LogCommandTest, CsvCellsOpenAsTextInASpreadsheet) {
+  struct Case {
+    std::string text;
+    std::string cell;
+  };
+  const Case cases[] = {
+      {"=cmd|' /C calc'!A0", "'=cmd|' /C calc'!A0"},
+      {"+1+1", "'+1+1"},
+      {"-2+3", "'-2+3"},
+      {"@SUM(1)", "'@SUM(1)"},
+      {"\tTab", "\\x09Tab"},
+      {"a=1", "a=1"},
+      {"plain", "plain"},
+      {"", ""},
+      {"x,=y", "\"x,=y\""},
+      {"\x1b]0;title\x07", "\\x1B]0;title\\x07"},
+      {"C1 \xc2\x9b"
+       "31m",
+       "C1 \\xC2\\x9B31m"},
+      {"raw \x9b", "raw \\x9B"},
+      {"=\"q\"", "\"'=\"\"q\"\"\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(glps_tool::CsvCell(c.text), c.cell);
+  }
+  EXPECT_EQ(glps_tool::CsvCell("=a\n+b", true), "\"'=a\n+b\"") << "detail lines stay lines";
+
+  // Through the command: cells of messages that would be formulas, no raw control byte.
+  TempDir tmp;
+  const std::string dir = tmp / "log";
+  MakeLog(dir, {});
+  KCGenUserInfo::Instance()->SetCurrentUserName("tester");
+  KECGlpsLogInfo info;
+  KECGlpsServices* service = KECGlpsServices::Instance();
+  ASSERT_TRUE(service->LogExpInit(dir, true, InfoOfLog(dir), KECGlpsLogInfoCrash(),
+                                  glps_test::Experiment("Assay"), nullptr, nullptr));
+  for (const char* message : {"=cmd|' /C calc'!A0", "+1+1", "@SUM(1)"}) {
+    ASSERT_TRUE(service->LogExpMsg(message));
+  }
+  ASSERT_TRUE(service->LogExpExit(&info));
+  KECGlpsServices::Destroy();
+  KCGenUserInfo::Instance()->ClearOverrides();
+  // The library writes no control character; a crafted document holds any.
+  WriteFileBytes(DocumentOf(dir),
+                 ReadFileBytes(DocumentOf(dir)) + "\x1b]0;owned\x07 \xc2\x9b<BR>\n");
+  const ToolResult csv = RunTool({"log", dir, "--csv", "--info", InfoArg(info)});
+  EXPECT_EQ(csv.status, 1) << "an unsaved tail";
+  EXPECT_THAT(csv.out, HasSubstr(",'=cmd|' /C calc'!A0,"));
+  EXPECT_THAT(csv.out, HasSubstr(",'+1+1,"));
+  EXPECT_THAT(csv.out, HasSubstr(",'@SUM(1),"));
+  EXPECT_THAT(csv.out, HasSubstr(",\\x1B]0;owned\\x07 \\xC2\\x9B,,\r\n"));
+  for (const char c : csv.out) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    EXPECT_FALSE((byte < 0x20 && byte != '\r' && byte != '\n') || byte == 0x7F) << int(byte);
+  }
+  EXPECT_EQ(csv.out.find("\xc2\x9b"), std::string::npos) << "no C1 control character";
+}
+
+// The auditor's demo: a log changed outside the trail, taken in by the library with a tamper entry,
+// is intact against its info but never "fine": every tamper entry is named, crash entries are
+// information, and the status is one of its own.
+TEST(AuditorTest, TamperingTheTrailRecordsIsAFindingWithAStatusOfItsOwn) {
+  TempDir tmp;
+  const std::string demo = tmp / "t";
+  ASSERT_EQ(RunTool({"demo", demo, "--crash"}).status, 0);
+  ASSERT_EQ(RunTool({"demo", demo, "--tamper"}).status, 0);
+  ASSERT_EQ(RunTool({"demo", demo}).status, 0);
+  const std::string expDir = demo + "/experiments/Titration_7";
+  const std::string infos = demo + "/demo-state.txt";
+
+  const ToolResult table = RunTool({"verify", expDir, "--info-file", infos});
+  EXPECT_EQ(table.status, 5) << table.out;
+  EXPECT_THAT(table.out, HasSubstr("result: INTACT NOW, TAMPERING RECORDED EARLIER: the trail "
+                                   "holds 1 tamper entry"));
+  EXPECT_THAT(table.out, HasSubstr("log.xml matches the info"));
+  EXPECT_THAT(table.out,
+              ::testing::ContainsRegex("TAMPER: tamper entry \\(entry [0-9]+ of "
+                                       "GLP-Log-Titration_7_0001.html, at byte [0-9]+\\), written "
+                                       "between message [0-9]+ \\(20[0-9-]+ [0-9:]+ [-+0-9:]+\\)"));
+  EXPECT_THAT(table.out, HasSubstr("crash (information): crash entry"));
+
+  const Json report = ParsedOrFail(RunTool({"verify", expDir, "--info-file", infos, "--json"}).out);
+  EXPECT_EQ(report["verdict"], "tamper-recorded");
+  EXPECT_EQ(report["exit_status"], 5);
+  EXPECT_EQ(report["tamper_entries"], 1);
+  std::vector<std::string> kinds;
+  for (const Json& event : report["events"]) kinds.push_back(event["kind"]);
+  EXPECT_EQ(kinds, (std::vector<std::string>{"crash", "tamper"}));
+  const Json& tamper = report["events"][1];
+  EXPECT_EQ(tamper["document"], "GLP-Log-Titration_7_0001.html");
+  EXPECT_GT(tamper["offset"], 0);
+  EXPECT_TRUE(tamper["time_before"].is_string());
+  EXPECT_TRUE(tamper["time_after"].is_string());
+  const std::string document = ReadFileBytes(expDir + "/GLP-Log-Titration_7_0001.html");
+  EXPECT_EQ(document.compare(tamper["offset"].get<std::size_t>(), 9, "<BR>\n<H2>"), 0)
+      << "the offset is the tamper entry's";
+
+  // Of many logs, the worst; `glps log` exits with the verdict's status and says why.
+  const ToolResult all = RunTool({"verify", "-r", demo, "--info-file", infos});
+  EXPECT_EQ(all.status, 5);
+  EXPECT_THAT(all.out, HasSubstr("2 logs: 1 intact, 0 not authenticated (no info), 1 with "
+                                 "tampering recorded, 0 not intact, 0 cannot be read"));
+  const ToolResult log = RunTool({"log", expDir, "--info",
+                                  report["info"]["hash"].get<std::string>() + ":" +
+                                      std::to_string(report["info"]["size"].get<long long>())});
+  EXPECT_EQ(log.status, 5);
+  EXPECT_THAT(log.err, HasSubstr("glps log: INTACT NOW, TAMPERING RECORDED EARLIER"));
+  EXPECT_THAT(log.out, HasSubstr("TAMPER: tamper entry"));
+}
+
+// What `glps log` shows beside its verdict is what was verified: a racer renaming a forged
+// document over the real one as soon as the command has read it changes nothing of the output.
+TEST(AuditorTest, ADocumentSwappedWhileTheLogIsShownCannotPutForgedEntriesThere) {
+  TempDir tmp;
+  const std::string dir = tmp / "log";
+  const std::string info = InfoArg(MakeLog(dir, {}));
+  const std::string document = DocumentOf(dir);
+  const std::string name = document.substr(document.rfind('/') + 1);
+  const std::string genuine = ReadFileBytes(document);
+  std::string forged = genuine;
+  forged.replace(forged.find("pipetted 20"), 11, "pipetted 90");
+  const int kTries = 20;
+  int swapped = 0;
+  for (int i = 0; i < kTries; ++i) {
+    SCOPED_TRACE(i);
+    WriteFileBytes(tmp / "forged", forged);
+    ToolResult shown;
+    {
+      glps_test::SwapAfterRead racer(dir, name, tmp / "forged");
+      shown = RunTool({"log", dir, "--info", info, "--json"});
+      swapped += racer.Swapped() ? 1 : 0;
+    }
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    EXPECT_THAT(shown.out, HasSubstr("pipetted 20"));
+    EXPECT_THAT(shown.out, Not(HasSubstr("pipetted 90")));
+    WriteFileBytes(document, genuine);
+    if (HasFailure()) break;
+  }
+  EXPECT_EQ(swapped, kTries);
 }
 
 // --- Man page and completion --------------------------------------------------------------------
@@ -877,7 +1152,8 @@ TEST(DocumentationTest, ManPageAndCompletionKnowEveryOption) {
       EXPECT_THAT(completion, HasSubstr(option)) << option;
     }
   }
-  for (const char* status : {"\n.B 0\n", "\n.B 1\n", "\n.B 2\n", "\n.B 3\n", "\n.B 4\n"}) {
+  for (const char* status :
+       {"\n.B 0\n", "\n.B 1\n", "\n.B 2\n", "\n.B 3\n", "\n.B 4\n", "\n.B 5\n"}) {
     EXPECT_THAT(man, HasSubstr(status));
   }
   // The completion offers what bash asks for.

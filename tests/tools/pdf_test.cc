@@ -15,6 +15,7 @@
 
 #include "demo.h"
 #include "glps/audit.h"
+#include "support/file_racer.h"
 #include "support/pdf_reading.h"
 #include "support/temp_dir.h"
 #include "tool_runner.h"
@@ -189,9 +190,14 @@ TEST_F(PdfCommandTest, CopiesOfTheDemosLogsCrashedTamperedAndContinued) {
             demo_ + "/" + experiment_, "NOT INTACT: 1 file modified");
 
   ASSERT_EQ(RunTool({"demo", demo_}).status, 0);
+  infos = DemoInfos(demo_);
   const std::string continued =
-      CheckCopy(Copy(experiment_, "continued.pdf"), demo_ + "/" + experiment_, "NOT AUTHENTICATED");
+      CheckCopy(Copy(experiment_, "continued.pdf", {"--info", infos.at(experiment_)}),
+                demo_ + "/" + experiment_,
+                "INTACT NOW, TAMPERING RECORDED EARLIER: the trail holds 1 tamper entry");
   EXPECT_THAT(continued, HasSubstr("Tamper entries 1"));
+  EXPECT_THAT(continued, HasSubstr("log.xml matches the info"));
+  EXPECT_THAT(continued, HasSubstr("TAMPER: tamper entry (entry "));
 }
 
 TEST_F(PdfCommandTest, SameLogAndTimeGiveTheSameBytes) {
@@ -213,6 +219,38 @@ TEST_F(PdfCommandTest, SameLogAndTimeGiveTheSameBytes) {
   EXPECT_EQ(overridden.status, 0);
   EXPECT_TRUE(overridden.out != once && overridden.out.size() > 1000);
   EXPECT_EQ(PdfInfo(tmp_ / "once.pdf")["CreationDate"].substr(0, 19), "2026-01-02T03:04:05");
+}
+
+// The copy's verdict and its entries come from one reading: a racer renaming a forged document
+// over the real one as soon as the command has read it finds the copy made from the bytes that
+// were verified.
+TEST_F(PdfCommandTest, ADocumentSwappedWhileTheCopyIsMadeCannotPutForgedEntriesInIt) {
+  ASSERT_EQ(RunTool({"demo", demo_}).status, 0);
+  const std::string log = demo_ + "/" + experiment_;
+  const std::string name = "GLP-Log-Titration_7_0001.html";
+  const std::string genuine = ReadFileBytes(log + "/" + name);
+  std::string forged = genuine;
+  forged.replace(forged.find("Sample 2 weighed: 1.0240"), 24, "Sample 2 weighed: 1.0290");
+  const std::string info = DemoInfos(demo_).at(experiment_);
+  const int kTries = 10;
+  int swapped = 0;
+  for (int i = 0; i < kTries; ++i) {
+    SCOPED_TRACE(i);
+    glps_test::WriteFileBytes(tmp_ / "forged", forged);
+    {
+      glps_test::SwapAfterRead racer(log, name, tmp_ / "forged");
+      Copy(experiment_, "raced.pdf", {"--info", info});
+      swapped += racer.Swapped() ? 1 : 0;
+    }
+    std::string text;
+    for (const std::string& page : PdfPages(tmp_ / "raced.pdf")) text += Words(page) + " ";
+    EXPECT_THAT(text, HasSubstr("INTACT and authenticated"));
+    EXPECT_THAT(text, HasSubstr("Sample 2 weighed: 1.0240"));
+    EXPECT_THAT(text, ::testing::Not(HasSubstr("1.0290")));
+    glps_test::WriteFileBytes(log + "/" + name, genuine);
+    if (HasFailure()) break;
+  }
+  EXPECT_EQ(swapped, kTries);
 }
 
 TEST_F(PdfCommandTest, UsageErrorsAndLogsThatCannotBeRead) {

@@ -15,7 +15,7 @@ using Json = nlohmann::ordered_json;
 
 // The version of the JSON documents' schema (docs/json.md). Raised when a field changes its
 // meaning or type, or goes; new fields do not raise it.
-constexpr int kJsonSchemaVersion = 1;
+constexpr int kJsonSchemaVersion = 2;
 
 // The members every document starts with: "schema_version" and "tool" (name and version).
 Json JsonDocument();

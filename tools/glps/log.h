@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
-// `glps log`: a log's trail read back, entry by entry, as text, CSV or JSON.
+// `glps log`: a log's trail read back, entry by entry, as text, CSV or JSON Lines, from the very
+// bytes that its verification read, each entry with the standing of those bytes.
 #ifndef GLPS_TOOLS_LOG_H_
 #define GLPS_TOOLS_LOG_H_
 
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "glps/audit.h"
-#include "json_out.h"
 
 namespace glps_tool {
 
@@ -21,6 +20,8 @@ struct LogOptions {
   std::string grep;  // --grep REGEX (POSIX extended; empty: every entry)
   bool ignoreCase = false;
   bool quiet = false;
+  std::string info;     // --info HASH:SIZE (empty: none)
+  std::string sealKey;  // --seal-key KEY (empty: none)
 };
 
 // A point in time given on the command line: "YYYY-MM-DD", optionally followed by 'T' or a blank
@@ -33,19 +34,17 @@ struct TimeBound {
 // `end`: a bound without seconds or without a time stands for the end of that minute or day.
 bool ParseTimeBound(const std::string& text, bool end, TimeBound* bound);
 
-// The entries that --from, --to and --grep select, in order. An entry without a time of its own
-// (a crash, tamper or other entry) takes that of the message before it, or, before the first
-// message, of the first message after it. False, with the reason, for a bad option.
-bool SelectEntries(const KECGlpsAuditTrail& trail, const LogOptions& options,
-                   std::vector<const KECGlpsAuditEntry*>* selected, std::string* error);
+// A CSV cell (RFC 4180) that a spreadsheet opens as text: control characters and bytes that are
+// not UTF-8 escaped as the text output escapes them (a line feed kept where `lineFeeds`), a cell
+// that would start a formula (= + - @, tab, carriage return) preceded by an apostrophe, and the
+// cell quoted when it holds a comma, a quote or a line end.
+std::string CsvCell(const std::string& text, bool lineFeeds = false);
 
-Json LogJson(const KECGlpsAuditTrail& trail, const std::vector<const KECGlpsAuditEntry*>& entries);
-void PrintLogCsv(const std::vector<const KECGlpsAuditEntry*>& entries, std::ostream& out);
-void PrintLogText(const KECGlpsAuditTrail& trail,
-                  const std::vector<const KECGlpsAuditEntry*>& entries, std::ostream& out);
-
-// The subcommand, read-only. Exit status 0; 2 for a bad option; 4 when the log or one of its
-// documents cannot be read.
+// The subcommand, read-only. The entries are written as verification reads them, so that memory
+// does not grow with the trail: text and CSV a line per entry (a detail line more for each of a
+// crash entry's), JSON one object per line. The verdict follows the entries (and goes to standard
+// error when it is not intact, with the count of entries shown whose bytes are not intact). Exit
+// status: the verdict's (0, 1, 3, 4 or 5, as `glps verify`); 2 for a bad option.
 int RunLog(const LogOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace glps_tool

@@ -29,6 +29,7 @@ const char kUsage[] =
     "                   [--quiet] [--no-progress] [--jobs N]\n"
     "       glps show DIR [--json] [--quiet]\n"
     "       glps log DIR [--csv | --json] [--from TIME] [--to TIME] [--grep REGEX] [-i]\n"
+    "                   [--info HASH:SIZE] [--seal-key KEY | --seal-key-file FILE]\n"
     "       glps pdf DIR -o FILE.pdf [--info HASH:SIZE] [--seal-key KEY | --seal-key-file FILE]\n"
     "                   [--time TIME]\n"
     "       glps seal init DIR [--no-qr]\n"
@@ -45,9 +46,12 @@ const char kExitStatuses[] =
     "  2  usage error\n"
     "  3  consistent but not authenticated: as 0, but neither an info nor the verification\n"
     "     key of a sealed log was given for log.xml\n"
-    "  4  cannot be read: the directory or its log.xml (or, for log, a document) cannot be\n"
-    "     read, or log.xml is damaged\n"
-    "Of several logs, the worst status counts, in the order 4, 1, 3, 0.\n";
+    "  4  cannot be read: the directory or its log.xml cannot be read, or log.xml is damaged\n"
+    "  5  tamper recorded: intact now (or consistent, without an info), but the trail holds\n"
+    "     tamper entries: the library found the log changed outside the trail earlier and\n"
+    "     took the change in\n"
+    "log exits with the verdict's status as verify gives it. Of several logs, the worst\n"
+    "status counts, in the order 4, 1, 5, 3, 0.\n";
 
 const char kVerifyDescription[] =
     "Checks log directories without changing anything: every file log.xml records against its\n"
@@ -150,11 +154,20 @@ int main(int argc, char** argv) {
   glps_tool::LogOptions log;
   bool csv = false;
   bool logJson = false;
-  CLI::App* logCommand =
-      app.add_subcommand("log", "print a log's entries in order, read back from its documents");
+  CLI::App* logCommand = app.add_subcommand(
+      "log", "print a log's entries in order, read back from its documents as it is verified");
+  logCommand->footer(
+      "Reads the entries from the very bytes the verification fingerprints and marks every entry\n"
+      "whose bytes are not intact: (MODIFIED) in a recorded part that differs from its record,\n"
+      "(UNSAVED) in a tail after the recorded part, (UNRECORDED) in a document no record holds.\n"
+      "The verdict follows the entries; one other than intact also goes to standard error. The\n"
+      "entries are written as they are read: --json writes JSON Lines (the log, each entry, the\n"
+      "summary). CSV cells that would start a formula begin with an apostrophe.\n"
+      "\n" +
+      std::string(kExitStatuses));
   logCommand->add_option("DIR", log.directory, "the log directory")->required();
   CLI::Option* csvOption = logCommand->add_flag("--csv", csv, "write CSV (RFC 4180)");
-  logCommand->add_flag("--json", logJson, "write JSON (docs/json.md)")->excludes(csvOption);
+  logCommand->add_flag("--json", logJson, "write JSON Lines (docs/json.md)")->excludes(csvOption);
   logCommand->add_option("--from", log.from,
                          "entries from this time on: YYYY-MM-DD[THH:MM[:SS]][Z|+HH:MM]");
   logCommand->add_option("--to", log.to, "entries up to this time (a date: to its end)");
@@ -162,6 +175,15 @@ int main(int argc, char** argv) {
                          "entries whose message, context, user or details match the regular "
                          "expression (POSIX extended)");
   logCommand->add_flag("-i,--ignore-case", log.ignoreCase, "--grep ignores letter case");
+  logCommand->add_option("--info", log.info,
+                         "the info the host kept for the log: HASH:SIZE of its log.xml");
+  CLI::Option* logSealKey = logCommand->add_option(
+      "--seal-key", log.sealKey, "the verification key of a sealed log: its seals are checked");
+  std::string logSealKeyFile;
+  logCommand
+      ->add_option("--seal-key-file", logSealKeyFile,
+                   "as --seal-key, the key read from FILE (\"-\": standard input)")
+      ->excludes(logSealKey);
   logCommand->add_flag("-q,--quiet", log.quiet, "print nothing; the exit status only");
 
   glps_tool::PdfOptions pdf;
@@ -242,6 +264,7 @@ int main(int argc, char** argv) {
   // A key read from a file stands where --seal-key would have put it.
   for (const auto& [command, file, key] :
        {std::make_tuple(verifyCommand, &verifySealKeyFile, &verify.sealKey),
+        std::make_tuple(logCommand, &logSealKeyFile, &log.sealKey),
         std::make_tuple(pdfCommand, &pdfSealKeyFile, &pdf.sealKey)}) {
     std::string error;
     if (command->parsed() && !file->empty() && !glps_tool::ReadKeyFile(*file, key, &error)) {

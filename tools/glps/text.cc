@@ -45,6 +45,8 @@ std::string Hex(const char* format, unsigned value) {
   return buffer;
 }
 
+}  // namespace
+
 std::size_t DisplayWidth(const std::string& s) {
   std::size_t width = 0;
   for (std::size_t i = 0; i < s.size();) {
@@ -55,16 +57,20 @@ std::size_t DisplayWidth(const std::string& s) {
   return width;
 }
 
-}  // namespace
-
 std::string Printable(const std::string& bytes) {
   std::string out;
   out.reserve(bytes.size());
   for (std::size_t i = 0; i < bytes.size();) {
     const unsigned char c = static_cast<unsigned char>(bytes[i]);
     const std::size_t length = Utf8Length(bytes, i);
+    // C1 control characters (U+0080 to U+009F, 0xC2 0x80 to 0xC2 0x9F) are escaped byte by byte.
+    const bool c1 = length == 2 && c == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) < 0xA0;
     if (c == '\\') {
       out += "\\\\";
+    } else if (c1) {
+      out += Hex("\\x%02X", c) + Hex("\\x%02X", static_cast<unsigned char>(bytes[i + 1]));
+      i += 2;
+      continue;
     } else if (length == 0 || c < 0x20 || c == 0x7F) {
       out += Hex("\\x%02X", c);
     } else {

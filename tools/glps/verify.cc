@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "events.h"
 #include "glps/seal.h"
 #include "text.h"
 
@@ -99,10 +100,29 @@ std::string Joined(const std::vector<std::string>& parts, const char* separator)
   return text;
 }
 
+// "N tamper entries" of the trail's recorded parts.
+std::string TamperCountText(const KECGlpsAuditReport& report) {
+  const std::size_t count = report.RecordedTamperCount();
+  return std::to_string(count) + (count == 1 ? " tamper entry" : " tamper entries");
+}
+
 // The result line of one log.
 std::string ResultLine(const KECGlpsAuditReport& report, bool requireInfo) {
   const std::size_t protectedCount = report.ProtectedCount();
   switch (report.Verdict(requireInfo)) {
+    case Glps::eAuditTamperRecorded:
+      return "INTACT NOW, TAMPERING RECORDED EARLIER: the trail holds " + TamperCountText(report) +
+             ": the library found the log changed outside the trail and took the "
+             "change in; all " +
+             std::to_string(protectedCount) + " protected files intact, " +
+             (report.m_eInfoCheck == Glps::eAuditInfoMatches ? "log.xml matches the info"
+              : report.IsAuthenticated()
+                  ? "the last seal covers log.xml"
+                  : std::string(report.m_seal.m_bSealFile
+                                    ? "log.xml not authenticated (neither an info nor the "
+                                      "verification key given)"
+                                    : "log.xml not authenticated (no info given)")) +
+             ", the trail is consistent";
     case Glps::eAuditUnreadable: return "CANNOT VERIFY: " + Printable(report.m_strError);
     case Glps::eAuditIntact:
       return "INTACT and authenticated: all " + std::to_string(protectedCount) +
@@ -138,6 +158,10 @@ std::string ShortDetail(const KECGlpsAuditReport& report, bool requireInfo) {
     return Joined(parts, "; ");
   }
   const std::string files = std::to_string(report.ProtectedCount()) + " protected files intact";
+  if (verdict == Glps::eAuditTamperRecorded) {
+    return TamperCountText(report) + " in the trail; " + files +
+           (report.IsAuthenticated() ? "" : ", no info given");
+  }
   return verdict == Glps::eAuditNotAuthenticated ? files + ", no info given" : files;
 }
 
@@ -146,10 +170,11 @@ int Severity(Glps::EAuditVerdict verdict) {
   switch (verdict) {
     case Glps::eAuditIntact: return 0;
     case Glps::eAuditNotAuthenticated: return 1;
-    case Glps::eAuditNotIntact: return 2;
-    case Glps::eAuditUnreadable: return 3;
+    case Glps::eAuditTamperRecorded: return 2;
+    case Glps::eAuditNotIntact: return 3;
+    case Glps::eAuditUnreadable: return 4;
   }
-  return 3;
+  return 4;
 }
 
 const char* InfoStatusName(Glps::EAuditInfoCheck check) {
@@ -204,14 +229,10 @@ Json SealJson(const KECGlpsAuditSeal& seal) {
 
 }  // namespace
 
-const char* VerdictName(Glps::EAuditVerdict verdict) {
-  switch (verdict) {
-    case Glps::eAuditIntact: return "intact";
-    case Glps::eAuditNotIntact: return "not-intact";
-    case Glps::eAuditNotAuthenticated: return "not-authenticated";
-    case Glps::eAuditUnreadable: return "unreadable";
-  }
-  return "unreadable";
+const char* VerdictName(Glps::EAuditVerdict verdict) { return KECGlpsAudit::VerdictName(verdict); }
+
+std::string VerdictLine(const KECGlpsAuditReport& report, bool requireInfo) {
+  return ResultLine(report, requireInfo);
 }
 
 bool ParseLogInfo(const std::string& text, KECGlpsLogInfo* info) {
@@ -368,6 +389,7 @@ void PrintVerifyTable(const KECGlpsAuditReport& report, bool requireInfo, std::o
           << (finding.m_bRecorded ? " (a later tamper entry records the change)" : "") << '\n';
     }
   }
+  PrintEvents(report, out);
   out << "\nresult: " << ResultLine(report, requireInfo) << '\n';
 }
 
@@ -437,6 +459,8 @@ Json VerifyJson(const KECGlpsAuditReport& report, bool requireInfo, const std::s
   json["protected_files"] = report.ProtectedCount();
   json["protected_intact"] = report.ProtectedIntactCount();
   json["seal"] = SealJson(report.m_seal);
+  json["tamper_entries"] = read ? Json(report.RecordedTamperCount()) : Json(nullptr);
+  json["events"] = EventsJson(report);
   return json;
 }
 
@@ -550,7 +574,7 @@ int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err
     });
   }
 
-  std::size_t tally[4] = {0, 0, 0, 0};  // by severity
+  std::size_t tally[5] = {0, 0, 0, 0, 0};  // by severity
   int worst = 0;
   Glps::EAuditVerdict worstVerdict = Glps::eAuditIntact;
   {
@@ -591,8 +615,8 @@ int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err
   if (!options.quiet && !options.json) {
     out << "\n"
         << count << (count == 1 ? " log: " : " logs: ") << tally[0] << " intact, " << tally[1]
-        << " not authenticated (no info), " << tally[2] << " not intact, " << tally[3]
-        << " cannot be read\n";
+        << " not authenticated (no info), " << tally[2] << " with tampering recorded, " << tally[3]
+        << " not intact, " << tally[4] << " cannot be read\n";
   }
   if (count == 0) return 4;
   return static_cast<int>(worstVerdict);

@@ -41,8 +41,13 @@ bool ReadInfoFile(const std::string& path, std::map<std::string, KECGlpsLogInfo>
 // are not followed.
 std::vector<std::string> FindLogDirectories(const std::string& root);
 
-// The verdict's word: "intact", "not-intact", "not-authenticated", "unreadable".
+// The verdict's word: "intact", "not-intact", "not-authenticated", "unreadable",
+// "tamper-recorded".
 const char* VerdictName(Glps::EAuditVerdict verdict);
+
+// The verdict of one log in a line for a person ("INTACT and authenticated: ...", "NOT INTACT:
+// ..."), as the result line of the table gives it.
+std::string VerdictLine(const KECGlpsAuditReport& report, bool requireInfo);
 
 void PrintVerifyTable(const KECGlpsAuditReport& report, bool requireInfo, std::ostream& out);
 // The report as the JSON document of docs/json.md.
