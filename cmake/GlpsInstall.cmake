@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: Apache-2.0
-# Installation of the library for hosts: the public headers, libglps.so and libglpshost.so with
-# their versioned sonames, a CMake package (find_package(glps CONFIG) with the targets glps::glps
-# and glps::host) and a pkg-config file. Included from the top-level CMakeLists.txt after the
-# targets are defined.
+# Installation of the library for hosts: the public headers, libglps.so, libglps-pdf.so and
+# libglpshost.so with their versioned sonames, a CMake package (find_package(glps CONFIG) with the
+# targets glps::glps, glps::pdf and glps::host) and the pkg-config files glps.pc and glps-pdf.pc.
+# Included from the top-level CMakeLists.txt after the targets are defined.
 include(CMakePackageConfigHelpers)
 
 set(GLPS_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/glps
@@ -11,26 +11,20 @@ set(GLPS_INSTALL_PKGCONFIGDIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig
   CACHE STRING "Where glps.pc is installed, relative to the prefix")
 mark_as_advanced(GLPS_INSTALL_CMAKEDIR GLPS_INSTALL_PKGCONFIGDIR)
 
-# libglps.so needs libglpshost.so, which is installed beside it.
-set_target_properties(glps PROPERTIES INSTALL_RPATH "$ORIGIN")
+# libglps.so needs libglpshost.so, and libglps-pdf.so both, installed beside them.
+set_target_properties(glps glps_pdf PROPERTIES INSTALL_RPATH "$ORIGIN")
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/glps
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   FILES_MATCHING PATTERN "*.h")
 
-# The glps command joins this export set once it exists (tools/), e.g.
-#   install(TARGETS glps_cli EXPORT glpsTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-set(GLPS_INSTALL_TARGETS glps glpshost)
+set(GLPS_INSTALL_TARGETS glps glps_pdf glpshost)
 
 install(TARGETS ${GLPS_INSTALL_TARGETS}
   EXPORT glpsTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-
-# The PDF copy's module, at the same place relative to libglps.so as in the build tree; not part of
-# the CMake package (nothing links it: libglps.so loads it).
-install(TARGETS glps_pdf LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/${GLPS_PDF_MODULE_DIR})
 
 install(EXPORT glpsTargets
   NAMESPACE glps::
@@ -68,5 +62,7 @@ foreach(_glps_dir INCLUDEDIR LIBDIR)
     set(GLPS_PC_${_glps_dir} "\${prefix}/${CMAKE_INSTALL_${_glps_dir}}")
   endif()
 endforeach()
-configure_file(${CMAKE_CURRENT_LIST_DIR}/glps.pc.in ${PROJECT_BINARY_DIR}/glps.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/glps.pc DESTINATION ${GLPS_INSTALL_PKGCONFIGDIR})
+foreach(_glps_pc glps glps-pdf)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${_glps_pc}.pc.in ${PROJECT_BINARY_DIR}/${_glps_pc}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${_glps_pc}.pc DESTINATION ${GLPS_INSTALL_PKGCONFIGDIR})
+endforeach()

@@ -31,11 +31,14 @@ endif()
 # The library packages are named after the sonames, which carry the major and minor version.
 string(REGEX MATCH "^[0-9]+\\.[0-9]+" soversion "${VERSION}")
 file(STRINGS "${SOURCE_DIR}/debian/control" library_packages REGEX "^Package: lib.*[0-9]$")
-if(NOT library_packages STREQUAL "Package: libglps${soversion};Package: libglpshost${soversion}")
+set(expected_packages
+  "Package: libglps${soversion};Package: libglps-pdf${soversion};Package: libglpshost${soversion}")
+if(NOT library_packages STREQUAL expected_packages)
   fail("debian/control names the library packages [${library_packages}], expected "
-       "libglps${soversion} and libglpshost${soversion} (and debian/*.install named after them)")
+       "libglps${soversion}, libglps-pdf${soversion} and libglpshost${soversion} (and "
+       "debian/*.install named after them)")
 endif()
-foreach(package libglps${soversion} libglpshost${soversion})
+foreach(package libglps${soversion} libglps-pdf${soversion} libglpshost${soversion})
   if(NOT EXISTS "${SOURCE_DIR}/debian/${package}.install")
     fail("debian/${package}.install is missing")
   endif()

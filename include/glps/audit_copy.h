@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // KECGlpsAuditCopy: a complete, printable copy of a log's trail in one PDF, made read-only beside
 // the audit of glps/audit.h: a first page with the log, its counts and the verdict of the audit,
-// every entry of every document in order, and the file records.
+// every entry of every document in order, and the file records. In libglps.so's companion
+// libglps-pdf.so (CMake target glps::pdf, pkg-config glps-pdf), which alone links Cairo and Pango.
 #ifndef GLPS_AUDIT_COPY_H_
 #define GLPS_AUDIT_COPY_H_
 
@@ -24,7 +25,7 @@ enum EAuditCopyStatus : std::int32_t {
 
 }  // namespace Glps
 
-struct GLPS_API KECGlpsAuditCopyOptions {
+struct GLPS_PDF_API KECGlpsAuditCopyOptions {
   // The info the host kept for the log, checked against log.xml. Without it the copy states that
   // log.xml could not be authenticated.
   bool m_bInfo = false;
@@ -38,7 +39,7 @@ struct GLPS_API KECGlpsAuditCopyOptions {
   std::int64_t m_nTime = -1;
 };
 
-struct GLPS_API KECGlpsAuditCopyResult {
+struct GLPS_PDF_API KECGlpsAuditCopyResult {
   Glps::EAuditCopyStatus m_eStatus = Glps::eAuditCopyNotWritten;
   std::string m_strError;  // why no copy was made; empty when it was
   // The verdict of the audit that the copy states (as KECGlpsAudit::Verify would give it), and
@@ -54,7 +55,7 @@ struct GLPS_API KECGlpsAuditCopyResult {
 // created, changed or locked); needs no open log and no service, and may be called from several
 // threads at once. Each copy verifies the log and reads its trail afresh: what it states is what
 // the files said while it was made.
-class GLPS_API KECGlpsAuditCopy {
+class GLPS_PDF_API KECGlpsAuditCopy {
  public:
   // The copy of the log in `directory` as PDF bytes in `pdf` (left unspecified unless the result
   // is eAuditCopyMade).

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // KECGlpsAuditCopy: the audit's verdict and the trail read back, put into the description of a
-// printable copy and laid out as PDF (audit/pdf_copy.h) by the PDF module (audit/pdf_module.h).
+// printable copy and laid out as PDF (audit/pdf_copy.h).
 #include "glps/audit_copy.h"
+
+#include <pango/pangocairo.h>
 
 #include <chrono>
 #include <map>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "audit/pdf_copy.h"
-#include "audit/pdf_module.h"
 #include "crypto/md5_hash.h"
 #include "glps/host/gen.h"
 #include "platform/platform.h"
@@ -259,6 +260,19 @@ PdfCopy Describe(const KECGlpsAuditReport& report, const KECGlpsAuditTrail& trai
   return copy;
 }
 
+// Pango registers its types with GObject, which is never unloaded, and cannot register them again
+// after being unloaded and loaded anew (a host that unloads this library and loads it again). From
+// the first copy on, Pango's libraries stay loaded until the process ends.
+bool KeepLayoutLibrariesLoaded(std::string* error) {
+  static const std::string failure = [] {
+    std::string reason;
+    glps::platform::KeepLoaded(reinterpret_cast<const void*>(&pango_cairo_create_layout), &reason);
+    return reason;
+  }();
+  *error = failure;
+  return failure.empty();
+}
+
 }  // namespace
 
 KECGlpsAuditCopyResult KECGlpsAuditCopy::MakePdf(const std::string& directory,
@@ -287,7 +301,8 @@ KECGlpsAuditCopyResult KECGlpsAuditCopy::MakePdf(const std::string& directory,
   result.m_nDocuments = copy.documents.size();
   for (const PdfDocument& document : copy.documents) result.m_nEntries += document.entries.size();
   std::string error;
-  if (!glps::audit::RenderPdfCopyWithModule(copy, pdf, &error, &result.m_nPages)) {
+  if (!KeepLayoutLibrariesLoaded(&error) ||
+      !glps::audit::RenderPdfCopy(copy, pdf, &error, &result.m_nPages)) {
     result.m_eStatus = Glps::eAuditCopyNotWritten;
     result.m_strError = error;
     return result;

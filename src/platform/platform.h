@@ -284,26 +284,12 @@ bool PathExists(const std::string& path);
 // The same for a name in a directory.
 bool NameTaken(const Directory& directory, const std::string& name);
 
-// --- Modules of the library ----------------------------------------------------------------------
-// The absolute directory of the file that holds this library's code: libglps.so's own directory
-// (the program's, when the library's objects are linked into a program), by the name the dynamic
-// loader opened it by. Found from the address of this unit's code, so neither the environment nor
-// the working directory has a say. Empty, with a reason in `error`, when the loader cannot tell or
-// opened the library by a name relative to the working directory.
-std::string OwnDirectory(std::string* error);
-
-// The shared object at `relativePath` (names joined by '/') below the absolute `directory`, loaded
-// with everything it needs resolved at once, its symbols kept to itself, and never unloaded (what
-// it registers with libraries it loads cannot be registered twice). Each name below `directory` is
-// opened without following a symbolic link, and must be a directory (the last, a regular file)
-// that only a trusted user can change: one owned by root, this process's user or the owner of
-// `directory`, writable by nobody else (by its group only when the group is root's or this
-// process's). The file loaded is the one opened and checked, whatever is renamed meanwhile. Null,
-// with the reason (naming the object's path) in `error`, when it cannot be loaded.
-void* LoadModule(const std::string& directory, const std::string& relativePath, std::string* error);
-// The address of the symbol `name` in a module from LoadModule; null, with the loader's reason in
-// `error`, when the module has no such symbol.
-void* ModuleSymbol(void* module, const char* name, std::string* error);
+// --- Libraries that must stay loaded ------------------------------------------------------------
+// Keeps the shared object that holds the code at `address`, and every object it needs, loaded until
+// the process ends, whoever unloads it: for a library that registers with a library that is never
+// unloaded what cannot be registered twice. False, with the loader's reason in `error`, when no
+// loaded object holds the address.
+bool KeepLoaded(const void* address, std::string* error);
 
 }  // namespace platform
 }  // namespace glps

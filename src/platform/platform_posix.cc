@@ -6,19 +6,14 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <liburing.h>
-#include <link.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <string>
 
@@ -777,143 +772,20 @@ bool NameTaken(const Directory& directory, const std::string& name) {
   return facts.kind != FileFacts::Kind::kMissing;
 }
 
-std::string OwnDirectory(std::string* error) {
-  // The loader knows the object each mapped address comes from, and the name it opened it by.
+bool KeepLoaded(const void* address, std::string* error) {
   Dl_info info{};
-  void* handle = nullptr;
-  if (dladdr1(reinterpret_cast<void*>(&OwnDirectory), &info, &handle, RTLD_DL_LINKMAP) == 0 ||
-      handle == nullptr) {
-    *error = "the dynamic loader cannot tell which file holds the library";
-    return std::string();
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) {
+    *error = "the dynamic loader holds no object with the address";
+    return false;
   }
-  std::string path = static_cast<const link_map*>(handle)->l_name;
-  if (path.empty()) {
-    // The program itself (its name is not kept): the kernel names its file.
-    char buffer[PATH_MAX + 1];
-    const ssize_t length = ::readlink("/proc/self/exe", buffer, PATH_MAX);
-    if (length <= 0) {
-      *error = std::string("cannot read /proc/self/exe: ") + std::strerror(errno);
-      return std::string();
-    }
-    // A name that fills the buffer may have been cut short: its directory would be another one.
-    if (length >= PATH_MAX) {
-      *error = "the program's name is longer than " + std::to_string(PATH_MAX) + " bytes";
-      return std::string();
-    }
-    path.assign(buffer, static_cast<std::size_t>(length));
-  }
-  // A name relative to the working directory of the time of loading says nothing now.
-  if (path[0] != '/') {
-    *error = "the library was loaded by the relative name " + path;
-    return std::string();
-  }
-  return path.substr(0, std::max<std::string::size_type>(path.rfind('/'), 1));
-}
-
-namespace {
-
-// Whether a file on the way to a module can be changed by trusted users alone (LoadModule).
-bool OnlyTrustedUsersCanChange(const struct stat& st, uid_t directoryOwner) {
-  const uid_t user = geteuid();
-  if (st.st_uid != 0 && st.st_uid != user && st.st_uid != directoryOwner) return false;
-  if ((st.st_mode & S_IWOTH) != 0) return false;
-  return (st.st_mode & S_IWGRP) == 0 || st.st_gid == 0 || st.st_gid == getegid();
-}
-
-// Whether the object `module` of the dynamic loader was mapped from the file `file`: the mapping
-// that holds its dynamic section is of the file's device and inode.
-bool LoadedFrom(void* module, const struct stat& file) {
-  link_map* map = nullptr;
-  if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return false;
-  const auto address = reinterpret_cast<std::uintptr_t>(map->l_ld);
-  std::ifstream maps("/proc/self/maps");
-  std::string line;
-  while (std::getline(maps, line)) {
-    unsigned long long begin = 0, end = 0, inode = 0;
-    unsigned int devMajor = 0, devMinor = 0;
-    if (std::sscanf(line.c_str(), "%llx-%llx %*s %*s %x:%x %llu", &begin, &end, &devMajor,
-                    &devMinor, &inode) == 5 &&
-        begin <= address && address < end) {
-      return devMajor == major(file.st_dev) && devMinor == minor(file.st_dev) &&
-             inode == file.st_ino;
-    }
-  }
-  return false;
-}
-
-}  // namespace
-
-void* LoadModule(const std::string& directory, const std::string& relativePath,
-                 std::string* error) {
-  const std::string path = directory + "/" + relativePath;
-  int fd = OpenAt(AT_FDCWD, directory, O_PATH | O_DIRECTORY | O_CLOEXEC);
-  std::string reason;
-  struct stat st {};
-  if (fd < 0 || g_calls.fstat(fd, &st) != 0) reason = std::strerror(errno);
-  const uid_t directoryOwner = st.st_uid;
-  std::string::size_type start = 0;
-  while (reason.empty()) {
-    const std::string::size_type slash = relativePath.find('/', start);
-    const bool last = slash == std::string::npos;
-    const std::string name = relativePath.substr(start, last ? std::string::npos : slash - start);
-    // O_NONBLOCK: opening a FIFO put in the module's place does not wait for a writer.
-    const int flags = O_NOFOLLOW | O_CLOEXEC | (last ? O_RDONLY | O_NONBLOCK : O_PATH);
-    const int next = OpenAt(fd, name, flags);
-    const int openError = errno;
-    Close(fd);
-    fd = next;
-    if (fd < 0) {
-      reason = openError == ELOOP ? name + " is a symbolic link" : std::strerror(openError);
-    } else if (g_calls.fstat(fd, &st) != 0) {
-      reason = std::strerror(errno);
-    } else if (S_ISLNK(st.st_mode)) {
-      reason = name + " is a symbolic link";
-    } else if (last ? !S_ISREG(st.st_mode) : !S_ISDIR(st.st_mode)) {
-      reason = name + (last ? " is not a regular file" : " is not a directory");
-    } else if (!OnlyTrustedUsersCanChange(st, directoryOwner)) {
-      reason = name + " can be changed by a user other than root, this process's user and the " +
-               "owner of " + directory;
-    } else if (last) {
-      break;
-    }
-    start = slash + 1;
-  }
-  void* module = nullptr;
-  if (reason.empty()) {
-    // The loader opens the file through the descriptor checked, not through a name. It hands out
-    // an object it already has by the same name instead (a name of a descriptor closed since), so
-    // the object given is checked to be of the file, and another name tried when it is not (the
-    // kernel reads repeated slashes as one).
-    std::string name = "/proc/self/fd/" + std::to_string(fd);
-    for (int attempt = 0; module == nullptr && reason.empty(); ++attempt, name.insert(0, "/")) {
-      void* candidate = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-      if (candidate == nullptr) {
-        const char* loaderReason = dlerror();
-        reason = loaderReason != nullptr ? loaderReason : "no reason given";
-        for (auto at = reason.find(name); at != std::string::npos; at = reason.find(name, at)) {
-          reason.replace(at, name.size(), path);
-          at += path.size();
-        }
-      } else if (LoadedFrom(candidate, st)) {
-        module = candidate;
-      } else if (attempt == 16) {
-        reason = "the dynamic loader hands out another object for its descriptor";
-      }
-    }
-  }
-  if (fd >= 0) Close(fd);
-  if (module == nullptr) *error = "cannot load " + path + ": " + reason;
-  return module;
-}
-
-void* ModuleSymbol(void* module, const char* name, std::string* error) {
-  dlerror();
-  void* symbol = dlsym(module, name);
-  if (symbol == nullptr) {
+  // Opened again by the name the loader holds it by, loading nothing new, and marked to stay.
+  if (dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) == nullptr) {
     const char* reason = dlerror();
-    *error = std::string("no ") + name + ": " + (reason != nullptr ? reason : "it is null");
+    *error = std::string("cannot keep ") + info.dli_fname +
+             " loaded: " + (reason != nullptr ? reason : "no reason given");
+    return false;
   }
-  return symbol;
+  return true;
 }
 
 SysCalls& CurrentSysCalls() { return g_calls; }

@@ -35,7 +35,7 @@ generator=$5
 version=$(dpkg-parsechangelog -l "$source_dir/debian/changelog" -S Version)
 # The sonames, and so the library packages' names, carry the major and minor version.
 soversion=$(echo "$version" | cut -d. -f1,2)
-packages=("libglps$soversion" "libglpshost$soversion" libglps-dev glps)
+packages=("libglps$soversion" "libglps-pdf$soversion" "libglpshost$soversion" libglps-dev glps)
 
 say() { echo "deb.install: $*"; }
 fail() {
@@ -62,15 +62,19 @@ install_and_check() {
   local expected=(
     "libglps$soversion:$libdir/libglps.so.$version"
     "libglps$soversion:$libdir/libglps.so.$soversion"
+    "libglps-pdf$soversion:$libdir/libglps-pdf.so.$version"
+    "libglps-pdf$soversion:$libdir/libglps-pdf.so.$soversion"
     "libglpshost$soversion:$libdir/libglpshost.so.$version"
     "libglpshost$soversion:$libdir/libglpshost.so.$soversion"
     "libglps-dev:/usr/include/glps/glps.h"
     "libglps-dev:$libdir/libglps.so"
+    "libglps-dev:$libdir/libglps-pdf.so"
     "libglps-dev:$libdir/libglpshost.so"
     "libglps-dev:$libdir/cmake/glps/glpsConfig.cmake"
     "libglps-dev:$libdir/cmake/glps/glpsConfigVersion.cmake"
     "libglps-dev:$libdir/cmake/glps/glpsTargets.cmake"
     "libglps-dev:$libdir/pkgconfig/glps.pc"
+    "libglps-dev:$libdir/pkgconfig/glps-pdf.pc"
     "glps:/usr/bin/glps"
   )
   for entry in "${expected[@]}"; do
@@ -79,7 +83,8 @@ install_and_check() {
     [ -e "$path" ] || fail "$path is not installed"
   done
   # Installed in the system's library directory, nothing needs a run path.
-  for file in "$libdir/libglps.so.$version" "$libdir/libglpshost.so.$version" /usr/bin/glps; do
+  for file in "$libdir/libglps.so.$version" "$libdir/libglps-pdf.so.$version" \
+    "$libdir/libglpshost.so.$version" /usr/bin/glps; do
     if readelf -d "$file" | grep -qE '\((RPATH|RUNPATH)\)'; then
       fail "$file has a run path: $(readelf -d "$file" | grep -E 'RPATH|RUNPATH')"
     fi
@@ -101,9 +106,14 @@ install_and_check() {
   done < <(awk '$1 == "log"' "$demo/demo-state.txt")
   [ "$verified" -eq 2 ] ||
     fail "the demo kept $verified log infos in $demo/demo-state.txt, expected 2"
-  # The PDF copy through the module that libglps.so loads from beside itself.
-  [ -f "$libdir/glps/glps-pdf-$version.so" ] ||
-    fail "the package has no $libdir/glps/glps-pdf-$version.so"
+  # A host that makes no copies installs nothing of them: the library package depends on no
+  # rendering library.
+  local depends
+  depends=$(dpkg-query -W -f='${Depends}' "libglps$soversion")
+  if echo "$depends" | grep -qE 'libcairo|libpango|libglib|fonts-'; then
+    fail "libglps$soversion depends on what only the PDF copy needs: $depends"
+  fi
+  # The PDF copy through libglps-pdf.so.
   dir=$(awk '$1 == "log" { print $2; exit }' "$demo/demo-state.txt")
   /usr/bin/glps pdf "$demo/$dir" -o "$work/copy.pdf" --quiet ||
     fail "glps pdf $demo/$dir wrote no copy"

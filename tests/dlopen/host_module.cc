@@ -4,12 +4,7 @@
 // Loading this module loads libglps.so; unloading it is the only reference, so it unloads the
 // library too.
 #include <glps/audit.h>
-#include <glps/audit_copy.h>
 #include <glps/glps.h>
-
-#include <algorithm>
-#include <cstddef>
-#include <string>
 
 extern "C" {
 
@@ -48,27 +43,6 @@ bool glps_module_write_log(const char* directory) {
 // The verdict of the audit of the log in `directory` (Glps::EAuditVerdict).
 int glps_module_verify(const char* directory) {
   return KECGlpsAudit::Verify(directory, KECGlpsAuditRequest()).Verdict();
-}
-
-// Makes the PDF copy of the log in `directory` at `pdf`; returns the status
-// (Glps::EAuditCopyStatus) and the error text, cut to `size` bytes with its terminating zero.
-int glps_module_write_copy(const char* directory, const char* pdf, char* error, unsigned size) {
-  KECGlpsAuditCopyOptions options;
-  options.m_nTime = 0;
-  const KECGlpsAuditCopyResult result = KECGlpsAuditCopy::WritePdf(directory, options, pdf);
-  if (size != 0) {
-    const std::size_t length = std::min<std::size_t>(result.m_strError.size(), size - 1);
-    result.m_strError.copy(error, length);
-    error[length] = '\0';
-  }
-  return result.m_eStatus;
-}
-
-// Writes an experiment log in `directory` (which must exist), saves and closes it, and makes its
-// PDF copy at `pdf`; true when all succeeded.
-bool glps_module_make_copy(const char* directory, const char* pdf) {
-  const bool written = glps_module_write_log(directory);
-  return glps_module_write_copy(directory, pdf, nullptr, 0) == Glps::eAuditCopyMade && written;
 }
 
 }  // extern "C"

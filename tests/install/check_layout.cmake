@@ -1,12 +1,10 @@
 # SPDX-License-Identifier: Apache-2.0
 # Checks what `cmake --install` put into PREFIX: every public header (and nothing that includes a
-# Boost or OpenSSL header), both shared libraries with their soname and linker-name links, the CMake
-# package and glps.pc, none of which may point back into the source or build tree; the PDF copy's
-# module at its place relative to the libraries, and neither library needing the libraries that
-# only the module may bring (Cairo, Pango, GLib).
+# Boost or OpenSSL header), the shared libraries with their soname and linker-name links, the CMake
+# package, glps.pc and glps-pdf.pc, none of which may point back into the source or build tree; and
+# no library but libglps-pdf.so needing the libraries of the PDF copy (Cairo, Pango, GLib).
 # cmake -DSOURCE_DIR=... -DBUILD_DIR=... -DPREFIX=... -DINCLUDEDIR=... -DLIBDIR=... -DCMAKEDIR=... -DPKGCONFIGDIR=...
-#       -DREADELF=... -DVERSION=... -DLIBRARIES=... -DSONAMES=... -DLINKNAMES=... -DPDF_MODULE=...
-#       -P check_layout.cmake
+#       -DREADELF=... -DVERSION=... -DLIBRARIES=... -DSONAMES=... -DLINKNAMES=... -P check_layout.cmake
 set(failures)
 macro(fail text)
   list(APPEND failures "${text}")
@@ -56,8 +54,8 @@ foreach(file soname linkname IN ZIP_LISTS LIBRARIES SONAMES LINKNAMES)
     RESULT_VARIABLE result)
   string(REGEX MATCHALL "\\(NEEDED\\)[^[]*\\[(libcairo|libpango|libglib|libgobject)[^]]*\\]"
     rendering "${dynamic}")
-  if(rendering)
-    fail("${file} needs what only the PDF module may: ${rendering}")
+  if(rendering AND NOT file MATCHES "^libglps-pdf\\.")
+    fail("${file} needs what only libglps-pdf.so may: ${rendering}")
   endif()
   if(NOT result EQUAL 0 OR NOT dynamic MATCHES "\\(SONAME\\)[^[]*\\[([^]]*)\\]")
     fail("${file}: no soname found by ${READELF} -d")
@@ -77,20 +75,13 @@ foreach(file soname linkname IN ZIP_LISTS LIBRARIES SONAMES LINKNAMES)
   endforeach()
 endforeach()
 
-# --- The PDF copy's module, which libglps.so loads from this place beside itself --------------
-set(module "${PREFIX}/${LIBDIR}/${PDF_MODULE}")
-if(NOT EXISTS "${module}" OR IS_SYMLINK "${module}")
-  fail("the PDF module ${module} is missing or not a regular file")
-elseif(NOT PDF_MODULE MATCHES "-${VERSION}\\.so$")
-  fail("${PDF_MODULE} does not carry the version ${VERSION}")
-endif()
-
 # --- CMake package and pkg-config file ---------------------------------------------------------
 set(package_files
   "${CMAKEDIR}/glpsConfig.cmake"
   "${CMAKEDIR}/glpsConfigVersion.cmake"
   "${CMAKEDIR}/glpsTargets.cmake"
-  "${PKGCONFIGDIR}/glps.pc")
+  "${PKGCONFIGDIR}/glps.pc"
+  "${PKGCONFIGDIR}/glps-pdf.pc")
 file(GLOB target_config_files "${PREFIX}/${CMAKEDIR}/glpsTargets-*.cmake")
 foreach(file IN LISTS package_files target_config_files)
   if(NOT IS_ABSOLUTE "${file}")
@@ -115,12 +106,14 @@ endforeach()
 if(NOT target_config_files)
   fail("no glpsTargets-<config>.cmake installed")
 endif()
-if(EXISTS "${PREFIX}/${PKGCONFIGDIR}/glps.pc")
-  file(STRINGS "${PREFIX}/${PKGCONFIGDIR}/glps.pc" pc_version REGEX "^Version: ")
-  if(NOT pc_version STREQUAL "Version: ${VERSION}")
-    fail("glps.pc says '${pc_version}', expected 'Version: ${VERSION}'")
+foreach(pc glps.pc glps-pdf.pc)
+  if(EXISTS "${PREFIX}/${PKGCONFIGDIR}/${pc}")
+    file(STRINGS "${PREFIX}/${PKGCONFIGDIR}/${pc}" pc_version REGEX "^Version: ")
+    if(NOT pc_version STREQUAL "Version: ${VERSION}")
+      fail("${pc} says '${pc_version}', expected 'Version: ${VERSION}'")
+    endif()
   endif()
-endif()
+endforeach()
 
 if(failures)
   list(JOIN failures "\n  " text)

@@ -1,13 +1,17 @@
 # SPDX-License-Identifier: Apache-2.0
-# Builds the host example of README.md against the installed PREFIX and runs it.
-#   MODE=find_package: as a CMake project (consumer/) that finds the package and links glps::glps.
-#   MODE=pkg_config:   with the compiler and the flags of `pkg-config --cflags --libs glps`.
+# Builds the host example and the copy example of README.md against the installed PREFIX and runs
+# them.
+#   MODE=find_package: as a CMake project (consumer/) that finds the package and links glps::glps
+#                      (the host example) and glps::pdf (the copy example).
+#   MODE=pkg_config:   with the compiler and the flags of `pkg-config --cflags --libs glps`
+#                      (glps-pdf for the copy example).
 # With SYSTEM=ON the package is installed in the system's own places (PREFIX is /usr, from Debian
 # packages): found without CMAKE_PREFIX_PATH or PKG_CONFIG_PATH, and run without a run path.
 # The example runs three times in one directory; each run must succeed, print the infos of the
 # log.xml files it left, and, since it hands the kept infos back, add no tamper entry to either
-# log. A fourth run without the kept infos must find both logs tampered. Everything happens in a
-# fresh WORK directory, removed again on success.
+# log; the copy example then writes the experiment log's PDF copy. A fourth run without the kept
+# infos must find both logs tampered. Everything happens in a fresh WORK directory, removed again
+# on success.
 # cmake -DMODE=... -DREADME=... -DCONSUMER_DIR=... -DPREFIX=... -DCMAKEDIR=... -DPKGCONFIGDIR=...
 #       -DWORK=... -DGENERATOR=... -DCXX=... [-DCONFIG=...] [-DPKG_CONFIG=...] [-DSYSTEM=ON]
 #       -P run_example.cmake
@@ -23,24 +27,29 @@ endfunction()
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 
-# The example is the block between the markers of README.md, so the README shows compiled code.
+# The examples are the blocks between the markers of README.md, so the README shows compiled code.
 file(READ "${README}" readme)
-set(begin_marker "<!-- host example: begin -->\n```cpp\n")
-set(end_marker "```\n<!-- host example: end -->")
-string(FIND "${readme}" "${begin_marker}" begin)
-string(FIND "${readme}" "${end_marker}" end)
-if(begin EQUAL -1 OR end EQUAL -1)
-  message(FATAL_ERROR "README.md has no block between '${begin_marker}' and '${end_marker}'")
-endif()
-string(LENGTH "${begin_marker}" marker_length)
-math(EXPR begin "${begin} + ${marker_length}")
-math(EXPR length "${end} - ${begin}")
-if(length LESS_EQUAL 0)
-  message(FATAL_ERROR "the host example in README.md is empty")
-endif()
-string(SUBSTRING "${readme}" ${begin} ${length} example)
+function(extract_example name source)
+  set(begin_marker "<!-- ${name} example: begin -->\n```cpp\n")
+  set(end_marker "```\n<!-- ${name} example: end -->")
+  string(FIND "${readme}" "${begin_marker}" begin)
+  string(FIND "${readme}" "${end_marker}" end)
+  if(begin EQUAL -1 OR end EQUAL -1)
+    message(FATAL_ERROR "README.md has no block between '${begin_marker}' and '${end_marker}'")
+  endif()
+  string(LENGTH "${begin_marker}" marker_length)
+  math(EXPR begin "${begin} + ${marker_length}")
+  math(EXPR length "${end} - ${begin}")
+  if(length LESS_EQUAL 0)
+    message(FATAL_ERROR "the ${name} example in README.md is empty")
+  endif()
+  string(SUBSTRING "${readme}" ${begin} ${length} example)
+  file(WRITE "${source}" "${example}")
+endfunction()
 set(source "${WORK}/host_example.cc")
-file(WRITE "${source}" "${example}")
+set(copy_source "${WORK}/copy_example.cc")
+extract_example(host "${source}")
+extract_example(copy "${copy_source}")
 
 if(MODE STREQUAL "find_package")
   set(config_args)
@@ -54,7 +63,7 @@ if(MODE STREQUAL "find_package")
   run("${CMAKE_COMMAND}" -S "${CONSUMER_DIR}" -B "${WORK}/build" -G "${GENERATOR}"
     "-DCMAKE_CXX_COMPILER=${CXX}" ${prefix_args}
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF
-    "-DGLPS_EXAMPLE_SOURCE=${source}" ${config_args})
+    "-DGLPS_EXAMPLE_SOURCE=${source}" "-DGLPS_COPY_EXAMPLE_SOURCE=${copy_source}" ${config_args})
   # The package found must be the one just installed, not another copy on this machine.
   file(STRINGS "${WORK}/build/CMakeCache.txt" found_dir REGEX "^glps_DIR:")
   string(REGEX REPLACE "^glps_DIR:[A-Z]+=" "" found_dir "${found_dir}")
@@ -65,6 +74,7 @@ if(MODE STREQUAL "find_package")
   endif()
   run("${CMAKE_COMMAND}" --build "${WORK}/build")
   set(program "${WORK}/build/host_example")
+  set(copy_program "${WORK}/build/copy_example")
 elseif(MODE STREQUAL "pkg_config")
   if(NOT PKG_CONFIG)
     message(FATAL_ERROR "pkg-config is not installed (scripts/install-deps installs it)")
@@ -84,6 +94,9 @@ elseif(MODE STREQUAL "pkg_config")
   run("${PKG_CONFIG}" --cflags --libs glps)
   string(STRIP "${run_output}" flags)
   separate_arguments(flags UNIX_COMMAND "${flags}")
+  run("${PKG_CONFIG}" --cflags --libs glps-pdf)
+  string(STRIP "${run_output}" copy_flags)
+  separate_arguments(copy_flags UNIX_COMMAND "${copy_flags}")
   run("${PKG_CONFIG}" --variable=libdir glps)
   string(STRIP "${run_output}" libdir)
   set(rpath "-Wl,-rpath,${libdir}")
@@ -92,6 +105,9 @@ elseif(MODE STREQUAL "pkg_config")
   endif()
   set(program "${WORK}/host_example")
   run("${CXX}" -std=c++17 -Wall -Wextra -Werror "${source}" -o "${program}" ${flags} ${rpath})
+  set(copy_program "${WORK}/copy_example")
+  run("${CXX}" -std=c++17 -Wall -Wextra -Werror "${copy_source}" -o "${copy_program}" ${copy_flags}
+    ${rpath})
 else()
   message(FATAL_ERROR "unknown MODE '${MODE}'")
 endif()
@@ -143,6 +159,14 @@ foreach(round 1 2 3)
     endif()
   endforeach()
 endforeach()
+
+# The copy of the experiment log the example kept.
+run("${copy_program}" "${root}/experiment" "${WORK}/copy.pdf")
+message(STATUS "copy example printed:\n${run_output}")
+file(READ "${WORK}/copy.pdf" pdf_head LIMIT 5 HEX)
+if(NOT pdf_head STREQUAL "255044462d")  # "%PDF-"
+  message(FATAL_ERROR "the copy example wrote no PDF to ${WORK}/copy.pdf")
+endif()
 
 # Without the kept infos, the same logs are not what the host last saw: both get a tamper entry.
 file(REMOVE "${root}/infos.txt")

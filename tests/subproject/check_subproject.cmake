@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: Apache-2.0
 # Configures the project parent/, which builds glps as part of itself (MODE add_subdirectory or
-# fetchcontent), and checks what glps added to it: only the libraries (with the PDF copy's module
-# and the objects of both), no tests in the parent's CTest, no install rules, and the parent's
+# fetchcontent), and checks what glps added to it: only the libraries (libglps.so, libglps-pdf.so,
+# libglpshost.so, with their objects and the static library of the platform and crypto units), no
+# tests in the parent's CTest, no install rules, and the parent's
 # build type left alone. With EXTRA set (e.g. -DGLPS_BUILD_TESTS=ON) the parent turns glps's tests
 # on, and they must then be there.
 # cmake -DMODE=... -DSOURCE_DIR=... -DWORK=... -DGENERATOR=... -DCXX=... [-DEXTRA=...]
@@ -38,7 +39,7 @@ endforeach()
 file(STRINGS "${WORK}/CMakeCache.txt" build_type REGEX "^CMAKE_BUILD_TYPE:")
 
 if(NOT EXTRA)
-  set(expected "glps;glps_objects;glps_pdf;glps_pdf_objects;glpshost")
+  set(expected "glps;glps_base;glps_objects;glps_pdf;glps_pdf_objects;glpshost")
   if(NOT targets STREQUAL expected)
     fail("glps defined the targets [${targets}], expected only [${expected}]")
   endif()
