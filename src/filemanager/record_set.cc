@@ -5,16 +5,12 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "glps/host/gen.h"
-
 namespace glps {
 
 namespace {
 
 // The longest name a file can have.
 constexpr std::size_t kMaxNameLength = 255;
-const char kDocumentExtension[] = "html";
-const char kSidecarExtension[] = "xml";
 
 bool IsProtectedKind(Glps::EFileType kind) {
   return kind == Glps::FileLog || kind == Glps::FileMetaData || kind == Glps::FileLink;
@@ -73,14 +69,6 @@ bool IsReservedName(const std::string& name) {
   // ".<name>.tmp-XXXXXX": the temporary file of a replacement under way, or left by one that was
   // interrupted (and removed when the log is next opened).
   return name.size() > 1 && name[0] == '.' && name.find(".tmp-", 1) != std::string::npos;
-}
-
-std::string SidecarNameOf(const std::string& document) {
-  return KCGenFileUtils::MakeNameExtension(document, kSidecarExtension);
-}
-
-std::string DocumentNameOf(const std::string& sidecar) {
-  return KCGenFileUtils::MakeNameExtension(sidecar, kDocumentExtension);
 }
 
 RecordFault CheckRecordAlone(const KECGlpsFileManagerData& record) {

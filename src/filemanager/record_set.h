@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "filemanager/file_manager_data.h"
+#include "files/document_names.h"
 
 namespace glps {
 
@@ -53,10 +54,6 @@ std::string FileKindName(Glps::EFileType kind, const char* unknownPrefix);
 // A name the library keeps for files of its own (see above), or one of the form ".<name>.tmp-..."
 // that its atomic replacements use while they write.
 bool IsReservedName(const std::string& name);
-// The name of a document's metadata sidecar: the document's name with the extension "xml".
-std::string SidecarNameOf(const std::string& document);
-// The name of the document whose sidecar `sidecar` would be: the name with the extension "html".
-std::string DocumentNameOf(const std::string& sidecar);
 
 // The faults a record has on its own, whatever the rest of its set: its kind, its name, its
 // protection.

@@ -14,7 +14,7 @@
 #include <boost/serialization/version.hpp>
 
 #include "filemanager/file_manager_data.h"
-#include "filemanager/record_set.h"
+#include "files/document_names.h"
 #include "serialization/archive_io.h"
 
 // Sidecar layout: element "m_meta" (class version 0) holding "m_vEntity" (class version 0) in the

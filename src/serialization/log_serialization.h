@@ -33,7 +33,6 @@
 #include <boost/serialization/version.hpp>
 #include <boost/shared_ptr.hpp>
 
-#include "filemanager/file_manager_data.h"
 #include "glps/records.h"
 #include "serialization/archive_io.h"
 

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "filemanager/file_manager_data.h"
 #include "glps/records.h"
 
 // Writes the text of log.xml byte for byte as the XML output archive writes it from the

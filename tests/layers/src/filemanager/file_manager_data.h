@@ -1,0 +1,2 @@
+// SPDX-License-Identifier: Apache-2.0
+// The interface that the lower layer may include.

@@ -1,0 +1,2 @@
+// SPDX-License-Identifier: Apache-2.0
+// A folder that the layer table does not name.
