@@ -9,9 +9,14 @@
 //   "S <hash> <size> <id>"    LogExpSave or LogExpExit returned this info; every entry up to and
 //                             including <id> was written before it
 //   "F <id>"                  LogExpMsg of entry <id> failed (never expected)
+//   "P"                       the run wrote all it writes and waits to be killed
 //
+// Each kill comes once the host has reported a number of lines, then after a short delay; both
+// come from the seed. So what a campaign reaches (saved entries, a second document) is decided by
+// the host's own progress, the same on a slow or busy machine as on a fast one; only the phase a
+// kill hits within a call depends on the timing.
 // Environment: GLPS_CRASH_KILLS (default 200) and GLPS_CRASH_SEED (default 20261210) reproduce or
-// extend a run; the moments of the kills come from the seed, the phase they hit from the timing.
+// extend a run.
 //
 // The same campaign runs over a sealed log: after every kill each seal in the seal file still
 // verifies under the verification key (only what was written after the last seal may be unsealed),
@@ -23,6 +28,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -123,6 +129,7 @@ constexpr std::uint64_t kMaxEntriesPerRun = 120;
       open();
     }
   }
+  Send(fd, "P");
   for (;;) pause();
 }
 
@@ -156,9 +163,11 @@ void ParseLines(const std::string& text, HostReport* report) {
   }
 }
 
-// Forks the host, kills it after `delay`, and returns what it reported.
+// Forks the host, kills it `delay` after it reported its `lines`-th line (at once when it waits to
+// be killed), and returns what it reported.
 HostReport RunAndKill(const std::string& dir, const KECGlpsLogInfo& info, std::uint64_t firstId,
-                      std::uint32_t seed, std::chrono::microseconds delay, bool* killedByUs) {
+                      std::uint32_t seed, int lines, std::chrono::microseconds delay,
+                      bool* killedByUs) {
   int fds[2];
   HostReport report;
   if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -177,9 +186,17 @@ HostReport RunAndKill(const std::string& dir, const KECGlpsLogInfo& info, std::u
     return report;
   }
   std::string received;
-  const auto deadline = std::chrono::steady_clock::now() + delay;
   char buffer[4096];
-  for (;;) {
+  // However long the host takes to get there.
+  bool waiting = false;
+  while (std::count(received.begin(), received.end(), '\n') < lines && !waiting) {
+    const ssize_t n = read(fds[0], buffer, sizeof(buffer));
+    if (n <= 0) break;  // the host died on its own; waitpid tells
+    received.append(buffer, static_cast<std::size_t>(n));
+    waiting = received.find("P\n") != std::string::npos;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + delay;
+  while (!waiting) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() < 0) break;
@@ -189,7 +206,7 @@ HostReport RunAndKill(const std::string& dir, const KECGlpsLogInfo& info, std::u
       continue;
     }
     const ssize_t n = read(fds[0], buffer, sizeof(buffer));
-    if (n <= 0) break;  // the host died on its own; waitpid tells
+    if (n <= 0) break;
     received.append(buffer, static_cast<std::size_t>(n));
   }
   kill(pid, SIGKILL);
@@ -308,8 +325,10 @@ void CrashCampaign(bool sealed) {
   int brokenSeals = 0, unsealedAfterRestart = 0, unsealedTails = 0;
 
   std::mt19937 rng(seed);
-  // Longer runs let the host reach its saves and exits; short ones hit the opening.
-  std::uniform_int_distribution<int> delayUs(0, 120000);
+  // Runs killed after more lines reach the host's saves and exits; those killed before its first
+  // line hit the opening. The delay after the line spreads the kills over the call that follows.
+  std::uniform_int_distribution<int> linesBeforeKill(0, 8);
+  std::uniform_int_distribution<int> delayUs(0, 20000);
   std::vector<std::pair<std::uint64_t, std::uint64_t>> savedRanges;  // [first, last] per run
   std::map<std::string, std::string> savedBytes;  // document -> bytes vouched for at last reopen
 
@@ -322,8 +341,10 @@ void CrashCampaign(bool sealed) {
   for (int run = 0; run < kills; ++run) {
     const std::uint64_t firstId = (run + 1) * kIdsPerRun;
     bool killedByUs = false;
-    const HostReport report =
-        RunAndKill(dir, info, firstId, rng(), std::chrono::microseconds(delayUs(rng)), &killedByUs);
+    const std::uint32_t hostSeed = rng();
+    const int lines = linesBeforeKill(rng);
+    const HostReport report = RunAndKill(dir, info, firstId, hostSeed, lines,
+                                         std::chrono::microseconds(delayUs(rng)), &killedByUs);
     if (killedByUs) ++killed;
     if (!killedByUs || report.openFailed || report.writeFailed) ++hostFailures;
     if (report.saved) {
