@@ -21,8 +21,7 @@
 namespace glps_bench {
 namespace {
 
-// What one save wrote and synced, by file: the seal file, the key file, everything else (whose
-// syncs through io_uring are not counted).
+// What one save wrote and synced, by file: the seal file, the key file, everything else.
 enum SealFile { kSeals, kKey, kRest, kFiles };
 struct WriteCount {
   std::uint64_t writes[kFiles] = {};

@@ -79,8 +79,9 @@ class KECGlpsFile {
   // Closes the file early (a file that must not be written, or that a derived class cannot bring
   // into a usable state); the object is not open afterwards.
   void Close();
-  // The open descriptor, for syncing the file together with others (platform::SyncDataTogether);
-  // kInvalidHandle when not open. It stays this object's.
+  // The open descriptor, for syncing the file before another takes its name
+  // (platform::Replacement::CommitAfterSyncingWith); kInvalidHandle when not open. It stays this
+  // object's.
   glps::platform::FileHandle GetHandle() const { return m_hFile; }
 
  protected:

@@ -170,12 +170,6 @@ bool Sync(FileHandle handle);
 // not its times (fdatasync): for a file appended to, where nothing else of its metadata matters.
 bool SyncData(FileHandle handle);
 
-// SyncData of `count` files, all under way at once (through io_uring, where the system offers it;
-// otherwise one after the other), so that the disk's flush that makes one durable can serve the
-// others: the syncs take about as long as one. synced[i] receives the result for handles[i]; the
-// result is true when all succeeded.
-bool SyncDataTogether(const FileHandle* handles, std::size_t count, bool* synced);
-
 // Replaces the file `name` of the directory with `contents` so that readers see either the old or
 // the new file, never a mix: writes a temporary file ".<name>.tmp-XXXXXX" (created exclusively) in
 // the directory, syncs it, renames it over the name and syncs the directory. A missing file is
@@ -221,10 +215,10 @@ class Replacement {
   // `inPlace` (may be null) tells whether the new content took the name (also when only the
   // directory's sync failed afterwards).
   bool Commit(bool* inPlace = nullptr);
-  // Commit, with the prepared file's data made durable together with the data of `other` (see
-  // SyncDataTogether), which is synced whatever happens to the replacement; *otherSynced receives
-  // its result. The rename follows only once both syncs have ended, so a file that names `other`
-  // takes its name only after `other` was made durable (or failed to be, which the caller judges).
+  // Commit, with the data of `other` made durable first (SyncData), whatever happens to the
+  // replacement; *otherSynced receives its result. The rename follows only once both syncs have
+  // ended, so a file that names `other` takes its name only after `other` was made durable (or
+  // failed to be, which the caller judges).
   bool CommitAfterSyncingWith(FileHandle other, bool* otherSynced, bool* inPlace = nullptr);
   // Removes the prepared file, if any.
   void Discard();

@@ -5,7 +5,6 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <liburing.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -194,40 +193,6 @@ bool MayBeReplaced(const Directory& directory, const std::string& name, mode_t* 
   *exists = true;
   *mode = st.st_mode & 0777;
   return true;
-}
-
-// Waits for one completion of the ring, through interruptions by signals; null when none comes.
-struct io_uring_cqe* WaitForCompletion(struct io_uring* ring) {
-  struct io_uring_cqe* cqe = nullptr;
-  int rc;
-  while ((rc = io_uring_wait_cqe(ring, &cqe)) == -EINTR) {
-  }
-  return rc == 0 ? cqe : nullptr;
-}
-
-// The syncs of SyncDataTogether, all submitted to one io_uring at once; false when the ring cannot
-// be had (no io_uring in this system, or not allowed) or did not take them all, the caller then
-// syncing one after the other.
-bool SyncDataThroughRing(const FileHandle* handles, std::size_t count, bool* synced) {
-  struct io_uring ring;
-  if (io_uring_queue_init(static_cast<unsigned>(count), &ring, 0) != 0) return false;
-  for (std::size_t i = 0; i < count; ++i) {
-    // The ring has room for `count` entries.
-    struct io_uring_sqe* sqe = io_uring_get_sqe(&ring);
-    io_uring_prep_fsync(sqe, handles[i], IORING_FSYNC_DATASYNC);
-    io_uring_sqe_set_data64(sqe, i);
-    synced[i] = false;
-  }
-  const int queued = io_uring_submit(&ring);
-  for (int i = 0; i < queued; ++i) {
-    struct io_uring_cqe* cqe = WaitForCompletion(&ring);
-    if (cqe == nullptr) break;
-    const std::uint64_t index = io_uring_cqe_get_data64(cqe);
-    if (index < count) synced[index] = cqe->res == 0;
-    io_uring_cqe_seen(&ring, cqe);
-  }
-  io_uring_queue_exit(&ring);
-  return queued == static_cast<int>(count);
 }
 
 // Writes everything `fill` writes into a new temporary file for the name, as Replacement::Prepare
@@ -501,19 +466,6 @@ bool Sync(FileHandle handle) { return handle != kInvalidHandle && SyncRetrying(h
 
 bool SyncData(FileHandle handle) { return handle != kInvalidHandle && SyncDataRetrying(handle); }
 
-bool SyncDataTogether(const FileHandle* handles, std::size_t count, bool* synced) {
-  bool valid = true;
-  for (std::size_t i = 0; i < count; ++i) valid = valid && handles[i] != kInvalidHandle;
-  const bool together = valid && count > 1 && g_calls.fdatasync == &::fdatasync &&
-                        SyncDataThroughRing(handles, count, synced);
-  if (!together) {
-    for (std::size_t i = 0; i < count; ++i) synced[i] = SyncData(handles[i]);
-  }
-  bool all = true;
-  for (std::size_t i = 0; i < count; ++i) all = all && synced[i];
-  return all;
-}
-
 bool ReplaceFile(const Directory& directory, const std::string& name, const std::string& contents,
                  bool* inPlace) {
   return ReplaceWith(
@@ -552,14 +504,11 @@ bool Replacement::CommitAfterSyncingWith(FileHandle other, bool* otherSynced, bo
     *otherSynced = SyncData(other);
     return false;
   }
-  const FileHandle handles[2] = {other, m_hTemp};
-  bool synced[2] = {false, false};
-  SyncDataTogether(handles, 2, synced);
-  *otherSynced = synced[0];
+  *otherSynced = SyncData(other);
   const FileHandle temp = m_hTemp;
   m_hTemp = kInvalidHandle;
   const bool committed =
-      CommitTemp(*m_pDirectory, m_strName, temp, m_strTempName, synced[1], inPlace);
+      CommitTemp(*m_pDirectory, m_strName, temp, m_strTempName, SyncDataRetrying(temp), inPlace);
   m_pDirectory = nullptr;
   return committed;
 }

@@ -34,9 +34,7 @@ struct SysCalls {
 };
 
 // The calls in use. Defaults to the real ones; RestoreSysCalls puts them back. Tests that change
-// them restore them before they end; nothing here is meant for use from two threads. While
-// fdatasync is replaced, SyncDataTogether makes its syncs through it, one after the other, instead
-// of through io_uring.
+// them restore them before they end; nothing here is meant for use from two threads.
 SysCalls& CurrentSysCalls();
 void RestoreSysCalls();
 

@@ -410,8 +410,8 @@ bool KECGlpsLogSession::Save() {
   // log.xml names the document's size and fingerprint and its sidecar's: both are durable under
   // their names before log.xml is. The sidecar is saved whole first (and only when the document's
   // entities changed since it last saved it), so that log.xml is written with its record. Then
-  // log.xml is written into its temporary file, the document's entries and that file are made
-  // durable together (one flush of the disk can serve both), and log.xml takes its name.
+  // log.xml is written into its temporary file, the document's entries and then that file are made
+  // durable, and log.xml takes its name.
   // A document that cannot be made durable, or whose sidecar cannot be written, fails the save;
   // log.xml is still written, so that it describes the files as they are.
   const bool sidecarSaved = !m_ptrDocument || m_ptrDocument->SaveMetaDataIfChanged();

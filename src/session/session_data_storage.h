@@ -69,7 +69,7 @@ class KECGlpsLogSessionDataStorage {
   bool PrepareSave(KECGlpsLogXmlWriter* writer = nullptr);
   bool CommitSave();
   // CommitSave, with the data of the file `alongside` (the log's current document) made durable
-  // together with log.xml's, before log.xml takes its name (platform::Replacement::
+  // before log.xml's, and before log.xml takes its name (platform::Replacement::
   // CommitAfterSyncingWith); *alongsideSynced receives the result of its sync, which is made also
   // when nothing is prepared.
   bool CommitSaveSyncing(glps::platform::FileHandle alongside, bool* alongsideSynced);

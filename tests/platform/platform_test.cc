@@ -363,42 +363,6 @@ TEST(PlatformReplaceTest, PreparedReplacementTakesTheNameOnlyWhenCommitted) {
   platform::Close(document);
 }
 
-// Several files synced at once report each file's result; the same through the system's io_uring
-// and one after the other (when fdatasync is replaced, as here by a recording one).
-int g_fdatasyncCalls = 0;
-int RecordingFdatasync(int fd) {
-  ++g_fdatasyncCalls;
-  return ::fdatasync(fd);
-}
-
-TEST(PlatformSyncTest, SyncDataTogetherReportsEachFile) {
-  TempDir dir;
-  const platform::DirectoryPtr directory = platform::OpenDirectory(dir.path());
-  platform::FileHandle handles[3];
-  for (int i = 0; i < 3; ++i) {
-    handles[i] =
-        platform::OpenForWriting(*directory, "f" + std::to_string(i), platform::OpenMode::kNew);
-    ASSERT_NE(handles[i], platform::kInvalidHandle);
-    ASSERT_TRUE(platform::Write(handles[i], "data", 4).first);
-  }
-  for (bool recorded : {false, true}) {
-    SCOPED_TRACE(recorded ? "one after the other" : "at once");
-    SysCallsGuard guard;
-    g_fdatasyncCalls = 0;
-    if (recorded) guard.calls().fdatasync = &RecordingFdatasync;
-    bool synced[3] = {false, false, false};
-    EXPECT_TRUE(platform::SyncDataTogether(handles, 3, synced));
-    EXPECT_TRUE(synced[0] && synced[1] && synced[2]);
-    EXPECT_EQ(g_fdatasyncCalls, recorded ? 3 : 0);
-    // A descriptor that is not open: that file fails, the others are synced.
-    const platform::FileHandle some[2] = {handles[1], platform::kInvalidHandle};
-    EXPECT_FALSE(platform::SyncDataTogether(some, 2, synced));
-    EXPECT_TRUE(synced[0]);
-    EXPECT_FALSE(synced[1]);
-  }
-  for (platform::FileHandle handle : handles) platform::Close(handle);
-}
-
 TEST(PlatformReplaceTest, RefusesReadOnlyAndSharedFilesLinksAndDirectories) {
   TempDir dir;
   TempDir outside;
