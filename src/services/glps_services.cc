@@ -69,59 +69,35 @@ void AppendMessagePrefix(std::string* prefix, KECGlpsLogSession* session, bool d
 // A write that fails part-way leaves a partial entry at the end of the document, like a crash
 // during the write: a tail the log does not vouch for until the next save.
 //
-// Made on the caller's stack under the service's mutex. The storage of its texts is reused from
-// entry to entry; an entry composed while another is (a host's report item calling the service
-// from its GetHtml) has storage of its own.
+// Made on the caller's stack under the service's mutex.
 class Entry {
  public:
-  Entry() : m_pShared(TakeShared()), m_texts(m_pShared != nullptr ? *m_pShared : m_own) {
-    m_texts.html.clear();
-  }
-  ~Entry() {
-    if (m_pShared != nullptr) m_pShared->inUse = false;
-  }
+  Entry() = default;
   Entry(const Entry&) = delete;
   Entry& operator=(const Entry&) = delete;
 
   Entry& operator<<(const KCRptReportItem& item) {
-    m_texts.html += item.GetHtml();
+    m_strHtml += item.GetHtml();
     return *this;
   }
 
   // Adds the message prefix (AppendMessagePrefix) as a plain text item; `session` is the log whose
   // number it takes.
   Entry& AddPrefix(KECGlpsLogSession* session) {
-    m_texts.prefix.clear();
-    AppendMessagePrefix(&m_texts.prefix, session, true, true);
-    return *this << KCRptRepItNormal(m_texts.prefix, false, false, false);
+    std::string prefix;
+    AppendMessagePrefix(&prefix, session, true, true);
+    return *this << KCRptRepItNormal(prefix, false, false, false);
   }
 
   // Writes the entry into the session's current document. Nothing to write (an empty entry, or no
   // session) counts as success.
   bool WriteTo(KECGlpsLogSession* session) const {
-    if (m_texts.html.empty() || session == nullptr) return true;
-    return session->WriteText(m_texts.html);
+    if (m_strHtml.empty() || session == nullptr) return true;
+    return session->WriteText(m_strHtml);
   }
 
  private:
-  struct Texts {
-    std::string html;
-    std::string prefix;
-    // Guarded by the service's mutex.
-    bool inUse = false;
-  };
-
-  // The shared texts, marked in use; null when another entry uses them.
-  static Texts* TakeShared() {
-    static Texts shared;
-    if (shared.inUse) return nullptr;
-    shared.inUse = true;
-    return &shared;
-  }
-
-  Texts* const m_pShared;
-  Texts m_own;
-  Texts& m_texts;
+  std::string m_strHtml;  // the HTML of the items added so far
 };
 
 }  // namespace
