@@ -17,6 +17,9 @@ set_target_properties(glps glps_pdf PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/glps
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   FILES_MATCHING PATTERN "*.h")
+# The version header made by the build (src/CMakeLists.txt).
+install(FILES ${PROJECT_BINARY_DIR}/include/glps/version.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/glps)
 
 set(GLPS_INSTALL_TARGETS glps glps_pdf glpshost)
 

@@ -2,8 +2,9 @@
 # The version is set once, in project() of CMakeLists.txt (VERSION). Checks that the newest release
 # of CHANGELOG.md, the newest entry of debian/changelog, the names of the Debian library packages
 # and what was derived from it in the build (the CMake package's version file, `glps --version`)
-# all agree.
+# all agree, and so do the version header made from it and the version the library reports of itself.
 # cmake -DSOURCE_DIR=... -DVERSION=... [-DCONFIG_VERSION_FILE=...] [-DTOOL=...]
+#       [-DVERSION_HEADER=...] [-DVERSION_PROGRAM=...]
 #       -P check_version.cmake
 set(failures)
 macro(fail text)
@@ -43,6 +44,36 @@ foreach(package libglps${soversion} libglps-pdf${soversion} libglpshost${soversi
     fail("debian/${package}.install is missing")
   endif()
 endforeach()
+
+# The version header the build made: its macros are the version's parts, its text and its number.
+if(VERSION_HEADER)
+  string(REGEX MATCH "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$" parts "${VERSION}")
+  set(major ${CMAKE_MATCH_1})
+  set(minor ${CMAKE_MATCH_2})
+  set(patch ${CMAKE_MATCH_3})
+  file(READ "${VERSION_HEADER}" header)
+  foreach(macro_value "MAJOR;${major}" "MINOR;${minor}" "PATCH;${patch}" "STRING;\"${VERSION}\"")
+    list(GET macro_value 0 macro)
+    list(GET macro_value 1 value)
+    if(NOT header MATCHES "\n#define GLPS_VERSION_${macro} ([^\n]*)\n")
+      fail("${VERSION_HEADER} defines no GLPS_VERSION_${macro}")
+    elseif(NOT CMAKE_MATCH_1 STREQUAL value)
+      fail("${VERSION_HEADER}: GLPS_VERSION_${macro} is ${CMAKE_MATCH_1}, expected ${value}")
+    endif()
+  endforeach()
+endif()
+
+# The version the built library reports of itself, as a program linked to it prints it
+# ("version NUMBER TEXT").
+if(VERSION_PROGRAM)
+  string(REGEX MATCH "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$" parts "${VERSION}")
+  math(EXPR number "${CMAKE_MATCH_1} * 1000000 + ${CMAKE_MATCH_2} * 1000 + ${CMAKE_MATCH_3}")
+  execute_process(COMMAND "${VERSION_PROGRAM}" OUTPUT_VARIABLE printed RESULT_VARIABLE result)
+  if(NOT result EQUAL 0 OR NOT printed STREQUAL "headers ${number} ${VERSION}\nlibrary ${number} ${VERSION}\n")
+    fail("${VERSION_PROGRAM} printed '${printed}' (status ${result}), expected the headers' and "
+         "the library's version ${number} ${VERSION}")
+  endif()
+endif()
 
 if(CONFIG_VERSION_FILE)
   file(STRINGS "${CONFIG_VERSION_FILE}" package_version REGEX "set\\(PACKAGE_VERSION ")

@@ -12,6 +12,7 @@
 #include "glps/export.h"
 #include "glps/host/gen.h"
 #include "glps/host/reports.h"
+#include "glps/log_status.h"
 #include "glps/records.h"
 
 class KECGlpsLogSession;
@@ -31,6 +32,12 @@ class KECGlpsLogSession;
 // another thread, or at unload): the host ends its threads' use of the service before it destroys
 // it. Calls made from inside a host callback on the same thread are allowed (the mutex is
 // recursive). Failures are reported by false results; nothing throws.
+//
+// WHAT HAPPENED. Besides the results, the service tells the host what the last opening of each log
+// found (GetLogAppOpening, GetLogExpOpening: new, intact, tampered with and how, or not usable and
+// why), why the last call on each log that failed did (GetLogAppLastError, GetLogExpLastError:
+// what, on which file, the system's reason), and whether each log records messages now
+// (IsLogAppRecording, IsLogExpRecording). The error codes of LogExpInit are Glps::ELogError.
 //
 // THE LOG INFO. After every LogAppExit, LogExpSave and LogExpExit, keep the KECGlpsLogInfo handed
 // over, WHATEVER THE RESULT, and give it to the next LogAppInit or LogExpInit of the same log. The
@@ -60,10 +67,22 @@ class GLPS_API KECGlpsServices {
   const std::string GetLogAppFileName() const;
   bool ExportLogApp(const std::string& directory) const;
   bool IsLogAppTampered() const;
+  // What the last LogAppInit found of the application log; kept after LogAppExit until the next
+  // LogAppInit (no opening before the first).
+  KECGlpsLogOpening GetLogAppOpening() const;
+  // Why the last call on the application log that failed did; no failure when none has failed since
+  // the last LogAppInit.
+  KECGlpsLogError GetLogAppLastError() const;
+  // The application log is open: LogAppInit opened it and no LogAppExit has closed it.
+  bool IsLogAppOpen() const;
+  // LogAppMsg writes its messages now: the application log is open and usable, and the
+  // restriction service grants the right of the application log.
+  bool IsLogAppRecording() const;
 
   // --- The experiment log ----------------------------------------------------------------------
-  // Opens the experiment log in `directory`. `error` receives 0xE02A2712 when the experiment is
-  // refused and 0xE02A2711 when the log cannot be used; `opened` is set once a session exists.
+  // Opens the experiment log in `directory`. `error` receives 0xE02A2712 (Glps::
+  // eErrorExperimentRefused) when the experiment is refused and 0xE02A2711 (Glps::
+  // eErrorLogUnusable) when the log cannot be used; `opened` is set once a session exists.
   // Neither is written otherwise, so the host initialises both. A refused experiment changes no
   // log: an experiment log opened before stays open, logging on, and is saved by the next
   // LogExpExit. A log that cannot be used writes nothing and is never started afresh over the files
@@ -105,6 +124,20 @@ class GLPS_API KECGlpsServices {
   const std::string GetLogExpDirectory() const;
   void SetMerCodingSchemeInfo(const std::pair<bool, std::int32_t>& info);
   std::pair<bool, std::int32_t> GetMerCodingSchemeInfo() const;
+  // What the last opening of the experiment log found (by LogExpInit, or by ClearLogExp, which
+  // opens the cleared log afresh); kept after LogExpExit until the next opening. A refused
+  // LogExpInit, or one with `glp` false, opens nothing and changes it not.
+  KECGlpsLogOpening GetLogExpOpening() const;
+  // Why the last call on the experiment log that failed did (a refused LogExpInit included, with
+  // its error code); no failure when none has failed since the last opening.
+  KECGlpsLogError GetLogExpLastError() const;
+  // An experiment log is open: LogExpInit opened it (usable or not) and no LogExpExit has closed
+  // it.
+  bool IsLogExpOpen() const;
+  // LogExpMsg writes its messages now: experiment logging is on (the last LogExpInit had `glp`
+  // set), and an experiment log is open and usable. False after a refused LogExpInit with no log
+  // open before it, when LogExpMsg returns true and writes nothing.
+  bool IsLogExpRecording() const;
 
   // --- Crash and tamper entries of the application log ------------------------------------------
   bool LogAppCrash(const KECGlpsLogInfoCrash& crash);
@@ -142,6 +175,12 @@ class GLPS_API KECGlpsServices {
   bool m_bGlp;
   std::unique_ptr<KECGlpsLogSession> m_pLogApp;  // null when the application log is not open
   std::unique_ptr<KECGlpsLogSession> m_pLogExp;  // null when no experiment log is open
+  // What the last opening of each log found; never null.
+  mutable std::shared_ptr<const KECGlpsLogOpening::Data> m_pOpeningApp;
+  mutable std::shared_ptr<const KECGlpsLogOpening::Data> m_pOpeningExp;
+  // Why the last call on each log that failed did.
+  mutable KECGlpsLogError m_errorApp;
+  mutable KECGlpsLogError m_errorExp;
 };
 
 #endif  // GLPS_SERVICES_H_

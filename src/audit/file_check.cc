@@ -13,23 +13,6 @@ namespace {
 
 const char kLogXml[] = "log.xml";
 
-Glps::EAuditFileStatus PublicStatus(FileStatus status) {
-  switch (status) {
-    case FileStatus::kIntact: return Glps::eAuditFileIntact;
-    case FileStatus::kModified: return Glps::eAuditFileModified;
-    case FileStatus::kGrownIntact: return Glps::eAuditFileGrownIntact;
-    case FileStatus::kGrownModified: return Glps::eAuditFileGrownModified;
-    case FileStatus::kShrunk: return Glps::eAuditFileShrunk;
-    case FileStatus::kMissing: return Glps::eAuditFileMissing;
-    case FileStatus::kNotRegular: return Glps::eAuditFileNotRegular;
-    case FileStatus::kUnreadable: return Glps::eAuditFileUnreadable;
-    case FileStatus::kBadName: return Glps::eAuditFileBadName;
-    case FileStatus::kUnprotected: return Glps::eAuditFileUnprotected;
-    case FileStatus::kMultiplyLinked: return Glps::eAuditFileMultiplyLinked;
-  }
-  return Glps::eAuditFileUnreadable;
-}
-
 std::string Reason(int error, const char* otherwise) {
   return error != 0 ? std::strerror(error) : otherwise;
 }
@@ -79,12 +62,7 @@ bool CheckFile(const platform::Directory& directory, const KECGlpsFileManagerDat
   // The library's one rule, as when it opens the log.
   const FileCheck check =
       CheckRecordedFile(directory, record, progress, nullptr, contents, maxContents);
-  file->m_eStatus = PublicStatus(check.status);
-  file->m_nFoundSize = check.found.size;
-  if (record.m_bHashed) file->m_strFoundHash = check.found.hash;
-  if (check.status == FileStatus::kUnreadable) {
-    file->m_strReason = Reason(check.found.error, "a read failed");
-  }
+  DescribeCheck(record, check, file);
   return check.found.contentsKept;
 }
 

@@ -206,6 +206,23 @@ KECGlpsFileManager::FindingMap::iterator KECGlpsFileManager::StoreFinding(const 
   return m_mapFindings.emplace(name, std::move(finding)).first;
 }
 
+std::vector<KECGlpsFileManager::Verified> KECGlpsFileManager::GetVerification() const {
+  std::vector<Verified> verified;
+  for (std::size_t i = 0; i < m_ptrFiles->size(); ++i) {
+    const KECGlpsFileManagerData& record = (*m_ptrFiles)[i];
+    if (!record.m_bHashed || !IsSound(i)) continue;
+    const auto it = m_mapFindings.find(record.m_strFileName);
+    if (it == m_mapFindings.end()) continue;
+    Verified item;
+    item.position = i;
+    item.record = it->second.record;
+    item.check.status = it->second.status;
+    item.check.found = it->second.found;
+    verified.push_back(std::move(item));
+  }
+  return verified;
+}
+
 bool KECGlpsFileManager::VerifyFiles() {
   m_mapFindings.clear();
   bool intact = true;

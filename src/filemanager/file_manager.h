@@ -95,6 +95,15 @@ class KECGlpsFileManager : public KECIGlpsFileManager {
   // missing file, one that cannot be read, one that is not a regular file and one with more than
   // one name do not match. What was found is kept for RehashFiles and GetDocument.
   bool VerifyFiles();
+  // What the last verification found of one sound protected record's file.
+  struct Verified {
+    std::size_t position = 0;  // of the record, from 0
+    KECGlpsFileManagerData record;
+    glps::FileCheck check;
+  };
+  // What the last verification found of every sound protected record's file, in record order, as
+  // long as re-basing or a later look has not replaced it (the opening asks before it re-bases).
+  std::vector<Verified> GetVerification() const;
   // Re-bases the sound protected records on the files as the last verification found them (a
   // record changed since is looked at again): a document is cut back to its recorded size when it
   // grew, and its record takes the fingerprint and size of the bytes it keeps (a shrunk document

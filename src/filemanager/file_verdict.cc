@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "filemanager/file_verdict.h"
 
+#include <cstring>
+
 namespace glps {
 
 const char* StatusName(FileStatus status) {
@@ -53,6 +55,33 @@ FileCheck CheckRecordedFile(const platform::Directory& directory,
                           progress, digest, nullptr, contents, maxContents);
   check.status = record.m_bHashed ? ClassifyFile(record, check.found) : FileStatus::kUnprotected;
   return check;
+}
+
+Glps::EAuditFileStatus PublicStatus(FileStatus status) {
+  switch (status) {
+    case FileStatus::kIntact: return Glps::eAuditFileIntact;
+    case FileStatus::kModified: return Glps::eAuditFileModified;
+    case FileStatus::kGrownIntact: return Glps::eAuditFileGrownIntact;
+    case FileStatus::kGrownModified: return Glps::eAuditFileGrownModified;
+    case FileStatus::kShrunk: return Glps::eAuditFileShrunk;
+    case FileStatus::kMissing: return Glps::eAuditFileMissing;
+    case FileStatus::kNotRegular: return Glps::eAuditFileNotRegular;
+    case FileStatus::kUnreadable: return Glps::eAuditFileUnreadable;
+    case FileStatus::kBadName: return Glps::eAuditFileBadName;
+    case FileStatus::kUnprotected: return Glps::eAuditFileUnprotected;
+    case FileStatus::kMultiplyLinked: return Glps::eAuditFileMultiplyLinked;
+  }
+  return Glps::eAuditFileUnreadable;
+}
+
+void DescribeCheck(const KECGlpsFileManagerData& record, const FileCheck& check,
+                   KECGlpsAuditFile* file) {
+  file->m_eStatus = PublicStatus(check.status);
+  file->m_nFoundSize = check.found.size;
+  if (record.m_bHashed) file->m_strFoundHash = check.found.hash;
+  if (check.status == FileStatus::kUnreadable) {
+    file->m_strReason = check.found.error != 0 ? std::strerror(check.found.error) : "a read failed";
+  }
 }
 
 }  // namespace glps

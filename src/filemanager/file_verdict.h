@@ -11,6 +11,7 @@
 
 #include "filemanager/file_manager_data.h"
 #include "files/read_only_fingerprint.h"
+#include "glps/audit.h"
 
 namespace glps {
 
@@ -60,6 +61,15 @@ FileCheck CheckRecordedFile(const platform::Directory& directory,
                             const std::function<void(std::int64_t)>& progress = nullptr,
                             crypto::Md5Hash* digest = nullptr, std::string* contents = nullptr,
                             std::int64_t maxContents = INT64_MAX);
+
+// The status as the public interface names it (glps/audit.h).
+Glps::EAuditFileStatus PublicStatus(FileStatus status);
+
+// Describes what `check` found of the file that `record` names, in the public form: `file` takes
+// the status, the size found and, for a protected record, the fingerprint found, and for an
+// unreadable file the system's reason. Its number, record and rule flag are the caller's to set.
+void DescribeCheck(const KECGlpsFileManagerData& record, const FileCheck& check,
+                   KECGlpsAuditFile* file);
 
 }  // namespace glps
 

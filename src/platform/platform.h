@@ -278,6 +278,33 @@ bool PathExists(const std::string& path);
 // The same for a name in a directory.
 bool NameTaken(const Directory& directory, const std::string& name);
 
+// --- Why an operation failed ---------------------------------------------------------------------
+// The unit notes, for the calling thread, why the last of its operations that failed did: the
+// system call and the system's error number, read once where the call returned, or the unit's own
+// reason for refusing (a file with a second name, a read-only file, ...). A caller that describes a
+// failure clears the note before the operation and reads it right after the operation failed, as
+// one reads errno; nothing above this unit reads errno. A lookup whose failure is an answer (a name
+// that is missing) notes nothing, and neither does the clean-up after a failure.
+struct Failure {
+  // The system call ("write", "renameat", ...) or the operation that refused; empty when nothing
+  // was noted.
+  std::string call;
+  // The name concerned in its directory, or the path (cut at PATH_MAX - 1 bytes); empty for an
+  // operation on a descriptor alone.
+  std::string name;
+  // The system's error number; 0 when the unit refused on its own.
+  int error = 0;
+  // The system's text for `error` ("No space left on device"), or the unit's own reason.
+  std::string reason;
+
+  bool IsSet() const { return !call.empty(); }
+};
+// The note of the calling thread (IsSet() false when nothing failed since ClearFailure).
+Failure LastFailure();
+void ClearFailure();
+// The system's text for an error number.
+std::string ErrorText(int error);
+
 // --- Libraries that must stay loaded ------------------------------------------------------------
 // Keeps the shared object that holds the code at `address`, and every object it needs, loaded until
 // the process ends, whoever unloads it: for a library that registers with a library that is never

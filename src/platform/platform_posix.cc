@@ -60,6 +60,38 @@ SysCalls RealSysCalls() {
 
 SysCalls g_calls = RealSysCalls();
 
+// Why the calling thread's last failing operation failed (LastFailure). Plain data, so that the
+// thread-local needs no destructor: the loader cannot unload a library while destructors of its
+// thread-locals are pending.
+struct FailureNote {
+  const char* call;     // a static text; null when nothing is noted
+  int error;            // the system's error number, 0 for a refusal of the unit's own
+  const char* reason;   // the unit's own reason, a static text; null for a system error
+  char name[PATH_MAX];  // cut at PATH_MAX - 1 bytes
+};
+thread_local FailureNote t_note;
+const std::string kNoName;
+
+void Note(const char* call, int error, const char* reason, const std::string& name) {
+  t_note.call = call;
+  t_note.error = error;
+  t_note.reason = reason;
+  const std::size_t length = std::min(name.size(), sizeof(t_note.name) - 1);
+  name.copy(t_note.name, length);
+  t_note.name[length] = '\0';
+}
+
+// Notes that `call` failed with the system's error number `error` (read by the caller right after
+// the call), on the name or path `name`.
+void NoteError(const char* call, int error, const std::string& name = kNoName) {
+  Note(call, error, nullptr, name);
+}
+
+// Notes that the operation `call` refused `name` for the unit's own `reason` (a static text).
+void NoteRefusal(const char* call, const std::string& name, const char* reason) {
+  Note(call, 0, reason, name);
+}
+
 // Runs `call` again for as long as a signal interrupts it (-1 with EINTR); returns its last result,
 // errno as it left it.
 template <class Call>
@@ -113,6 +145,7 @@ FileFacts StatName(int dirfd, const std::string& name) {
 bool StatFd(int fd, FileFacts* facts) {
   struct stat st;
   if (g_calls.fstat(fd, &st) != 0) {
+    NoteError("fstat", errno);
     *facts = FileFacts();
     facts->kind = FileFacts::Kind::kUnknown;
     return false;
@@ -133,20 +166,30 @@ IoResult WriteAll(FileHandle handle, const char* data, std::uint32_t count) {
   std::uint32_t done = 0;
   while (done < count) {
     const ssize_t n = Retrying([&] { return g_calls.write(handle, data + done, count - done); });
-    if (n < 0) return IoResult(false, done);
+    if (n < 0) {
+      NoteError("write", errno);
+      return IoResult(false, done);
+    }
     // A regular file never takes 0 of a non-empty write; treat it as an error rather than loop.
-    if (n == 0) return IoResult(false, done);
+    if (n == 0) {
+      NoteRefusal("write", kNoName, "the system wrote nothing");
+      return IoResult(false, done);
+    }
     done += static_cast<std::uint32_t>(n);
   }
   return IoResult(true, done);
 }
 
 bool SyncRetrying(FileHandle handle) {
-  return Retrying([&] { return g_calls.fsync(handle); }) == 0;
+  if (Retrying([&] { return g_calls.fsync(handle); }) == 0) return true;
+  NoteError("fsync", errno);
+  return false;
 }
 
 bool SyncDataRetrying(FileHandle handle) {
-  return Retrying([&] { return g_calls.fdatasync(handle); }) == 0;
+  if (Retrying([&] { return g_calls.fdatasync(handle); }) == 0) return true;
+  NoteError("fdatasync", errno);
+  return false;
 }
 
 // Starts writing the file's dirty pages to disk without waiting for them (a hint: a failure only
@@ -174,8 +217,12 @@ FileHandle CreateTemp(const Directory& directory, const std::string& name, mode_
     const int fd =
         OpenAt(directory.Handle(), *tempName, O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, mode);
     if (fd >= 0) return fd;
-    if (errno != EEXIST) return kInvalidHandle;
+    if (errno != EEXIST) {
+      NoteError("openat", errno, *tempName);
+      return kInvalidHandle;
+    }
   }
+  NoteRefusal("openat", *tempName, "no free temporary name");
   return kInvalidHandle;
 }
 
@@ -187,9 +234,22 @@ bool MayBeReplaced(const Directory& directory, const std::string& name, mode_t* 
   *exists = false;
   *mode = kNewFileMode;
   if (g_calls.fstatat(directory.Handle(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno == ENOENT;
+    if (errno == ENOENT) return true;
+    NoteError("fstatat", errno, name);
+    return false;
   }
-  if (!S_ISREG(st.st_mode) || st.st_nlink > 1 || (st.st_mode & kWriteBits) == 0) return false;
+  if (!S_ISREG(st.st_mode)) {
+    NoteRefusal("replace", name, "not a regular file");
+    return false;
+  }
+  if (st.st_nlink > 1) {
+    NoteRefusal("replace", name, "the file has more than one name");
+    return false;
+  }
+  if ((st.st_mode & kWriteBits) == 0) {
+    NoteRefusal("replace", name, "the file is read-only");
+    return false;
+  }
   *exists = true;
   *mode = st.st_mode & 0777;
   return true;
@@ -210,7 +270,9 @@ bool PrepareTemp(const Directory& directory, const std::string& name, Fill fill,
   const int fd = CreateTemp(directory, name, mode, tempName);
   if (fd < 0) return false;
   // The creation mode is reduced by the umask; an existing file's bits are given back exactly.
-  const bool ok = (!(exists || ownerOnly) || g_calls.fchmod(fd, mode) == 0) && fill(fd);
+  bool ok = !(exists || ownerOnly) || g_calls.fchmod(fd, mode) == 0;
+  if (!ok) NoteError("fchmod", errno, *tempName);
+  ok = ok && fill(fd);
   if (!ok) {
     g_calls.close(fd);
     g_calls.unlinkat(directory.Handle(), tempName->c_str(), 0);
@@ -229,14 +291,20 @@ bool CommitTemp(const Directory& directory, const std::string& name, FileHandle 
   if (inPlace != nullptr) *inPlace = false;
   bool ok = durable;
   // A failing close can report a lost write (NFS); it counts.
-  if (g_calls.close(temp) != 0) ok = false;
+  if (g_calls.close(temp) != 0) {
+    NoteError("close", errno, tempName);
+    ok = false;
+  }
   // Checked again right before the rename, so that a name that became a second name of another
   // file, or read-only, meanwhile is not replaced either.
   mode_t mode;
   bool exists;
   ok = ok && MayBeReplaced(directory, name, &mode, &exists);
-  ok = ok && g_calls.renameat(directory.Handle(), tempName.c_str(), directory.Handle(),
-                              name.c_str()) == 0;
+  if (ok && g_calls.renameat(directory.Handle(), tempName.c_str(), directory.Handle(),
+                             name.c_str()) != 0) {
+    NoteError("renameat", errno, name);
+    ok = false;
+  }
   if (!ok) {
     g_calls.unlinkat(directory.Handle(), tempName.c_str(), 0);
     return false;
@@ -317,12 +385,14 @@ bool Directory::SameAs(const Directory& other) const {
 DirectoryPtr OpenDirectory(const std::string& path, bool followLink) {
   const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
   const int fd = path.empty() ? -1 : OpenAt(AT_FDCWD, path, flags);
+  if (fd < 0) NoteError("open", path.empty() ? ENOENT : errno, path);
   return DirectoryPtr(new Directory(fd < 0 ? kInvalidHandle : fd, path));
 }
 
 DirectoryPtr OpenParentDirectory(const std::string& path, std::string* name) {
   const std::string parent = ParentOf(path, name);
   const int fd = path.empty() ? -1 : OpenAt(AT_FDCWD, parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) NoteError("open", path.empty() ? ENOENT : errno, parent);
   return DirectoryPtr(new Directory(fd < 0 ? kInvalidHandle : fd, parent));
 }
 
@@ -350,32 +420,48 @@ FileHandle OpenForWriting(const Directory& directory, const std::string& name, O
       fd = OpenAt(directory.Handle(), name, O_RDWR | kOpenFlags);
       if (fd >= 0) break;
       if (errno != ENOENT || mode == OpenMode::kExisting) {
-        *refusal = errno == ENOENT   ? OpenRefusal::kMissing
-                   : errno == ELOOP  ? OpenRefusal::kNotRegular
-                   : errno == EISDIR ? OpenRefusal::kNotRegular
+        const int error = errno;
+        *refusal = error == ENOENT   ? OpenRefusal::kMissing
+                   : error == ELOOP  ? OpenRefusal::kNotRegular
+                   : error == EISDIR ? OpenRefusal::kNotRegular
                                      : OpenRefusal::kFailed;
+        if (error == ELOOP) {
+          NoteRefusal("open", name, "a symbolic link (never followed)");
+        } else {
+          NoteError("openat", error, name);
+        }
         return kInvalidHandle;
       }
     }
     fd = OpenAt(directory.Handle(), name, O_RDWR | O_CREAT | O_EXCL | kOpenFlags, kNewFileMode);
     if (fd >= 0) break;
     if (errno != EEXIST || mode == OpenMode::kNew) {
-      *refusal = errno == EEXIST ? OpenRefusal::kExists : OpenRefusal::kFailed;
+      const int error = errno;
+      *refusal = error == EEXIST ? OpenRefusal::kExists : OpenRefusal::kFailed;
+      // A name found taken is an answer to a caller that asked for a new file.
+      if (error != EEXIST) NoteError("openat", error, name);
       return kInvalidHandle;
     }
   }
-  if (fd < 0) return kInvalidHandle;
+  if (fd < 0) {
+    NoteRefusal("open", name, "the name changed hands while it was opened");
+    return kInvalidHandle;
+  }
   FileFacts facts;
   if (!StatFd(fd, &facts)) {
     *refusal = OpenRefusal::kFailed;
   } else if (!facts.IsRegular()) {
     *refusal = OpenRefusal::kNotRegular;
+    NoteRefusal("open", name, "not a regular file");
   } else if (facts.links > 1) {
     *refusal = OpenRefusal::kMultiplyLinked;
+    NoteRefusal("open", name, "the file has more than one name");
   } else if (facts.readOnly) {
     *refusal = OpenRefusal::kReadOnly;
+    NoteRefusal("open", name, "the file is read-only");
   } else if (!ClearNonBlocking(fd)) {
     *refusal = OpenRefusal::kFailed;
+    NoteError("fcntl", errno, name);
   } else {
     *refusal = OpenRefusal::kNone;
     return fd;
@@ -400,12 +486,18 @@ FileHandle OpenReadOnly(const Directory& directory, const std::string& name, Fil
   if (fd < 0) {
     // What stopped the opening: nothing there, a link, or a file that cannot be read.
     const int error = errno;
+    if (error == ELOOP) {
+      NoteRefusal("open", name, "a symbolic link (never followed)");
+    } else if (error != ENOENT && error != ENOTDIR) {
+      NoteError("openat", error, name);
+    }
     *facts = StatName(directory.Handle(), name);
     if (facts->kind == FileFacts::Kind::kUnknown) *facts = FactsOfError(error);
     facts->error = error;
     return kInvalidHandle;
   }
   if (!StatFd(fd, facts) || !facts->IsRegular()) {
+    if (facts->kind != FileFacts::Kind::kUnknown) NoteRefusal("open", name, "not a regular file");
     g_calls.close(fd);
     return kInvalidHandle;
   }
@@ -434,7 +526,10 @@ void Close(FileHandle handle) {
 IoResult Read(FileHandle handle, void* buffer, std::uint32_t count) {
   if (handle == kInvalidHandle) return IoResult(false, 0);
   const ssize_t n = Retrying([&] { return g_calls.read(handle, buffer, count); });
-  if (n < 0) return IoResult(false, 0);
+  if (n < 0) {
+    NoteError("read", errno);
+    return IoResult(false, 0);
+  }
   return IoResult(true, static_cast<std::uint32_t>(n));
 }
 
@@ -446,6 +541,7 @@ IoResult Write(FileHandle handle, const void* buffer, std::uint32_t count) {
 bool Truncate(FileHandle handle, std::int64_t size) {
   if (handle == kInvalidHandle || size < 0) return false;
   if (Retrying([&] { return g_calls.ftruncate(handle, static_cast<off_t>(size)); }) != 0) {
+    NoteError("ftruncate", errno);
     return false;
   }
   return Seek(handle, size);
@@ -453,7 +549,9 @@ bool Truncate(FileHandle handle, std::int64_t size) {
 
 bool Seek(FileHandle handle, std::int64_t offset) {
   if (handle == kInvalidHandle || offset < 0) return false;
-  return g_calls.lseek(handle, static_cast<off_t>(offset), SEEK_SET) == offset;
+  if (g_calls.lseek(handle, static_cast<off_t>(offset), SEEK_SET) == offset) return true;
+  NoteError("lseek", errno);
+  return false;
 }
 
 std::int64_t Size(FileHandle handle) {
@@ -546,6 +644,7 @@ bool ReadWholeFile(const Directory& directory, const std::string& name, std::str
   const int fd = OpenReadOnly(directory, name, facts);
   if (fd < 0) return false;
   bool ok = facts->size <= maxSize;
+  if (!ok) NoteRefusal("read", name, "the file is larger than the library reads");
   std::string data;
   if (ok) {
     // The size is a hint only: the file may grow or shrink while it is read.
@@ -559,6 +658,7 @@ bool ReadWholeFile(const Directory& directory, const std::string& name, std::str
       }
       if (got.second == 0) break;
       if (static_cast<std::int64_t>(data.size()) + got.second > maxSize) {
+        NoteRefusal("read", name, "the file is larger than the library reads");
         ok = false;
         break;
       }
@@ -593,15 +693,24 @@ bool DeleteFile(const Directory& directory, const std::string& name) {
   const FileFacts facts = StatName(directory.Handle(), name);
   switch (facts.kind) {
     case FileFacts::Kind::kMissing: return true;
-    case FileFacts::Kind::kUnknown:
-    case FileFacts::Kind::kDirectory: return false;
+    case FileFacts::Kind::kUnknown: NoteRefusal("delete", name, "cannot be examined"); return false;
+    case FileFacts::Kind::kDirectory: NoteRefusal("delete", name, "a directory"); return false;
     case FileFacts::Kind::kRegular:
-      if (facts.links > 1 || facts.readOnly) return false;
+      if (facts.links > 1) {
+        NoteRefusal("delete", name, "the file has more than one name");
+        return false;
+      }
+      if (facts.readOnly) {
+        NoteRefusal("delete", name, "the file is read-only");
+        return false;
+      }
       break;
     case FileFacts::Kind::kSymbolicLink:
     case FileFacts::Kind::kOther: break;
   }
-  return g_calls.unlinkat(directory.Handle(), name.c_str(), 0) == 0 || errno == ENOENT;
+  if (g_calls.unlinkat(directory.Handle(), name.c_str(), 0) == 0 || errno == ENOENT) return true;
+  NoteError("unlinkat", errno, name);
+  return false;
 }
 
 FileHandle TakeLock(const Directory& directory, const std::string& name, bool create) {
@@ -613,17 +722,34 @@ FileHandle TakeLock(const Directory& directory, const std::string& name, bool cr
       fd = OpenAt(directory.Handle(), name, O_RDWR | O_CREAT | O_EXCL | kOpenFlags, kLockFileMode);
       if (fd < 0 && errno == EEXIST) continue;
     }
-    if (fd < 0) return kInvalidHandle;
+    if (fd < 0) {
+      NoteError("openat", errno, name);
+      return kInvalidHandle;
+    }
   }
-  if (fd < 0) return kInvalidHandle;
+  if (fd < 0) {
+    NoteRefusal("open", name, "the name changed hands while it was opened");
+    return kInvalidHandle;
+  }
   FileFacts facts;
   struct flock lock = {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
   // An open-file-description lock: tied to this descriptor, so that a second holder in the same
   // process is refused as well as one in another process.
-  const bool locked = StatFd(fd, &facts) && facts.IsRegular() &&
-                      Retrying([&] { return g_calls.lock(fd, F_OFD_SETLK, &lock); }) == 0;
+  bool locked = StatFd(fd, &facts) && facts.IsRegular();
+  if (!locked && facts.kind != FileFacts::Kind::kUnknown) {
+    NoteRefusal("lock", name, "not a regular file");
+  }
+  if (locked && Retrying([&] { return g_calls.lock(fd, F_OFD_SETLK, &lock); }) != 0) {
+    const int error = errno;
+    if (error == EAGAIN || error == EACCES) {
+      NoteRefusal("lock", name, "another writer holds the lock");
+    } else {
+      NoteError("fcntl", error, name);
+    }
+    locked = false;
+  }
   if (!locked) {
     g_calls.close(fd);
     return kInvalidHandle;
@@ -642,11 +768,13 @@ bool ListNames(const Directory& directory, std::vector<std::string>* names, int*
   const int fd = g_calls.fcntl(directory.Handle(), F_DUPFD_CLOEXEC, 0);
   if (fd < 0) {
     *error = errno;
+    NoteError("fcntl", *error, directory.Path());
     return false;
   }
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) {
     *error = errno;
+    NoteError("fdopendir", *error, directory.Path());
     g_calls.close(fd);
     return false;
   }
@@ -660,7 +788,10 @@ bool ListNames(const Directory& directory, std::vector<std::string>* names, int*
   }
   *error = errno;
   closedir(dir);
-  if (*error != 0) return false;
+  if (*error != 0) {
+    NoteError("readdir", *error, directory.Path());
+    return false;
+  }
   names->swap(found);
   return true;
 }
@@ -735,6 +866,24 @@ bool KeepLoaded(const void* address, std::string* error) {
     return false;
   }
   return true;
+}
+
+Failure LastFailure() {
+  Failure failure;
+  if (t_note.call == nullptr) return failure;
+  failure.call = t_note.call;
+  failure.name = t_note.name;
+  failure.error = t_note.error;
+  failure.reason = t_note.reason != nullptr ? t_note.reason : ErrorText(t_note.error);
+  return failure;
+}
+
+void ClearFailure() { t_note.call = nullptr; }
+
+std::string ErrorText(int error) {
+  char buffer[256];
+  // The GNU form: the text, in the buffer or static.
+  return ::strerror_r(error, buffer, sizeof(buffer));
 }
 
 SysCalls& CurrentSysCalls() { return g_calls; }

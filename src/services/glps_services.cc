@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "glps/host/services.h"
+#include "records/log_status_data.h"
 #include "session/log_session.h"
 
 namespace {
@@ -17,8 +18,6 @@ const unsigned kTextStart = 18701;
 const unsigned kTextExit = 18702;
 
 const std::int32_t kLowestAcceptedVersion = 400;
-const unsigned int kErrorRefusedExperiment = 0xE02A2712u;
-const unsigned int kErrorUnusableLog = 0xE02A2711u;
 
 bool AppLogAllowed() { return KECQrmsServices::Instance()->GetIsAllowed(Qrms::RightAppGlpLog); }
 
@@ -34,6 +33,51 @@ std::recursive_mutex& ServiceMutex() {
 
 std::unique_lock<std::recursive_mutex> Serialise() {
   return std::unique_lock<std::recursive_mutex>(ServiceMutex());
+}
+
+// Why `operation` failed: what the session noted (taking it), or `what` when it noted nothing or
+// there is no session.
+KECGlpsLogError Failure(const char* operation, KECGlpsLogSession* session, const std::string& what,
+                        Glps::ELogError code = Glps::eErrorNone) {
+  auto data = std::make_shared<KECGlpsLogError::Data>();
+  data->operation = operation;
+  data->code = code;
+  KECGlpsLogSession::Failure noted;
+  if (session != nullptr) noted = session->TakeFailure();
+  if (!noted.IsSet()) {
+    data->what = what;
+    return KECGlpsLogError(std::move(data));
+  }
+  data->what = noted.what;
+  data->file = noted.file;
+  if (noted.system.IsSet()) {
+    data->systemError = noted.system.error;
+    data->systemReason = noted.system.reason;
+    if (data->file.empty()) data->file = noted.system.name;
+  }
+  return KECGlpsLogError(std::move(data));
+}
+
+// Why an opening failed: the log cannot be used, for the reason the opening found.
+KECGlpsLogError UnusableFailure(const char* operation, const KECGlpsLogOpening::Data& opening,
+                                Glps::ELogError code) {
+  auto data = std::make_shared<KECGlpsLogError::Data>();
+  data->operation = operation;
+  data->code = code;
+  data->what = "the log cannot be used";
+  data->file = opening.directory;
+  data->systemError = opening.systemError;
+  data->systemReason = opening.reason;
+  return KECGlpsLogError(std::move(data));
+}
+
+// The opening `opening` with `change` made to a copy of it: the descriptions handed out never
+// change.
+template <class Change>
+void ChangeOpening(std::shared_ptr<const KECGlpsLogOpening::Data>* opening, Change change) {
+  auto changed = std::make_shared<KECGlpsLogOpening::Data>(**opening);
+  change(changed.get());
+  *opening = std::move(changed);
 }
 
 // Appends the prefix of a message entry to `prefix`: the session's next message number (none
@@ -126,7 +170,10 @@ void KECGlpsServices::Destroy() {
   ms_pInstance.reset();
 }
 
-KECGlpsServices::KECGlpsServices() : m_bGlp(false) {}
+KECGlpsServices::KECGlpsServices()
+    : m_bGlp(false),
+      m_pOpeningApp(std::make_shared<const KECGlpsLogOpening::Data>()),
+      m_pOpeningExp(std::make_shared<const KECGlpsLogOpening::Data>()) {}
 
 KECGlpsServices::~KECGlpsServices() {
   m_pLogExp.reset();
@@ -159,8 +206,13 @@ bool KECGlpsServices::LogAppInit(const KECGlpsLogInfo& info) {
   const std::string baseName = Txts::GetString(kTextLogName) + Glps::g_strHyphen + Qor::g_szKelvara;
   m_pLogApp.reset(
       new KECGlpsLogSession(KECBaseFilesAndLocations::GetDirectoryAppLog(), baseName, info));
+  m_pOpeningApp = std::make_shared<const KECGlpsLogOpening::Data>(m_pLogApp->GetOpening());
+  m_errorApp = KECGlpsLogError();
   LogAppMsg(Txts::GetString(kTextStart, GenerateProductStrings()));
-  return m_pLogApp->IsValid();
+  if (m_pLogApp->IsValid()) return true;
+  m_pLogApp->TakeFailure();
+  m_errorApp = UnusableFailure("LogAppInit", *m_pOpeningApp, Glps::eErrorNone);
+  return false;
 }
 
 bool KECGlpsServices::LogAppMsg(const std::string& message) {
@@ -170,19 +222,26 @@ bool KECGlpsServices::LogAppMsg(const std::string& message) {
   Entry entry;
   entry.AddPrefix(m_pLogApp.get())
       << KCRptRepItNormal(message, false, false, false) << KCRptRepItNewLine(1);
-  return entry.WriteTo(m_pLogApp.get());
+  if (entry.WriteTo(m_pLogApp.get())) return true;
+  m_errorApp = Failure("LogAppMsg", m_pLogApp.get(), "the message could not be written");
+  return false;
 }
 
 bool KECGlpsServices::LogAppReportItem(const KCRptReportItem& item) {
   const auto serialised = Serialise();
   const std::string html = item.GetHtml();
   if (html.empty() || m_pLogApp == nullptr) return true;
-  return m_pLogApp->WriteText(html);
+  if (m_pLogApp->WriteText(html)) return true;
+  m_errorApp = Failure("LogAppReportItem", m_pLogApp.get(), "the item could not be written");
+  return false;
 }
 
 bool KECGlpsServices::LogAppExit(KECGlpsLogInfo* info) {
   const auto serialised = Serialise();
-  if (m_pLogApp == nullptr) return false;
+  if (m_pLogApp == nullptr) {
+    m_errorApp = Failure("LogAppExit", nullptr, "no application log is open");
+    return false;
+  }
   {
     // The exit message (while the right is granted), then the closing lines, as one entry.
     Entry entry;
@@ -195,7 +254,10 @@ bool KECGlpsServices::LogAppExit(KECGlpsLogInfo* info) {
     entry << KCRptRepItNewLine(1) << KCRptRepItHorizontalLine(3, false) << KCRptRepItNewLine(1);
     entry.WriteTo(m_pLogApp.get());
   }
+  // The save's failure is the one the host is told of, not the closing lines'.
+  m_pLogApp->TakeFailure();
   const bool saved = m_pLogApp->Close();
+  if (!saved) m_errorApp = Failure("LogAppExit", m_pLogApp.get(), "the log could not be saved");
   if (info != nullptr) *info = m_pLogApp->GetLogInfo();
   m_pLogApp.reset();
   // The log is closed either way; false tells the host that its last entries were not saved.
@@ -210,12 +272,34 @@ const std::string KECGlpsServices::GetLogAppFileName() const {
 
 bool KECGlpsServices::ExportLogApp(const std::string& directory) const {
   const auto serialised = Serialise();
-  return m_pLogApp != nullptr && m_pLogApp->Export(directory);
+  if (m_pLogApp != nullptr && m_pLogApp->Export(directory)) return true;
+  m_errorApp = Failure("ExportLogApp", m_pLogApp.get(), "no application log is open");
+  return false;
 }
 
 bool KECGlpsServices::IsLogAppTampered() const {
   const auto serialised = Serialise();
   return m_pLogApp != nullptr && m_pLogApp->IsTampered();
+}
+
+KECGlpsLogOpening KECGlpsServices::GetLogAppOpening() const {
+  const auto serialised = Serialise();
+  return KECGlpsLogOpening(m_pOpeningApp);
+}
+
+KECGlpsLogError KECGlpsServices::GetLogAppLastError() const {
+  const auto serialised = Serialise();
+  return m_errorApp;
+}
+
+bool KECGlpsServices::IsLogAppOpen() const {
+  const auto serialised = Serialise();
+  return m_pLogApp != nullptr;
+}
+
+bool KECGlpsServices::IsLogAppRecording() const {
+  const auto serialised = Serialise();
+  return m_pLogApp != nullptr && m_pLogApp->IsValid() && AppLogAllowed();
 }
 
 // --- The experiment log ------------------------------------------------------------------------
@@ -231,19 +315,31 @@ bool KECGlpsServices::LogExpInit(const std::string& directory, bool glp, const K
   // saved by the host's next LogExpExit. The host learns of the refusal from the result and the
   // error.
   if (experiment.m_bExtra && experiment.m_nVersion < kLowestAcceptedVersion) {
-    if (error != nullptr) *error = kErrorRefusedExperiment;
+    if (error != nullptr) *error = Glps::eErrorExperimentRefused;
+    m_errorExp = Failure("LogExpInit", nullptr,
+                         "the experiment is refused: made by version " +
+                             std::to_string(experiment.m_nVersion) + ", below " +
+                             std::to_string(kLowestAcceptedVersion),
+                         Glps::eErrorExperimentRefused);
     return false;
   }
   m_pLogExp.reset();
   const std::string baseName =
       Txts::GetString(kTextLogName) + Glps::g_strHyphen + experiment.m_strExperiment;
   m_pLogExp.reset(new KECGlpsLogSession(directory, baseName, experiment.m_strExperiment, info));
-  LogCrashImpl(false, crash);
+  m_errorExp = KECGlpsLogError();
+  const bool crashWritten = LogCrashImpl(false, crash);
   LogExpExtra(experiment);
-  LogTamperedImpl(false, m_pLogExp->IsTampered(), crash.m_bCrashed);
+  const bool tamperWritten = LogTamperedImpl(false, m_pLogExp->IsTampered(), crash.m_bCrashed);
+  auto opening = std::make_shared<KECGlpsLogOpening::Data>(m_pLogExp->GetOpening());
+  opening->crashReported = crashWritten;
+  opening->tamperEntryWritten = tamperWritten;
+  m_pOpeningExp = std::move(opening);
   if (opened != nullptr) *opened = true;
   if (!m_pLogExp->IsValid()) {
-    if (error != nullptr) *error = kErrorUnusableLog;
+    if (error != nullptr) *error = Glps::eErrorLogUnusable;
+    m_pLogExp->TakeFailure();
+    m_errorExp = UnusableFailure("LogExpInit", *m_pOpeningExp, Glps::eErrorLogUnusable);
     return false;
   }
   return true;
@@ -253,8 +349,12 @@ bool KECGlpsServices::LogExpExit(KECGlpsLogInfo* info) {
   const auto serialised = Serialise();
   if (!m_bGlp) return true;
   m_bGlp = false;
-  if (m_pLogExp == nullptr) return false;
+  if (m_pLogExp == nullptr) {
+    m_errorExp = Failure("LogExpExit", nullptr, "no experiment log is open");
+    return false;
+  }
   const bool saved = m_pLogExp->Close();
+  if (!saved) m_errorExp = Failure("LogExpExit", m_pLogExp.get(), "the log could not be saved");
   CopyLogExpInfo(info);
   m_pLogExp.reset();
   // The log is closed either way; false tells the host that its last entries were not saved.
@@ -264,8 +364,12 @@ bool KECGlpsServices::LogExpExit(KECGlpsLogInfo* info) {
 bool KECGlpsServices::LogExpSave(const std::string& /*unused*/, KECGlpsLogInfo* info) {
   const auto serialised = Serialise();
   if (!m_bGlp) return true;
-  if (m_pLogExp == nullptr) return false;
+  if (m_pLogExp == nullptr) {
+    m_errorExp = Failure("LogExpSave", nullptr, "no experiment log is open");
+    return false;
+  }
   const bool saved = m_pLogExp->Save();
+  if (!saved) m_errorExp = Failure("LogExpSave", m_pLogExp.get(), "the log could not be saved");
   // Also after a failed save: the info is that of the log.xml on disk, which the host keeps.
   CopyLogExpInfo(info);
   return saved;
@@ -291,7 +395,9 @@ bool KECGlpsServices::LogExpReportItem(const KCRptReportItem& item) {
   if (!m_bGlp) return true;
   const std::string html = item.GetHtml();
   if (html.empty() || m_pLogExp == nullptr) return true;
-  return m_pLogExp->WriteText(html);
+  if (m_pLogExp->WriteText(html)) return true;
+  m_errorExp = Failure("LogExpReportItem", m_pLogExp.get(), "the item could not be written");
+  return false;
 }
 
 bool KECGlpsServices::LogExpMsg(const std::string& message) {
@@ -300,7 +406,9 @@ bool KECGlpsServices::LogExpMsg(const std::string& message) {
   Entry entry;
   entry.AddPrefix(m_pLogExp.get())
       << KCRptRepItNormal(message, true, false, false) << KCRptRepItNewLine(1);
-  return entry.WriteTo(m_pLogExp.get());
+  if (entry.WriteTo(m_pLogExp.get())) return true;
+  m_errorExp = Failure("LogExpMsg", m_pLogExp.get(), "the message could not be written");
+  return false;
 }
 
 bool KECGlpsServices::LogExpMsgContext(const std::string& message, const std::string& context) {
@@ -314,12 +422,16 @@ bool KECGlpsServices::LogExpMsgContext(const std::string& message, const std::st
           << KCRptRepItNormal(quoted, true, false, false);
   }
   entry << KCRptRepItNewLine(1);
-  return entry.WriteTo(m_pLogExp.get());
+  if (entry.WriteTo(m_pLogExp.get())) return true;
+  m_errorExp = Failure("LogExpMsgContext", m_pLogExp.get(), "the message could not be written");
+  return false;
 }
 
 bool KECGlpsServices::LogExpLink(const std::string& fileName) {
   const auto serialised = Serialise();
-  return m_pLogExp != nullptr && m_pLogExp->AddLink(fileName);
+  if (m_pLogExp != nullptr && m_pLogExp->AddLink(fileName)) return true;
+  m_errorExp = Failure("LogExpLink", m_pLogExp.get(), "no experiment log is open");
+  return false;
 }
 
 std::pair<std::string, std::int64_t> KECGlpsServices::GetLogExpLinkHashInfo(
@@ -331,17 +443,27 @@ std::pair<std::string, std::int64_t> KECGlpsServices::GetLogExpLinkHashInfo(
 
 bool KECGlpsServices::LogExpMetaData(const KECGlpsLogMetaData& meta) {
   const auto serialised = Serialise();
-  return m_pLogExp != nullptr && m_pLogExp->SetMetaData(meta);
+  if (m_pLogExp != nullptr && m_pLogExp->SetMetaData(meta)) return true;
+  m_errorExp = Failure("LogExpMetaData", nullptr,
+                       m_pLogExp ? "the log holds no metadata" : "no experiment log is open");
+  return false;
 }
 
 bool KECGlpsServices::LogExpMetaDataName(const std::string& name) {
   const auto serialised = Serialise();
-  return m_pLogExp != nullptr && m_pLogExp->SetMetaDataName(name);
+  if (m_pLogExp != nullptr && m_pLogExp->SetMetaDataName(name)) return true;
+  m_errorExp = Failure("LogExpMetaDataName", nullptr,
+                       m_pLogExp ? "the log holds no metadata" : "no experiment log is open");
+  return false;
 }
 
 bool KECGlpsServices::LogExpMetaDataEntity(const KECGlpsLogMetaDataEntity& entity) {
   const auto serialised = Serialise();
-  return m_pLogExp != nullptr && m_pLogExp->AddMetaDataEntity(entity);
+  if (m_pLogExp != nullptr && m_pLogExp->AddMetaDataEntity(entity)) return true;
+  m_errorExp =
+      Failure("LogExpMetaDataEntity", nullptr,
+              m_pLogExp ? "no document is open to hold the entity" : "no experiment log is open");
+  return false;
 }
 
 KECGlpsLogMetaData KECGlpsServices::GetLogExpMetaData() const {
@@ -364,18 +486,55 @@ bool KECGlpsServices::GetLogExpMetaDataEntity(
   std::vector<std::pair<std::string, KCGenGUID>> found;
   const bool complete =
       m_pLogExp != nullptr && m_pLogExp->GetMetaDataEntities(type, handle, &found);
+  if (!complete) {
+    m_errorExp = Failure("GetLogExpMetaDataEntity", m_pLogExp.get(), "no experiment log is open");
+  }
   if (entities != nullptr) *entities = std::move(found);
   return complete;
 }
 
 bool KECGlpsServices::ClearLogExp() const {
   const auto serialised = Serialise();
-  return m_pLogExp != nullptr && m_pLogExp->Clear();
+  if (m_pLogExp == nullptr) {
+    m_errorExp = Failure("ClearLogExp", nullptr, "no experiment log is open");
+    return false;
+  }
+  const unsigned openings = m_pLogExp->GetOpenings();
+  const bool cleared = m_pLogExp->Clear();
+  if (!cleared)
+    m_errorExp = Failure("ClearLogExp", m_pLogExp.get(), "the log could not be cleared");
+  // A clear that went as far as deleting the files opened the log afresh.
+  if (m_pLogExp->GetOpenings() != openings) {
+    m_pOpeningExp = std::make_shared<const KECGlpsLogOpening::Data>(m_pLogExp->GetOpening());
+  }
+  return cleared;
 }
 
 bool KECGlpsServices::ExportLogExp(const std::string& directory) const {
   const auto serialised = Serialise();
-  return m_pLogExp != nullptr && m_pLogExp->Export(directory);
+  if (m_pLogExp != nullptr && m_pLogExp->Export(directory)) return true;
+  m_errorExp = Failure("ExportLogExp", m_pLogExp.get(), "no experiment log is open");
+  return false;
+}
+
+KECGlpsLogOpening KECGlpsServices::GetLogExpOpening() const {
+  const auto serialised = Serialise();
+  return KECGlpsLogOpening(m_pOpeningExp);
+}
+
+KECGlpsLogError KECGlpsServices::GetLogExpLastError() const {
+  const auto serialised = Serialise();
+  return m_errorExp;
+}
+
+bool KECGlpsServices::IsLogExpOpen() const {
+  const auto serialised = Serialise();
+  return m_pLogExp != nullptr;
+}
+
+bool KECGlpsServices::IsLogExpRecording() const {
+  const auto serialised = Serialise();
+  return m_bGlp && m_pLogExp != nullptr && m_pLogExp->IsValid();
 }
 
 const std::string KECGlpsServices::GetLogExpFileName() const {
@@ -405,7 +564,12 @@ std::pair<bool, std::int32_t> KECGlpsServices::GetMerCodingSchemeInfo() const {
 
 bool KECGlpsServices::LogAppCrash(const KECGlpsLogInfoCrash& crash) {
   const auto serialised = Serialise();
-  return LogCrashImpl(true, crash);
+  const bool reported = LogCrashImpl(true, crash);
+  if (reported && m_pLogApp != nullptr) {
+    ChangeOpening(&m_pOpeningApp,
+                  [](KECGlpsLogOpening::Data* data) { data->crashReported = true; });
+  }
+  return reported;
 }
 
 bool KECGlpsServices::LogExpCrash(const KECGlpsLogInfoCrash& crash) {
@@ -430,7 +594,15 @@ bool KECGlpsServices::LogCrashImpl(bool appLog, const KECGlpsLogInfoCrash& crash
 
 bool KECGlpsServices::LogAppTampered(bool tampered, bool crashed) {
   const auto serialised = Serialise();
-  return LogTamperedImpl(true, tampered, crashed);
+  const bool written = LogTamperedImpl(true, tampered, crashed);
+  if (written && m_pLogApp != nullptr) {
+    ChangeOpening(&m_pOpeningApp,
+                  [](KECGlpsLogOpening::Data* data) { data->tamperEntryWritten = true; });
+  } else if (tampered && !crashed && m_pLogApp != nullptr) {
+    m_errorApp =
+        Failure("LogAppTampered", m_pLogApp.get(), "the tamper entry could not be written");
+  }
+  return written;
 }
 
 bool KECGlpsServices::LogExpTampered(bool tampered, bool crashed) {

@@ -7,6 +7,7 @@
 
 #include "filemanager/file_manager.h"
 #include "filemanager/file_manager_data.h"
+#include "filemanager/file_verdict.h"
 #include "filemanager/record_set.h"
 #include "files/glps_file_html.h"
 #include "glps/host/gen.h"
@@ -94,7 +95,44 @@ std::string KECGlpsLogSession::MakeDocumentName(unsigned number) const {
       KECBaseNameUtils::MakeDefaultName(m_strBaseName, number + 1), kDocumentExtension);
 }
 
+KECGlpsLogSession::Failure KECGlpsLogSession::TakeFailure() {
+  Failure failure = std::move(m_failure);
+  m_failure = Failure();
+  return failure;
+}
+
+void KECGlpsLogSession::NoteFailure(const std::string& what, const std::string& file) const {
+  m_failure.what = what;
+  m_failure.file = file;
+  m_failure.system = glps::platform::LastFailure();
+}
+
+void KECGlpsLogSession::NoteUnusable() {
+  m_failure = Failure();
+  m_failure.what = "the log cannot be used";
+  m_failure.file = m_strDirectory;
+  m_failure.system.call = "open";
+  m_failure.system.error = m_opening.systemError;
+  m_failure.system.reason = m_opening.reason;
+}
+
+void KECGlpsLogSession::DescribeUnusable(Glps::ELogUnusable why, const std::string& reason,
+                                         const glps::platform::Failure& system) {
+  m_opening.unusable = why;
+  m_opening.systemError = system.IsSet() ? system.error : 0;
+  m_opening.reason = reason;
+  if (system.IsSet()) {
+    const std::string& file = system.name.empty() ? std::string(kLogFileName) : system.name;
+    m_opening.reason += (reason.empty() ? "" : ": ") + file + ": " + system.reason;
+  }
+}
+
 bool KECGlpsLogSession::Open() {
+  ++m_nOpenings;
+  m_opening = KECGlpsLogOpening::Data();
+  m_opening.directory = m_strDirectory;
+  m_opening.expectedInfo = m_infoLog;
+  glps::platform::ClearFailure();
   if (m_strDirectory.empty()) {
     // Every name would resolve in the process's working directory: the log is not usable, and
     // nothing is read, created or written there.
@@ -105,15 +143,24 @@ bool KECGlpsLogSession::Open() {
     TakeFileData(fresh, false);
     m_bTampered = false;
     m_bValid = false;
+    m_opening.state = Glps::eLogOpeningUnusable;
+    DescribeUnusable(Glps::eLogUnusableNoDirectory, "no log directory was given",
+                     glps::platform::Failure());
     return false;
   }
   // The directory is opened once: renaming it away or putting a link in its place later sends no
   // operation of this session elsewhere.
   if (!m_pDirectory) m_pDirectory.reset(new KECGlpsLogDirectory(m_strDirectory));
+  const bool directoryOpen = m_pDirectory->GetDirectory()->IsOpen();
+  const glps::platform::Failure directoryFailure = glps::platform::LastFailure();
+  glps::platform::ClearFailure();
   const bool held = m_pDirectory->TakeLock();
+  const glps::platform::Failure lockFailure = glps::platform::LastFailure();
+  glps::platform::ClearFailure();
   KECGlpsLogSessionDataStorage storage(Location(kLogFileName));
   // One reading of log.xml gives its status, its info and its content.
   const bool loaded = storage.Load();
+  const glps::platform::Failure loadFailure = glps::platform::LastFailure();
   const int status = storage.GetLoadedStatus();
   const bool matches = storage.LoadedInfoMatches(m_infoLog);
   // A log.xml that is there but does not load, while it is the very file the host vouches for or
@@ -141,8 +188,36 @@ bool KECGlpsLogSession::Open() {
   m_pSealer.reset();
   if (changesFiles) m_pSealer = KECGlpsLogSealer::Open(m_pDirectory->GetDirectory());
   // Otherwise no document is started or opened: the log is another's, or cannot be read.
+  glps::platform::ClearFailure();
   const bool documentOpen = changesFiles && OpenDocument();
+  const glps::platform::Failure documentFailure = glps::platform::LastFailure();
   m_bValid = m_bValid && documentOpen;
+
+  // The opening as the host is told of it.
+  m_opening.tampered = m_bTampered;
+  m_opening.logXmlMatches = matches;
+  if (storage.LoadedInfoKnown()) m_opening.foundInfo = storage.GetLoadedLogInfo();
+  if (!directoryOpen) {
+    DescribeUnusable(Glps::eLogUnusableDirectory, std::string(), directoryFailure);
+  } else if (!held) {
+    DescribeUnusable(Glps::eLogUnusableLocked, "the log's lock cannot be had", lockFailure);
+  } else if (status == 2) {
+    DescribeUnusable(Glps::eLogUnusableReadOnly, "log.xml is read-only", glps::platform::Failure());
+  } else if (unloadable) {
+    DescribeUnusable(Glps::eLogUnusableLogXml,
+                     storage.LoadedInfoKnown() ? "log.xml is not a complete log archive"
+                                               : "log.xml cannot be read",
+                     storage.LoadedInfoKnown() ? glps::platform::Failure() : loadFailure);
+  } else if (!documentOpen) {
+    DescribeUnusable(Glps::eLogUnusableDocument, "no document can be written", documentFailure);
+  }
+  if (!m_bValid) {
+    m_opening.state = Glps::eLogOpeningUnusable;
+  } else if (m_bTampered) {
+    m_opening.state = Glps::eLogOpeningTampered;
+  } else {
+    m_opening.state = isNew ? Glps::eLogOpeningNew : Glps::eLogOpeningIntact;
+  }
   return m_bValid;
 }
 
@@ -171,6 +246,29 @@ void KECGlpsLogSession::TakeFileData(const KECGlpsLogSessionDataStorage& storage
   m_ptrDocument.reset();
   m_bDocumentRecordBehind = false;
   m_pFileManager = std::move(manager);
+  // What the verification found, for the host, before re-basing changes the records.
+  for (const KECGlpsFileManager::Verified& verified : m_pFileManager->GetVerification()) {
+    ++m_opening.protectedCount;
+    if (glps::MatchesRecord(verified.check.status)) continue;
+    KECGlpsAuditFile file;
+    file.m_nNumber = verified.position + 1;
+    file.m_record = verified.record;
+    glps::DescribeCheck(verified.record, verified.check, &file);
+    if (verified.check.status == glps::FileStatus::kGrownIntact) m_opening.unsavedTail = true;
+    m_opening.files.push_back(std::move(file));
+  }
+  const std::vector<glps::RecordFault> faults = m_pFileManager->GetRecordFaults();
+  const std::vector<KECGlpsFileManagerData>& records = *m_pFileManager->GetFileData();
+  for (std::size_t i = 0; i < faults.size() && i < records.size(); ++i) {
+    if (faults[i] == glps::RecordFault::kNone) continue;
+    KECGlpsAuditFinding finding;
+    finding.m_eKind = Glps::eAuditRecordBreaksRules;
+    finding.m_strDocument = records[i].m_strFileName;
+    finding.m_strText = "record " + std::to_string(i + 1) + " (" +
+                        glps::FileKindName(records[i].m_eType, "kind-") +
+                        ") breaks the rules of a record set: " + glps::RecordFaultName(faults[i]);
+    m_opening.recordFindings.push_back(std::move(finding));
+  }
   if (m_pFileManager->IsTampered()) {
     m_bTampered = true;
     // Re-basing cuts documents back to their records.
@@ -304,15 +402,21 @@ bool KECGlpsLogSession::GetMetaDataEntities(
     Glps::ELogEntity type, std::int32_t handle,
     std::vector<std::pair<std::string, KCGenGUID>>* entities) const {
   entities->clear();
-  if (!m_pFileManager) return false;
+  if (!m_pFileManager) {
+    NoteFailure("the log is closed", std::string());
+    return false;
+  }
+  glps::platform::ClearFailure();
   // No document is opened for this: the current one answers from memory, the others from their
   // sidecars, one at a time.
   bool complete = true;
+  std::string unread;
   KECGlpsFileHtmlMetaData meta;
   m_pFileManager->ForEachFile(Glps::FileLog, [&](const std::string& name) {
     if (!complete) return;
     if (!m_pFileManager->ReadEntities(name, &meta)) {
       complete = false;
+      unread = name;
       return;
     }
     for (const KECGlpsFileHtmlMetaDataEntity& entity : meta.m_vEntity) {
@@ -321,7 +425,13 @@ bool KECGlpsLogSession::GetMetaDataEntities(
       }
     }
   });
-  if (!complete) entities->clear();
+  if (!complete) {
+    entities->clear();
+    NoteFailure(
+        "the entities of a document could not be read (its sidecar is unreadable or no "
+        "longer matches its record)",
+        glps::SidecarNameOf(unread));
+  }
   return complete;
 }
 
@@ -330,13 +440,22 @@ KECGlpsLogMetaData KECGlpsLogSession::GetMetaData() const {
 }
 
 bool KECGlpsLogSession::WriteText(const std::string& html) {
-  if (!m_ptrDocument) return false;
+  if (!m_ptrDocument) {
+    if (!m_bValid) {
+      NoteUnusable();
+    } else {
+      NoteFailure("no document is open to write into", std::string());
+    }
+    return false;
+  }
+  glps::platform::ClearFailure();
   // The write adds the bytes to the document's running fingerprint; the record takes the new size
   // and fingerprint when it is next needed (RefreshDocumentRecord), not after every write. A write
   // that fails part-way leaves the bytes it wrote in the document and in its fingerprint, and the
   // record follows both, or the next opening would take the document for changed.
   const bool written = m_ptrDocument->Write(html).first;
   m_bDocumentRecordBehind = true;
+  if (!written) NoteFailure("an entry could not be written", m_ptrDocument->GetFileName());
   return written;
 }
 
@@ -348,17 +467,34 @@ bool KECGlpsLogSession::RefreshDocumentRecord() {
 }
 
 bool KECGlpsLogSession::AddLink(const std::string& fileName) {
-  if (!m_pFileManager) return false;
+  if (!m_pFileManager) {
+    NoteFailure("the log is closed", std::string());
+    return false;
+  }
+  glps::platform::ClearFailure();
+  // Why a link is refused: the name, or the file.
+  const auto refused = [this, &fileName]() {
+    if (!m_pFileManager->Admits(fileName, Glps::FileLink, true)) {
+      glps::platform::ClearFailure();
+      NoteFailure(
+          "the name is not one a linked file may have (a name of the log's own files, or "
+          "not a plain file name)",
+          fileName);
+    } else {
+      NoteFailure("the file could not be linked", fileName);
+    }
+    return false;
+  };
   // AddFile refuses a name that the rules of the record set keep from a linked file (log.xml, the
   // index pages, the log's lock, a sealed log's seal file and key, a document, a document's
   // sidecar, any record of another kind) and anything but a regular file with one name, and then
   // keeps no record: a link refused afterwards would keep a record that never verifies, and every
   // later opening would report the log tampered.
-  if (!m_pSealer) return m_pFileManager->AddFile(fileName, Glps::FileLink, true);
+  if (!m_pSealer) return m_pFileManager->AddFile(fileName, Glps::FileLink, true) || refused();
   // A sealed log seals a linked file with a SHA-256 of the very bytes fingerprinted now: two files
   // prepared to share one MD5 cannot take each other's place.
   std::string sha256;
-  if (!m_pFileManager->AddFile(fileName, Glps::FileLink, true, &sha256)) return false;
+  if (!m_pFileManager->AddFile(fileName, Glps::FileLink, true, &sha256)) return refused();
   const std::pair<std::string, std::int64_t> recorded = GetLinkHashInfo(fileName);
   m_pSealer->NoteLinked(fileName, recorded.second, recorded.first, sha256);
   return true;
@@ -398,15 +534,33 @@ void KECGlpsLogSession::SetMerCodingSchemeInfo(const std::pair<bool, std::int32_
 bool KECGlpsLogSession::Save() {
   // Without its file manager (after Close) the session no longer knows its files: writing log.xml
   // now would drop every record.
-  if (!m_pFileManager) return false;
+  if (!m_pFileManager) {
+    NoteFailure("the log is closed", std::string());
+    return false;
+  }
   // A session that is not valid does not hold the log (another writer may, or log.xml is
   // read-only): its log.xml and sidecars would replace the holder's. The host is still handed the
   // info of the log.xml on disk, as it is now, and not the one it came with.
   if (!m_bValid) {
     TakeInfoOnDisk();
+    NoteUnusable();
     return false;
   }
-  const bool recorded = RefreshDocumentRecord();
+  // The host is told of the first step that fails, with what the platform unit noted during it.
+  const std::string document = m_ptrDocument ? m_ptrDocument->GetFileName() : std::string();
+  Failure first;
+  const auto check = [&first](bool ok, const char* what, const std::string& file) {
+    if (!ok && !first.IsSet()) {
+      first.what = what;
+      first.file = file;
+      first.system = glps::platform::LastFailure();
+    }
+    glps::platform::ClearFailure();
+    return ok;
+  };
+  glps::platform::ClearFailure();
+  const bool recorded =
+      check(RefreshDocumentRecord(), "the document's record could not be updated", document);
   // log.xml names the document's size and fingerprint and its sidecar's: both are durable under
   // their names before log.xml is. The sidecar is saved whole first (and only when the document's
   // entities changed since it last saved it), so that log.xml is written with its record. Then
@@ -414,25 +568,41 @@ bool KECGlpsLogSession::Save() {
   // durable, and log.xml takes its name.
   // A document that cannot be made durable, or whose sidecar cannot be written, fails the save;
   // log.xml is still written, so that it describes the files as they are.
-  const bool sidecarSaved = !m_ptrDocument || m_ptrDocument->SaveMetaDataIfChanged();
+  const bool sidecarSaved =
+      check(!m_ptrDocument || m_ptrDocument->SaveMetaDataIfChanged(),
+            "the document's sidecar could not be saved", glps::SidecarNameOf(document));
   KECGlpsLogSessionDataStorage storage(Location(kLogFileName));
   storage.PutFileData(m_pFileManager->GetFileData());
   storage.PutCatalog(m_ptrCatalog);
   storage.PutMetaData(m_ptrMetaData);
   storage.PutHeader(m_ptrHeader);
-  storage.PrepareSave(m_pLogXmlWriter.get());
+  check(storage.PrepareSave(m_pLogXmlWriter.get()), "log.xml could not be written", kLogFileName);
   bool synced = true;
   const bool saved = m_ptrDocument ? storage.CommitSaveSyncing(m_ptrDocument->GetHandle(), &synced)
                                    : storage.CommitSave();
+  // One note for both: the document's sync and log.xml's go together.
+  const glps::platform::Failure committing = glps::platform::LastFailure();
+  check(synced, "the document could not be made durable", document);
+  if (!first.IsSet() && !saved) {
+    first.what = "log.xml could not be written";
+    first.file = kLogFileName;
+    first.system = committing;
+  }
   // Entries written into a document that someone removed or replaced under its name are not in the
   // log: the save says so.
-  const bool inPlace = !m_ptrDocument || m_ptrDocument->IsStillInPlace();
+  const bool inPlace = check(!m_ptrDocument || m_ptrDocument->IsStillInPlace(),
+                             "the document is no longer the file under its name (removed or "
+                             "replaced): its entries are not in the log",
+                             document);
   TakeWrittenInfo(storage);
   // A sealed log's save is whole once the log.xml written is sealed and the key moved on.
-  const bool sealed =
+  const bool sealed = check(
       !m_pSealer || (storage.WrittenInPlace() &&
-                     m_pSealer->Seal(*m_ptrHeader, *m_pFileManager->GetFileData(), m_infoLog));
-  return saved && recorded && sidecarSaved && synced && inPlace && sealed;
+                     m_pSealer->Seal(*m_ptrHeader, *m_pFileManager->GetFileData(), m_infoLog)),
+      "the log could not be sealed", glps::seal::kSealFileName);
+  const bool whole = saved && recorded && sidecarSaved && synced && inPlace && sealed;
+  if (!whole) m_failure = first;
+  return whole;
 }
 
 bool KECGlpsLogSession::Close() {
@@ -449,8 +619,16 @@ bool KECGlpsLogSession::Close() {
 bool KECGlpsLogSession::Clear() {
   // Clearing deletes every file of the log: never by a session that does not hold it, and never
   // the sealed trail of a sealed log.
-  if (!m_bValid || m_pSealer) return false;
+  if (!m_bValid) {
+    NoteUnusable();
+    return false;
+  }
+  if (m_pSealer) {
+    NoteFailure("a sealed log is never cleared", std::string());
+    return false;
+  }
   if (m_ptrDocument) m_ptrDocument->Flush();
+  glps::platform::ClearFailure();
   // The cleared state reaches log.xml before any file goes: when it cannot be written, nothing is
   // deleted and the log goes on as it was, instead of a log.xml that names deleted files.
   KECGlpsLogSessionDataStorage cleared(Location(kLogFileName));
@@ -460,25 +638,46 @@ bool KECGlpsLogSession::Clear() {
   cleared.PutHeader(m_ptrHeader);
   const bool written = cleared.Save();
   TakeWrittenInfo(cleared);
-  if (!written) return false;
+  if (!written) {
+    NoteFailure("log.xml could not be written", kLogFileName);
+    return false;
+  }
 
   m_ptrDocument.reset();
   m_bDocumentRecordBehind = false;
   m_ptrCatalog = boost::make_shared<KECGlpsLogCatalog>();
+  glps::platform::ClearFailure();
   const bool deleted = m_pFileManager && m_pFileManager->DeleteAllFiles();
+  if (!deleted) NoteFailure("a file of the log could not be deleted", std::string());
+  const Failure deleting = m_failure;
   const bool closed = Close();
   const bool opened = Open();
+  // The failure the host is told of: the first.
+  if (!deleted) {
+    m_failure = deleting;
+  } else if (closed && !opened) {
+    NoteUnusable();
+  }
   return opened && deleted && closed;
 }
 
 bool KECGlpsLogSession::Export(const std::string& directory) const {
-  if (directory.empty() || kstringutil::equal_no_case(directory, m_strDirectory)) return false;
-  if (!m_pFileManager || !m_pDirectory) return false;
+  if (directory.empty() || kstringutil::equal_no_case(directory, m_strDirectory)) {
+    NoteFailure("no directory, or the log's own, was given to export to", directory);
+    return false;
+  }
+  if (!m_pFileManager || !m_pDirectory) {
+    NoteFailure("the log is closed", std::string());
+    return false;
+  }
+  glps::platform::ClearFailure();
   std::vector<std::string> names;
   const auto collect = [&names](const std::string& name) { names.push_back(name); };
   for (Glps::EFileType kind :
        {Glps::FileIndexMain, Glps::FileIndexMenu, Glps::FileLog, Glps::FileLink}) {
     m_pFileManager->ForEachFile(kind, collect);
   }
-  return m_pDirectory->ExportTo(directory, names);
+  if (m_pDirectory->ExportTo(directory, names)) return true;
+  NoteFailure("the log could not be exported to " + directory, std::string());
+  return false;
 }

@@ -13,6 +13,7 @@
 
 #include "glps/records.h"
 #include "platform/platform.h"
+#include "records/log_status_data.h"
 
 class KECGlpsFileHtml;
 class KECGlpsFileManager;
@@ -35,6 +36,9 @@ class KECGlpsLogXmlWriter;
 // and moves the sealing key on (KECGlpsLogSealer) before it returns, and fails when it cannot. A
 // log that is not sealed is saved as it always was.
 //
+// Every opening is described for the host (GetOpening), and every operation that fails notes why
+// (TakeFailure): what failed, the file, and what the platform unit noted of the system's reason.
+//
 // Owned by the service facade. Owns its log directory, its file manager and its sealer; shares its
 // header, metadata and catalog with the storage objects that load and save log.xml, and its current
 // document with the file manager's cache. One thread.
@@ -54,6 +58,25 @@ class KECGlpsLogSession {
 
   bool IsValid() const { return m_bValid; }
   bool IsTampered() const { return m_bTampered; }
+  // What the last opening found: new, intact, tampered with (log.xml against the info, the files
+  // that did not match their records before re-basing, the records that break the rules) or not
+  // usable, and why.
+  const KECGlpsLogOpening::Data& GetOpening() const { return m_opening; }
+  // How many times the session has opened its log (Clear opens it again).
+  unsigned GetOpenings() const { return m_nOpenings; }
+
+  // Why an operation failed: what, the file concerned (a name in the directory; empty when none),
+  // and the system's reason as the platform unit noted it (unset when the session refused on its
+  // own, or nothing was noted).
+  struct Failure {
+    std::string what;
+    std::string file;
+    glps::platform::Failure system;
+
+    bool IsSet() const { return !what.empty(); }
+  };
+  // The failure of the operation that last returned false, handed over once: it is cleared here.
+  Failure TakeFailure();
   std::string GetDirectory() const { return m_strDirectory; }
   // The path through which the log is shown: its only document, or the main index page once there
   // are several; empty when that file does not exist.
@@ -97,6 +120,13 @@ class KECGlpsLogSession {
   KECGlpsLogSession(bool appLog, const std::string& directory, const std::string& baseName,
                     const KECGlpsLogInfo& info);
   bool Open();
+  // Notes why an operation failed, with what the platform unit noted since it was last cleared.
+  void NoteFailure(const std::string& what, const std::string& file) const;
+  // Notes that the operation cannot be made because the log cannot be used (the opening's reason).
+  void NoteUnusable();
+  // Describes in m_opening why the log cannot be used, with what the platform unit noted.
+  void DescribeUnusable(Glps::ELogUnusable why, const std::string& reason,
+                        const glps::platform::Failure& system);
   // The path of a file of the log, for showing.
   std::string MakePath(const std::string& fileName) const;
   glps::platform::FileLocation Location(const std::string& fileName) const;
@@ -147,6 +177,11 @@ class KECGlpsLogSession {
   // record's size and fingerprint are behind the document's until RefreshDocumentRecord, which
   // every reader of the records (the save) runs first.
   bool m_bDocumentRecordBehind = false;
+  // What the last opening found, and how many there were.
+  KECGlpsLogOpening::Data m_opening;
+  unsigned m_nOpenings = 0;
+  // Why the last operation that failed did; cleared by TakeFailure. Noted by const operations too.
+  mutable Failure m_failure;
   // Makes the text of log.xml at every save, keeping what stays the same from one save to the next.
   // Never null.
   std::unique_ptr<KECGlpsLogXmlWriter> m_pLogXmlWriter;

@@ -1,8 +1,9 @@
 # SPDX-License-Identifier: Apache-2.0
-# Checks what `cmake --install` put into PREFIX: every public header (and nothing that includes a
-# Boost or OpenSSL header), the shared libraries with their soname and linker-name links, the CMake
-# package, glps.pc and glps-pdf.pc, none of which may point back into the source or build tree; and
-# no library but libglps-pdf.so needing the libraries of the PDF copy (Cairo, Pango, GLib).
+# Checks what `cmake --install` put into PREFIX: every public header, those the build makes included
+# (and nothing that includes a Boost or OpenSSL header), the shared libraries with their soname and
+# linker-name links, the CMake package, glps.pc and glps-pdf.pc, none of which may point back into
+# the source or build tree; and no library but libglps-pdf.so needing the libraries of the PDF copy
+# (Cairo, Pango, GLib).
 # cmake -DSOURCE_DIR=... -DBUILD_DIR=... -DPREFIX=... -DINCLUDEDIR=... -DLIBDIR=... -DCMAKEDIR=... -DPKGCONFIGDIR=...
 #       -DREADELF=... -DVERSION=... -DLIBRARIES=... -DSONAMES=... -DLINKNAMES=... -P check_layout.cmake
 set(failures)
@@ -12,6 +13,9 @@ endmacro()
 
 # --- Headers ----------------------------------------------------------------------------------
 file(GLOB_RECURSE source_headers RELATIVE "${SOURCE_DIR}/include" "${SOURCE_DIR}/include/glps/*")
+# And the headers the build makes (the version header).
+file(GLOB_RECURSE generated_headers RELATIVE "${BUILD_DIR}/include" "${BUILD_DIR}/include/glps/*")
+list(APPEND source_headers ${generated_headers})
 file(GLOB_RECURSE installed_headers RELATIVE "${PREFIX}/${INCLUDEDIR}"
   "${PREFIX}/${INCLUDEDIR}/glps/*")
 list(SORT source_headers)
@@ -24,12 +28,14 @@ if(NOT source_headers STREQUAL installed_headers)
 endif()
 foreach(header IN LISTS installed_headers)
   file(SHA256 "${PREFIX}/${INCLUDEDIR}/${header}" installed_hash)
-  if(EXISTS "${SOURCE_DIR}/include/${header}")
-    file(SHA256 "${SOURCE_DIR}/include/${header}" source_hash)
-    if(NOT installed_hash STREQUAL source_hash)
-      fail("${header}: installed copy differs from the source")
+  foreach(origin "${SOURCE_DIR}/include" "${BUILD_DIR}/include")
+    if(EXISTS "${origin}/${header}")
+      file(SHA256 "${origin}/${header}" source_hash)
+      if(NOT installed_hash STREQUAL source_hash)
+        fail("${header}: installed copy differs from ${origin}/${header}")
+      endif()
     endif()
-  endif()
+  endforeach()
   file(STRINGS "${PREFIX}/${INCLUDEDIR}/${header}" private_includes
     REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"](boost|openssl)/")
   if(private_includes)
