@@ -4,7 +4,7 @@
 # Run as: cmake -DSOURCE_DIR=<top> -P check_sources.cmake
 find_program(CLANG_FORMAT NAMES clang-format clang-format-14 REQUIRED)
 set(sources)
-foreach(dir src include tools tests bench fuzz)
+foreach(dir src include tools tests bench fuzz examples)
   file(GLOB_RECURSE found "${SOURCE_DIR}/${dir}/*.cc" "${SOURCE_DIR}/${dir}/*.h")
   list(APPEND sources ${found})
 endforeach()

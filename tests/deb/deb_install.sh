@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: Apache-2.0
 # The Debian packages as a host's developer gets them: builds them with scripts/make-deb (which
 # fails on any lintian error), installs them, checks what they put into the system, runs the
-# packaged command, and builds and runs the README's host example against /usr, as a CMake project
-# and with pkg-config (tests/install/run_example.cmake with SYSTEM=ON).
+# packaged command, and builds the examples (examples/) against /usr as a CMake project, and the
+# host and the copy example with pkg-config, and runs those two (tests/install/run_example.cmake
+# with SYSTEM=ON).
 #
 # Where the packages go: into /usr, /etc and /var as seen from a private mount namespace, each an
 # overlay whose upper layer lies in WORK and is thrown away with the namespace. The machine's own
@@ -43,7 +44,7 @@ fail() {
   exit 1
 }
 
-# Installs the packages, checks them and builds the example against them. Runs in the private
+# Installs the packages, checks them and builds the examples against them. Runs in the private
 # namespace or in the real system.
 install_and_check() {
   local debs=()
@@ -120,17 +121,16 @@ install_and_check() {
   [ "$(head -c 5 "$work/copy.pdf")" = "%PDF-" ] || fail "glps pdf wrote no PDF"
 
   for example_mode in find_package pkg_config; do
-    say "README host example with $example_mode against /usr"
+    say "the examples with $example_mode against /usr"
     "$cmake" -DMODE=$example_mode -DSYSTEM=ON \
-      "-DREADME=$source_dir/README.md" \
-      "-DCONSUMER_DIR=$source_dir/tests/install/consumer" \
+      "-DEXAMPLES_DIR=$source_dir/examples" \
       -DPREFIX=/usr "-DCMAKEDIR=lib/$multiarch/cmake/glps" \
       "-DPKGCONFIGDIR=lib/$multiarch/pkgconfig" \
       "-DWORK=$work/example/$example_mode" "-DGENERATOR=$generator" "-DCXX=$cxx" \
       "-DPKG_CONFIG=$(command -v pkg-config)" \
       -P "$source_dir/tests/install/run_example.cmake"
   done
-  say "the packages install, and the example builds and runs against /usr"
+  say "the packages install, and the examples build and run against /usr"
 }
 
 if [ "$mode" = private ]; then

@@ -1,10 +1,11 @@
 # SPDX-License-Identifier: Apache-2.0
-# Builds the host example and the copy example of README.md against the installed PREFIX and runs
-# them.
-#   MODE=find_package: as a CMake project (consumer/) that finds the package and links glps::glps
-#                      (the host example) and glps::pdf (the copy example).
+# Builds the host example and the copy example (examples/host_example.cc, copy_example.cc) against
+# the installed PREFIX and runs them.
+#   MODE=find_package: examples/ as a CMake project that finds the package and links glps::glps
+#                      and glps::pdf (every example is built; these two are run).
 #   MODE=pkg_config:   with the compiler and the flags of `pkg-config --cflags --libs glps`
 #                      (glps-pdf for the copy example).
+#   MODE=built:        both built with the library (PROGRAM, COPY_PROGRAM), run only.
 # With SYSTEM=ON the package is installed in the system's own places (PREFIX is /usr, from Debian
 # packages): found without CMAKE_PREFIX_PATH or PKG_CONFIG_PATH, and run without a run path.
 # The example runs three times in one directory; each run must succeed, print the infos of the
@@ -12,8 +13,9 @@
 # log; the copy example then writes the experiment log's PDF copy. A fourth run without the kept
 # infos must find both logs tampered. Everything happens in a fresh WORK directory, removed again
 # on success.
-# cmake -DMODE=... -DREADME=... -DCONSUMER_DIR=... -DPREFIX=... -DCMAKEDIR=... -DPKGCONFIGDIR=...
-#       -DWORK=... -DGENERATOR=... -DCXX=... [-DCONFIG=...] [-DPKG_CONFIG=...] [-DSYSTEM=ON]
+# cmake -DMODE=... -DEXAMPLES_DIR=... -DPREFIX=... -DCMAKEDIR=... -DPKGCONFIGDIR=... -DWORK=...
+#       -DGENERATOR=... -DCXX=... [-DCONFIG=...] [-DPKG_CONFIG=...] [-DSYSTEM=ON] [-DPROGRAM=...]
+#       [-DCOPY_PROGRAM=...]
 #       -P run_example.cmake
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -26,30 +28,8 @@ endfunction()
 
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
-
-# The examples are the blocks between the markers of README.md, so the README shows compiled code.
-file(READ "${README}" readme)
-function(extract_example name source)
-  set(begin_marker "<!-- ${name} example: begin -->\n```cpp\n")
-  set(end_marker "```\n<!-- ${name} example: end -->")
-  string(FIND "${readme}" "${begin_marker}" begin)
-  string(FIND "${readme}" "${end_marker}" end)
-  if(begin EQUAL -1 OR end EQUAL -1)
-    message(FATAL_ERROR "README.md has no block between '${begin_marker}' and '${end_marker}'")
-  endif()
-  string(LENGTH "${begin_marker}" marker_length)
-  math(EXPR begin "${begin} + ${marker_length}")
-  math(EXPR length "${end} - ${begin}")
-  if(length LESS_EQUAL 0)
-    message(FATAL_ERROR "the ${name} example in README.md is empty")
-  endif()
-  string(SUBSTRING "${readme}" ${begin} ${length} example)
-  file(WRITE "${source}" "${example}")
-endfunction()
-set(source "${WORK}/host_example.cc")
-set(copy_source "${WORK}/copy_example.cc")
-extract_example(host "${source}")
-extract_example(copy "${copy_source}")
+set(source "${EXAMPLES_DIR}/host_example.cc")
+set(copy_source "${EXAMPLES_DIR}/copy_example.cc")
 
 if(MODE STREQUAL "find_package")
   set(config_args)
@@ -60,10 +40,10 @@ if(MODE STREQUAL "find_package")
   if(SYSTEM)
     set(prefix_args)
   endif()
-  run("${CMAKE_COMMAND}" -S "${CONSUMER_DIR}" -B "${WORK}/build" -G "${GENERATOR}"
+  run("${CMAKE_COMMAND}" -S "${EXAMPLES_DIR}" -B "${WORK}/build" -G "${GENERATOR}"
     "-DCMAKE_CXX_COMPILER=${CXX}" ${prefix_args}
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF
-    "-DGLPS_EXAMPLE_SOURCE=${source}" "-DGLPS_COPY_EXAMPLE_SOURCE=${copy_source}" ${config_args})
+    ${config_args})
   # The package found must be the one just installed, not another copy on this machine.
   file(STRINGS "${WORK}/build/CMakeCache.txt" found_dir REGEX "^glps_DIR:")
   string(REGEX REPLACE "^glps_DIR:[A-Z]+=" "" found_dir "${found_dir}")
@@ -108,6 +88,9 @@ elseif(MODE STREQUAL "pkg_config")
   set(copy_program "${WORK}/copy_example")
   run("${CXX}" -std=c++17 -Wall -Wextra -Werror "${copy_source}" -o "${copy_program}" ${copy_flags}
     ${rpath})
+elseif(MODE STREQUAL "built")
+  set(program "${PROGRAM}")
+  set(copy_program "${COPY_PROGRAM}")
 else()
   message(FATAL_ERROR "unknown MODE '${MODE}'")
 endif()
