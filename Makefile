@@ -37,12 +37,12 @@ build: configure
 
 # Only what the demo needs (the libraries and the command), in the build tree that `make test` then
 # completes. The demo host writes its logs, then the auditor's check runs on each log with the info
-# the demo kept for it (the lines "log DIR HASH SIZE" of its state file).
+# the demo kept for it (the lines "HASH:SIZE  DIR" of its state file).
 run: configure
 	cmake --build $(BUILD) -j$(JOBS) --target glps glpshost glps-tool
 	$(GLPS) demo $(DEMO_DIR)
-	@awk '$$1 == "log" { print $$2, $$3 ":" $$4 }' $(DEMO_DIR)/demo-state.txt | \
-	while read -r dir info; do \
+	@grep -v '^#' $(DEMO_DIR)/demo-state.txt | \
+	while read -r info dir; do \
 	  echo; echo "$$ glps verify $(DEMO_DIR)/$$dir --info $$info"; \
 	  $(GLPS) verify "$(DEMO_DIR)/$$dir" --info "$$info" || exit $$?; \
 	done

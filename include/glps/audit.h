@@ -334,6 +334,9 @@ struct GLPS_API KECGlpsAuditTrail {
   std::vector<std::string> m_vProblems;
 };
 
+// A log directory held open (glps/audit_walk.h).
+class KECGlpsAuditLogDirectory;
+
 // Called while files are hashed, with the bytes hashed so far and the bytes to hash in all.
 using KECGlpsAuditProgress = std::function<void(std::int64_t done, std::int64_t total)>;
 
@@ -372,6 +375,8 @@ class GLPS_API KECGlpsAuditVerifier {
   KECGlpsAuditReport Verify(const std::string& directory, const KECGlpsLogInfo* info,
                             const KECGlpsAuditProgress& progress = nullptr);
   KECGlpsAuditReport Verify(const std::string& directory, const KECGlpsAuditRequest& request);
+  KECGlpsAuditReport Verify(const KECGlpsAuditLogDirectory& directory,
+                            const KECGlpsAuditRequest& request);
 
  private:
   struct Buffers;
@@ -409,6 +414,10 @@ class GLPS_API KECGlpsAudit {
   // seal covers log.xml and its records. What was written after the last seal is an unsealed tail.
   static KECGlpsAuditReport Verify(const std::string& directory,
                                    const KECGlpsAuditRequest& request);
+  // The same for a directory held open, as a walk hands it out (glps/audit_walk.h): every file is
+  // read through it, whatever is renamed meanwhile; the report names it by its Path().
+  static KECGlpsAuditReport Verify(const KECGlpsAuditLogDirectory& directory,
+                                   const KECGlpsAuditRequest& request);
 
   // Reads the trail of the log in `directory` back from its documents (verifying it, without an
   // info, so that each entry's standing is known).
@@ -424,10 +433,12 @@ class GLPS_API KECGlpsAudit {
   // "unreadable", "bad-name", "unprotected", "multiply-linked".
   static const char* StatusName(Glps::EAuditFileStatus status);
   // Every status of a file that is not as its record says, in the order a summary of what differs
-  // names them, each with its words: "modified", "grown with the recorded part intact (an unsaved
-  // tail)", "grown and changed", "shrunk", "missing", "not a regular file", "with more than one
-  // name (hard link)", "named by a record with a bad name", "unreadable". Intact and unprotected
-  // files differ from nothing and are not among them.
+  // names them, each with its words, which follow a count of files ("2 files modified"):
+  // "modified", "grown with the recorded part intact (an unsaved tail)", "grown and changed",
+  // "shorter than recorded" (the file was cut, or its record raised), "missing", "not regular (a
+  // directory, a symbolic link, a FIFO, ...)", "with more than one name (hard link)", "named by a
+  // record with a bad name", "unreadable". Intact and unprotected files differ from nothing and are
+  // not among them.
   static std::vector<KECGlpsAuditDifference> Differences();
   // "message", "start", "exit", "crash", "extra-note", "tamper", "caption", "title", "rule",
   // "text".

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "audit/file_check.h"
+#include "audit/log_directory_access.h"
 #include "audit/seal_check.h"
 #include "audit/trail_checks.h"
 #include "audit/trail_reader.h"
@@ -272,9 +273,9 @@ std::vector<KECGlpsAuditDifference> KECGlpsAudit::Differences() {
       {Glps::eAuditFileModified, "modified"},
       {Glps::eAuditFileGrownIntact, "grown with the recorded part intact (an unsaved tail)"},
       {Glps::eAuditFileGrownModified, "grown and changed"},
-      {Glps::eAuditFileShrunk, "shrunk"},
+      {Glps::eAuditFileShrunk, "shorter than recorded"},
       {Glps::eAuditFileMissing, "missing"},
-      {Glps::eAuditFileNotRegular, "not a regular file"},
+      {Glps::eAuditFileNotRegular, "not regular (a directory, a symbolic link, a FIFO, ...)"},
       {Glps::eAuditFileMultiplyLinked, "with more than one name (hard link)"},
       {Glps::eAuditFileBadName, "named by a record with a bad name"},
       {Glps::eAuditFileUnreadable, "unreadable"},
@@ -504,16 +505,38 @@ bool IsUnrecordedDocument(const KECGlpsAuditUnregistered& name,
 
 KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const std::string& directory,
                                                 const KECGlpsAuditRequest& request) {
+  std::string error;
+  const glps::platform::DirectoryPtr opened = glps::audit::OpenLogDirectory(directory, &error);
+  if (!opened) {
+    KECGlpsAuditReport report;
+    report.m_strDirectory = directory;
+    report.m_strError = error;
+    return report;
+  }
+  return Verify(KECGlpsAuditLogDirectoryAccess::Make(opened), request);
+}
+
+KECGlpsAuditReport KECGlpsAudit::Verify(const KECGlpsAuditLogDirectory& directory,
+                                        const KECGlpsAuditRequest& request) {
+  return KECGlpsAuditVerifier().Verify(directory, request);
+}
+
+KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const KECGlpsAuditLogDirectory& logDirectory,
+                                                const KECGlpsAuditRequest& request) {
   const KECGlpsLogInfo* const info = request.m_pInfo;
   const KECGlpsAuditProgress& progress = request.m_progress;
   const KECGlpsAuditEntrySink& entries = request.m_entries;
   KECGlpsAuditReport report;
+  const std::string& directory = logDirectory.Path();
   report.m_strDirectory = directory;
   // Every file is reached through the directory opened once, as the library does.
   const glps::platform::DirectoryPtr opened =
-      glps::audit::OpenLogDirectory(directory, &report.m_strError);
-  if (!opened ||
-      !glps::audit::ReadLogXml(opened, &report.m_state, &report.m_logXml, &report.m_strError)) {
+      KECGlpsAuditLogDirectoryAccess::Directory(logDirectory);
+  if (!opened) {
+    report.m_strError = "no log directory open";
+    return report;
+  }
+  if (!glps::audit::ReadLogXml(opened, &report.m_state, &report.m_logXml, &report.m_strError)) {
     return report;
   }
   std::vector<std::string> names;

@@ -77,6 +77,12 @@ class Directory {
   friend std::shared_ptr<const Directory> OpenDirectory(const std::string& path, bool followLink);
   friend std::shared_ptr<const Directory> OpenParentDirectory(const std::string& path,
                                                               std::string* name);
+  friend std::shared_ptr<const Directory> OpenDirectoryIn(const Directory* parent,
+                                                          const std::string& name,
+                                                          std::string shown, bool followLink,
+                                                          int* error);
+  friend std::shared_ptr<const Directory> DuplicateDirectory(const Directory& directory,
+                                                             std::string shown);
   Directory(FileHandle handle, std::string path);
 
   const FileHandle m_hDirectory;
@@ -90,6 +96,17 @@ DirectoryPtr OpenDirectory(const std::string& path, bool followLink = false);
 // Opens the directory that holds the file at `path` (every component of the directory's own path
 // followed, as a path is) and gives the file's name in it. For callers that name a file by a path.
 DirectoryPtr OpenParentDirectory(const std::string& path, std::string* name);
+
+// Opens the directory `name` relative to `parent` (null: relative to the working directory, as a
+// path is), shown as `shown`; a symbolic link as the last component of `name` is refused unless
+// `followLink`. Never null; not open on failure, with the system's error number in `error` (may be
+// null): ELOOP or ENOTDIR when a link or something else than a directory is under the name.
+// OpenDirectoryIn(&child, "..", ...) opens a directory's parent.
+DirectoryPtr OpenDirectoryIn(const Directory* parent, const std::string& name, std::string shown,
+                             bool followLink, int* error);
+// Another descriptor of the same open directory, shown as `shown`: whatever is renamed meanwhile,
+// it is the directory `directory` has open. Not open on failure (of `directory` too).
+DirectoryPtr DuplicateDirectory(const Directory& directory, std::string shown);
 
 // A file named by its directory and its name there. Made from a path (implicitly: the path's parent
 // directory is opened then) or from a directory and a name.
@@ -264,6 +281,19 @@ int RemoveLeftoverTempFiles(const Directory& directory, const std::vector<std::s
 // The names in the directory, without "." and "..", in the order the system gives them. False, with
 // the system's error number in `error`, when it cannot be listed.
 bool ListNames(const Directory& directory, std::vector<std::string>* names, int* error);
+
+// One name of a directory with what the listing says is under it.
+struct DirectoryEntry {
+  std::string name;
+  // The listing's kind (no link followed), or, where the listing gives none, what fstatat finds:
+  // kRegular, kDirectory, kSymbolicLink, kOther; kUnknown when neither can tell.
+  FileFacts::Kind kind = FileFacts::Kind::kUnknown;
+};
+
+// The entries of the directory, without "." and "..", in the order the system gives them. False,
+// with the system's error number in `error`, when it cannot be listed (the entries are then left as
+// they were).
+bool ListEntries(const Directory& directory, std::vector<DirectoryEntry>* entries, int* error);
 
 // Path-based forms, for callers that name a file by a path: the path's parent directory is opened
 // and the operation above made in it.

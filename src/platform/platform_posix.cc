@@ -396,6 +396,26 @@ DirectoryPtr OpenParentDirectory(const std::string& path, std::string* name) {
   return DirectoryPtr(new Directory(fd < 0 ? kInvalidHandle : fd, parent));
 }
 
+DirectoryPtr OpenDirectoryIn(const Directory* parent, const std::string& name, std::string shown,
+                             bool followLink, int* error) {
+  int ignored = 0;
+  if (error == nullptr) error = &ignored;
+  *error = EBADF;
+  int fd = -1;
+  if (parent == nullptr || parent->IsOpen()) {
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY | (followLink ? 0 : O_NOFOLLOW);
+    fd = name.empty() ? -1 : OpenAt(parent == nullptr ? AT_FDCWD : parent->Handle(), name, flags);
+    *error = fd < 0 ? (name.empty() ? ENOENT : errno) : 0;
+  }
+  return DirectoryPtr(new Directory(fd < 0 ? kInvalidHandle : fd, std::move(shown)));
+}
+
+DirectoryPtr DuplicateDirectory(const Directory& directory, std::string shown) {
+  const int fd =
+      directory.IsOpen() ? g_calls.fcntl(directory.Handle(), F_DUPFD_CLOEXEC, 0) : kInvalidHandle;
+  return DirectoryPtr(new Directory(fd < 0 ? kInvalidHandle : fd, std::move(shown)));
+}
+
 FileLocation::FileLocation(const std::string& path) {
   directory = OpenParentDirectory(path, &name);
 }
@@ -793,6 +813,54 @@ bool ListNames(const Directory& directory, std::vector<std::string>* names, int*
     return false;
   }
   names->swap(found);
+  return true;
+}
+
+bool ListEntries(const Directory& directory, std::vector<DirectoryEntry>* entries, int* error) {
+  *error = 0;
+  if (!directory.IsOpen()) {
+    *error = EBADF;
+    return false;
+  }
+  // A duplicate of the directory's descriptor is read, so it is that directory that is listed.
+  const int fd = g_calls.fcntl(directory.Handle(), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = errno;
+    return false;
+  }
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    *error = errno;
+    g_calls.close(fd);
+    return false;
+  }
+  rewinddir(dir);
+  std::vector<DirectoryEntry> found;
+  errno = 0;
+  while (const dirent* entry = readdir(dir)) {
+    DirectoryEntry item;
+    item.name = entry->d_name;
+    if (item.name == "." || item.name == "..") continue;
+    switch (entry->d_type) {
+      case DT_REG: item.kind = FileFacts::Kind::kRegular; break;
+      case DT_DIR: item.kind = FileFacts::Kind::kDirectory; break;
+      case DT_LNK: item.kind = FileFacts::Kind::kSymbolicLink; break;
+      case DT_UNKNOWN: item.kind = FileFacts::Kind::kUnknown; break;
+      default: item.kind = FileFacts::Kind::kOther; break;
+    }
+    found.push_back(std::move(item));
+    errno = 0;
+  }
+  *error = errno;
+  // File systems that give no kinds in their listings: asked name by name.
+  for (DirectoryEntry& item : found) {
+    if (item.kind != FileFacts::Kind::kUnknown) continue;
+    item.kind = StatName(directory.Handle(), item.name).kind;
+    if (item.kind == FileFacts::Kind::kMissing) item.kind = FileFacts::Kind::kUnknown;
+  }
+  closedir(dir);
+  if (*error != 0) return false;
+  entries->swap(found);
   return true;
 }
 

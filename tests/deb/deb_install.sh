@@ -99,12 +99,12 @@ install_and_check() {
   local demo=$work/demo
   rm -rf "$demo"
   /usr/bin/glps demo "$demo" --runs 2 >/dev/null
-  local dir hash size verified=0
-  while read -r _ dir hash size; do
-    /usr/bin/glps verify "$demo/$dir" --info "$hash:$size" >/dev/null ||
-      fail "glps verify $demo/$dir --info $hash:$size found the demo's log not intact"
+  local dir info verified=0
+  while read -r info dir; do
+    /usr/bin/glps verify "$demo/$dir" --info "$info" >/dev/null ||
+      fail "glps verify $demo/$dir --info $info found the demo's log not intact"
     verified=$((verified + 1))
-  done < <(awk '$1 == "log"' "$demo/demo-state.txt")
+  done < <(grep -v '^#' "$demo/demo-state.txt")
   [ "$verified" -eq 2 ] ||
     fail "the demo kept $verified log infos in $demo/demo-state.txt, expected 2"
   # A host that makes no copies installs nothing of them: the library package depends on no
@@ -115,7 +115,7 @@ install_and_check() {
     fail "libglps$soversion depends on what only the PDF copy needs: $depends"
   fi
   # The PDF copy through libglps-pdf.so.
-  dir=$(awk '$1 == "log" { print $2; exit }' "$demo/demo-state.txt")
+  dir=$(grep -v '^#' "$demo/demo-state.txt" | awk '{ print $2; exit }')
   /usr/bin/glps pdf "$demo/$dir" -o "$work/copy.pdf" --quiet ||
     fail "glps pdf $demo/$dir wrote no copy"
   [ "$(head -c 5 "$work/copy.pdf")" = "%PDF-" ] || fail "glps pdf wrote no PDF"

@@ -4,22 +4,29 @@
 // the trail read back, help, the man page and completion, the demo across runs, progress on a
 // terminal.
 #include <dirent.h>
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "glps/glps.h"
 #include "json_out.h"
 #include "log.h"
+#include "support/deep_tree.h"
 #include "support/file_racer.h"
 #include "support/log_reading.h"
 #include "support/pdf_reading.h"
@@ -27,6 +34,7 @@
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
 #include "tool_runner.h"
+#include "verify.h"
 
 namespace {
 
@@ -184,7 +192,8 @@ TEST(CommandTest, VerifyExitStatusTableAndJson) {
        {"verify", dir, "--info", InfoArg(wrong)},
        1,
        "not-intact",
-       "NOT INTACT: log.xml differs from the info"},
+       "NOT INTACT: log.xml was changed since the info was taken: its size differs from the "
+       "info's"},
       {"no such directory", {"verify", tmp / "absent"}, 4, "unreadable", "CANNOT VERIFY: "},
   };
   for (const Case& c : cases) {
@@ -239,20 +248,72 @@ TEST(CommandTest, VerifyExitStatusTableAndJson) {
   EXPECT_EQ(report["records"].at(0)["status"], "modified");
   EXPECT_EQ(report["protected_intact"], 2);
   const ToolResult words = RunTool({"verify", dir, "--info", InfoArg(info)});
-  EXPECT_THAT(words.out, HasSubstr("NOT INTACT: 1 modified"));
+  EXPECT_THAT(words.out, HasSubstr("NOT INTACT: 1 file modified"));
 }
 
+// The words name the cause: each kind of difference with its count of files, and a log.xml that is
+// not the info's first, with what differs, as what the comparisons of the files rest on.
 TEST(CommandTest, EachKindOfDifferenceHasItsOwnWords) {
   TempDir tmp;
   const std::string dir = tmp / "log";
-  const KECGlpsLogInfo info = MakeLog(dir, {{"a.csv", "1\n"}, {"b.csv", "2\n"}});
+  const KECGlpsLogInfo info =
+      MakeLog(dir, {{"a.csv", "1\n"}, {"b.csv", "2\n"}, {"c.csv", "3\n"}, {"d.csv", "4\n"}});
   WriteFileBytes(dir + "/a.csv", "1\n3\n");  // grown, the recorded part intact
   WriteFileBytes(dir + "/b.csv", "9\n");     // same size, other content
-  const ToolResult result = RunTool({"verify", dir, "--info", InfoArg(info)});
+  WriteFileBytes(dir + "/c.csv", "8\n");
+  ToolResult result = RunTool({"verify", dir, "--info", InfoArg(info)});
   EXPECT_EQ(result.status, 1);
-  EXPECT_THAT(result.out, HasSubstr("1 modified; 1 grown with the recorded part intact (an "
-                                    "unsaved tail)"));
-  EXPECT_THAT(result.out, Not(HasSubstr("differs from the info")));
+  EXPECT_THAT(result.out, HasSubstr("NOT INTACT: 2 files modified; 1 file grown with the recorded "
+                                    "part intact (an unsaved tail)\n"));
+  EXPECT_THAT(result.out, Not(HasSubstr("log.xml was changed")));
+
+  // A record's size raised in log.xml (d.csv's "4\n" recorded as 20 bytes): the file is shorter
+  // than its record, and it is log.xml that changed.
+  std::string logXml = ReadFileBytes(dir + "/log.xml");
+  const std::string name = "<m_strFileName>d.csv</m_strFileName>";
+  const std::size_t size = logXml.find("<m_nSize>2</m_nSize>", logXml.find(name));
+  ASSERT_NE(size, std::string::npos);
+  logXml.replace(size, 20, "<m_nSize>20</m_nSize>");
+  WriteFileBytes(dir + "/log.xml", logXml);
+  const KECGlpsLogInfo changed = InfoOfLog(dir);
+  struct Case {
+    const char* what;
+    KECGlpsLogInfo info;
+    const char* result;
+  };
+  KECGlpsLogInfo sameSize = info;
+  sameSize.m_nLogSize = changed.m_nLogSize;
+  const Case cases[] = {
+      {"no info",
+       {},
+       "NOT INTACT: 2 files modified; 1 file grown with the recorded part intact (an unsaved "
+       "tail); 1 file shorter than recorded\n"},
+      {"the info of before", info,
+       "NOT INTACT: log.xml was changed since the info was taken: its size differs from the info's "
+       "("},
+      {"an info of log.xml's size", sameSize,
+       "NOT INTACT: log.xml was changed since the info was taken: same size as the info, another "
+       "SHA-256 hash; against its changed records, 2 files modified; 1 file grown with the "
+       "recorded "
+       "part intact (an unsaved tail); 1 file shorter than recorded\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args = {"verify", dir};
+    if (c.info.m_nLogSize != 0) args.push_back("--info=" + InfoArg(c.info));
+    result = RunTool(args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.out, HasSubstr(c.result));
+    if (c.info.m_nLogSize != 0) {
+      EXPECT_THAT(result.out, HasSubstr("The records below are those of the changed log.xml"));
+      args.push_back("--json");
+      const Json json = ParsedOrFail(RunTool(args).out);
+      EXPECT_EQ(json["info"]["size_matches"], c.info.m_nLogSize == changed.m_nLogSize);
+      EXPECT_EQ(json["info"]["hash_matches"], false);
+      EXPECT_EQ(json["info"]["value"], InfoArg(c.info));
+      EXPECT_EQ(json["log_xml"]["info"], InfoArg(changed));
+    }
+  }
 }
 
 // A record the library would never have written, its file intact: named in the verdict, the JSON
@@ -477,16 +538,16 @@ TEST(CommandTest, ProgressShowsOnATerminalOnly) {
 
 // --- The demo --------------------------------------------------------------------------------
 
-// The infos in the demo's state file: directory (relative) -> "HASH:SIZE".
+// The infos in the demo's state file, lines "HASH:SIZE  DIRECTORY" besides comments: directory
+// (relative) -> "HASH:SIZE".
 std::map<std::string, std::string> DemoInfos(const std::string& dir) {
   std::map<std::string, std::string> infos;
   std::istringstream in(ReadFileBytes(dir + "/demo-state.txt"));
-  std::string key, directory, hash, size;
-  while (in >> key) {
-    if (key == "log" && in >> directory >> hash >> size)
-      infos[directory] = hash + ":" + size;
-    else if (key != "log")
-      std::getline(in, size);
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::size_t blanks = line.find("  ");
+    if (line.empty() || line[0] == '#' || blanks == std::string::npos) continue;
+    infos[line.substr(blanks + 2)] = line.substr(0, blanks);
   }
   return infos;
 }
@@ -525,6 +586,11 @@ TEST(DemoTest, RunsContinueTheLogsAndTamperingShowsInTheNextRun) {
     const ToolResult verify = RunTool({"verify", demo + "/" + log.first, "--info", log.second});
     EXPECT_EQ(verify.status, 0) << log.first << "\n" << verify.out;
   }
+  // The state file, as it is, is an info file for verify.
+  const ToolResult all =
+      RunTool({"verify", "-r", demo, "--info-file", demo + "/demo-state.txt", "--require-info"});
+  EXPECT_EQ(all.status, 0) << all.out << all.err;
+  EXPECT_THAT(all.out, HasSubstr("2 logs: 2 intact,"));
   const std::string document = expDir + "/GLP-Log-Titration_7_0001.html";
   const std::string text = PlainText(ReadFileBytes(document));
   EXPECT_THAT(text, HasSubstr("Label as typed: <b>&\" is not markup"));
@@ -588,6 +654,28 @@ TEST(DemoTest, EnoughMessagesRollOverIntoASecondDocument) {
                                                {"index-main unprotected", 1},
                                                {"index-menu unprotected", 1}};
   EXPECT_EQ(statuses, expected);
+}
+
+// What earlier versions kept ("runs N", "log DIRECTORY HASH SIZE") is read by the demo, which
+// continues the logs, and by verify --info-file.
+TEST(DemoTest, AStateFileOfAnEarlierVersionIsReadAsItStands) {
+  TempDir tmp;
+  const std::string demo = tmp / "demo";
+  ASSERT_EQ(RunTool({"demo", demo}).status, 0);
+  std::string earlier = "# glps demo\nruns 1\n";
+  for (const auto& [directory, info] : DemoInfos(demo)) {
+    const std::size_t colon = info.rfind(':');
+    earlier +=
+        "log " + directory + " " + info.substr(0, colon) + " " + info.substr(colon + 1) + "\n";
+  }
+  WriteFileBytes(demo + "/demo-state.txt", earlier);
+  const ToolResult verify =
+      RunTool({"verify", "-r", demo, "--info-file", demo + "/demo-state.txt", "--require-info"});
+  EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+  const ToolResult run = RunTool({"demo", demo});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("run 2:  application log intact; experiment log intact"));
+  EXPECT_THAT(ReadFileBytes(demo + "/demo-state.txt"), HasSubstr("\n# runs: 2\n"));
 }
 
 TEST(DemoTest, AStateFileNotInTheDemosFormatStopsIt) {
@@ -671,9 +759,16 @@ void ExpectMatchesSchema(const std::vector<Json>& documents, const std::string& 
   for (const auto& field : documented) {
     EXPECT_EQ(seen.count(field.first), 1u) << field.first << " documented but never written";
   }
+  // The version the page states, which the command writes.
+  const std::string doc = ReadFileBytes(std::string(GLPS_SOURCE_DIR) + "/docs/json.md");
+  const std::string stated = "`schema_version` (the integer ";
+  const std::size_t at = doc.find(stated);
+  ASSERT_NE(at, std::string::npos);
+  const int version = std::atoi(doc.c_str() + at + stated.size());
+  EXPECT_EQ(version, glps_tool::kJsonSchemaVersion);
   for (const Json& document : documents) {
     if (document.contains("schema_version")) {
-      EXPECT_EQ(document["schema_version"], glps_tool::kJsonSchemaVersion);
+      EXPECT_EQ(document["schema_version"], version);
     }
   }
 }
@@ -813,6 +908,315 @@ TEST(ManyLogsTest, RecursiveVerifyGivesALinePerLogAndTheWorstStatus) {
   const ToolResult named = RunTool({"verify", root + "/a", root + "/group/deeper/d"});
   EXPECT_EQ(named.status, 3);
   EXPECT_THAT(named.out, HasSubstr("2 logs: 0 intact, 2 not authenticated"));
+}
+
+// The lines of a run over many logs without the summary, the verdict column's blanks squeezed to
+// one and `root` shown as "ROOT".
+std::vector<std::string> VerifyLines(const std::string& out, const std::string& root) {
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line) && !line.empty()) {
+    const std::size_t end = line.find(' ');
+    const std::size_t next = line.find_first_not_of(' ', end);
+    if (end != std::string::npos && next != std::string::npos) {
+      line = line.substr(0, end) + " " + line.substr(next);
+    }
+    for (std::size_t at = line.find(root); at != std::string::npos; at = line.find(root, at)) {
+      line.replace(at, root.size(), "ROOT");
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// Two logs below `root`, "good" and "zzz", and the infos of both in infos.txt beside `root`, in the
+// form the command writes, the paths relative to the file. Returns the info file's path.
+std::string TwoListedLogs(const std::string& root) {
+  std::filesystem::create_directories(root);
+  const std::filesystem::path base(root);
+  std::string infos;
+  for (const char* name : {"good", "zzz"}) {
+    infos += glps_tool::InfoLine(MakeLog(root + "/" + name, {{"data.csv", "1,2\n"}}),
+                                 base.filename().string() + "/" + name);
+  }
+  const std::string infoFile = base.parent_path().string() + "/infos.txt";
+  WriteFileBytes(infoFile, infos);
+  return infoFile;
+}
+
+TEST(ManyLogsTest, ADirectoryHoldingALogsFilesIsNeverLeftOut) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& log)> change;
+    const char* detail;
+  };
+  const Case cases[] = {
+      {"log.xml a symbolic link to an intact copy",
+       [](const std::string& log) {
+         ASSERT_EQ(rename((log + "/log.xml").c_str(), (log + "/../intact.xml").c_str()), 0);
+         ASSERT_EQ(symlink("../intact.xml", (log + "/log.xml").c_str()), 0);
+       },
+       "ROOT/zzz/log.xml: not a regular file"},
+      {"log.xml a FIFO",
+       [](const std::string& log) {
+         ASSERT_EQ(unlink((log + "/log.xml").c_str()), 0);
+         ASSERT_EQ(mkfifo((log + "/log.xml").c_str(), 0644), 0);
+       },
+       "ROOT/zzz/log.xml: not a regular file"},
+      {"log.xml a directory",
+       [](const std::string& log) {
+         ASSERT_EQ(unlink((log + "/log.xml").c_str()), 0);
+         ASSERT_EQ(mkdir((log + "/log.xml").c_str(), 0755), 0);
+       },
+       "ROOT/zzz/log.xml: not a regular file"},
+      {"log.xml gone, the documents left",
+       [](const std::string& log) { ASSERT_EQ(unlink((log + "/log.xml").c_str()), 0); },
+       "ROOT/zzz: no log.xml here"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir tmp;
+    const std::string root = tmp / "lab";
+    const std::string infoFile = TwoListedLogs(root);
+    c.change(root + "/zzz");
+    // Unlisted, too: found by its files alone.
+    for (const std::vector<std::string>& extra :
+         {std::vector<std::string>{"--info-file", infoFile}, std::vector<std::string>{}}) {
+      std::vector<std::string> args = {"verify", "-r", root};
+      args.insert(args.end(), extra.begin(), extra.end());
+      const ToolResult result = RunTool(args);
+      EXPECT_EQ(result.status, 4) << result.out;
+      const std::vector<std::string> lines = VerifyLines(result.out, root);
+      ASSERT_EQ(lines.size(), 2u) << result.out;
+      EXPECT_THAT(lines[1], HasSubstr(std::string("unreadable ROOT/zzz  ") + c.detail));
+      EXPECT_THAT(result.out, HasSubstr("2 logs: "));
+      EXPECT_THAT(result.out, HasSubstr(", 1 cannot be read"));
+    }
+  }
+}
+
+TEST(ManyLogsTest, AListedLogThatIsNotFoundFailsTheRunWithItsPath) {
+  TempDir tmp;
+  const std::string root = tmp / "lab";
+  const std::string infoFile = TwoListedLogs(root);
+  // Listed, but outside the directory verified: not looked for.
+  WriteFileBytes(infoFile, ReadFileBytes(infoFile) + "abc=:1  elsewhere/log\n");
+  const ToolResult all = RunTool({"verify", "-r", root, "--info-file", infoFile});
+  EXPECT_EQ(all.status, 0) << all.out;
+
+  std::filesystem::remove_all(root + "/zzz");
+  ToolResult result = RunTool({"verify", "-r", root, "--info-file", infoFile});
+  EXPECT_EQ(result.status, 4);
+  EXPECT_EQ(VerifyLines(result.out, root),
+            (std::vector<std::string>{
+                "intact ROOT/good  3 protected files intact",
+                "missing ROOT/zzz  missing: listed in " + infoFile + ", not found"}));
+  EXPECT_THAT(result.out, HasSubstr("2 logs: 1 intact, 0 not authenticated (no info), 0 with "
+                                    "tampering recorded, 0 not intact, 1 cannot be read (1 of "
+                                    "them missing)"));
+
+  // A link in its place is not followed, and says so.
+  ASSERT_EQ(symlink((root + "/good").c_str(), (root + "/zzz").c_str()), 0);
+  result = RunTool({"verify", "-r", root, "--info-file", infoFile, "--json"});
+  EXPECT_EQ(result.status, 4);
+  std::istringstream lines(result.out);
+  std::string line;
+  std::vector<Json> reports;
+  while (std::getline(lines, line)) reports.push_back(ParsedOrFail(line));
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[1]["kind"], "missing-log");
+  EXPECT_EQ(reports[1]["directory"], root + "/zzz");
+  EXPECT_EQ(reports[1]["verdict"], "unreadable");
+  EXPECT_EQ(reports[1]["exit_status"], 4);
+  EXPECT_THAT(reports[1]["error"].get<std::string>(),
+              HasSubstr("not found: a symbolic link is there (not followed)"));
+}
+
+// Runs the command as an account without any rights of its own: `nobody` when the tests run as
+// root, else the tests' own account (which permission bits keep out as well).
+ToolResult RunToolUnprivileged(const std::vector<std::string>& args) {
+  if (getuid() != 0) return RunTool(args);
+  return RunTool(args, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+}
+
+TEST(ManyLogsTest, ADirectoryThatCannotBeReadIsReportedAndFailsTheRun) {
+  if (getuid() == 0 && access("/usr/bin/setpriv", X_OK) != 0) {
+    GTEST_SKIP() << "running as root without /usr/bin/setpriv: no account to which a directory's "
+                    "permissions can deny reading";
+  }
+  TempDir tmp;
+  ASSERT_EQ(chmod(tmp.path().c_str(), 0755), 0);
+  const std::string root = tmp / "lab";
+  const std::string infoFile = TwoListedLogs(root);
+  std::filesystem::create_directories(root + "/locked");
+  MakeLog(root + "/locked/inner", {});
+  for (const std::string& path : {root, root + "/good", root + "/zzz", root + "/locked/inner"}) {
+    ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+  }
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) chmod(entry.path().c_str(), 0644);
+  }
+  chmod(infoFile.c_str(), 0644);
+  // Listed below the locked directory, too.
+  WriteFileBytes(infoFile,
+                 ReadFileBytes(infoFile) +
+                     glps_tool::InfoLine(InfoOfLog(root + "/locked/inner"), "lab/locked/inner"));
+  ASSERT_EQ(chmod((root + "/locked").c_str(), 0), 0);
+
+  const ToolResult result = RunToolUnprivileged({"verify", "-r", root, "--info-file", infoFile});
+  chmod((root + "/locked").c_str(), 0755);
+  EXPECT_EQ(result.status, 4) << result.out << result.err;
+  EXPECT_EQ(
+      VerifyLines(result.out, root),
+      (std::vector<std::string>{
+          "intact ROOT/good  3 protected files intact",
+          "unreadable ROOT/locked  this directory cannot be read (Permission denied): no log in "
+          "it is verified",
+          "intact ROOT/zzz  3 protected files intact",
+          "missing ROOT/locked/inner  missing: listed in " + infoFile +
+              ", not found: ROOT/locked cannot be read"}));
+  EXPECT_THAT(result.out, HasSubstr("3 logs: 2 intact, 0 not authenticated (no info), 0 with "
+                                    "tampering recorded, 0 not intact, 1 cannot be read (1 of "
+                                    "them missing); 1 directory cannot be read"));
+}
+
+TEST(ManyLogsTest, ALogDeeperThanAPathCanNameIsVerifiedInLittleMemory) {
+  TempDir tmp;
+  const std::string root = tmp / "lab";
+  const int depth = 6000;
+  glps_test::DirectoryChain chain(root, "d", depth);
+  const KECGlpsLogInfo info = MakeLog(tmp / "log", {{"data.csv", "1\n"}});
+  ASSERT_TRUE(chain.MoveIn(tmp.path(), "log"));
+  const std::string deepLog = chain.DeepestPath() + "/log";
+  ASSERT_GT(deepLog.size(), static_cast<std::size_t>(PATH_MAX));
+  WriteFileBytes(tmp / "infos.txt", glps_tool::InfoLine(info, deepLog));
+
+  const ToolResult result = RunTool({"verify", "-r", root, "--info-file", tmp / "infos.txt"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(VerifyLines(result.out, deepLog),
+            (std::vector<std::string>{"intact ROOT  3 protected files intact"}));
+  // The walk keeps a name and a few numbers per level: well under a megabyte for this chain, on top
+  // of what the command needs for one log (the sanitizers' shadow memory included).
+  EXPECT_LT(result.maxResidentKiB, 64 * 1024) << "KiB resident at most";
+}
+
+// Exchanges two names over and over (renameat2 with RENAME_EXCHANGE) on a thread of its own until
+// it goes.
+class Racer {
+ public:
+  Racer(std::string a, std::string b)
+      : m_a(std::move(a)), m_b(std::move(b)), m_thread([this]() {
+          while (!m_stop) {
+            if (renameat2(AT_FDCWD, m_a.c_str(), AT_FDCWD, m_b.c_str(), RENAME_EXCHANGE) == 0) {
+              ++m_swaps;
+            }
+          }
+        }) {}
+  ~Racer() {
+    m_stop = true;
+    m_thread.join();
+  }
+  long Swaps() const { return m_swaps; }
+
+ private:
+  const std::string m_a;
+  const std::string m_b;
+  std::atomic<bool> m_stop{false};
+  std::atomic<long> m_swaps{0};
+  std::thread m_thread;
+};
+
+// The attacks on the walk: a changed log's directory exchanged with a symbolic link to an intact
+// copy outside the root, and its log.xml exchanged with a link to the copy's, as fast as the
+// system goes, while the command runs. Whatever moment the command meets, it never reads the copy.
+TEST(ManyLogsTest, NamesExchangedWhileTheWalkRunsNeverLeadOutsideTheRoot) {
+  TempDir tmp;
+  const std::string root = tmp / "lab";
+  const std::string infoFile = TwoListedLogs(root);
+  std::filesystem::copy(root + "/zzz", tmp / "intact", std::filesystem::copy_options::recursive);
+  // One byte of the listed log's document changed.
+  const std::string document = DocumentOf(root + "/zzz");
+  std::string bytes = ReadFileBytes(document);
+  bytes[bytes.size() / 2] ^= 0x01;
+  WriteFileBytes(document, bytes);
+  ASSERT_EQ(symlink((tmp / "intact").c_str(), (tmp / "link-to-intact").c_str()), 0);
+  ASSERT_EQ(symlink((tmp / "intact/log.xml").c_str(), (tmp / "link-to-log-xml").c_str()), 0);
+
+  for (const bool directory : {true, false}) {
+    SCOPED_TRACE(directory ? "the log's directory exchanged" : "its log.xml exchanged");
+    const std::string swapped = root + "/zzz" + (directory ? "" : "/log.xml");
+    const std::string link = tmp / (directory ? "link-to-intact" : "link-to-log-xml");
+    std::map<std::string, int> seen;
+    {
+      Racer racer(swapped, link);
+      for (int run = 0; run < 40; ++run) {
+        const ToolResult result = RunTool({"verify", "-r", root, "--info-file", infoFile});
+        const std::vector<std::string> lines = VerifyLines(result.out, root);
+        ASSERT_EQ(lines.size(), 2u) << result.out;
+        EXPECT_EQ(lines[0], "intact ROOT/good  3 protected files intact");
+        const std::string verdict = lines[1].substr(0, lines[1].find(' '));
+        ++seen[verdict];
+        EXPECT_TRUE(verdict == "not-intact" || verdict == "unreadable" || verdict == "missing")
+            << lines[1];
+        EXPECT_NE(result.status, 0);
+        EXPECT_NE(result.status, 3);
+      }
+      EXPECT_GT(racer.Swaps(), 0);
+    }
+    // The names back in their places.
+    struct stat st;
+    ASSERT_EQ(lstat(swapped.c_str(), &st), 0);
+    if (S_ISLNK(st.st_mode)) {
+      ASSERT_EQ(renameat2(AT_FDCWD, swapped.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE), 0);
+    }
+    std::string outcomes;
+    for (const auto& [verdict, count] : seen)
+      outcomes += verdict + " " + std::to_string(count) + "; ";
+    RecordProperty(directory ? "directory_outcomes" : "log_xml_outcomes", outcomes);
+  }
+}
+
+TEST(ManyLogsTest, TheProgressLineIsClearedBeforeEachLineOfOutput) {
+  TempDir tmp;
+  const std::string root = tmp / "lab";
+  ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
+  for (const char* name : {"a", "b", "c"}) MakeLog(root + "/" + name, {});
+  std::string out;
+  std::string terminal;
+  ASSERT_EQ(glps_test::RunToolOnTerminal({"verify", "-r", root}, &out, &terminal, true), 3);
+  EXPECT_THAT(terminal, HasSubstr("logs checked")) << "progress is shown on a terminal";
+  // The screen as a terminal leaves it: a carriage return goes back to the line's start, where the
+  // next text overwrites what stood there.
+  std::vector<std::string> screen(1);
+  std::size_t column = 0;
+  for (char c : terminal) {
+    if (c == '\r') {
+      column = 0;
+    } else if (c == '\n') {
+      screen.emplace_back();
+      column = 0;
+    } else {
+      std::string& line = screen.back();
+      if (column < line.size()) {
+        line[column] = c;
+      } else {
+        line += c;
+      }
+      ++column;
+    }
+  }
+  std::vector<std::string> shown;
+  for (std::string& line : screen) {
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    if (!line.empty()) shown.push_back(line);
+  }
+  ASSERT_EQ(shown.size(), 4u) << terminal;
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(shown[i].rfind("not-authenticated ", 0), 0u) << shown[i];
+    EXPECT_THAT(shown[i], Not(HasSubstr("checked")));
+  }
+  EXPECT_EQ(shown[3].rfind("3 logs: ", 0), 0u) << shown[3];
 }
 
 // --- The trail read back ------------------------------------------------------------------------

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The command's handling of bytes read from log directories: for terminals, and exactly in JSON;
-// and the parsing of an info given on the command line.
+// and the parsing of an info given on the command line or in a line of an info file.
 #include "text.h"
 
 #include <gtest/gtest.h>
@@ -89,6 +89,61 @@ TEST(TextTest, InfoTextIsHashColonSize) {
     if (c.ok) {
       EXPECT_EQ(info.m_strLogHash, c.hash);
       EXPECT_EQ(info.m_nLogSize, c.size);
+    }
+  }
+}
+
+// The line form of an info file is read back as written, whatever the path holds; the forms of
+// earlier versions are read too.
+TEST(TextTest, InfoLinesAreReadAsWritten) {
+  KECGlpsLogInfo info;
+  info.m_strLogHash = "GuQSkkUBNw+2/FtoWpBiO7IM285hjJeqoXErCPMA=";
+  info.m_nLogSize = 2691;
+  for (const std::string path : {"lab/Titration_7", "/abs/path", "two  blanks", "  leading blanks",
+                                 "back\\slash", "line\nend", "cr\rhere", "ü \xff"}) {
+    SCOPED_TRACE(path);
+    const std::string line = glps_tool::InfoLine(info, path);
+    ASSERT_EQ(line.back(), '\n');
+    EXPECT_EQ(line.find('\n'), line.size() - 1) << "one line";
+    const bool escaped = path.find_first_of("\\\n\r") != std::string::npos;
+    EXPECT_EQ(line.rfind(escaped ? "\\" + glps_tool::InfoText(info) + "  "
+                                 : glps_tool::InfoText(info) + "  ",
+                         0),
+              0u);
+    KECGlpsLogInfo read;
+    std::string readPath;
+    ASSERT_TRUE(glps_tool::ParseInfoLine(line.substr(0, line.size() - 1), &read, &readPath));
+    EXPECT_EQ(read.m_strLogHash, info.m_strLogHash);
+    EXPECT_EQ(read.m_nLogSize, info.m_nLogSize);
+    EXPECT_EQ(readPath, path);
+  }
+  struct Case {
+    const char* line;
+    bool ok;
+    const char* hash;
+    std::int64_t size;
+    const char* path;
+  };
+  const Case cases[] = {
+      {"abc=:12 one blank", true, "abc=", 12, "one blank"},
+      {"log lab/a abc= 12", true, "abc=", 12, "lab/a"},
+      {"log lab/a - 0", true, "", 0, "lab/a"},
+      {"abc=:12", false, "", 0, ""},
+      {"abc=:12  ", false, "", 0, ""},
+      {"abc=:x  lab/a", false, "", 0, ""},
+      {"\\abc=:12  bad\\escape", false, "", 0, ""},
+      {"log lab/a abc=", false, "", 0, ""},
+      {"log lab/a abc= 12 extra", false, "", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    KECGlpsLogInfo read;
+    std::string path;
+    EXPECT_EQ(glps_tool::ParseInfoLine(c.line, &read, &path), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(read.m_strLogHash, c.hash);
+      EXPECT_EQ(read.m_nLogSize, c.size);
+      EXPECT_EQ(path, c.path);
     }
   }
 }

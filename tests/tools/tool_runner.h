@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,14 +24,18 @@ struct ToolResult {
   int status = -1;  // the exit status; -1 when the command did not exit normally
   std::string out;
   std::string err;
+  long maxResidentKiB = -1;  // the most memory the command had resident at once
 };
 
-// Runs `glps args...` with standard input from /dev/null and standard output and error into files.
-inline ToolResult RunTool(const std::vector<std::string>& args) {
+// Runs `glps args...` with standard input from /dev/null and standard output and error into files;
+// `wrapper` (a program and its arguments) runs the command when it is not empty.
+inline ToolResult RunTool(const std::vector<std::string>& args,
+                          const std::vector<std::string>& wrapper = {}) {
   TempDir outputs;
   const std::string outPath = outputs / "out";
   const std::string errPath = outputs / "err";
-  std::vector<std::string> words = {GLPS_TOOL_PATH};
+  std::vector<std::string> words = wrapper;
+  words.push_back(GLPS_TOOL_PATH);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
@@ -49,18 +54,21 @@ inline ToolResult RunTool(const std::vector<std::string>& args) {
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return result;
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  struct rusage usage = {};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.maxResidentKiB = usage.ru_maxrss;
   result.out = ReadFileBytes(outPath);
   result.err = ReadFileBytes(errPath);
   return result;
 }
 
 // Runs `glps args...` with standard error (and input) on a pseudo-terminal and standard output into
-// a file; `terminal` receives everything written to the terminal.
+// a file (with `outputOnTerminal`, on the terminal too); `terminal` receives everything written to
+// the terminal.
 inline int RunToolOnTerminal(const std::vector<std::string>& args, std::string* out,
-                             std::string* terminal) {
+                             std::string* terminal, bool outputOnTerminal = false) {
   TempDir outputs;
   const std::string outPath = outputs / "out";
   std::vector<std::string> words = {GLPS_TOOL_PATH};
@@ -73,8 +81,8 @@ inline int RunToolOnTerminal(const std::vector<std::string>& args, std::string* 
   const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
   if (pid < 0) return -1;
   if (pid == 0) {
-    const int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0 || dup2(fd, 1) < 0) _exit(127);
+    const int fd = outputOnTerminal ? 1 : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || (!outputOnTerminal && dup2(fd, 1) < 0)) _exit(127);
     execv(argv[0], argv.data());
     _exit(127);
   }

@@ -16,12 +16,16 @@
 #include "glps/audit.h"
 #include "glps/glps.h"
 #include "text.h"
+#include "verify.h"
 
 namespace glps_tool {
 namespace {
 
 const char kStateHeader[] =
-    "# glps demo: the info of each log, kept between runs as a host keeps it. Do not edit.\n";
+    "# glps demo: the info of each log, kept between runs as a host keeps it, a line each as\n"
+    "# glps verify --info-file reads them. Do not edit.\n";
+// The comment that holds the number of runs so far.
+const char kRunsComment[] = "# runs: ";
 const char kAppLogDirectory[] = "applog";
 
 // What one run found and wrote.
@@ -32,10 +36,6 @@ struct RunResult {
   std::string appFile;
   std::string expFile;
 };
-
-std::string InfoText(const KECGlpsLogInfo& info) {
-  return info.m_strLogHash + ":" + std::to_string(info.m_nLogSize);
-}
 
 // A directory name for the experiment: its name with every byte outside [A-Za-z0-9_.-] replaced
 // by '_', and no leading '.'.
@@ -260,25 +260,23 @@ bool DemoState::Load(const std::string& path, std::string* error) {
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream words(line);
-    std::string key, directory, hash, size, extra;
-    words >> key;
+    bool ok = true;
     std::int64_t value = 0;
-    bool ok = false;
-    if (key == "runs") {
-      words >> size;
-      ok = ParseInt64(size, &value) && value >= 0 && value < (1 << 30);
+    // The number of runs, in a comment (and, from earlier versions, on a line "runs N").
+    const std::size_t runs = line.compare(0, std::strlen(kRunsComment), kRunsComment) == 0
+                                 ? std::strlen(kRunsComment)
+                             : line.compare(0, 5, "runs ") == 0 ? 5
+                                                                : 0;
+    if (runs != 0) {
+      ok = ParseInt64(line.substr(runs), &value) && value >= 0 && value < (1 << 30);
       loaded.runs = static_cast<int>(value);
-    } else if (key == "log") {
-      words >> directory >> hash >> size;
-      ok = !directory.empty() && !hash.empty() && ParseInt64(size, &value) && value >= 0;
+    } else if (!line.empty() && line[0] != '#') {
       KECGlpsLogInfo info;
-      info.m_strLogHash = hash == "-" ? std::string() : hash;
-      info.m_nLogSize = value;
+      std::string directory;
+      ok = ParseInfoLine(line, &info, &directory);
       loaded.infos[directory] = info;
     }
-    if (!ok || (words >> extra)) {
+    if (!ok) {
       *error = path + ": line " + std::to_string(number) + " is not in the demo's format";
       return false;
     }
@@ -289,12 +287,8 @@ bool DemoState::Load(const std::string& path, std::string* error) {
 
 bool DemoState::Save(const std::string& path) const {
   std::string text = kStateHeader;
-  text += "runs " + std::to_string(runs) + "\n";
-  for (const auto& entry : infos) {
-    const KECGlpsLogInfo& info = entry.second;
-    text += "log " + entry.first + " " + (info.m_strLogHash.empty() ? "-" : info.m_strLogHash) +
-            " " + std::to_string(info.m_nLogSize) + "\n";
-  }
+  text += kRunsComment + std::to_string(runs) + "\n";
+  for (const auto& entry : infos) text += InfoLine(entry.second, entry.first);
   return ReplaceFile(path, text);
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "events.h"
+#include "glps/audit_walk.h"
 #include "glps/seal.h"
 #include "text.h"
 
@@ -23,10 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string SizeText(std::int64_t size) { return size < 0 ? "-" : std::to_string(size); }
-
-std::string InfoText(const KECGlpsLogInfo& info) {
-  return Printable(info.m_strLogHash) + ":" + std::to_string(info.m_nLogSize);
-}
 
 // The absolute, normal form of a path, for matching logs with the lines of an info file.
 std::string Normal(const std::string& path) {
@@ -40,9 +38,7 @@ std::string Normal(const std::string& path) {
 class TerminalProgress {
  public:
   explicit TerminalProgress(std::ostream& err) : m_err(err) {}
-  ~TerminalProgress() {
-    if (m_bShown) m_err << '\r' << std::string(m_nWidth, ' ') << '\r' << std::flush;
-  }
+  ~TerminalProgress() { Clear(); }
   TerminalProgress(const TerminalProgress&) = delete;
   TerminalProgress& operator=(const TerminalProgress&) = delete;
 
@@ -58,6 +54,14 @@ class TerminalProgress {
     m_bShown = true;
   }
 
+  // Takes the line shown off the terminal, so that what is written next starts on a clean line.
+  void Clear() {
+    if (!m_bShown) return;
+    m_err << '\r' << std::string(m_nWidth, ' ') << '\r' << std::flush;
+    m_bShown = false;
+    m_nWidth = 0;
+  }
+
  private:
   std::ostream& m_err;
   bool m_bShown = false;
@@ -65,22 +69,42 @@ class TerminalProgress {
   std::chrono::steady_clock::time_point m_tmLast;
 };
 
-// The summary of what differs, in words: each status its own, the unreadable ones with reasons.
+// "1 file" or "2 files".
+std::string Files(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " file" : " files");
+}
+
+// How log.xml differs from the info: "its size differs from the info's (2700 bytes, the info says
+// 2691)" or "same size as the info, another SHA-256 hash".
+std::string InfoDifference(const KECGlpsAuditReport& report) {
+  if (report.m_logXml.m_nLogSize != report.m_info.m_nLogSize) {
+    return "its size differs from the info's (" + std::to_string(report.m_logXml.m_nLogSize) +
+           " bytes, the info says " + std::to_string(report.m_info.m_nLogSize) + ")";
+  }
+  return "same size as the info, another SHA-256 hash";
+}
+
+// The summary of what differs, in words: log.xml against the info first (what the comparisons of
+// the files rest on), then each status of the files with its count, the unreadable ones with
+// reasons, and the findings.
 std::vector<std::string> Differences(const KECGlpsAuditReport& report) {
   std::vector<std::string> parts;
+  std::vector<std::string> files;
   for (const KECGlpsAuditDifference& difference : KECGlpsAudit::Differences()) {
     if (difference.m_eStatus == Glps::eAuditFileUnreadable) continue;  // named one by one below
     const std::size_t count = report.CountWithStatus(difference.m_eStatus);
-    if (count != 0) parts.push_back(std::to_string(count) + " " + difference.m_pszWords);
+    if (count != 0) files.push_back(Files(count) + " " + difference.m_pszWords);
   }
   for (const KECGlpsAuditFile& file : report.m_vFiles) {
     if (file.m_eStatus != Glps::eAuditFileUnreadable) continue;
-    parts.push_back("unreadable: " + Printable(file.m_record.m_strFileName) +
+    files.push_back("unreadable: " + Printable(file.m_record.m_strFileName) +
                     (file.m_strReason.empty() ? "" : " (" + Printable(file.m_strReason) + ")"));
   }
   if (report.m_eInfoCheck == Glps::eAuditInfoDiffers) {
-    parts.push_back("log.xml differs from the info");
+    parts.push_back("log.xml was changed since the info was taken: " + InfoDifference(report));
+    if (!files.empty()) files[0] = "against its changed records, " + files[0];
   }
+  parts.insert(parts.end(), files.begin(), files.end());
   const std::size_t open = report.OpenFindingCount();
   if (open != 0) {
     parts.push_back(std::to_string(open) + (open == 1 ? " finding" : " findings") +
@@ -177,6 +201,120 @@ int Severity(Glps::EAuditVerdict verdict) {
   return 4;
 }
 
+// One item of a run over many logs, in the order of the report.
+struct LogJob {
+  enum class Kind {
+    kLog,                  // a log given or found: verified
+    kUnreadableDirectory,  // a directory below a root that cannot be read
+    kMissing,              // a log the info file lists below a root, not found there
+  };
+  Kind kind = Kind::kLog;
+  std::string path;
+  // A log found by a walk, held open: verified through it. Not open for a log given by its path.
+  KECGlpsAuditLogDirectory directory;
+  const KECGlpsLogInfo* info = nullptr;
+  // The verification's report; for what cannot be verified, made when it was found.
+  KECGlpsAuditReport report;
+  bool done = false;  // verified (guarded by the run's mutex)
+};
+
+const char* KindName(LogJob::Kind kind) {
+  switch (kind) {
+    case LogJob::Kind::kLog: return "log";
+    case LogJob::Kind::kUnreadableDirectory: return "unreadable-directory";
+    case LogJob::Kind::kMissing: return "missing-log";
+  }
+  return "log";
+}
+
+// The items of a run over many logs, one after the other: each DIR given; with --recursive, what
+// the library's walk of each DIR finds (every log, every directory that cannot be read, and each
+// log the info file lists at or below DIR that it did not find).
+class LogSource {
+ public:
+  LogSource(const VerifyOptions& options, const std::map<std::string, KECGlpsLogInfo>& infos)
+      : m_options(options), m_infos(infos) {}
+
+  // Where to say that a root holds no log (clearing the progress line first).
+  void SetNoteStream(std::ostream* err, TerminalProgress* terminal) {
+    m_pErr = err;
+    m_pTerminal = terminal;
+  }
+
+  // The next item; null after the last.
+  std::unique_ptr<LogJob> Next() {
+    for (;;) {
+      if (m_pWalk) {
+        KECGlpsAuditWalkItem item;
+        if (m_pWalk->Next(&item)) {
+          m_bRootGaveAny = true;
+          return FromWalk(std::move(item));
+        }
+        m_pWalk.reset();
+        if (!m_bRootGaveAny && m_pErr != nullptr && !m_options.quiet) {
+          if (m_pTerminal != nullptr) m_pTerminal->Clear();
+          *m_pErr << "glps verify: no log directory below " << Printable(m_strRoot) << '\n';
+        }
+      }
+      if (m_nNext == m_options.directories.size()) return nullptr;
+      const std::string& directory = m_options.directories[m_nNext++];
+      if (!m_options.recursive) {
+        auto job = std::make_unique<LogJob>();
+        job->path = directory;
+        return job;
+      }
+      m_strRoot = directory;
+      m_bRootGaveAny = false;
+      m_pWalk = std::make_unique<KECGlpsAuditWalk>(directory, ListedBelow(directory));
+    }
+  }
+
+ private:
+  // The logs the info file lists at or below `root`, relative to it.
+  std::vector<std::string> ListedBelow(const std::string& root) const {
+    const std::string normal = Normal(root);
+    const std::string prefix = normal == "/" ? normal : normal + "/";
+    std::vector<std::string> listed;
+    for (const auto& entry : m_infos) {
+      if (entry.first == normal) {
+        listed.emplace_back();
+      } else if (entry.first.compare(0, prefix.size(), prefix) == 0) {
+        listed.push_back(entry.first.substr(prefix.size()));
+      }
+    }
+    return listed;
+  }
+
+  std::unique_ptr<LogJob> FromWalk(KECGlpsAuditWalkItem item) const {
+    auto job = std::make_unique<LogJob>();
+    job->path = item.m_strPath;
+    job->report.m_strDirectory = item.m_strPath;
+    switch (item.m_eKind) {
+      case Glps::eAuditWalkLog: job->directory = std::move(item.m_directory); break;
+      case Glps::eAuditWalkUnreadable:
+        job->kind = LogJob::Kind::kUnreadableDirectory;
+        job->report.m_strError =
+            "this directory cannot be read (" + item.m_strReason + "): no log in it is verified";
+        break;
+      case Glps::eAuditWalkMissing:
+        job->kind = LogJob::Kind::kMissing;
+        job->report.m_strError =
+            "missing: listed in " + m_options.infoFile + ", " + item.m_strReason;
+        break;
+    }
+    return job;
+  }
+
+  const VerifyOptions& m_options;
+  const std::map<std::string, KECGlpsLogInfo>& m_infos;
+  std::size_t m_nNext = 0;                    // the next DIR given
+  std::unique_ptr<KECGlpsAuditWalk> m_pWalk;  // the walk of m_strRoot; null between roots
+  std::string m_strRoot;
+  bool m_bRootGaveAny = false;
+  std::ostream* m_pErr = nullptr;
+  TerminalProgress* m_pTerminal = nullptr;
+};
+
 const char* InfoStatusName(Glps::EAuditInfoCheck check) {
   switch (check) {
     case Glps::eAuditInfoNotGiven: return "not-given";
@@ -245,6 +383,64 @@ bool ParseLogInfo(const std::string& text, KECGlpsLogInfo* info) {
   return true;
 }
 
+std::string InfoText(const KECGlpsLogInfo& info) {
+  return Printable(info.m_strLogHash) + ":" + std::to_string(info.m_nLogSize);
+}
+
+std::string InfoLine(const KECGlpsLogInfo& info, const std::string& path) {
+  std::string escaped;
+  bool escapes = false;
+  for (char c : path) {
+    if (c == '\\' || c == '\n' || c == '\r') {
+      escapes = true;
+      escaped += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : "\\r";
+    } else {
+      escaped += c;
+    }
+  }
+  return (escapes ? "\\" : "") + info.m_strLogHash + ":" + std::to_string(info.m_nLogSize) + "  " +
+         escaped + "\n";
+}
+
+bool ParseInfoLine(const std::string& line, KECGlpsLogInfo* info, std::string* path) {
+  // The demo's state file of earlier versions: "log PATH HASH SIZE", '-' for an empty hash.
+  if (line.compare(0, 4, "log ") == 0) {
+    std::istringstream words(line.substr(4));
+    std::string directory, hash, size, extra;
+    std::int64_t value = 0;
+    if (!(words >> directory >> hash >> size) || (words >> extra) || !ParseInt64(size, &value) ||
+        value < 0) {
+      return false;
+    }
+    info->m_strLogHash = hash == "-" ? std::string() : hash;
+    info->m_nLogSize = value;
+    *path = directory;
+    return true;
+  }
+  const bool escaped = !line.empty() && line[0] == '\\';
+  const std::string text = escaped ? line.substr(1) : line;
+  const std::string::size_type blank = text.find(' ');
+  if (blank == std::string::npos || !ParseLogInfo(text.substr(0, blank), info)) return false;
+  // Two blanks, as written; one, as earlier versions read it.
+  const std::string::size_type start =
+      blank + 1 < text.size() && text[blank + 1] == ' ' ? blank + 2 : blank + 1;
+  std::string name;
+  for (std::size_t i = start; i < text.size(); ++i) {
+    if (!escaped || text[i] != '\\') {
+      name += text[i];
+    } else if (i + 1 < text.size() &&
+               (text[i + 1] == '\\' || text[i + 1] == 'n' || text[i + 1] == 'r')) {
+      ++i;
+      name += text[i] == 'n' ? '\n' : text[i] == 'r' ? '\r' : '\\';
+    } else {
+      return false;
+    }
+  }
+  if (name.empty()) return false;
+  *path = name;
+  return true;
+}
+
 bool ReadInfoFile(const std::string& path, std::map<std::string, KECGlpsLogInfo>* infos,
                   std::string* error) {
   std::ifstream in(path, std::ios::binary);
@@ -253,58 +449,22 @@ bool ReadInfoFile(const std::string& path, std::map<std::string, KECGlpsLogInfo>
     return false;
   }
   const fs::path base = fs::path(Normal(path)).parent_path();
-  const auto key = [&base](const std::string& logPath) {
-    return Normal(fs::path(logPath).is_absolute() ? logPath : (base / logPath).string());
-  };
   std::string line;
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    // Comments, and the run count that the demo's state file of earlier versions held.
     if (line.empty() || line[0] == '#' || line.compare(0, 5, "runs ") == 0) continue;
     KECGlpsLogInfo info;
-    std::istringstream words(line);
-    std::string first, directory, hash, size, extra;
-    words >> first;
-    std::int64_t value = 0;
-    if (first == "log" && (words >> directory >> hash >> size) && !(words >> extra) &&
-        ParseInt64(size, &value) && value >= 0) {
-      info.m_strLogHash = hash == "-" ? std::string() : hash;
-      info.m_nLogSize = value;
-      (*infos)[key(directory)] = info;
-      continue;
+    std::string logPath;
+    if (!ParseInfoLine(line, &info, &logPath)) {
+      *error = path + ": line " + std::to_string(number) + " is not \"HASH:SIZE  PATH\"";
+      return false;
     }
-    const std::string::size_type blank = line.find(' ');
-    if (blank != std::string::npos && blank + 1 < line.size() &&
-        ParseLogInfo(line.substr(0, blank), &info)) {
-      (*infos)[key(line.substr(blank + 1))] = info;
-      continue;
-    }
-    *error = path + ": line " + std::to_string(number) +
-             " is neither \"HASH:SIZE PATH\" nor \"log PATH HASH SIZE\"";
-    return false;
+    (*infos)[Normal(fs::path(logPath).is_absolute() ? logPath : (base / logPath).string())] = info;
   }
   return true;
-}
-
-std::vector<std::string> FindLogDirectories(const std::string& root) {
-  std::vector<std::string> found;
-  std::error_code ec;
-  const auto isLog = [](const fs::path& dir) {
-    std::error_code e;
-    return fs::is_regular_file(fs::symlink_status(dir / "log.xml", e));
-  };
-  if (fs::is_directory(root, ec) && isLog(root)) found.push_back(root);
-  for (auto it = fs::recursive_directory_iterator(
-           root, fs::directory_options::skip_permission_denied, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    std::error_code e;
-    if (it->is_directory(e) && !it->is_symlink(e) && isLog(it->path())) {
-      found.push_back(it->path().string());
-    }
-  }
-  std::sort(found.begin(), found.end());
-  return found;
 }
 
 void PrintVerifyTable(const KECGlpsAuditReport& report, bool requireInfo, std::ostream& out) {
@@ -323,8 +483,8 @@ void PrintVerifyTable(const KECGlpsAuditReport& report, bool requireInfo, std::o
       break;
     case Glps::eAuditInfoMatches: out << "info:          matches\n"; break;
     case Glps::eAuditInfoDiffers:
-      out << "info:          DIFFERS: log.xml is not the one of the info "
-          << InfoText(report.m_info) << '\n';
+      out << "info:          DIFFERS: log.xml was changed since the info "
+          << InfoText(report.m_info) << " was taken: " << InfoDifference(report) << '\n';
       break;
   }
   const std::string sealing = report.m_seal.Summary();
@@ -346,6 +506,10 @@ void PrintVerifyTable(const KECGlpsAuditReport& report, bool requireInfo, std::o
   }
   out << '\n';
 
+  if (report.m_eInfoCheck == Glps::eAuditInfoDiffers) {
+    out << "The records below are those of the changed log.xml: each file is compared with what\n"
+           "they say now, not with what the info vouched for.\n";
+  }
   std::vector<std::vector<std::string>> rows = {
       {"#", "kind", "name", "recorded", "found", "status"}};
   for (const KECGlpsAuditFile& file : report.m_vFiles) {
@@ -393,9 +557,11 @@ void PrintVerifyTable(const KECGlpsAuditReport& report, bool requireInfo, std::o
   out << "\nresult: " << ResultLine(report, requireInfo) << '\n';
 }
 
-Json VerifyJson(const KECGlpsAuditReport& report, bool requireInfo, const std::string& checkedAt) {
+Json VerifyJson(const KECGlpsAuditReport& report, bool requireInfo, const std::string& checkedAt,
+                const char* kind) {
   Json json = JsonDocument();
   json["checked_at"] = checkedAt;
+  json["kind"] = kind;
   AddExactText(&json, "directory", report.m_strDirectory);
   const Glps::EAuditVerdict verdict = report.Verdict(requireInfo);
   json["verdict"] = VerdictName(verdict);
@@ -403,14 +569,22 @@ Json VerifyJson(const KECGlpsAuditReport& report, bool requireInfo, const std::s
   json["error"] = NullIfEmpty(report.m_strError);
   json["algorithms"] = {{"file_fingerprint", "MD5"}, {"log_xml_hash", "SHA-256"}};
   const bool read = report.m_strError.empty();
-  json["log_xml"] =
-      read ? Json{{"size", report.m_logXml.m_nLogSize}, {"hash", report.m_logXml.m_strLogHash}}
-           : Json(nullptr);
-  Json info = {
-      {"status", InfoStatusName(report.m_eInfoCheck)}, {"hash", nullptr}, {"size", nullptr}};
+  json["log_xml"] = read ? Json{{"size", report.m_logXml.m_nLogSize},
+                                {"hash", report.m_logXml.m_strLogHash},
+                                {"info", InfoText(report.m_logXml)}}
+                         : Json(nullptr);
+  Json info = {{"status", InfoStatusName(report.m_eInfoCheck)},
+               {"value", nullptr},
+               {"hash", nullptr},
+               {"size", nullptr},
+               {"size_matches", nullptr},
+               {"hash_matches", nullptr}};
   if (report.m_eInfoCheck != Glps::eAuditInfoNotGiven) {
+    info["value"] = InfoText(report.m_info);
     info["hash"] = report.m_info.m_strLogHash;
     info["size"] = report.m_info.m_nLogSize;
+    info["size_matches"] = report.m_info.m_nLogSize == report.m_logXml.m_nLogSize;
+    info["hash_matches"] = report.m_info.m_strLogHash == report.m_logXml.m_strLogHash;
   }
   json["info"] = info;
   json["require_info"] = requireInfo;
@@ -483,19 +657,7 @@ int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err
     return 2;
   }
 
-  std::vector<std::string> logs;
-  for (const std::string& directory : options.directories) {
-    if (!options.recursive) {
-      logs.push_back(directory);
-      continue;
-    }
-    const std::vector<std::string> found = FindLogDirectories(directory);
-    if (found.empty()) {
-      err << "glps verify: no log directory below " << Printable(directory) << '\n';
-    }
-    logs.insert(logs.end(), found.begin(), found.end());
-  }
-  const bool many = options.recursive || logs.size() > 1;
+  const bool many = options.recursive || options.directories.size() > 1;
   if (!options.info.empty() && many) {
     err << "glps verify: --info names one log's info; give several with --info-file\n";
     return 2;
@@ -513,7 +675,7 @@ int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err
   const std::string checkedAt = TimeOfCheck();
 
   if (!many) {
-    if (logs.empty()) return 4;
+    const std::string& log = options.directories.at(0);
     KECGlpsAuditReport report;
     {
       TerminalProgress terminal(err);
@@ -531,10 +693,10 @@ int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err
         };
       }
       KECGlpsAuditRequest request;
-      request.m_pInfo = infoFor(logs[0]);
+      request.m_pInfo = infoFor(log);
       request.m_strSealKey = options.sealKey;
       request.m_progress = progress;
-      report = KECGlpsAudit::Verify(logs[0], request);
+      report = KECGlpsAudit::Verify(log, request);
     }
     const int status = report.Verdict(options.requireInfo);
     if (options.quiet) return status;
@@ -547,16 +709,25 @@ int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err
     return status;
   }
 
-  // Many logs: verified in parallel, reported in order as each in turn is done.
-  const std::size_t count = logs.size();
+  // Many logs: found one after the other (by the walk of each root with --recursive), verified in
+  // parallel, reported in order as each in turn is done. At most a few logs per job are found ahead
+  // of the report, so that neither memory nor open directories grow with the number of logs.
+  LogSource source(options, infos);
   unsigned jobs = options.jobs != 0 ? options.jobs : std::thread::hardware_concurrency();
   if (jobs == 0) jobs = 1;
-  jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(count, 1)));
-  std::vector<KECGlpsAuditReport> reports(count);
-  std::vector<bool> done(count, false);
+  const std::size_t ahead = std::size_t{4} * jobs;
+  std::deque<std::unique_ptr<LogJob>> window;  // in the order of the report
+  std::deque<LogJob*> queue;                   // found, not yet taken by a worker
   std::mutex mutex;
-  std::condition_variable ready;
-  std::atomic<std::size_t> next{0};
+  std::condition_variable found;
+  std::condition_variable verified;
+  bool stopping = false;
+  const auto verify = [&](KECGlpsAuditVerifier& verifier, LogJob* job) {
+    KECGlpsAuditRequest request;
+    request.m_pInfo = job->info;
+    return job->directory.IsOpen() ? verifier.Verify(job->directory, request)
+                                   : verifier.Verify(job->path, request);
+  };
   // One job verifies each log in turn on this thread, without a worker to wait for.
   std::unique_ptr<KECGlpsAuditVerifier> ownVerifier;
   if (jobs == 1) ownVerifier = std::make_unique<KECGlpsAuditVerifier>();
@@ -564,61 +735,114 @@ int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err
   for (unsigned j = 0; j < jobs && !ownVerifier; ++j) {
     workers.emplace_back([&]() {
       KECGlpsAuditVerifier verifier;
-      for (std::size_t i = next++; i < count; i = next++) {
-        KECGlpsAuditReport report = verifier.Verify(logs[i], infoFor(logs[i]));
+      for (;;) {
+        LogJob* job = nullptr;
+        {
+          std::unique_lock<std::mutex> lock(mutex);
+          found.wait(lock, [&]() { return stopping || !queue.empty(); });
+          if (queue.empty()) return;
+          job = queue.front();
+          queue.pop_front();
+        }
+        KECGlpsAuditReport report = verify(verifier, job);
         std::lock_guard<std::mutex> lock(mutex);
-        reports[i] = std::move(report);
-        done[i] = true;
-        ready.notify_all();
+        job->report = std::move(report);
+        job->done = true;
+        verified.notify_all();
       }
     });
   }
 
-  std::size_t tally[5] = {0, 0, 0, 0, 0};  // by severity
+  std::size_t tally[5] = {0, 0, 0, 0, 0};  // logs by severity
+  std::size_t logs = 0;
+  std::size_t missing = 0;
+  std::size_t unreadableDirectories = 0;
   int worst = 0;
   Glps::EAuditVerdict worstVerdict = Glps::eAuditIntact;
   {
     TerminalProgress terminal(err);
     const bool showProgress = options.progress && errIsTerminal && !options.quiet;
-    for (std::size_t i = 0; i < count; ++i) {
-      KECGlpsAuditReport report;
-      if (ownVerifier) {
-        report = ownVerifier->Verify(logs[i], infoFor(logs[i]));
-      } else {
-        std::unique_lock<std::mutex> lock(mutex);
-        ready.wait(lock, [&]() { return static_cast<bool>(done[i]); });
-        report = std::move(reports[i]);
+    source.SetNoteStream(&err, &terminal);
+    for (;;) {
+      while (window.size() < ahead) {
+        std::unique_ptr<LogJob> job = source.Next();
+        if (!job) break;
+        job->info = infoFor(job->path);
+        if (job->kind == LogJob::Kind::kLog && !ownVerifier) {
+          std::lock_guard<std::mutex> lock(mutex);
+          queue.push_back(job.get());
+          found.notify_one();
+        }
+        window.push_back(std::move(job));
       }
+      if (window.empty()) break;
+      LogJob& job = *window.front();
+      if (job.kind == LogJob::Kind::kLog) {
+        if (ownVerifier) {
+          job.report = verify(*ownVerifier, &job);
+        } else {
+          std::unique_lock<std::mutex> lock(mutex);
+          verified.wait(lock, [&]() { return job.done; });
+        }
+      }
+      const KECGlpsAuditReport& report = job.report;
       const Glps::EAuditVerdict verdict = report.Verdict(options.requireInfo);
-      ++tally[Severity(verdict)];
+      if (job.kind == LogJob::Kind::kUnreadableDirectory) {
+        ++unreadableDirectories;
+      } else {
+        ++logs;
+        ++tally[Severity(verdict)];
+        missing += job.kind == LogJob::Kind::kMissing ? 1 : 0;
+      }
       if (Severity(verdict) > worst) {
         worst = Severity(verdict);
         worstVerdict = verdict;
       }
-      if (showProgress) {
-        terminal.Show("glps verify: " + std::to_string(i + 1) + " of " + std::to_string(count) +
-                          " logs checked",
-                      i + 1 == count);
+      if (!options.quiet) {
+        // The progress line goes before anything else is written to the terminal.
+        terminal.Clear();
+        if (options.json) {
+          WriteJson(VerifyJson(report, options.requireInfo, checkedAt, KindName(job.kind)), false,
+                    out);
+        } else {
+          char verdictColumn[24];
+          std::snprintf(verdictColumn, sizeof(verdictColumn), "%-18s",
+                        job.kind == LogJob::Kind::kMissing ? "missing" : VerdictName(verdict));
+          out << verdictColumn << Printable(report.m_strDirectory) << "  "
+              << (job.kind == LogJob::Kind::kLog ? ShortDetail(report, options.requireInfo)
+                                                 : Printable(report.m_strError))
+              << '\n';
+        }
+        if (showProgress) {
+          out.flush();
+          terminal.Show("glps verify: " + std::to_string(logs) +
+                            (logs == 1 ? " log checked" : " logs checked"),
+                        false);
+        }
       }
-      if (options.quiet) continue;
-      if (options.json) {
-        WriteJson(VerifyJson(report, options.requireInfo, checkedAt), false, out);
-      } else {
-        char verdictColumn[24];
-        std::snprintf(verdictColumn, sizeof(verdictColumn), "%-18s", VerdictName(verdict));
-        out << verdictColumn << Printable(report.m_strDirectory) << "  "
-            << ShortDetail(report, options.requireInfo) << '\n';
-      }
+      window.pop_front();
     }
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;
+    found.notify_all();
   }
   for (std::thread& worker : workers) worker.join();
   if (!options.quiet && !options.json) {
     out << "\n"
-        << count << (count == 1 ? " log: " : " logs: ") << tally[0] << " intact, " << tally[1]
+        << logs << (logs == 1 ? " log: " : " logs: ") << tally[0] << " intact, " << tally[1]
         << " not authenticated (no info), " << tally[2] << " with tampering recorded, " << tally[3]
-        << " not intact, " << tally[4] << " cannot be read\n";
+        << " not intact, " << tally[4] << " cannot be read";
+    if (missing != 0) out << " (" << missing << " of them missing)";
+    if (unreadableDirectories != 0) {
+      out << "; " << unreadableDirectories
+          << (unreadableDirectories == 1 ? " directory cannot be read"
+                                         : " directories cannot be read");
+    }
+    out << '\n';
   }
-  if (count == 0) return 4;
+  if (logs + unreadableDirectories == 0) return 4;
   return static_cast<int>(worstVerdict);
 }
 
