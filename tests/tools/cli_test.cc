@@ -1097,8 +1097,11 @@ TEST(ManyLogsTest, ALogDeeperThanAPathCanNameIsVerifiedInLittleMemory) {
   EXPECT_EQ(VerifyLines(result.out, deepLog),
             (std::vector<std::string>{"intact ROOT  3 protected files intact"}));
   // The walk keeps a name and a few numbers per level: well under a megabyte for this chain, on top
-  // of what the command needs for one log (the sanitizers' shadow memory included).
+  // of what the command needs for one log. AddressSanitizer keeps up to 256 MiB of freed memory
+  // resident (its quarantine), so the bound holds in the normal build only.
+#if !defined(__SANITIZE_ADDRESS__)
   EXPECT_LT(result.maxResidentKiB, 64 * 1024) << "KiB resident at most";
+#endif
 }
 
 // Exchanges two names over and over (renameat2 with RENAME_EXCHANGE) on a thread of its own until
