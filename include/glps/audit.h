@@ -81,8 +81,8 @@ enum EAuditSealFindingKind : std::int32_t {
   eAuditSealRelinked = 14,        // a linked file was sealed with other content by a later seal
   eAuditSealKeyPresent = 15,      // the current sealing key lies in the directory
   // Failing, like those before the notes.
-  // A file a seal sealed is no longer recorded in log.xml, or recorded as another kind or
-  // unprotected.
+  // A file a seal sealed is no longer recorded in log.xml, or recorded more than once, as another
+  // kind or unprotected.
   eAuditSealRecordChanged = 16,
   // The documents a seal sealed are not log.xml's first documents, in the order sealed.
   eAuditSealDocumentsChanged = 17,
@@ -90,6 +90,13 @@ enum EAuditSealFindingKind : std::int32_t {
   eAuditSealHeaderChanged = 18,
   // A seal numbered beyond what the seal file's length can account for: not checked.
   eAuditSealNumberTooHigh = 19,
+  // A document sealed at a size the library cannot have given it: shorter than a seal before
+  // sealed it, or, sealed before the document the library wrote on (a closed document), at
+  // another size.
+  eAuditSealDocumentResized = 20,
+  // A seal lists more files than log.xml's records can account for: it and the seals after it
+  // are not checked.
+  eAuditSealTooLarge = 21,
 };
 
 // What a check that needs no info found wrong.
@@ -462,7 +469,7 @@ class GLPS_API KECGlpsAudit {
   // "sealed-file-changed", "log-xml-not-sealed", "records-differ-from-seal",
   // "incomplete-seal-line", "clock-back", "relinked", "sealing-key-present",
   // "sealed-record-changed", "sealed-documents-changed", "sealed-header-changed",
-  // "seal-number-too-high".
+  // "seal-number-too-high", "sealed-document-resized", "seal-too-large".
   static const char* SealFindingKindName(Glps::EAuditSealFindingKind kind);
 };
 

@@ -384,6 +384,8 @@ const char* KECGlpsAudit::SealFindingKindName(Glps::EAuditSealFindingKind kind) 
     case Glps::eAuditSealDocumentsChanged: return "sealed-documents-changed";
     case Glps::eAuditSealHeaderChanged: return "sealed-header-changed";
     case Glps::eAuditSealNumberTooHigh: return "seal-number-too-high";
+    case Glps::eAuditSealDocumentResized: return "sealed-document-resized";
+    case Glps::eAuditSealTooLarge: return "seal-too-large";
   }
   return "unknown";
 }
@@ -625,8 +627,10 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const KECGlpsAuditLogDirectory& 
                                    file.m_eStatus == Glps::eAuditFileGrownIntact
                                ? Glps::eAuditStandingIntact
                                : Glps::eAuditStandingModified;
+        // Where seals sealed it, saves ended: its entries are read as they were then.
         reader.Read(bytes, checked.name, checked.recordedSize, applicationLog, bool(entries),
-                    &checked.entries, entries ? &sink : nullptr);
+                    &checked.entries, entries ? &sink : nullptr,
+                    sealCheck ? sealCheck->SealedSizes(checked.name) : nullptr);
         if (sealCheck) sealCheck->DocumentRead(checked.name, bytes);
         events.Add(checked, bytes);
       } else {

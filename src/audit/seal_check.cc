@@ -2,8 +2,10 @@
 #include "audit/seal_check.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <set>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "crypto/md5_hash.h"
 #include "crypto/seal_crypto.h"
 #include "filemanager/file_manager_data.h"
+#include "filemanager/record_set.h"
 #include "files/read_only_fingerprint.h"
 #include "seal/seal_format.h"
 
@@ -21,43 +24,83 @@ namespace {
 // A seal file is a line per save; one this large is not the library's.
 const std::int64_t kMaxSealFileRead = std::int64_t{256} << 20;
 // Seal N is checked under k_N, N derivations from the verification key. Seals are numbered one per
-// line; a number can run ahead of the lines only by seals lost from the file. The check derives
-// keys for seals numbered below the number of the file's lines plus this many lost seals; a seal
-// numbered higher is reported unchecked, so that bytes anyone can append cannot cost millions of
-// derivations.
+// line; a number can run ahead of the seals only by seals lost from the file. The check derives
+// keys for seals numbered below the number of the file's well-formed seal lines plus this many
+// lost seals; a seal numbered higher is reported unchecked, so that bytes anyone can append (lines
+// that are not seals among them) cannot cost millions of derivations.
 const std::uint64_t kLostSealsAllowed = 1024;
+// The library never removes a record of a sealed log, so every name its seals sealed is among
+// log.xml's protected records. The check follows at most that many names and this many more (room
+// for records a damaged log.xml lost); a seal that lists more stops the check there, so that its
+// memory and work are bounded by log.xml's, whatever the seal file holds.
+const std::size_t kLostRecordsAllowed = 1024;
+// Findings of one kind listed; the others are counted in one more finding of the kind.
+const std::size_t kListedPerKind = 16;
 
-// The seal file split into its lines: the header, the whole lines after it, and whether a line cut
-// short ends it.
-struct SealFileLines {
-  std::string header;
-  std::vector<std::string> lines;
-  bool incompleteTail = false;
+// The seal file's text, read once; its lines are read in place.
+class SealFileText {
+ public:
+  // False, with the reason, when the file cannot be read or has no header line.
+  bool Read(const platform::Directory& directory, std::string* error) {
+    if (!ReadWhole(directory, seal::kSealFileName, &m_text, kMaxSealFileRead, error)) return false;
+    const std::size_t headerEnd = m_text.find('\n');
+    if (headerEnd == std::string::npos) {
+      *error = "it has no header line";
+      return false;
+    }
+    m_header = std::string_view(m_text).substr(0, headerEnd);
+    m_bodyStart = headerEnd + 1;
+    m_wholeEnd = m_text.rfind('\n') + 1;
+    m_lines = static_cast<std::size_t>(
+        std::count(m_text.begin() + static_cast<std::ptrdiff_t>(m_bodyStart), m_text.end(), '\n'));
+    return true;
+  }
+
+  std::string_view Header() const { return m_header; }
+  // The whole lines after the header.
+  std::size_t LineCount() const { return m_lines; }
+  // The file ends in a line cut short.
+  bool IncompleteTail() const { return m_wholeEnd < m_text.size(); }
+  // Calls `visit(line, index)` for each whole line after the header, in order, while it returns
+  // true.
+  template <typename Visit>
+  void ForEachLine(Visit visit) const {
+    const std::string_view text(m_text);
+    std::size_t index = 0;
+    for (std::size_t start = m_bodyStart; start < m_wholeEnd; ++index) {
+      const std::size_t end = text.find('\n', start);
+      if (!visit(text.substr(start, end - start), index)) return;
+      start = end + 1;
+    }
+  }
+
+ private:
+  std::string m_text;
+  std::string_view m_header;
+  std::size_t m_bodyStart = 0;
+  std::size_t m_wholeEnd = 0;
+  std::size_t m_lines = 0;
 };
 
-bool ReadSealFile(const platform::Directory& directory, SealFileLines* file, std::string* error) {
-  std::string text;
-  if (!ReadWhole(directory, seal::kSealFileName, &text, kMaxSealFileRead, error)) return false;
-  std::size_t start = 0;
-  bool first = true;
-  for (;;) {
-    const std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) break;
-    std::string line = text.substr(start, end - start);
-    if (first) {
-      file->header = std::move(line);
-      first = false;
-    } else {
-      file->lines.push_back(std::move(line));
+// The seals as the seal file counts them (none of it verified).
+void DescribeSealText(const SealFileText& file, KECGlpsAuditSeal* seal) {
+  seal::ParseHeaderLine(file.Header(), &seal->m_strLogId);
+  seal::SealLine line;
+  file.ForEachLine([&](std::string_view text, std::size_t) {
+    if (seal::ParseSealLine(text, &line, nullptr, false)) {
+      ++seal->m_nSeals;
+      seal->m_nLastSeal = static_cast<std::int64_t>(line.number);
+      seal->m_strLastTime = line.time;
     }
-    start = end + 1;
-  }
-  file->incompleteTail = start < text.size();
-  if (first) {
-    *error = "it has no header line";
-    return false;
-  }
-  return true;
+    return true;
+  });
+}
+
+// Which of the sealing files the directory holds.
+void FindSealingFiles(const platform::Directory& directory, KECGlpsAuditSeal* seal) {
+  std::int64_t size = -1;
+  seal->m_bKeyFile = !TypeOf(directory, seal::kKeyFileName, &size).empty();
+  seal->m_bSealFile = !TypeOf(directory, seal::kSealFileName, &size).empty();
 }
 
 std::string SealName(std::uint64_t number) { return "seal " + std::to_string(number); }
@@ -76,7 +119,6 @@ struct Checkpoint {
   std::int64_t size = 0;
   std::string md5;
   std::uint64_t seal = 0;
-  std::string time;
 };
 
 // The fingerprint texts of a document's sealed prefixes, as far as its bytes reach, and its size.
@@ -162,13 +204,21 @@ bool ReadPrefixDigests(const platform::Directory& directory, const std::string& 
   return true;
 }
 
-// Collects the findings and works out how far the seals are intact.
+// Collects the findings: the first few of each kind, then only their number.
 class SealReport {
  public:
   explicit SealReport(KECGlpsAuditSeal* seal) : m_seal(seal) {}
 
   void Add(Glps::EAuditSealFindingKind kind, std::int64_t sealNumber, std::int64_t line,
            const std::string& file, std::int64_t offset, const std::string& text, bool fails) {
+    std::size_t& listed = m_listed[kind];
+    if (listed == kListedPerKind) {
+      Unlisted& unlisted = m_unlisted[kind];
+      ++unlisted.count;
+      unlisted.fails = unlisted.fails || fails;
+      return;
+    }
+    ++listed;
     KECGlpsAuditSealFinding finding;
     finding.m_eKind = kind;
     finding.m_nSeal = sealNumber;
@@ -180,28 +230,39 @@ class SealReport {
     m_seal->m_vFindings.push_back(finding);
   }
 
+  // For each kind with findings not listed, one finding that counts them.
+  void CountUnlisted() {
+    for (const auto& [kind, unlisted] : m_unlisted) {
+      KECGlpsAuditSealFinding finding;
+      finding.m_eKind = kind;
+      finding.m_strText =
+          std::to_string(unlisted.count) + " more findings of this kind, not listed";
+      finding.m_bFails = unlisted.fails;
+      m_seal->m_vFindings.push_back(finding);
+    }
+    m_unlisted.clear();
+  }
+
   KECGlpsAuditSeal* m_seal;
+
+ private:
+  struct Unlisted {
+    std::size_t count = 0;
+    bool fails = false;
+  };
+  std::map<Glps::EAuditSealFindingKind, std::size_t> m_listed;
+  std::map<Glps::EAuditSealFindingKind, Unlisted> m_unlisted;
 };
 
 }  // namespace
 
 void DescribeSeals(const platform::Directory& directory, KECGlpsAuditSeal* seal) {
   *seal = KECGlpsAuditSeal();
-  std::int64_t size = -1;
-  seal->m_bKeyFile = !TypeOf(directory, seal::kKeyFileName, &size).empty();
-  seal->m_bSealFile = !TypeOf(directory, seal::kSealFileName, &size).empty();
+  FindSealingFiles(directory, seal);
   if (!seal->m_bSealFile) return;
-  SealFileLines file;
+  SealFileText file;
   std::string error;
-  if (!ReadSealFile(directory, &file, &error)) return;
-  seal::ParseHeaderLine(file.header, &seal->m_strLogId);
-  for (const std::string& text : file.lines) {
-    seal::SealLine line;
-    if (!seal::ParseSealLine(text, &line, nullptr)) continue;
-    ++seal->m_nSeals;
-    seal->m_nLastSeal = static_cast<std::int64_t>(line.number);
-    seal->m_strLastTime = line.time;
-  }
+  if (file.Read(directory, &error)) DescribeSealText(file, seal);
 }
 
 // The seals as walked at construction, and what Finish needs of them.
@@ -239,14 +300,24 @@ struct SealCheck::Walk {
     SealedBy by;
     seal::LogBinding binding;
   };
+  // A document's size as a verified seal sealed it, and that seal.
+  struct SealedSize {
+    std::int64_t size = 0;
+    SealedBy by;
+  };
 
   Walk(const platform::Directory& logDirectory, const KECGlpsAuditLogState& logState,
        KECGlpsAuditSeal* result)
-      : directory(logDirectory),
-        state(logState),
-        report(result),
-        documentNames(seal::DocumentNames(logState.m_vRecords)) {
-    for (std::size_t i = 0; i < documentNames.size(); ++i) placeOf.emplace(documentNames[i], i);
+      : directory(logDirectory), state(logState), report(result) {
+    std::size_t protectedRecords = 0;
+    for (const KECGlpsFileManagerData& record : logState.m_vRecords) {
+      protectedRecords += record.m_bHashed ? 1 : 0;
+      if (record.m_eType != Glps::FileLog) continue;
+      placeOf.emplace(record.m_strFileName, documentNames.size());
+      documentNames.push_back(record.m_strFileName);
+      soundDocument.push_back(CheckRecordAlone(record) == RecordFault::kNone);
+    }
+    namesAllowed = protectedRecords + kLostRecordsAllowed;
   }
 
   void FailAt(std::size_t position) { firstFailing = std::min(firstFailing, position); }
@@ -254,15 +325,26 @@ struct SealCheck::Walk {
     const auto it = positionOf.find(seal);
     return it != positionOf.end() ? it->second : 0;
   }
+  const std::string& TimeOf(std::uint64_t seal) const { return walked[PositionOf(seal)].time; }
+  std::size_t PlaceOf(const std::string& name) const {
+    const auto it = placeOf.find(name);
+    return it != placeOf.end() ? it->second : SIZE_MAX;
+  }
 
   // Folds a seal line into the sealed state, keeping the sealed documents' places up to date.
-  void Fold(const seal::SealLine& line);
+  // False when the names sealed would then be more than log.xml can account for (nothing more is
+  // to be folded then).
+  bool Fold(const seal::SealLine& line);
+  // At a verified seal: a document it seals shorter than before, or a closed document it seals at
+  // another size, is reported; the documents it seals before the one the library writes on are
+  // closed, at the sizes it seals.
+  void CheckSizesAt(const seal::SealLine& line, const SealedBy& by);
   // At a verified seal: its documents must be log.xml's first documents.
   void CheckDocumentsAt(const SealedBy& by);
   // A finding about the documents as sealed; only the earliest seal's is kept.
   void NoteDocuments(const SealedBy& by, const std::string& text);
-  // What every verified seal bound, against log.xml as read: the kind of every file it sealed,
-  // its header, and its documents in their order.
+  // What every verified seal bound, against log.xml as read: the one record and the kind of every
+  // file it sealed, its header, and its documents in their order.
   void CheckBindings();
 
   const platform::Directory& directory;
@@ -271,34 +353,48 @@ struct SealCheck::Walk {
   std::vector<Walked> walked;
   // The file-order position (in `walked`) from which the seals are not intact.
   std::size_t firstFailing = SIZE_MAX;
+  // A seal listed more files than log.xml can account for: the walk stopped before it.
+  bool stopped = false;
   std::map<std::uint64_t, std::size_t> positionOf;
   seal::SealState sealed;
   std::map<std::string, SealedDocument> documents;
   std::map<std::string, LastSealed> others;
   // Keys derived from the verification key.
   std::uint64_t derivations = 0;
+  // Names folded into `sealed` that it did not hold, and how many it may take in all.
+  std::size_t namesSealed = 0;
+  std::size_t namesAllowed = 0;
 
-  // log.xml's documents in record order, and the place of each name (its first record).
+  // log.xml's documents in record order, the place of each name (its first record), and whether
+  // each record keeps the rules by itself (the library writes only on such a document).
   std::vector<std::string> documentNames;
   std::map<std::string, std::size_t> placeOf;
-  // Each name with each kind that verified seals sealed it as, and the first such seal.
-  std::map<std::pair<std::string, Glps::EFileType>, SealedBy> kinds;
+  std::vector<bool> soundDocument;
+  // Each name with the kinds that verified seals sealed it as (two at most: a second one is a
+  // finding already), each with the first such seal.
+  std::map<std::string, std::vector<std::pair<Glps::EFileType, SealedBy>>> kinds;
   std::vector<Bound> bound;
   // The places in log.xml of the documents of the sealed state (SIZE_MAX for a name that is not
-  // one of log.xml's documents); changed since a verified seal last looked at them.
+  // one of log.xml's documents), and of those among them that keep the rules; changed since a
+  // verified seal last looked at them.
   std::multiset<std::size_t> places;
+  std::multiset<std::size_t> soundPlaces;
   bool documentsChanged = false;
   // The earliest seal whose documents are not log.xml's first ones, and why.
   bool documentsFound = false;
   SealedBy documentsBy;
   std::string documentsText;
+  // The documents that became documents of the sealed state since the last verified seal, the one
+  // the library wrote on at that seal (its last sound document), and the documents closed so far.
+  std::vector<std::string> newDocuments;
+  std::string lastDocument;
+  std::map<std::string, SealedSize> closed;
+  // The longest prefix of each document that a verified seal sealed, and the first seal of it.
+  std::map<std::string, SealedSize> longest;
+  std::set<std::string> resizedReported;
 };
 
-void SealCheck::Walk::Fold(const seal::SealLine& line) {
-  const auto place = [this](const std::string& name) {
-    const auto it = placeOf.find(name);
-    return it != placeOf.end() ? it->second : SIZE_MAX;
-  };
+bool SealCheck::Walk::Fold(const seal::SealLine& line) {
   const auto isDocument = [this](const std::string& name) {
     const auto it = sealed.find(name);
     return it != sealed.end() && it->second.kind == Glps::FileLog;
@@ -309,17 +405,72 @@ void SealCheck::Walk::Fold(const seal::SealLine& line) {
   for (const seal::SealedFile& file : line.changed) {
     wasDocument.emplace(file.name, isDocument(file.name));
   }
-  seal::FoldSeal(line, &sealed);
+  // As seal::FoldSeal, counting the names new to the state.
+  for (const seal::SealedFile& file : line.changed) {
+    if (sealed.insert_or_assign(file.name, file).second) ++namesSealed;
+  }
+  for (const std::string& name : line.gone) sealed.erase(name);
+  if (namesSealed > namesAllowed) return false;
   for (const auto& [name, was] : wasDocument) {
     const bool is = isDocument(name);
     if (was == is) continue;
     documentsChanged = true;
+    const std::size_t place = PlaceOf(name);
+    const bool sound = place != SIZE_MAX && soundDocument[place];
     if (is) {
-      places.insert(place(name));
+      places.insert(place);
+      if (sound) soundPlaces.insert(place);
+      newDocuments.push_back(name);
     } else {
-      places.erase(places.find(place(name)));
+      places.erase(places.find(place));
+      if (sound) soundPlaces.erase(soundPlaces.find(place));
     }
   }
+  return true;
+}
+
+void SealCheck::Walk::CheckSizesAt(const seal::SealLine& line, const SealedBy& by) {
+  // The library only appends to a document, and writes only on the last document of its records
+  // that keeps the rules, starting a new one after it: so no seal seals a document shorter than a
+  // seal before it did, and every other document keeps the size it was sealed at once a later one
+  // was sealed. Either would let a later seal cut the trail where no save ended, or add to a
+  // document that the trail has left.
+  for (const seal::SealedFile& file : line.changed) {
+    if (file.kind != Glps::FileLog) continue;
+    const auto before = longest.find(file.name);
+    const auto was = closed.find(file.name);
+    std::string found;
+    if (was != closed.end() && was->second.size != file.size) {
+      found = SealName(was->second.by.seal) + " (" + was->second.by.time + ") sealed it at " +
+              std::to_string(was->second.size) +
+              " bytes with a later document, which the library then wrote on instead";
+    } else if (before != longest.end() && file.size < before->second.size) {
+      found = SealName(before->second.by.seal) + " (" + before->second.by.time + ") sealed it at " +
+              std::to_string(before->second.size) + " bytes, and a document only grows";
+    }
+    if (before == longest.end() || file.size > before->second.size) {
+      longest[file.name] = SealedSize{file.size, by};
+    }
+    if (found.empty() || !resizedReported.insert(file.name).second) continue;
+    report.Add(Glps::eAuditSealDocumentResized, static_cast<std::int64_t>(by.seal), by.line,
+               file.name, -1,
+               found + ", but " + SealName(by.seal) + " (" + by.time + ") seals it at " +
+                   std::to_string(file.size) + " bytes",
+               true);
+    FailAt(by.position);
+  }
+  const std::string last =
+      soundPlaces.empty() ? std::string() : documentNames[*soundPlaces.rbegin()];
+  // The documents sealed before and not written on then are closed already: only the one written
+  // on then and the documents new since can be closed now.
+  if (!lastDocument.empty()) newDocuments.push_back(lastDocument);
+  for (const std::string& name : newDocuments) {
+    const auto it = sealed.find(name);
+    if (name == last || it == sealed.end() || it->second.kind != Glps::FileLog) continue;
+    closed.emplace(name, SealedSize{it->second.size, by});
+  }
+  newDocuments.clear();
+  lastDocument = last;
 }
 
 void SealCheck::Walk::NoteDocuments(const SealedBy& by, const std::string& text) {
@@ -360,30 +511,31 @@ void SealCheck::Walk::CheckBindings() {
   for (const KECGlpsFileManagerData& record : state.m_vRecords) {
     records.emplace(record.m_strFileName, &record);
   }
-  // Every file sealed keeps its name and kind and stays protected: the library never removes a
-  // record of a sealed log, nor changes a record's kind.
-  for (const auto& [sealedAs, by] : kinds) {
-    const auto& [name, kind] = sealedAs;
-    std::string found;
-    bool recorded = false;
+  // Every file sealed keeps its one record, its name and kind, and stays protected: the library
+  // never removes a record of a sealed log, nor adds a second one of a name, nor changes a
+  // record's kind.
+  for (const auto& [name, sealedKinds] : kinds) {
     const auto named = records.equal_range(name);
-    for (auto it = named.first; it != named.second; ++it) {
-      const KECGlpsFileManagerData& record = *it->second;
-      recorded = true;
-      if (record.m_eType != kind) {
-        found = "recorded as " + KindText(record.m_eType);
-      } else if (!record.m_bHashed) {
+    const std::size_t count = static_cast<std::size_t>(std::distance(named.first, named.second));
+    for (const auto& [kind, by] : sealedKinds) {
+      std::string found;
+      if (count == 0) {
+        found = "no longer recorded in log.xml";
+      } else if (count > 1) {
+        found = "recorded " + std::to_string(count) + " times";
+      } else if (named.first->second->m_eType != kind) {
+        found = "recorded as " + KindText(named.first->second->m_eType);
+      } else if (!named.first->second->m_bHashed) {
         found = "recorded unprotected";
       }
-      if (!found.empty()) break;
+      if (found.empty()) continue;
+      report.Add(Glps::eAuditSealRecordChanged, static_cast<std::int64_t>(by.seal), by.line, name,
+                 -1,
+                 "sealed as " + KindText(kind) + " by " + SealName(by.seal) + " (" + by.time +
+                     "), but " + found,
+                 true);
+      FailAt(by.position);
     }
-    if (!recorded) found = "no longer recorded in log.xml";
-    if (found.empty()) continue;
-    report.Add(Glps::eAuditSealRecordChanged, static_cast<std::int64_t>(by.seal), by.line, name, -1,
-               "sealed as " + KindText(kind) + " by " + SealName(by.seal) + " (" + by.time +
-                   "), but " + found,
-               true);
-    FailAt(by.position);
   }
 
   // The header and the documents in their order, as each seal that bound them bound them.
@@ -427,8 +579,14 @@ void SealCheck::Walk::CheckBindings() {
 SealCheck::SealCheck(const platform::Directory& directory, const std::string& keyText,
                      const KECGlpsLogInfo& logXml, const KECGlpsAuditLogState& logState,
                      KECGlpsAuditSeal* result) {
-  DescribeSeals(directory, result);
+  *result = KECGlpsAuditSeal();
+  FindSealingFiles(directory, result);
   result->m_bChecked = true;
+  // The seal file is read once: what is counted of it is what is checked.
+  SealFileText file;
+  std::string error;
+  const bool read = result->m_bSealFile && file.Read(directory, &error);
+  if (read) DescribeSealText(file, result);
   SealReport report(result);
   crypto::SecretKey key;
   if (!seal::ParseVerificationKey(keyText, &key)) {
@@ -441,10 +599,8 @@ SealCheck::SealCheck(const platform::Directory& directory, const std::string& ke
                "the log has no seal file: it was never sealed, or its seal file was removed", true);
     return;
   }
-  SealFileLines file;
-  std::string error;
   std::string logId;
-  if (!ReadSealFile(directory, &file, &error) || !seal::ParseHeaderLine(file.header, &logId)) {
+  if (!read || !seal::ParseHeaderLine(file.Header(), &logId)) {
     report.Add(Glps::eAuditSealUnreadable, -1, -1, seal::kSealFileName, -1,
                error.empty() ? "its first line is not a seal file's header" : error, true);
     return;
@@ -460,73 +616,100 @@ SealCheck::SealCheck(const platform::Directory& directory, const std::string& ke
   m_pWalk.reset(new Walk(directory, logState, result));
   Walk& w = *m_pWalk;
 
-  // The seals in file order, each under its own key, derived forward from k0, as far as the file's
-  // length can account for.
-  const std::uint64_t lineCount = file.lines.size() + (file.incompleteTail ? 1 : 0);
-  const std::uint64_t derivableBelow = lineCount + kLostSealsAllowed;
+  // The seals in file order, each under its own key, derived forward from k0, as far as the
+  // well-formed seal lines can account for.
+  const std::uint64_t seals = static_cast<std::uint64_t>(result->m_nSeals);
+  const std::uint64_t derivableBelow = seals + kLostSealsAllowed;
   std::int64_t previous = -1;
   std::string previousTime;
-  for (std::size_t i = 0; i < file.lines.size(); ++i) {
+  const auto tooLarge = [&w](std::int64_t number, std::int64_t lineNumber,
+                             const std::string& what) {
+    w.report.Add(Glps::eAuditSealTooLarge, number, lineNumber, seal::kSealFileName, -1,
+                 what + " more files than log.xml's records can account for (" +
+                     std::to_string(w.namesAllowed - kLostRecordsAllowed) +
+                     " protected records, and room for " + std::to_string(kLostRecordsAllowed) +
+                     " lost ones): it and the seals after it are not checked",
+                 true);
+    w.FailAt(w.walked.size());
+    w.stopped = true;
+  };
+  seal::SealLine line;
+  std::string text;
+  file.ForEachLine([&](std::string_view lineText, std::size_t i) {
     const std::int64_t lineNumber = static_cast<std::int64_t>(i) + 2;
-    seal::SealLine line;
-    std::string text;
-    if (!seal::ParseSealLine(file.lines[i], &line, &text)) {
-      report.Add(Glps::eAuditSealMalformed, -1, lineNumber, seal::kSealFileName, -1,
-                 "line " + std::to_string(lineNumber) + " is not a seal", true);
+    // A line with more fields than files can be sealed is not even read for them.
+    const std::size_t blanks =
+        static_cast<std::size_t>(std::count(lineText.begin(), lineText.end(), ' '));
+    if (blanks > w.namesAllowed + 5) {
+      tooLarge(-1, lineNumber, "line " + std::to_string(lineNumber) + " lists");
+      return false;
+    }
+    if (!seal::ParseSealLine(lineText, &line, &text)) {
+      w.report.Add(Glps::eAuditSealMalformed, -1, lineNumber, seal::kSealFileName, -1,
+                   "line " + std::to_string(lineNumber) + " is not a seal", true);
       w.FailAt(w.walked.size());
-      continue;
+      return true;
     }
     const std::size_t position = w.walked.size();
     const std::int64_t number = static_cast<std::int64_t>(line.number);
     bool verified = false;
     if (number <= previous) {
-      report.Add(Glps::eAuditSealOutOfOrder, number, lineNumber, seal::kSealFileName, -1,
-                 SealName(line.number) + " follows " + SealName(previous) +
-                     ": seals are numbered upwards, one per save",
-                 true);
+      w.report.Add(Glps::eAuditSealOutOfOrder, number, lineNumber, seal::kSealFileName, -1,
+                   SealName(line.number) + " follows " + SealName(previous) +
+                       ": seals are numbered upwards, one per save",
+                   true);
       w.FailAt(position);
     } else if (line.number >= derivableBelow) {
-      report.Add(
-          Glps::eAuditSealNumberTooHigh, number, lineNumber, seal::kSealFileName, -1,
-          SealName(line.number) + " is numbered beyond what the seal file can account for (" +
-              std::to_string(lineCount) + " lines): not checked, and the seals between are missing",
-          true);
+      w.report.Add(Glps::eAuditSealNumberTooHigh, number, lineNumber, seal::kSealFileName, -1,
+                   SealName(line.number) +
+                       " is numbered beyond what the seal file can account for (" +
+                       std::to_string(seals) +
+                       " seal lines): not checked, and the seals between are missing",
+                   true);
       w.FailAt(position);
       previous = number;
     } else {
       if (number > previous + 1) {
-        report.Add(Glps::eAuditSealMissing, number, lineNumber, seal::kSealFileName, -1,
-                   (number == previous + 2 ? SealName(previous + 1) + " is"
-                                           : "seals " + std::to_string(previous + 1) + " to " +
-                                                 std::to_string(number - 1) + " are") +
-                       " missing before " + SealName(line.number) + ": removed from the seal file",
-                   true);
+        w.report.Add(Glps::eAuditSealMissing, number, lineNumber, seal::kSealFileName, -1,
+                     (number == previous + 2 ? SealName(previous + 1) + " is"
+                                             : "seals " + std::to_string(previous + 1) + " to " +
+                                                   std::to_string(number - 1) + " are") +
+                         " missing before " + SealName(line.number) +
+                         ": removed from the seal file",
+                     true);
         w.FailAt(position);
       }
       for (; w.derivations < line.number; ++w.derivations) seal::NextKey(key, &key);
       verified = crypto::EqualInConstantTime(seal::MacOf(key, logId, text), line.mac);
       if (!verified) {
-        report.Add(Glps::eAuditSealBadMac, number, lineNumber, seal::kSealFileName, -1,
-                   SealName(line.number) +
-                       " does not verify: it was changed, or it is a seal of another log or "
-                       "made with another key",
-                   true);
+        w.report.Add(Glps::eAuditSealBadMac, number, lineNumber, seal::kSealFileName, -1,
+                     SealName(line.number) +
+                         " does not verify: it was changed, or it is a seal of another log or "
+                         "made with another key",
+                     true);
         w.FailAt(position);
       } else if (!previousTime.empty() && line.time < previousTime) {
-        report.Add(Glps::eAuditSealClockBack, number, lineNumber, seal::kSealFileName, -1,
-                   SealName(line.number) + " at " + line.time +
-                       " is dated before the seal before it (" + previousTime +
-                       "): the computer's clock was set back",
-                   false);
+        w.report.Add(Glps::eAuditSealClockBack, number, lineNumber, seal::kSealFileName, -1,
+                     SealName(line.number) + " at " + line.time +
+                         " is dated before the seal before it (" + previousTime +
+                         "): the computer's clock was set back",
+                     false);
       }
       previous = number;
       if (verified) previousTime = line.time;
     }
     w.positionOf.emplace(line.number, position);
     w.walked.push_back({line.number, line.time, verified, line.logXml});
-    w.Fold(line);
+    if (!w.Fold(line)) {
+      tooLarge(number, lineNumber,
+               SealName(line.number) + " (line " + std::to_string(lineNumber) +
+                   ") and the seals before it seal");
+      w.FailAt(position);
+      return false;
+    }
     const Walk::SealedBy by{line.number, line.time, position, lineNumber};
     if (verified) {
+      w.CheckSizesAt(line, by);
       w.CheckDocumentsAt(by);
       if (line.bound) w.bound.push_back({by, line.binding});
     }
@@ -535,37 +718,41 @@ SealCheck::SealCheck(const platform::Directory& directory, const std::string& ke
         w.others.erase(sealed.name);
         continue;
       }
-      w.kinds.emplace(std::make_pair(sealed.name, sealed.kind), by);
+      std::vector<std::pair<Glps::EFileType, Walk::SealedBy>>& sealedKinds = w.kinds[sealed.name];
+      const bool known = std::any_of(sealedKinds.begin(), sealedKinds.end(),
+                                     [&](const auto& entry) { return entry.first == sealed.kind; });
+      if (!known && sealedKinds.size() < 2) sealedKinds.emplace_back(sealed.kind, by);
       if (sealed.kind == Glps::FileLog) {
-        w.documents[sealed.name].points.push_back(
-            {sealed.size, sealed.md5, line.number, line.time});
+        w.documents[sealed.name].points.push_back({sealed.size, sealed.md5, line.number});
         continue;
       }
       const auto before = w.others.find(sealed.name);
       if (sealed.kind == Glps::FileLink && before != w.others.end() &&
           before->second.file.kind == Glps::FileLink && before->second.file != sealed) {
-        report.Add(Glps::eAuditSealRelinked, number, lineNumber, sealed.name, -1,
-                   "linked again with other content, sealed by " + SealName(line.number) + " (" +
-                       line.time + "); " + SealName(before->second.seal) +
-                       " sealed its earlier content",
-                   false);
+        w.report.Add(Glps::eAuditSealRelinked, number, lineNumber, sealed.name, -1,
+                     "linked again with other content, sealed by " + SealName(line.number) + " (" +
+                         line.time + "); " + SealName(before->second.seal) +
+                         " sealed its earlier content",
+                     false);
       }
       w.others[sealed.name] = {sealed, line.number, true};
     }
+    return true;
+  });
+  if (file.IncompleteTail() && !w.stopped) {
+    w.report.Add(Glps::eAuditSealIncompleteLine, -1,
+                 static_cast<std::int64_t>(file.LineCount()) + 2, seal::kSealFileName, -1,
+                 "the seal file ends in a line cut short: a save was interrupted while it sealed",
+                 false);
   }
-  if (file.incompleteTail) {
-    report.Add(Glps::eAuditSealIncompleteLine, -1, static_cast<std::int64_t>(file.lines.size()) + 2,
-               seal::kSealFileName, -1,
-               "the seal file ends in a line cut short: a save was interrupted while it sealed",
-               false);
-  }
-  if (w.walked.empty()) {
-    report.Add(Glps::eAuditSealMissing, -1, -1, seal::kSealFileName, -1,
-               "the seal file holds no seal", true);
+  if (w.walked.empty() && !w.stopped) {
+    w.report.Add(Glps::eAuditSealMissing, -1, -1, seal::kSealFileName, -1,
+                 "the seal file holds no seal", true);
   }
 
-  // log.xml and its records against the last seal.
-  if (!w.walked.empty()) {
+  // log.xml and its records against the last seal; when the walk stopped, no seal checked is the
+  // last.
+  if (!w.walked.empty() && !w.stopped) {
     const Walk::Walked& last = w.walked.back();
     result->m_bLogXmlCovered = last.verified && last.logXml == logXml;
     if (!result->m_bLogXmlCovered) {
@@ -584,8 +771,8 @@ SealCheck::SealCheck(const platform::Directory& directory, const std::string& ke
                          ") sealed: it was written after the last seal (an unsealed tail) or "
                          "changed";
       }
-      report.Add(Glps::eAuditSealLogXmlNotCovered, static_cast<std::int64_t>(last.number), -1,
-                 "log.xml", -1, text, true);
+      w.report.Add(Glps::eAuditSealLogXmlNotCovered, static_cast<std::int64_t>(last.number), -1,
+                   "log.xml", -1, text, true);
     } else {
       const seal::SealState recorded = seal::StateOfRecords(logState.m_vRecords, {});
       std::string differing;
@@ -601,11 +788,11 @@ SealCheck::SealCheck(const platform::Directory& directory, const std::string& ke
         if (differing.empty() && recorded.count(name) == 0) differing = name;
       }
       if (!differing.empty()) {
-        report.Add(Glps::eAuditSealRecordsDiffer, static_cast<std::int64_t>(last.number), -1,
-                   differing, -1,
-                   "log.xml records this file otherwise than the last seal does, though the seal "
-                   "covers log.xml",
-                   true);
+        w.report.Add(Glps::eAuditSealRecordsDiffer, static_cast<std::int64_t>(last.number), -1,
+                     differing, -1,
+                     "log.xml records this file otherwise than the last seal does, though the seal "
+                     "covers log.xml",
+                     true);
         w.FailAt(w.walked.size() - 1);
       }
     }
@@ -631,6 +818,12 @@ SealCheck::SealCheck(const platform::Directory& directory, const std::string& ke
 SealCheck::~SealCheck() = default;
 
 std::uint64_t SealCheck::KeyDerivations() const { return m_pWalk ? m_pWalk->derivations : 0; }
+
+const std::vector<std::int64_t>* SealCheck::SealedSizes(const std::string& name) const {
+  if (!m_pWalk) return nullptr;
+  const auto found = m_pWalk->documents.find(name);
+  return found != m_pWalk->documents.end() ? &found->second.sizes : nullptr;
+}
 
 void SealCheck::DocumentRead(const std::string& name, const std::string& bytes) {
   if (!m_pWalk) return;
@@ -675,21 +868,23 @@ void SealCheck::Finish() {
       reported = true;
       if (!read) {
         report.Add(Glps::eAuditSealFileShort, static_cast<std::int64_t>(point.seal), -1, name, -1,
-                   "sealed by " + SealName(point.seal) + " (" + point.time + "), but " + readError,
+                   "sealed by " + SealName(point.seal) + " (" + w.TimeOf(point.seal) + "), but " +
+                       readError,
                    true);
       } else if (shortFile) {
-        report.Add(
-            Glps::eAuditSealFileShort, static_cast<std::int64_t>(point.seal), -1, name, fileSize,
-            "is " + std::to_string(fileSize) + " bytes long, but " + SealName(point.seal) + " (" +
-                point.time + ") sealed its first " + std::to_string(point.size) + " bytes",
-            true);
+        report.Add(Glps::eAuditSealFileShort, static_cast<std::int64_t>(point.seal), -1, name,
+                   fileSize,
+                   "is " + std::to_string(fileSize) + " bytes long, but " + SealName(point.seal) +
+                       " (" + w.TimeOf(point.seal) + ") sealed its first " +
+                       std::to_string(point.size) + " bytes",
+                   true);
       } else {
         report.Add(Glps::eAuditSealPrefixChanged, static_cast<std::int64_t>(point.seal), -1, name,
                    intactUpTo,
                    "bytes changed between byte " + std::to_string(intactUpTo) + " and byte " +
                        std::to_string(point.size) + ": its first " + std::to_string(point.size) +
-                       " bytes are not the ones " + SealName(point.seal) + " (" + point.time +
-                       ") sealed",
+                       " bytes are not the ones " + SealName(point.seal) + " (" +
+                       w.TimeOf(point.seal) + ") sealed",
                    true);
       }
     }
@@ -736,6 +931,8 @@ void SealCheck::Finish() {
                "add seals after the last one",
                false);
   }
+
+  report.CountUnlisted();
 
   // Intact through the last seal before the first one that fails, in file order.
   std::size_t end = std::min(w.firstFailing, w.walked.size());

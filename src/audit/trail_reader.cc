@@ -765,17 +765,27 @@ bool IsEmptyText(const Lines& lines, const Line& line) {
   return line.kind == Line::Kind::kText && lines.Empty(line);
 }
 
+// Whether an entry may take in the line after line `k` with it: there is one, and no save ended
+// the document between them (`saveEnds`, ascending, may be null).
+bool JoinsNext(const std::vector<Line>& lines, std::size_t k,
+               const std::vector<std::int64_t>* saveEnds) {
+  return k + 1 < lines.size() &&
+         (saveEnds == nullptr ||
+          !std::binary_search(saveEnds->begin(), saveEnds->end(), lines[k].end));
+}
+
 // The closing lines that follow an application log's exit message (a line break, a rule, a line
 // break) belong to it: when they follow the message line `*i`, `*i` moves to the last of them and
 // `*end` to its end. They are told by their form, so that the entries' bounds do not depend on
 // whether the texts are read.
-void TakeClosingLines(const Lines& split, std::size_t* i, std::int64_t* end) {
+void TakeClosingLines(const Lines& split, const std::vector<std::int64_t>* saveEnds, std::size_t* i,
+                      std::int64_t* end) {
   const std::vector<Line>& lines = split.lines;
   std::size_t j = *i + 1;
-  if (j < lines.size() && IsEmptyText(split, lines[j])) ++j;
-  if (j < lines.size() && lines[j].kind == Line::Kind::kRule) {
+  if (JoinsNext(lines, j - 1, saveEnds) && IsEmptyText(split, lines[j])) ++j;
+  if (JoinsNext(lines, j - 1, saveEnds) && lines[j].kind == Line::Kind::kRule) {
     ++j;
-    if (j < lines.size() && IsEmptyText(split, lines[j])) ++j;
+    if (JoinsNext(lines, j - 1, saveEnds) && IsEmptyText(split, lines[j])) ++j;
     *end = lines[j - 1].end;
     *i = j - 1;
   }
@@ -812,7 +822,8 @@ DocumentEntries ReadDocumentEntries(const std::string& bytes, const std::string&
 
 void DocumentReader::Read(const std::string& bytes, const std::string& name,
                           std::int64_t recordedSize, bool applicationLog, bool withTexts,
-                          DocumentEntries* entries, const EntrySink* sink) {
+                          DocumentEntries* entries, const EntrySink* sink,
+                          const std::vector<std::int64_t>* saveEnds) {
   const EntryTexts& texts = m_texts;
   DocumentEntries& result = *entries;
   if (!withTexts) sink = nullptr;
@@ -882,7 +893,7 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
       std::int64_t end = line.end;
       if (line.numbered) {
         // A message read the quick way, which only reading without the texts does.
-        if (applicationLog) TakeClosingLines(split, &i, &end);
+        if (applicationLog) TakeClosingLines(split, saveEnds, &i, &end);
         quickMark(start, end, line.number, lines[i].broken);
         continue;
       }
@@ -895,7 +906,7 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
       } else if (line.kind == Line::Kind::kRule) {
         entry.m_eKind = Glps::eAuditEntryRule;
       } else if (split.Empty(line)) {
-        const bool tamperFollows = i + 1 < lines.size() &&
+        const bool tamperFollows = JoinsNext(lines, i, saveEnds) &&
                                    lines[i + 1].kind == Line::Kind::kTitle &&
                                    split.Text(lines[i + 1]) == texts.tamperTitle;
         if (tamperFollows) {
@@ -903,7 +914,7 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
           entry.m_eKind = Glps::eAuditEntryTamper;
           if (withTexts) entry.m_strMessage = texts.tamperTitle;
           end = lines[++i].end;
-        } else if (i + 1 < lines.size() && IsDetailLine(split, lines[i + 1])) {
+        } else if (JoinsNext(lines, i, saveEnds) && IsDetailLine(split, lines[i + 1])) {
           // The empty first line of a crash entry whose text was empty.
           crash = true;
         } else {
@@ -926,8 +937,8 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
                      MatchesPattern(texts.exitPattern, entry.m_strMessage, texts.productTitle)) {
             entry.m_eKind = Glps::eAuditEntryExit;
           }
-          if (applicationLog) TakeClosingLines(split, &i, &end);
-        } else if (i + 1 < lines.size() && IsDetailLine(split, lines[i + 1]) &&
+          if (applicationLog) TakeClosingLines(split, saveEnds, &i, &end);
+        } else if (JoinsNext(lines, i, saveEnds) && IsDetailLine(split, lines[i + 1]) &&
                    !IsDetailLine(split, line)) {
           crash = true;
           if (withTexts) entry.m_strMessage = text(line);
@@ -943,11 +954,11 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
       if (crash) {
         entry.m_eKind = Glps::eAuditEntryCrash;
         // The detail lines, then the line break that ends the entry.
-        while (i + 1 < lines.size() && IsDetailLine(split, lines[i + 1])) {
+        while (JoinsNext(lines, i, saveEnds) && IsDetailLine(split, lines[i + 1])) {
           ++i;
           if (withTexts) entry.m_vDetails.push_back(text(lines[i]).substr(kDetailIndent.size()));
         }
-        if (i + 1 < lines.size() && IsEmptyText(split, lines[i + 1])) ++i;
+        if (JoinsNext(lines, i, saveEnds) && IsEmptyText(split, lines[i + 1])) ++i;
         end = lines[i].end;
       }
       add(entry, start, end);

@@ -75,9 +75,13 @@ class DocumentReader {
   // With `sink` (and `withTexts`), the entries are handed to it as they are read instead of being
   // kept in `result`, and only the lines of the entry being read are held: the memory needed does
   // not grow with the number of entries beyond their marks.
+  //
+  // `saveEnds` (may be null): offsets, ascending, at which saves are known to have left the
+  // document (where seals sealed it). No entry reads on over one, so that each entry before it is
+  // read from the bytes before it alone, as it was when saved, whatever was written after.
   void Read(const std::string& bytes, const std::string& name, std::int64_t recordedSize,
             bool applicationLog, bool withTexts, DocumentEntries* result,
-            const EntrySink* sink = nullptr);
+            const EntrySink* sink = nullptr, const std::vector<std::int64_t>* saveEnds = nullptr);
 
  private:
   struct Workspace;

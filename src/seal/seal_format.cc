@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "glps/host/gen.h"
 
@@ -39,7 +40,7 @@ int HexValue(char c) {
   return -1;
 }
 
-bool IsLowerHex(const std::string& text, std::size_t length) {
+bool IsLowerHex(std::string_view text, std::size_t length) {
   if (text.size() != length) return false;
   for (char c : text) {
     if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
@@ -68,7 +69,7 @@ std::string EncodeName(const std::string& name) {
   return text;
 }
 
-bool DecodeName(const std::string& text, std::string* name) {
+bool DecodeName(std::string_view text, std::string* name) {
   name->clear();
   for (std::size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -96,7 +97,7 @@ bool DecodeName(const std::string& text, std::string* name) {
 // and its number.
 std::string KindName(Glps::EFileType kind) { return glps::FileKindName(kind, "kind"); }
 
-bool ParseDecimal(const std::string& text, bool allowSign, std::int64_t* value) {
+bool ParseDecimal(std::string_view text, bool allowSign, std::int64_t* value) {
   std::size_t i = 0;
   bool negative = false;
   if (allowSign && !text.empty() && text[0] == '-') {
@@ -116,7 +117,7 @@ bool ParseDecimal(const std::string& text, bool allowSign, std::int64_t* value) 
   return true;
 }
 
-bool ParseKind(const std::string& text, Glps::EFileType* kind) {
+bool ParseKind(std::string_view text, Glps::EFileType* kind) {
   for (Glps::EFileType known : {Glps::FileNone, Glps::FileLog, Glps::FileMetaData,
                                 Glps::FileIndexMain, Glps::FileIndexMenu, Glps::FileLink}) {
     if (text == KindName(known)) {
@@ -134,7 +135,7 @@ bool ParseKind(const std::string& text, Glps::EFileType* kind) {
 }
 
 // Base64 text as the library writes fingerprints: letters, digits, '+', '/', '='.
-bool IsBase64Text(const std::string& text) {
+bool IsBase64Text(std::string_view text) {
   if (text.empty()) return false;
   for (char c : text) {
     if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
@@ -147,26 +148,49 @@ bool IsBase64Text(const std::string& text) {
 
 std::string HashField(const std::string& hash) { return hash.empty() ? "-" : hash; }
 
-bool ParseHashField(const std::string& text, std::string* hash) {
+bool ParseHashField(std::string_view text, std::string* hash) {
   if (text == "-") {
     hash->clear();
     return true;
   }
   if (!IsBase64Text(text)) return false;
-  *hash = text;
+  *hash = std::string(text);
   return true;
 }
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = text.find(separator, start);
-    parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) return parts;
-    start = end + 1;
+// The time of a seal as TimeNow writes it: "YYYY-MM-DDTHH:MM:SS.ffffffZ", digits where digits
+// are (a year beyond 9999 with more of them, not starting with 0).
+bool IsSealTime(std::string_view text) {
+  const std::string_view form = "-MM-DDTHH:MM:SS.ffffffZ";
+  if (text.size() < 4 + form.size()) return false;
+  const std::size_t year = text.size() - form.size();
+  if (year > 4 && text[0] == '0') return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char expected = i < year ? 'Y' : form[i - year];
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (std::strchr("YMDHSf", expected) != nullptr ? !digit : text[i] != expected) return false;
   }
+  return true;
 }
+
+// The fields of a seal line's text, separated by single blanks, in order. An empty field (two
+// blanks, a blank at either end) is handed out as such, and so is not read as any field.
+class Fields {
+ public:
+  explicit Fields(std::string_view text) : m_text(text) {}
+  bool Next(std::string_view* field) {
+    if (m_at > m_text.size()) return false;
+    const std::size_t end = std::min(m_text.find(' ', m_at), m_text.size());
+    *field = m_text.substr(m_at, end - m_at);
+    m_at = end + 1;
+    return true;
+  }
+  bool AtEnd() const { return m_at > m_text.size(); }
+
+ private:
+  std::string_view m_text;
+  std::size_t m_at = 0;
+};
 
 std::string FileField(const SealedFile& file) {
   std::string field = "file=" + KindName(file.kind) + ":" + EncodeName(file.name) + ":" +
@@ -175,26 +199,44 @@ std::string FileField(const SealedFile& file) {
   return field;
 }
 
-bool ParseFileField(const std::string& value, SealedFile* file) {
-  const std::vector<std::string> parts = Split(value, ':');
-  if (parts.size() != 4 && parts.size() != 5) return false;
+bool ParseFileField(std::string_view value, SealedFile* file) {
+  std::string_view parts[5];
+  std::size_t count = 0;
+  for (std::size_t start = 0;;) {
+    if (count == 5) return false;
+    const std::size_t end = std::min(value.find(':', start), value.size());
+    parts[count++] = value.substr(start, end - start);
+    if (end == value.size()) break;
+    start = end + 1;
+  }
+  if (count != 4 && count != 5) return false;
   if (!ParseKind(parts[0], &file->kind) || !DecodeName(parts[1], &file->name) ||
       file->name.empty() || !ParseDecimal(parts[2], true, &file->size) ||
       !ParseHashField(parts[3], &file->md5)) {
     return false;
   }
   file->sha256.clear();
-  if (parts.size() == 4) return true;
+  if (count == 4) return true;
   if (!IsBase64Text(parts[4])) return false;
-  file->sha256 = parts[4];
+  file->sha256 = std::string(parts[4]);
   return true;
 }
 
-bool StartsWith(const std::string& text, const char* prefix, std::string* rest) {
-  const std::size_t length = std::strlen(prefix);
-  if (text.compare(0, length, prefix) != 0) return false;
-  *rest = text.substr(length);
+bool StartsWith(std::string_view text, std::string_view prefix, std::string_view* rest) {
+  if (text.substr(0, prefix.size()) != prefix) return false;
+  *rest = text.substr(prefix.size());
   return true;
+}
+
+// The seal's fields before its files.
+SealLine SealHead(const SealLine& seal) {
+  SealLine head;
+  head.number = seal.number;
+  head.time = seal.time;
+  head.logXml = seal.logXml;
+  head.bound = seal.bound;
+  head.binding = seal.binding;
+  return head;
 }
 
 }  // namespace
@@ -211,10 +253,10 @@ bool SealedFile::operator==(const SealedFile& other) const {
 
 std::string HeaderLine(const std::string& logId) { return kHeaderPrefix + logId; }
 
-bool ParseHeaderLine(const std::string& line, std::string* logId) {
-  std::string id;
+bool ParseHeaderLine(std::string_view line, std::string* logId) {
+  std::string_view id;
   if (!StartsWith(line, kHeaderPrefix, &id) || !IsLowerHex(id, 2 * kLogIdBytes)) return false;
-  *logId = id;
+  *logId = std::string(id);
   return true;
 }
 
@@ -234,67 +276,76 @@ std::string SealText(const SealLine& seal) {
 
 std::string SealLineText(const SealLine& seal) { return SealText(seal) + " mac=" + seal.mac; }
 
-bool ParseSealLine(const std::string& line, SealLine* seal, std::string* text) {
+bool ParseSealLine(std::string_view line, SealLine* seal, std::string* text, bool keepFiles) {
   const std::size_t macAt = line.rfind(" mac=");
-  if (macAt == std::string::npos) return false;
+  if (macAt == std::string_view::npos) return false;
   SealLine parsed;
-  parsed.mac = line.substr(macAt + 5);
-  if (!IsLowerHex(parsed.mac, 64)) return false;
-  const std::string body = line.substr(0, macAt);
-  const std::vector<std::string> fields = Split(body, ' ');
-  if (fields.size() < 3) return false;
-  std::string value;
+  const std::string_view mac = line.substr(macAt + 5);
+  if (!IsLowerHex(mac, 64)) return false;
+  parsed.mac = std::string(mac);
+  // Each field is read and must be the very text the writer makes of what was read, so that a
+  // seal has one spelling; the fields are read in place, one at a time, whatever their number.
+  const std::string_view body = line.substr(0, macAt);
+  Fields fields(body);
+  std::string_view field;
+  std::string_view value;
   std::int64_t number = 0;
-  if (!StartsWith(fields[0], "seal=", &value) || !ParseDecimal(value, false, &number)) {
+  if (!fields.Next(&field) || !StartsWith(field, "seal=", &value) ||
+      !ParseDecimal(value, false, &number)) {
     return false;
   }
   parsed.number = static_cast<std::uint64_t>(number);
-  if (!StartsWith(fields[1], "time=", &parsed.time) || parsed.time.empty() ||
-      parsed.time.find_first_of(" \t") != std::string::npos) {
+  if (!fields.Next(&field) || !StartsWith(field, "time=", &value) || !IsSealTime(value)) {
     return false;
   }
-  if (!StartsWith(fields[2], "xml=", &value)) return false;
+  parsed.time = std::string(value);
+  if (!fields.Next(&field) || !StartsWith(field, "xml=", &value)) return false;
   if (value != "-") {
     const std::size_t colon = value.rfind(':');
-    if (colon == std::string::npos || !IsBase64Text(value.substr(0, colon)) ||
+    if (colon == std::string_view::npos || !IsBase64Text(value.substr(0, colon)) ||
         !ParseDecimal(value.substr(colon + 1), false, &parsed.logXml.m_nLogSize)) {
       return false;
     }
-    parsed.logXml.m_strLogHash = value.substr(0, colon);
+    parsed.logXml.m_strLogHash = std::string(value.substr(0, colon));
   }
-  std::size_t i = 3;
+  bool more = fields.Next(&field);
   // The binding, in seals written since it was added: both fields or neither.
-  if (i < fields.size() && StartsWith(fields[i], "head=", &value)) {
-    if (!ParseHashField(value, &parsed.binding.header) || i + 1 == fields.size() ||
-        !StartsWith(fields[i + 1], "docs=", &value)) {
+  if (more && StartsWith(field, "head=", &value)) {
+    if (!ParseHashField(value, &parsed.binding.header) || !fields.Next(&field) ||
+        !StartsWith(field, "docs=", &value)) {
       return false;
     }
     const std::size_t colon = value.find(':');
-    if (colon == std::string::npos ||
+    if (colon == std::string_view::npos ||
         !ParseDecimal(value.substr(0, colon), false, &parsed.binding.documents) ||
         !IsBase64Text(value.substr(colon + 1))) {
       return false;
     }
-    parsed.binding.documentsHash = value.substr(colon + 1);
+    parsed.binding.documentsHash = std::string(value.substr(colon + 1));
     parsed.bound = true;
-    i += 2;
+    more = fields.Next(&field);
   }
-  for (; i < fields.size() && StartsWith(fields[i], "file=", &value); ++i) {
-    SealedFile file;
-    if (!ParseFileField(value, &file)) return false;
-    parsed.changed.push_back(file);
+  SealedFile file;
+  for (; more && StartsWith(field, "file=", &value); more = fields.Next(&field)) {
+    if (!ParseFileField(value, &file) || FileField(file) != field) return false;
+    if (keepFiles) parsed.changed.push_back(file);
   }
-  for (; i < fields.size(); ++i) {
-    std::string name;
-    if (!StartsWith(fields[i], "gone=", &value) || !DecodeName(value, &name) || name.empty()) {
+  std::string name;
+  for (; more; more = fields.Next(&field)) {
+    if (!StartsWith(field, "gone=", &value) || !DecodeName(value, &name) || name.empty() ||
+        "gone=" + EncodeName(name) != field) {
       return false;
     }
-    parsed.gone.push_back(name);
+    if (keepFiles) parsed.gone.push_back(name);
   }
-  // The text read must be the very text the writer makes of it: one spelling per seal.
-  if (SealText(parsed) != body) return false;
-  *seal = parsed;
-  if (text != nullptr) *text = body;
+  // The fields before the files, as the writer spells them.
+  const std::string head = SealText(SealHead(parsed));
+  if (body.substr(0, head.size()) != head ||
+      (body.size() > head.size() && body[head.size()] != ' ')) {
+    return false;
+  }
+  *seal = std::move(parsed);
+  if (text != nullptr) *text = std::string(body);
   return true;
 }
 

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "crypto/seal_crypto.h"
@@ -79,15 +80,18 @@ struct SealLine {
 // The header line of the seal file of the log whose seal identity is `logId` (without "\n").
 std::string HeaderLine(const std::string& logId);
 // The log id of a header line; false when the line is not a header of a known version.
-bool ParseHeaderLine(const std::string& line, std::string* logId);
+bool ParseHeaderLine(std::string_view line, std::string* logId);
 
 // The text of a seal line without its MAC (what the MAC covers, with the header).
 std::string SealText(const SealLine& seal);
 // The whole line, MAC included (without "\n").
 std::string SealLineText(const SealLine& seal);
 // Parses a whole seal line (without "\n"); `text` (may be null) receives the part the MAC covers.
-// False for anything that is not a well-formed seal line.
-bool ParseSealLine(const std::string& line, SealLine* seal, std::string* text);
+// False for anything that is not a well-formed seal line: every value in the one spelling the
+// writer gives it, the time in TimeNow's form. Without `keepFiles` the files are checked but not
+// kept (`seal->changed` and `gone` stay empty). The line is read field by field in place: the
+// memory it takes beyond the seal returned does not grow with the line.
+bool ParseSealLine(std::string_view line, SealLine* seal, std::string* text, bool keepFiles = true);
 
 // The MAC of a seal's text under `key`, for the log `logId`: 64 hexadecimal digits; empty when
 // OpenSSL fails.

@@ -335,6 +335,10 @@ TEST_F(SealedLog, EachDocumentIsReadOnceWithTheKey) {
       sizes.push_back(static_cast<std::int64_t>(fs::file_size(log + "/" + name)));
     }
     EXPECT_EQ(read, sizes);
+    // The seal file too is read once: what is counted of it is what is checked.
+    const std::string sealFile = log + "/" + KECGlpsSeal::SealFileName();
+    EXPECT_EQ(reads.BytesRead(KECGlpsSeal::SealFileName()),
+              static_cast<std::int64_t>(fs::file_size(sealFile)));
     if (log == dir) {
       EXPECT_EQ(report.Verdict(), Glps::eAuditIntact) << Describe(report.m_seal);
     } else {
@@ -407,8 +411,8 @@ KECGlpsFileManagerData* RecordNamed(KECGlpsLogSessionDataStorage& storage,
 // Someone who holds the computer from save T on has the sealing key k_T: they change the log and
 // seal the change as save T with a sealer of their own (the key file and the documented
 // construction alone). What seals before T bound of log.xml still holds: every sealed file keeps
-// its kind and stays recorded, the sealed documents stay the first, in their order, and the header
-// stays as it was.
+// its one record and its kind, the sealed documents stay the first, in their order, those before
+// the one the library wrote on keep their sizes, and the header stays as it was.
 TEST_F(SealedLog, TheCurrentKeyCannotUnbindWhatEarlierSealsBound) {
   const std::string dir = NewLog("exp");
   ASSERT_TRUE(RunFilling(dir));  // document 1, past the size limit
@@ -417,10 +421,33 @@ TEST_F(SealedLog, TheCurrentKeyCannotUnbindWhatEarlierSealsBound) {
     lastOfFirst = storage.GetCatalog()->m_lNextIndex;
   });
   ASSERT_TRUE(Run(dir, 2, 3, {{"balance.csv", "mass;1.0032\n"}}));  // document 2
+  {
+    // The last save ends on a line of the host's own (a report item), not on a message.
+    KECGlpsServices* service = KECGlpsServices::Instance();
+    ASSERT_TRUE(service->LogExpInit(dir, true, infos_[dir], KECGlpsLogInfoCrash(),
+                                    Experiment("Seal"), nullptr, nullptr));
+    ASSERT_TRUE(
+        service->LogExpReportItem(KCRptRepItNormal("Balance B-3 calibrated", false, false, false)));
+    ASSERT_TRUE(service->LogExpReportItem(KCRptRepItNewLine(1)));
+    ASSERT_TRUE(service->LogExpExit(&infos_[dir]));
+    KECGlpsServices::Destroy();
+  }
   const std::vector<std::string> documents = glps_test::Documents(dir);
   ASSERT_EQ(documents.size(), 2u);
   const std::string first = documents[0];
   const std::string second = documents[1];
+  // Appends `html` to the document `name` and records the document whole.
+  const auto append = [](const std::string& copy, const std::string& name,
+                         const std::string& html) {
+    const std::string whole = ReadFileBytes(copy + "/" + name) + html;
+    WriteFileBytes(copy + "/" + name, whole);
+    EditLogXml(copy, [&](KECGlpsLogSessionDataStorage& storage) {
+      KECGlpsFileManagerData* record = RecordNamed(storage, name);
+      record->m_nSize = static_cast<std::int64_t>(whole.size());
+      record->m_strHash = Fingerprint(whole);
+    });
+  };
+  const std::string indent = "&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;";
 
   // A forged copy of the first document, with other weights, under a new document's name.
   const auto forgedCopyOfFirst = [&](const std::string& copy, const std::string& name) {
@@ -514,6 +541,23 @@ TEST_F(SealedLog, TheCurrentKeyCannotUnbindWhatEarlierSealsBound) {
       {"the header rewritten, sealed in the form without the binding",
        [&](const std::string& copy) { EditLogXml(copy, rewriteHeader); }, false,
        Glps::eAuditSealHeaderChanged},
+      {"a crash report put at the end of the first document, which the library no longer writes "
+       "on: shown before the second document's sealed entries",
+       [&](const std::string& copy) {
+         append(copy, first,
+                "Power failure<BR>\n" + indent + "samples F.0 to F.9 weighed again<BR>\n<BR>\n");
+       },
+       true, Glps::eAuditSealDocumentResized},
+      {"the first document recorded a second time after the last, a tamper heading before it and "
+       "the catalog set back, so that the trail's findings read as recorded",
+       [&](const std::string& copy) {
+         append(copy, second, "<BR>\n<H2>" + Txts::GetString(18631) + "</H2>\n");
+         EditLogXml(copy, [&](KECGlpsLogSessionDataStorage& storage) {
+           storage.GetFileData()->push_back(*RecordNamed(storage, first));
+           storage.GetCatalog()->m_lNextIndex = lastOfFirst;
+         });
+       },
+       true, Glps::eAuditSealRecordChanged},
   };
   int number = 0;
   for (const Forgery& forgery : forgeries) {
@@ -538,7 +582,11 @@ TEST_F(SealedLog, TheCurrentKeyCannotUnbindWhatEarlierSealsBound) {
     storage.GetMetaData()->m_strExpName = "another experiment";
   });
   ASSERT_EQ(glps_test::ForgeSeal(renamed), "");
-  for (const std::string& copy : {unchanged, renamed}) {
+  // A line after the sealed ones of the last document, the one the library writes on.
+  const std::string appended = Copy(dir, "appended");
+  append(appended, second, "<B>Balance B-3 checked again</B><BR>\n");
+  ASSERT_EQ(glps_test::ForgeSeal(appended), "");
+  for (const std::string& copy : {unchanged, renamed, appended}) {
     SCOPED_TRACE(copy);
     const KECGlpsAuditReport report = Verify(copy, keys_[dir]);
     EXPECT_EQ(report.Verdict(), Glps::eAuditIntact) << Describe(report.m_seal);
@@ -552,6 +600,131 @@ TEST_F(SealedLog, TheCurrentKeyCannotUnbindWhatEarlierSealsBound) {
   EXPECT_TRUE(service->LogExpExit(&infos_[dir]));
   KECGlpsServices::Destroy();
   EXPECT_EQ(Verify(dir, keys_[dir]).Verdict(), Glps::eAuditIntact);
+}
+
+// An entry as the trail shows it: its kind, its text and its details.
+struct Shown {
+  Glps::EAuditEntryKind kind;
+  std::string text;
+  std::vector<std::string> details;
+  bool operator==(const Shown& other) const {
+    return kind == other.kind && text == other.text && details == other.details;
+  }
+};
+std::ostream& operator<<(std::ostream& out, const Shown& shown) {
+  out << KECGlpsAudit::EntryKindName(shown.kind) << " \"" << shown.text << "\"";
+  for (const std::string& detail : shown.details) out << " / \"" << detail << "\"";
+  return out;
+}
+
+// Each save's seal ends where the save left the document, so that every entry sealed is read from
+// the bytes sealed alone: a line that reads like a crash entry's detail line (a host's line that
+// begins with blanks, written as "&nbsp;") after a line sealed does not make that line the first
+// of a crash entry, whether the host wrote it in its next save or the holder of k_T forged it. And
+// since a document only grows, a later seal cannot end a sealed entry early by sealing the
+// document shorter than before.
+TEST_F(SealedLog, EveryEntrySealedIsShownAsItWasSealed) {
+  const std::string dir = NewLog("exp");
+  ASSERT_TRUE(Run(dir, 1, 1));
+  KECGlpsServices* service = KECGlpsServices::Instance();
+  KECGlpsLogInfo& info = infos_[dir];
+  KECGlpsLogInfoCrash crash;
+  crash.m_bCrashed = true;
+  crash.m_strText = "Power failure";
+  crash.m_vLines = {"while weighing"};
+  ASSERT_TRUE(service->LogExpInit(dir, true, info, crash, Experiment("Seal"), nullptr, nullptr));
+  ASSERT_TRUE(service->LogExpReportItem(KCRptRepItNormal("Results", false, false, false)));
+  ASSERT_TRUE(service->LogExpReportItem(KCRptRepItNewLine(1)));
+  ASSERT_TRUE(service->LogExpExit(&info));
+  KECGlpsServices::Destroy();
+  const std::string document = glps_test::Documents(dir).back();
+  const std::string forged = Copy(dir, "forged");
+  const std::string shortened = Copy(dir, "shortened");
+  // The host's next save.
+  service = KECGlpsServices::Instance();
+  ASSERT_TRUE(service->LogExpInit(dir, true, info, KECGlpsLogInfoCrash(), Experiment("Seal"),
+                                  nullptr, nullptr));
+  ASSERT_TRUE(
+      service->LogExpReportItem(KCRptRepItNormal("     sample 1: 2.00 g", false, false, false)));
+  ASSERT_TRUE(service->LogExpReportItem(KCRptRepItNewLine(1)));
+  ASSERT_TRUE(service->LogExpExit(&info));
+  KECGlpsServices::Destroy();
+  // The same line forged after the last seal, and sealed with k_T.
+  const std::string html = ReadFileBytes(forged + "/" + document);
+  const std::string whole = html + "&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;sample 1: 2.00 g<BR>\n";
+  WriteFileBytes(forged + "/" + document, whole);
+  EditLogXml(forged, [&](KECGlpsLogSessionDataStorage& storage) {
+    KECGlpsFileManagerData* record = RecordNamed(storage, document);
+    record->m_nSize = static_cast<std::int64_t>(whole.size());
+    record->m_strHash = Fingerprint(whole);
+  });
+  ASSERT_EQ(glps_test::ForgeSeal(forged), "");
+  // A seal made with k_T that seals the document first up to the end of the crash entry's first
+  // line, then whole: as if a save had ended the document there.
+  ASSERT_EQ(glps_test::ForgeSeal(shortened), "");
+  {
+    const std::string sealFile = shortened + "/" + KECGlpsSeal::SealFileName();
+    std::vector<std::string> lines = Lines(sealFile);
+    std::string logId;
+    ASSERT_TRUE(glps::seal::ParseHeaderLine(lines.at(0), &logId));
+    glps::seal::SealLine line;
+    ASSERT_TRUE(glps::seal::ParseSealLine(lines.back(), &line, nullptr));
+    const std::size_t cut = html.find('\n', html.find("Power failure")) + 1;
+    std::vector<glps::seal::SealedFile> files = {
+        {Glps::FileLog, document, static_cast<std::int64_t>(cut), Fingerprint(html.substr(0, cut)),
+         ""},
+        {Glps::FileLog, document, static_cast<std::int64_t>(html.size()), Fingerprint(html), ""}};
+    for (const glps::seal::SealedFile& file : line.changed) {
+      if (file.name != document) files.push_back(file);
+    }
+    line.changed = files;
+    glps::crypto::SecretKey key;
+    ASSERT_TRUE(glps::seal::ParseVerificationKey(keys_[dir], &key));
+    for (std::uint64_t n = 0; n < line.number; ++n) glps::seal::NextKey(key, &key);
+    line.mac = glps::seal::MacOf(key, logId, glps::seal::SealText(line));
+    lines.back() = glps::seal::SealLineText(line);
+    WriteFileBytes(sealFile, Joined(lines));
+  }
+
+  const Shown crashEntry{Glps::eAuditEntryCrash, "Power failure", {"while weighing"}};
+  const Shown results{Glps::eAuditEntryText, "Results", {}};
+  const Shown indented{Glps::eAuditEntryText, "     sample 1: 2.00 g", {}};
+  struct Case {
+    const char* what;
+    std::string log;
+    Glps::EAuditVerdict verdict;
+    std::vector<Shown> shown;
+  };
+  const Case cases[] = {
+      {"the host's next save", dir, Glps::eAuditIntact, {crashEntry, results, indented}},
+      {"the line forged after the last seal",
+       forged,
+       Glps::eAuditIntact,
+       {crashEntry, results, indented}},
+      {"the document sealed shorter, inside the crash entry", shortened, Glps::eAuditNotIntact, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    KECGlpsAuditRequest request;
+    request.m_strSealKey = keys_[dir];
+    KECGlpsAuditTrail trail;
+    const KECGlpsAuditReport report = KECGlpsAudit::ReadVerifiedTrail(c.log, request, &trail);
+    EXPECT_EQ(report.Verdict(), c.verdict) << Describe(report.m_seal);
+    // Verification alone reads the entries' bounds without their texts: the same verdict.
+    EXPECT_EQ(KECGlpsAudit::Verify(c.log, request).Verdict(), c.verdict);
+    if (c.verdict != Glps::eAuditIntact) {
+      EXPECT_THAT(Kinds(report.m_seal, true), Contains(Glps::eAuditSealDocumentResized))
+          << Describe(report.m_seal);
+      continue;
+    }
+    std::vector<Shown> shown;
+    for (const KECGlpsAuditEntry& entry : trail.m_vEntries) {
+      if (entry.m_eKind == Glps::eAuditEntryText || entry.m_eKind == Glps::eAuditEntryCrash) {
+        shown.push_back({entry.m_eKind, entry.m_strMessage, entry.m_vDetails});
+      }
+    }
+    EXPECT_EQ(shown, c.shown);
+  }
 }
 
 // The seal file as the library wrote it before seals bound log.xml's header and documents: each
@@ -663,6 +836,117 @@ TEST_F(SealedLog, ASealNumberedBeyondTheSealFileIsNotDerived) {
     EXPECT_THAT(Kinds(seal, true), Contains(c.expected)) << Describe(seal);
     EXPECT_EQ(seal.m_nIntactThrough, 3);
     // Through the audit API: the log fails.
+    EXPECT_EQ(Verify(dir, keys_[dir]).Verdict(), Glps::eAuditNotIntact);
+  }
+}
+
+// A seal line of the log in `dir`, numbered `number`, with its MAC under that number's key (from
+// the verification key `keyText`, as the holder of a later sealing key could make seals from its
+// number on); it lists `files` linked files that log.xml does not record.
+std::string SealLineOf(const std::string& dir, const std::string& keyText, std::uint64_t number,
+                       std::size_t files) {
+  std::string logId;
+  EXPECT_TRUE(
+      glps::seal::ParseHeaderLine(Lines(dir + "/" + KECGlpsSeal::SealFileName()).at(0), &logId));
+  glps::crypto::SecretKey key;
+  EXPECT_TRUE(glps::seal::ParseVerificationKey(keyText, &key));
+  for (std::uint64_t n = 0; n < number; ++n) glps::seal::NextKey(key, &key);
+  glps::seal::SealLine line;
+  line.number = number;
+  line.time = glps::seal::TimeNow();
+  line.logXml = glps_test::InfoOf(dir + "/log.xml");
+  for (std::size_t i = 0; i < files; ++i) {
+    line.changed.push_back({Glps::FileLink, "f" + std::to_string(100000 + i), 1, "", ""});
+  }
+  line.mac = glps::seal::MacOf(key, logId, glps::seal::SealText(line));
+  return glps::seal::SealLineText(line);
+}
+
+// What the seal file holds costs the check no more than the log's seals and records justify: lines
+// that are not seals raise no key derivations and list few findings, and the names followed are
+// at most log.xml's protected records and 1,024 more. Each case is appended to the seal file of a
+// log whose log.xml records 2 protected files and whose seals 0 to 3 are genuine.
+TEST_F(SealedLog, ASealFileCostsOnlyWhatTheLogJustifies) {
+  const std::string dir = NewLog("exp");
+  ASSERT_TRUE(Run(dir, 2, 2));
+  const std::string sealFile = dir + "/" + KECGlpsSeal::SealFileName();
+  const std::vector<std::string> genuine = Lines(sealFile);
+  ASSERT_EQ(genuine.size(), 5u);
+  const std::string unsealed =
+      "seal=20000 time=2026-12-10T16:44:01.669927Z xml=- mac=" + std::string(64, '0');
+  std::vector<std::string> emptyLines(20000);
+  emptyLines.push_back(unsealed);
+  std::string manyFields = "seal=4 time=2026-12-10T16:44:01.669927Z xml=-";
+  for (int i = 0; i < 1100; ++i) manyFields += " file=link:x:1:-";
+  manyFields += " mac=" + std::string(64, '0');
+  struct Case {
+    const char* what;
+    std::vector<std::string> appended;
+    Glps::EAuditSealFindingKind expected;
+    std::int64_t expectedSeal;  // the seal the finding names
+    std::uint64_t derivations;
+    const char* counted;  // the finding that counts those of a kind not listed, if any
+    bool covered;         // a seal checked covers log.xml
+  };
+  const Case cases[] = {
+      {"20,000 empty lines, then a line numbered 20,000", emptyLines, Glps::eAuditSealNumberTooHigh,
+       20000, 3, "19984 more findings of this kind, not listed", false},
+      {"a seal made with its key that seals 1,024 names more than log.xml records",
+       {SealLineOf(dir, keys_[dir], 4, 1024)},
+       Glps::eAuditSealRecordChanged,
+       4,
+       4,
+       "1008 more findings of this kind, not listed",
+       true},
+      {"a seal made with its key that seals 1,025 names more than log.xml records",
+       {SealLineOf(dir, keys_[dir], 4, 1025)},
+       Glps::eAuditSealTooLarge,
+       4,
+       4,
+       "",
+       false},
+      {"a line with more fields than files can be sealed",
+       {manyFields},
+       Glps::eAuditSealTooLarge,
+       -1,
+       3,
+       "",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> lines = genuine;
+    lines.insert(lines.end(), c.appended.begin(), c.appended.end());
+    WriteFileBytes(sealFile, Joined(lines));
+    KECGlpsAuditLogState state;
+    std::string error;
+    ASSERT_TRUE(KECGlpsAudit::ReadLogState(dir, &state, &error)) << error;
+    const glps::platform::DirectoryPtr opened = glps::platform::OpenDirectory(dir, true);
+    KECGlpsAuditSeal seal;
+    glps::audit::SealCheck check(*opened, keys_[dir], glps_test::InfoOf(dir + "/log.xml"), state,
+                                 &seal);
+    check.Finish();
+    EXPECT_EQ(check.KeyDerivations(), c.derivations);
+    const auto found = [&](const std::function<bool(const KECGlpsAuditSealFinding&)>& match) {
+      return std::find_if(seal.m_vFindings.begin(), seal.m_vFindings.end(), match) !=
+             seal.m_vFindings.end();
+    };
+    EXPECT_TRUE(found([&](const KECGlpsAuditSealFinding& finding) {
+      return finding.m_eKind == c.expected && finding.m_nSeal == c.expectedSeal && finding.m_bFails;
+    })) << Describe(seal);
+    // At most 16 findings of a kind are listed, and one more counts the others.
+    std::map<Glps::EAuditSealFindingKind, int> perKind;
+    for (const KECGlpsAuditSealFinding& finding : seal.m_vFindings) ++perKind[finding.m_eKind];
+    for (const auto& [kind, count] : perKind) EXPECT_LE(count, 17) << Describe(seal);
+    if (*c.counted != 0) {
+      EXPECT_TRUE(found([&](const KECGlpsAuditSealFinding& finding) {
+        return finding.m_strText == c.counted && finding.m_bFails;
+      })) << Describe(seal);
+    }
+    EXPECT_EQ(seal.m_nIntactThrough, 3);
+    // A seal that stops the check leaves no seal taken for the last (the genuine seal 3 covers
+    // log.xml).
+    EXPECT_EQ(seal.m_bLogXmlCovered, c.covered);
     EXPECT_EQ(Verify(dir, keys_[dir]).Verdict(), Glps::eAuditNotIntact);
   }
 }
