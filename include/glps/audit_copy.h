@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "glps/audit.h"
@@ -37,6 +38,9 @@ struct GLPS_PDF_API KECGlpsAuditCopyOptions {
   // PDF's metadata. The same log and the same time give the same bytes, so a copy can be made
   // again and compared. -1: the time of the call.
   std::int64_t m_nTime = -1;
+  // Called while the copy is laid out, with the entries laid out so far and in all (each entry is
+  // laid out twice: once to find the pages, once to draw it); may be empty.
+  std::function<void(std::int64_t done, std::int64_t total)> m_progress;
 };
 
 struct GLPS_PDF_API KECGlpsAuditCopyResult {
@@ -53,14 +57,23 @@ struct GLPS_PDF_API KECGlpsAuditCopyResult {
 
 // Makes copies. Read-only on the log directory in the same way as KECGlpsAudit (nothing there is
 // created, changed or locked); needs no open log and no service, and may be called from several
-// threads at once. Each copy verifies the log and reads its trail afresh: what it states is what
-// the files said while it was made.
+// threads at once. Each copy verifies the log, reading each document once: the verdict it states
+// and every entry it shows come from the bytes that were verified. The entries are kept for the
+// copy in a private file without a name in the system's temporary directory ($TMPDIR, else /tmp)
+// while it is laid out, so that memory does not grow with the log (but that directory needs room
+// for about as much as the log's documents). Each entry carries the standing of its bytes.
 class GLPS_PDF_API KECGlpsAuditCopy {
  public:
   // The copy of the log in `directory` as PDF bytes in `pdf` (left unspecified unless the result
   // is eAuditCopyMade).
   static KECGlpsAuditCopyResult MakePdf(const std::string& directory,
                                         const KECGlpsAuditCopyOptions& options, std::string* pdf);
+
+  // The copy handed to `write` as it is made, piece by piece (a false return stops it: the result
+  // is then eAuditCopyNotWritten). What was written before a failure is not a whole copy.
+  static KECGlpsAuditCopyResult StreamPdf(
+      const std::string& directory, const KECGlpsAuditCopyOptions& options,
+      const std::function<bool(const char* data, std::size_t size)>& write);
 
   // The same, written to the file `path`, which is replaced whole or not at all: a reader sees
   // the old file or the new one, never a part. A symbolic link at `path` is refused, not followed.

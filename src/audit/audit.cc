@@ -468,8 +468,8 @@ struct KECGlpsAuditVerifier::Buffers {
   glps::audit::DocumentReader reader{glps::audit::EntryTexts::FromTextService()};
   // The bytes of the document being read.
   std::string bytes;
-  // The document being read; its storage is kept for the next.
-  glps::audit::CheckedDocument document;
+  // What the reader keeps of the document being read; its storage is kept for the next.
+  glps::audit::DocumentEntries entries;
 };
 
 KECGlpsAuditVerifier::KECGlpsAuditVerifier() : m_pBuffers(new Buffers()) {}
@@ -583,7 +583,7 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const KECGlpsAuditLogDirectory& 
 
   glps::audit::DocumentReader& reader = m_pBuffers->reader;
   std::string& bytes = m_pBuffers->bytes;
-  glps::audit::CheckedDocument& checked = m_pBuffers->document;
+  glps::audit::DocumentEntries& read = m_pBuffers->entries;
   // The entries handed on carry the standing of the bytes they come from.
   Glps::EAuditEntryStanding recordedStanding = Glps::eAuditStandingIntact;
   const glps::audit::EntrySink sink = [&](KECGlpsAuditEntry& entry) {
@@ -592,8 +592,13 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const KECGlpsAuditLogDirectory& 
                             : Glps::eAuditStandingUnsavedTail;
     entries(entry);
   };
+  // The checks take the marks as the reader makes them, a batch at a time.
   glps::audit::TrailCheck trailCheck;
-  glps::audit::TrailEvents events(&reader, applicationLog);
+  glps::audit::TrailEvents events(applicationLog);
+  const glps::audit::MarkSink marks = [&](const glps::audit::DocumentEntries& batch) {
+    trailCheck.Marks(batch);
+    events.Marks(batch);
+  };
   std::vector<KECGlpsAuditFinding> findings;
   std::int64_t hashedBefore = 0;
   for (std::size_t i = 0; i < records.size(); ++i) {
@@ -607,8 +612,8 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const KECGlpsAuditLogDirectory& 
     if (progress) {
       fileProgress = [&](std::int64_t done) { progress(hashedBefore + done, total); };
     }
-    const bool read = glps::audit::CheckFile(*opened, records[i], fileProgress, &file,
-                                             document ? &bytes : nullptr, kMaxDocumentRead);
+    const bool whole = glps::audit::CheckFile(*opened, records[i], fileProgress, &file,
+                                              document ? &bytes : nullptr, kMaxDocumentRead);
     hashedBefore += file.m_record.m_bHashed && file.m_nFoundSize >= 0
                         ? std::min(file.m_nFoundSize, std::max<std::int64_t>(records[i].m_nSize, 0))
                         : 0;
@@ -616,29 +621,26 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const KECGlpsAuditLogDirectory& 
                                  ? std::min(file.m_nFoundSize, records[i].m_nSize)
                                  : 0;
 
-    if (document && file.m_nFoundSize >= 0) {
+    const std::string& name = records[i].m_strFileName;
+    if (document && file.m_nFoundSize >= 0 && whole) {
       // The document's entries, read from the whole file as it lay when it was fingerprinted.
-      checked.foundSize = -1;
-      checked.name = records[i].m_strFileName;
-      checked.recordedSize = records[i].m_nSize;
-      if (read) {
-        checked.foundSize = static_cast<std::int64_t>(bytes.size());
-        recordedStanding = file.m_eStatus == Glps::eAuditFileIntact ||
-                                   file.m_eStatus == Glps::eAuditFileGrownIntact
-                               ? Glps::eAuditStandingIntact
-                               : Glps::eAuditStandingModified;
-        // Where seals sealed it, saves ended: its entries are read as they were then.
-        reader.Read(bytes, checked.name, checked.recordedSize, applicationLog, bool(entries),
-                    &checked.entries, entries ? &sink : nullptr,
-                    sealCheck ? sealCheck->SealedSizes(checked.name) : nullptr);
-        if (sealCheck) sealCheck->DocumentRead(checked.name, bytes);
-        events.Add(checked, bytes);
-      } else {
-        findings.push_back(FileFinding(Glps::eAuditDocumentNotChecked, checked.name,
-                                       "its entries could not be checked: larger than " +
-                                           std::to_string(kMaxDocumentRead) + " bytes"));
-      }
-      trailCheck.Add(checked);
+      const std::int64_t recordedSize = records[i].m_nSize;
+      recordedStanding =
+          file.m_eStatus == Glps::eAuditFileIntact || file.m_eStatus == Glps::eAuditFileGrownIntact
+              ? Glps::eAuditStandingIntact
+              : Glps::eAuditStandingModified;
+      trailCheck.Begin(name, recordedSize, static_cast<std::int64_t>(bytes.size()));
+      events.Begin(name, bytes);
+      reader.Read(bytes, name, recordedSize, applicationLog, bool(entries), &read,
+                  entries ? &sink : nullptr, sealCheck ? sealCheck->SealedSizes(name) : nullptr,
+                  &marks);
+      trailCheck.End();
+      events.End();
+      if (sealCheck) sealCheck->DocumentRead(name, bytes);
+    } else if (document && file.m_nFoundSize >= 0) {
+      findings.push_back(FileFinding(Glps::eAuditDocumentNotChecked, name,
+                                     "its entries could not be checked: larger than " +
+                                         std::to_string(kMaxDocumentRead) + " bytes"));
     }
     report.m_vFiles.push_back(std::move(file));
   }
@@ -680,8 +682,9 @@ KECGlpsAuditReport KECGlpsAuditVerifier::Verify(const KECGlpsAuditLogDirectory& 
           !glps::audit::ReadWhole(*opened, name.m_strName, &bytes, kMaxDocumentRead, &error)) {
         continue;
       }
-      // Nothing of it is recorded: no entry is saved.
-      reader.Read(bytes, name.m_strName, 0, applicationLog, true, &checked.entries, &sink);
+      // Nothing of it is recorded: no entry is saved, and no check needs its marks.
+      reader.Read(bytes, name.m_strName, 0, applicationLog, true, &read, &sink, nullptr,
+                  &glps::audit::kNoMarks);
     }
   }
   if (sealCheck) {

@@ -28,21 +28,23 @@ std::string Number(std::int64_t n) { return std::to_string(n); }
 
 }  // namespace
 
-void TrailCheck::Add(const CheckedDocument& document) {
-  const std::size_t d = m_nDocument++;
-  if (document.foundSize < 0) return;
-  const std::vector<std::int64_t>& ends = document.entries.boundaries;
-  if (document.foundSize >= document.recordedSize &&
-      !std::binary_search(ends.begin(), ends.end(), document.recordedSize)) {
-    m_vFindings.push_back(Finding(Glps::eAuditCutInsideEntry, document.name, document.recordedSize,
-                                  -1,
-                                  "the recorded size " + Number(document.recordedSize) +
-                                      " does not fall on the end of an entry"));
-  }
-  bool inTail = false;
-  std::int64_t tailLast = 0;
-  const EntryMark* lastHere = nullptr;
-  for (const EntryMark& entry : document.entries.marks) {
+void TrailCheck::Begin(const std::string& name, std::int64_t recordedSize, std::int64_t foundSize) {
+  ++m_nDocument;
+  m_strName = name;
+  m_nRecordedSize = recordedSize;
+  m_nFoundSize = foundSize;
+  m_bEndsOnEntry = false;
+  m_bInTail = false;
+  m_nTailLast = 0;
+  m_nFirstFinding = m_vFindings.size();
+}
+
+void TrailCheck::Marks(const DocumentEntries& batch) {
+  const std::size_t d = m_nDocument - 1;
+  const std::vector<std::int64_t>& ends = batch.boundaries;
+  if (!m_bEndsOnEntry)
+    m_bEndsOnEntry = std::binary_search(ends.begin(), ends.end(), m_nRecordedSize);
+  for (const EntryMark& entry : batch.marks) {
     const Position at{d, entry.offset};
     if (entry.kind == Glps::eAuditEntryTamper && entry.saved) {
       m_bAnyTamper = true;
@@ -51,23 +53,23 @@ void TrailCheck::Add(const CheckedDocument& document) {
     if (!IsNumbered(entry)) continue;
     const std::int64_t n = entry.number;
     if (!entry.saved) {
-      if (!inTail) {
-        inTail = true;
-        tailLast = m_nLast;
+      if (!m_bInTail) {
+        m_bInTail = true;
+        m_nTailLast = m_nLast;
       }
-      if (n != tailLast + 1) {
-        m_vFindings.push_back(Finding(Glps::eAuditTailNumbering, document.name, entry.offset, n,
+      if (n != m_nTailLast + 1) {
+        m_vFindings.push_back(Finding(Glps::eAuditTailNumbering, m_strName, entry.offset, n,
                                       "message " + Number(n) + " in the unsaved tail follows " +
-                                          Number(tailLast) + " (expected " + Number(tailLast + 1) +
-                                          ")"));
+                                          Number(m_nTailLast) + " (expected " +
+                                          Number(m_nTailLast + 1) + ")"));
       }
-      tailLast = n;
+      m_nTailLast = n;
       continue;
     }
     if (n > m_nLast + 1) {
       m_vNumberFindings.push_back({m_vFindings.size(), m_lastAt});
       m_vFindings.push_back(
-          Finding(Glps::eAuditNumberGap, document.name, entry.offset, n,
+          Finding(Glps::eAuditNumberGap, m_strName, entry.offset, n,
                   n == m_nLast + 2
                       ? "message " + Number(m_nLast + 1) + " is missing before message " + Number(n)
                       : "messages " + Number(m_nLast + 1) + " to " + Number(n - 1) +
@@ -75,17 +77,33 @@ void TrailCheck::Add(const CheckedDocument& document) {
     } else if (n <= m_nLast) {
       m_vNumberFindings.push_back({m_vFindings.size(), m_lastAt});
       m_vFindings.push_back(
-          Finding(Glps::eAuditNumberRepeat, document.name, entry.offset, n,
+          Finding(Glps::eAuditNumberRepeat, m_strName, entry.offset, n,
                   "message " + Number(n) + " follows message " + Number(m_nLast)));
     }
     m_nLast = n;
     m_lastAt = at;
-    lastHere = &entry;
+    if (m_strLastDocument != m_strName) m_strLastDocument = m_strName;
+    m_nLastOffset = entry.offset;
   }
-  if (lastHere != nullptr) {
-    m_strLastDocument = document.name;
-    m_nLastOffset = lastHere->offset;
+}
+
+void TrailCheck::End() {
+  if (m_nFoundSize < m_nRecordedSize || m_bEndsOnEntry) return;
+  // Listed before the document's own number findings, as where it was cut comes first.
+  m_vFindings.insert(m_vFindings.begin() + static_cast<std::ptrdiff_t>(m_nFirstFinding),
+                     Finding(Glps::eAuditCutInsideEntry, m_strName, m_nRecordedSize, -1,
+                             "the recorded size " + Number(m_nRecordedSize) +
+                                 " does not fall on the end of an entry"));
+  for (auto& numbered : m_vNumberFindings) {
+    if (numbered.first >= m_nFirstFinding) ++numbered.first;
   }
+}
+
+void TrailCheck::Add(const CheckedDocument& document) {
+  if (document.foundSize < 0) return;
+  Begin(document.name, document.recordedSize, document.foundSize);
+  Marks(document.entries);
+  End();
 }
 
 std::vector<KECGlpsAuditFinding> TrailCheck::Finish(std::int64_t catalogLastNumber) {
@@ -104,59 +122,73 @@ std::vector<KECGlpsAuditFinding> TrailCheck::Finish(std::int64_t catalogLastNumb
   return std::move(m_vFindings);
 }
 
-KECGlpsAuditEntry TrailEvents::EntryOf(const CheckedDocument& document, const std::string& bytes,
-                                       const EntryMark& mark) {
+KECGlpsAuditEntry TrailEvents::EntryAt(std::int64_t offset, std::int64_t length) {
   // A message's texts are on its first line, a crash entry's first line is its text: a few KiB of
   // an entry are enough, however long it is.
-  const std::size_t from = static_cast<std::size_t>(mark.offset);
-  const std::size_t length = static_cast<std::size_t>(std::min<std::int64_t>(mark.length, 4096));
-  const std::string piece = from < bytes.size() ? bytes.substr(from, length) : std::string();
-  m_pReader->Read(piece, document.name, INT64_MAX, m_bApplicationLog, true, &m_one);
+  const std::string& bytes = *m_pBytes;
+  const std::size_t from = static_cast<std::size_t>(offset);
+  const std::size_t size = static_cast<std::size_t>(std::min<std::int64_t>(length, 4096));
+  const std::string piece = from < bytes.size() ? bytes.substr(from, size) : std::string();
+  m_reader.Read(piece, m_strName, INT64_MAX, m_bApplicationLog, true, &m_one);
   KECGlpsAuditEntry entry;
   if (!m_one.entries.empty()) entry = std::move(m_one.entries.front());
   return entry;
 }
 
-void TrailEvents::Add(const CheckedDocument& document, const std::string& bytes) {
-  if (document.foundSize < 0) return;
-  const std::vector<EntryMark>& marks = document.entries.marks;
-  for (std::size_t i = 0; i < marks.size(); ++i) {
-    const EntryMark& mark = marks[i];
-    const bool event = mark.kind == Glps::eAuditEntryTamper || mark.kind == Glps::eAuditEntryCrash;
-    if (!event && !IsNumbered(mark)) continue;
-    const KECGlpsAuditEntry entry = EntryOf(document, bytes, mark);
-    if (event) {
+std::string TrailEvents::TimeOf(const KECGlpsAuditEntry& entry) {
+  return entry.m_strDate.empty() ? std::string() : entry.m_strDate + " " + entry.m_strTime;
+}
+
+void TrailEvents::Begin(const std::string& name, const std::string& bytes) {
+  m_strName = name;
+  m_pBytes = &bytes;
+  m_nEntries = 0;
+}
+
+void TrailEvents::Marks(const DocumentEntries& batch) {
+  for (const EntryMark& mark : batch.marks) {
+    ++m_nEntries;
+    if (mark.kind == Glps::eAuditEntryTamper || mark.kind == Glps::eAuditEntryCrash) {
+      if (!m_bLastTimeRead) {
+        m_strLastTime = TimeOf(EntryAt(m_nLastOffset, m_nLastLength));
+        m_bLastTimeRead = true;
+      }
       KECGlpsAuditEvent found;
       found.m_eKind = mark.kind;
-      found.m_strDocument = document.name;
+      found.m_strDocument = m_strName;
       found.m_nOffset = mark.offset;
-      found.m_nEntry = static_cast<std::int64_t>(i) + 1;
+      found.m_nEntry = m_nEntries;
       found.m_bSaved = mark.saved;
       found.m_nMessageBefore = m_nLastMessage;
       found.m_strTimeBefore = m_strLastTime;
-      found.m_strText = entry.m_strMessage;
+      found.m_strText = EntryAt(mark.offset, mark.length).m_strMessage;
       m_vEvents.push_back(std::move(found));
       continue;
     }
-    // A message: the time of those waiting for it, and of the next ones.
+    if (!IsNumbered(mark)) continue;
+    // A message: its time is read only when an event is next to it.
     m_nLastMessage = mark.number;
-    m_strLastTime =
-        entry.m_strDate.empty() ? std::string() : entry.m_strDate + " " + entry.m_strTime;
-    for (; m_nWaiting < m_vEvents.size(); ++m_nWaiting) {
-      m_vEvents[m_nWaiting].m_nMessageAfter = m_nLastMessage;
-      m_vEvents[m_nWaiting].m_strTimeAfter = m_strLastTime;
+    m_nLastOffset = mark.offset;
+    m_nLastLength = mark.length;
+    m_bLastTimeRead = false;
+    if (m_nWaiting < m_vEvents.size()) {
+      m_strLastTime = TimeOf(EntryAt(mark.offset, mark.length));
+      m_bLastTimeRead = true;
+      for (; m_nWaiting < m_vEvents.size(); ++m_nWaiting) {
+        m_vEvents[m_nWaiting].m_nMessageAfter = m_nLastMessage;
+        m_vEvents[m_nWaiting].m_strTimeAfter = m_strLastTime;
+      }
     }
-    // Only the messages next to an event are needed: on to the last message before the next event
-    // (or before the document's end, which an event in a later document follows).
-    std::size_t nextEvent = i + 1;
-    while (nextEvent < marks.size() && marks[nextEvent].kind != Glps::eAuditEntryTamper &&
-           marks[nextEvent].kind != Glps::eAuditEntryCrash) {
-      ++nextEvent;
-    }
-    std::size_t before = nextEvent;
-    while (before > i + 1 && !IsNumbered(marks[before - 1])) --before;
-    if (before > i + 1) i = before - 2;  // the loop's ++i lands on that message
   }
+}
+
+void TrailEvents::End() {
+  // An event in a later document may follow this document's last message.
+  if (!m_bLastTimeRead) {
+    m_strLastTime = TimeOf(EntryAt(m_nLastOffset, m_nLastLength));
+    m_bLastTimeRead = true;
+  }
+  m_pBytes = nullptr;
 }
 
 std::vector<KECGlpsAuditFinding> CheckTrail(const std::vector<CheckedDocument>& documents,

@@ -36,6 +36,9 @@ constexpr std::size_t kKeptWithoutTexts = 96;
 static_assert(1 + 18 + 2 + kLongestDate + 2 + 22 + 2 <= kKeptWithoutTexts,
               "the longest message prefix is kept");
 
+// With a sink for the marks, this many are handed over at a time.
+constexpr std::size_t kMarkBatch = 4096;
+
 // The longest markup the report items write ("<HR size=1000 noshade>" and the like).
 constexpr std::size_t kLongestTag = 64;
 
@@ -823,7 +826,7 @@ DocumentEntries ReadDocumentEntries(const std::string& bytes, const std::string&
 void DocumentReader::Read(const std::string& bytes, const std::string& name,
                           std::int64_t recordedSize, bool applicationLog, bool withTexts,
                           DocumentEntries* entries, const EntrySink* sink,
-                          const std::vector<std::int64_t>* saveEnds) {
+                          const std::vector<std::int64_t>* saveEnds, const MarkSink* markSink) {
   const EntryTexts& texts = m_texts;
   DocumentEntries& result = *entries;
   if (!withTexts) sink = nullptr;
@@ -831,6 +834,13 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
   result.marks.clear();
   result.boundaries.clear();
   result.boundaries.push_back(0);
+  // With a sink for the marks, they go to it a batch at a time.
+  const auto handOver = [&]() {
+    (*markSink)(result);
+    result.marks.clear();
+    result.boundaries.clear();
+  };
+  const auto batchFull = [&]() { return markSink != nullptr && result.marks.size() >= kMarkBatch; };
   const auto add = [&](KECGlpsAuditEntry& entry, std::int64_t start, std::int64_t end) {
     EntryMark mark;
     mark.kind = entry.m_eKind;
@@ -839,6 +849,7 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
     mark.length = end - start;
     mark.saved = end <= recordedSize;
     result.marks.push_back(mark);
+    if (batchFull()) handOver();
     if (!withTexts) return;
     entry.m_strDocument = name;
     entry.m_nOffset = start;
@@ -884,6 +895,7 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
     mark.offset = start;
     mark.length = end - start;
     if (broken) result.boundaries.push_back(end);
+    if (batchFull()) handOver();
   };
   const auto interpret = [&](std::size_t to) {
     std::size_t i;
@@ -1013,10 +1025,13 @@ void DocumentReader::Read(const std::string& bytes, const std::string& name,
              quickLine, lineDone);
   if (withTexts && sink == nullptr) {
     result.entries.reserve(lines.size() + 1);
-    result.marks.reserve(lines.size() + 1);
-    result.boundaries.reserve(lines.size() + 2);
+    if (markSink == nullptr) {
+      result.marks.reserve(lines.size() + 1);
+      result.boundaries.reserve(lines.size() + 2);
+    }
   }
   interpret(lines.size());
+  if (markSink != nullptr) handOver();
 }
 
 }  // namespace audit

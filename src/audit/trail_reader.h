@@ -52,6 +52,14 @@ struct DocumentEntries {
 // entry's contents (the reader forgets them).
 using EntrySink = std::function<void(KECGlpsAuditEntry& entry)>;
 
+// Receives the marks of a document a batch at a time, in order: `batch.marks` and
+// `batch.boundaries` hold those made since the last batch (the boundaries in increasing order,
+// the first batch beginning with 0); the last batch comes when the document is read.
+using MarkSink = std::function<void(const DocumentEntries& batch)>;
+
+// A sink that lets the marks go, for a reading that wants the entries alone.
+inline const MarkSink kNoMarks = [](const DocumentEntries&) {};
+
 // Reads log documents' entries back. Holds the buffers of the last document read, so that
 // reading many documents in turn allocates little. One thread at a time; owned by its caller.
 class DocumentReader {
@@ -73,15 +81,17 @@ class DocumentReader {
   // exactly and keeps every byte offset; an unknown tag stays in the text as it stands.
   //
   // With `sink` (and `withTexts`), the entries are handed to it as they are read instead of being
-  // kept in `result`, and only the lines of the entry being read are held: the memory needed does
-  // not grow with the number of entries beyond their marks.
+  // kept in `result`, and only the lines of the entry being read are held. With `marks`, the marks
+  // and boundaries go to it in batches and `result` keeps none: with both, the memory needed does
+  // not grow with the number of entries.
   //
   // `saveEnds` (may be null): offsets, ascending, at which saves are known to have left the
   // document (where seals sealed it). No entry reads on over one, so that each entry before it is
   // read from the bytes before it alone, as it was when saved, whatever was written after.
   void Read(const std::string& bytes, const std::string& name, std::int64_t recordedSize,
             bool applicationLog, bool withTexts, DocumentEntries* result,
-            const EntrySink* sink = nullptr, const std::vector<std::int64_t>* saveEnds = nullptr);
+            const EntrySink* sink = nullptr, const std::vector<std::int64_t>* saveEnds = nullptr,
+            const MarkSink* marks = nullptr);
 
  private:
   struct Workspace;

@@ -8,9 +8,7 @@
 // every page with its header and its footer "N of M". Layouts are made afresh in each pass, so the
 // memory needed does not grow with the number of entries beyond one placement per block.
 //
-// This unit is built into the PDF module (audit/pdf_module.h), not into libglps.so. The module is
-// never unloaded once loaded: Pango registers its classes with GObject's type system, which would
-// abort on their second registration were Pango unloaded and loaded again.
+// This unit is built into libglps-pdf.so, not into libglps.so.
 #include "audit/pdf_copy.h"
 
 #include <cairo-pdf.h>
@@ -23,6 +21,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace glps {
@@ -113,6 +114,17 @@ struct Block {
   std::string section;          // with newPage: the header's name for the pages from here
   std::string outline;          // with newPage: the bookmark for this page; empty for none
   bool signatureLines = false;  // the reviewer's sign-off row: a line to sign on above each label
+  // An entry whose bytes are not intact: its standing, shown in red in the margin beside it.
+  std::string marker;
+  // Set by FastText for a row that it sets itself, on one line: the pieces of the text with where
+  // each starts (the text and spans above are then not laid out).
+  struct Piece {
+    std::string text;
+    bool bold = false;
+    double x = 0;  // from the block's left edge
+  };
+  std::vector<Piece> pieces;
+  bool fast = false;
   void Add(const std::string& piece, bool boldPiece = false, bool redPiece = false,
            double pieceSize = 0) {
     if (boldPiece || redPiece || pieceSize > 0) {
@@ -292,6 +304,208 @@ std::vector<Line> LinesOf(PangoLayout* layout) {
   return lines;
 }
 
+// --- Rows set without Pango ----------------------------------------------------------------------
+
+// The text of most entries (number, date, time, user and a short message, in Latin letters) is set
+// on one line with the glyphs Pango itself picks for each character, and the advances it gives
+// them: measuring and drawing such a row takes no layout. A row is set so only when every
+// character is one that needs no shaping and that the body font has, every field fits its column
+// and the message its width; any other row is laid out by Pango. Owned by the renderer, for one
+// copy; the cairo context and the layout maker must outlive it.
+class FastText {
+ public:
+  explicit FastText(const LayoutMaker& maker) : m_maker(maker) {
+    // The line of a row in either face, as Pango lays it out.
+    for (const bool bold : {false, true}) {
+      Block sample;
+      sample.tabs = {{10, true}, {20, false}};
+      sample.Add("\t1\t", false);
+      sample.Add("m", bold);
+      LayoutPtr layout = m_maker.Make(sample);
+      const std::vector<Line> lines = LinesOf(layout.get());
+      m_line[bold ? 1 : 0] = lines.front();
+      m_bLineKnown[bold ? 1 : 0] = lines.size() == 1;
+      // The body font itself: the one Pango sets a plain letter in.
+      Block letter;
+      letter.Add("a", bold);
+      LayoutPtr a = m_maker.Make(letter);
+      const PangoLayoutLine* line = pango_layout_get_line_readonly(a.get(), 0);
+      if (line != nullptr && line->runs != nullptr) {
+        m_primary[bold ? 1 : 0] =
+            static_cast<const PangoGlyphItem*>(line->runs->data)->item->analysis.font;
+      }
+    }
+  }
+
+  // The width of `text` in the body size, false when the text is not for this way.
+  bool Width(std::string_view text, bool bold, double* width) {
+    double total = 0;
+    for (std::size_t i = 0; i < text.size();) {
+      const Glyph* glyph = GlyphAt(text, &i, bold);
+      if (glyph == nullptr) return false;
+      total += glyph->advance;
+    }
+    *width = total;
+    return true;
+  }
+
+  // Sets `block`, the row of `entry` under `columns`, for this way when it can be: fills its
+  // pieces and sets `fast`.
+  void Prepare(const PdfEntry& entry, const std::vector<Tab>& tabs, Block* block) {
+    if (!m_bLineKnown[0] || !m_bLineKnown[1] || tabs.size() != 5 || !entry.details.empty() ||
+        block->box != Box::kNone) {
+      return;
+    }
+    const std::string fields[4] = {PdfDisplayText(entry.number), PdfDisplayText(entry.date),
+                                   PdfDisplayText(entry.time), PdfDisplayText(entry.user)};
+    std::vector<Block::Piece> pieces;
+    for (int f = 0; f < 4; ++f) {
+      double width = 0;
+      if (!Width(fields[f], false, &width)) return;
+      // Right-aligned (the number) it ends at its tab; left-aligned it starts there and must end
+      // before the next, as Pango would place it.
+      const double x = tabs[f].right ? tabs[f].position - width : tabs[f].position;
+      const double limit = tabs[f + 1].position - (tabs[f + 1].right ? 0 : 0.5);
+      if (x < 0 || x + width >= limit) return;
+      if (!fields[f].empty()) pieces.push_back({fields[f], false, x});
+    }
+    double x = tabs[4].position;
+    const auto add = [&](const std::string& text, bool bold) {
+      double width = 0;
+      if (!Width(text, bold, &width)) return false;
+      if (!text.empty()) pieces.push_back({text, bold, x});
+      x += width;
+      return true;
+    };
+    if (!add(PdfDisplayText(entry.message), entry.bold)) return;
+    if (entry.hasContext &&
+        (!add(":", false) || !add("  '" + PdfDisplayText(entry.context) + "'", true))) {
+      return;
+    }
+    // On one line, with room to spare for what Pango's kerning could take back.
+    if (x > TextWidth(*block) - 1) return;
+    block->pieces = std::move(pieces);
+    block->fast = true;
+  }
+
+  // The one line of a row set this way.
+  Line LineOf(const Block& block) const {
+    bool bold = false;
+    for (const Block::Piece& piece : block.pieces) bold = bold || piece.bold;
+    return m_line[bold ? 1 : 0];
+  }
+
+  // Draws the row's pieces with their left edge at `x` and the line's baseline at `baseline`: the
+  // pieces of each face in one operation (each operation costs the PDF surface more than its
+  // glyphs do).
+  void Draw(cairo_t* cr, const Block& block, double x, double baseline) {
+    for (const bool bold : {false, true}) {
+      m_glyphs.clear();
+      m_clusters.clear();
+      m_text.clear();
+      cairo_scaled_font_t* font = nullptr;
+      for (const Block::Piece& piece : block.pieces) {
+        if (piece.bold != bold) continue;
+        double at = x + piece.x;
+        for (std::size_t i = 0; i < piece.text.size();) {
+          const std::size_t from = i;
+          const Glyph* glyph = GlyphAt(piece.text, &i, piece.bold);
+          if (glyph == nullptr) return;  // cannot be: Prepare measured it
+          font = glyph->font;
+          m_glyphs.push_back({glyph->index, at, baseline});
+          m_clusters.push_back({static_cast<int>(i - from), 1});
+          at += glyph->advance;
+        }
+        m_text += piece.text;
+      }
+      if (font == nullptr) continue;
+      cairo_set_scaled_font(cr, font);
+      cairo_show_text_glyphs(cr, m_text.data(), static_cast<int>(m_text.size()), m_glyphs.data(),
+                             static_cast<int>(m_glyphs.size()), m_clusters.data(),
+                             static_cast<int>(m_clusters.size()),
+                             static_cast<cairo_text_cluster_flags_t>(0));
+    }
+  }
+
+ private:
+  struct Glyph {
+    unsigned long index = 0;
+    double advance = 0;
+    cairo_scaled_font_t* font = nullptr;  // held by Pango's font, which the font map keeps
+  };
+
+  // The glyph of the character at `*at` (moved past it), or null when it is not for this way.
+  const Glyph* GlyphAt(std::string_view text, std::size_t* at, bool bold) {
+    std::uint32_t cp = 0;
+    const std::size_t length = DecodeUtf8(text, *at, &cp);
+    if (length == 0) return nullptr;
+    *at += length;
+    std::unordered_map<std::uint32_t, Glyph>& known = m_known[bold ? 1 : 0];
+    const auto found = known.find(cp);
+    if (found != known.end()) return found->second.font != nullptr ? &found->second : nullptr;
+    Glyph& glyph = known[cp];
+    Learn(text.substr(*at - length, length), cp, bold, &glyph);
+    return glyph.font != nullptr ? &glyph : nullptr;
+  }
+
+  // Asks Pango for the glyph of one character alone: usable when it is a letter, digit, mark or
+  // blank of the scripts that need no shaping, set as one glyph of the body font itself.
+  void Learn(std::string_view character, std::uint32_t cp, bool bold, Glyph* glyph) {
+    const bool simple =
+        (cp >= 0x20 && cp < 0x7F) || (cp >= 0xA0 && cp < 0x300) || (cp >= 0x370 && cp < 0x590);
+    if (!simple) return;
+    Block block;
+    block.Add(std::string(character), bold);
+    LayoutPtr layout = m_maker.Make(block);
+    if (pango_layout_get_line_count(layout.get()) != 1 ||
+        pango_layout_get_unknown_glyphs_count(layout.get()) != 0) {
+      return;
+    }
+    PangoLayoutLine* line = pango_layout_get_line_readonly(layout.get(), 0);
+    if (line->runs == nullptr || line->runs->next != nullptr) return;
+    const PangoGlyphItem* run = static_cast<const PangoGlyphItem*>(line->runs->data);
+    if (run->glyphs->num_glyphs != 1) return;
+    PangoFont* font = run->item->analysis.font;
+    // Only the body font's own glyphs, never a fallback's (whose line would be another height).
+    if (font == nullptr || font != m_primary[bold ? 1 : 0]) return;
+    const PangoGlyphInfo& info = run->glyphs->glyphs[0];
+    if ((info.glyph & PANGO_GLYPH_UNKNOWN_FLAG) != 0 || info.glyph == PANGO_GLYPH_EMPTY) return;
+    glyph->index = info.glyph;
+    glyph->advance = static_cast<double>(info.geometry.width) / PANGO_SCALE;
+    glyph->font = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
+  }
+
+  // The code point of the UTF-8 sequence at `at` and its length; 0 for a byte that starts none.
+  static std::size_t DecodeUtf8(std::string_view s, std::size_t at, std::uint32_t* cp) {
+    const unsigned char b = static_cast<unsigned char>(s[at]);
+    if (b < 0x80) {
+      *cp = b;
+      return 1;
+    }
+    const std::size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+    if (length == 0 || at + length > s.size()) return 0;
+    std::uint32_t value = b & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      value = (value << 6) | (static_cast<unsigned char>(s[at + k]) & 0x3F);
+    }
+    *cp = value;
+    return length;
+  }
+
+  const LayoutMaker& m_maker;
+  Line m_line[2] = {};
+  bool m_bLineKnown[2] = {false, false};
+  // The body font in each face (held by the font map, which the layout maker keeps).
+  PangoFont* m_primary[2] = {nullptr, nullptr};
+  // Per face (regular, bold): every character asked for so far; a null font marks one not for
+  // this way.
+  std::unordered_map<std::uint32_t, Glyph> m_known[2];
+  // The glyphs, clusters and text of the operation being made.
+  std::vector<cairo_glyph_t> m_glyphs;
+  std::vector<cairo_text_cluster_t> m_clusters;
+  std::string m_text;
+};
+
 // --- The blocks of a copy ------------------------------------------------------------------------
 
 // A column of a table laid out with tab stops: its width (measured from its widest value, capped)
@@ -334,30 +548,47 @@ struct EntryColumns {
   double message = 0;
 };
 
-EntryColumns MeasureColumns(const PdfDocument& document, const LayoutMaker& maker) {
-  std::string number = "0";
-  std::string date;
+// What a first reading of a document's entries gathers: its counts, and the values its columns
+// are measured from.
+struct DocumentFacts {
+  std::size_t entries = 0;
+  std::size_t crashes = 0;
+  std::size_t tampers = 0;
+  std::string number = "0";  // as many digits as the longest number
+  std::string date;          // the date and time with the most characters
   std::string time;
-  std::map<std::string, bool> users;
-  for (const PdfEntry& entry : document.entries) {
+  // The user names shown, the longest ones only (the widest of a few thousand names is among
+  // the longest few in characters).
+  std::set<std::pair<std::size_t, std::string>> users;
+  EntryColumns columns;
+
+  void Add(const PdfEntry& entry) {
+    ++entries;
+    crashes += entry.kind == PdfEntryKind::kCrash;
+    tampers += entry.kind == PdfEntryKind::kTamper;
     if (entry.number.size() > number.size()) number = std::string(entry.number.size(), '0');
     if (CodePoints(entry.date) > CodePoints(date)) date = entry.date;
     if (CodePoints(entry.time) > CodePoints(time)) time = entry.time;
-    users[PdfDisplayText(entry.user)] = true;
+    const std::string user = PdfDisplayText(entry.user);
+    users.insert({CodePoints(user), user});
+    if (users.size() > kUsersMeasured) users.erase(users.begin());
   }
-  std::vector<std::string> userNames;
-  for (const auto& user : users) userNames.push_back(user.first);
-  EntryColumns columns;
-  double end = 0;
-  columns.tabs = ColumnTabs({{Widest(maker, {number}, 60), true},
-                             {Widest(maker, {PdfDisplayText(date)}, 90), false},
-                             {Widest(maker, {PdfDisplayText(time)}, 110), false},
-                             {Widest(maker, userNames, 110), false},
-                             {0, false}},
-                            &end);
-  columns.message = columns.tabs.back().position;
-  return columns;
-}
+
+  void Measure(const LayoutMaker& maker) {
+    std::vector<std::string> userNames;
+    for (const auto& user : users) userNames.push_back(user.second);
+    double end = 0;
+    columns.tabs = ColumnTabs({{Widest(maker, {number}, 60), true},
+                               {Widest(maker, {PdfDisplayText(date)}, 90), false},
+                               {Widest(maker, {PdfDisplayText(time)}, 110), false},
+                               {Widest(maker, userNames, 110), false},
+                               {0, false}},
+                              &end);
+    columns.message = columns.tabs.back().position;
+  }
+
+  static constexpr std::size_t kUsersMeasured = 64;
+};
 
 const char* LabelOf(PdfEntryKind kind) {
   switch (kind) {
@@ -377,8 +608,20 @@ Box BoxOf(PdfEntryKind kind) {
   }
 }
 
+// The word in the margin beside an entry whose bytes are not intact.
+const char* MarkerOf(PdfStanding standing) {
+  switch (standing) {
+    case PdfStanding::kIntact: return "";
+    case PdfStanding::kModified: return "MODIFIED";
+    case PdfStanding::kUnsavedTail: return "UNSAVED";
+    case PdfStanding::kUnrecorded: return "UNRECORDED";
+  }
+  return "";
+}
+
 Block EntryBlock(const PdfEntry& entry, const EntryColumns& columns) {
   Block block;
+  block.marker = MarkerOf(entry.standing);
   const Box box = BoxOf(entry.kind);
   if (box != Box::kNone) {
     block.box = box;
@@ -428,6 +671,17 @@ Block Heading(const std::string& text, double size) {
   return block;
 }
 
+// A box that sets apart what follows it (an unsaved tail, a document not as recorded).
+Block Notice(Box box, const std::string& title, const std::string& text) {
+  Block notice;
+  notice.box = box;
+  notice.Add(title, true);
+  notice.Add(text);
+  notice.spaceBefore = 3;
+  notice.spaceAfter = 4;
+  return notice;
+}
+
 constexpr double kFieldLabel = 120;
 
 // A row of the first page: its label, and its value beside it (in a smaller size when `valueSize`
@@ -447,84 +701,131 @@ Block Field(const std::string& label, const std::string& value, bool boldValue =
 
 std::string Count(std::size_t n) { return std::to_string(n); }
 
-// Calls `visit` with every block of the copy, in order. Both passes call it, so both see the same
-// blocks.
-void ForEachBlock(const PdfCopy& copy, const LayoutMaker& maker,
-                  const std::function<void(const Block&)>& visit) {
-  std::size_t entries = 0;
-  std::size_t crashes = 0;
-  std::size_t tampers = 0;
-  for (const PdfDocument& document : copy.documents) {
-    entries += document.entries.size();
-    for (const PdfEntry& entry : document.entries) {
-      crashes += entry.kind == PdfEntryKind::kCrash;
-      tampers += entry.kind == PdfEntryKind::kTamper;
+// The entries of a document, held by the copy or read through it.
+bool ReadEntries(const PdfCopy& copy, std::size_t index,
+                 const std::function<void(const PdfEntry&)>& visit) {
+  if (copy.readEntries) return copy.readEntries(index, visit);
+  for (const PdfEntry& entry : copy.documents[index].entries) visit(entry);
+  return true;
+}
+
+// The blocks of the copy, in order: the first page, the documents, the records. Each pass of the
+// layout walks them once through Walk; the documents' entries are read anew each time. Owned by
+// the renderer for one copy.
+class Blocks {
+ public:
+  Blocks(const PdfCopy& copy, const LayoutMaker& maker, FastText* fast)
+      : m_copy(copy), m_maker(maker), m_pFast(fast) {}
+
+  // Reads every document's entries once for their counts and columns. False, with the reason in
+  // `error`, when they cannot be read.
+  bool Gather(std::string* error) {
+    m_vFacts.assign(m_copy.documents.size(), DocumentFacts());
+    for (std::size_t d = 0; d < m_copy.documents.size(); ++d) {
+      DocumentFacts& facts = m_vFacts[d];
+      if (!ReadEntries(m_copy, d, [&facts](const PdfEntry& entry) { facts.Add(entry); })) {
+        *error = "cannot read the entries of " + PdfDisplayText(m_copy.documents[d].name);
+        return false;
+      }
+      facts.Measure(m_maker);
+      m_nEntries += facts.entries;
     }
+    return true;
   }
 
-  Block title;
-  title.newPage = true;
-  title.section = "First page";
-  title.outline = "First page: verdict and counts";
-  title.Add("Copy of an audit trail for inspection");
-  title.size = 17;
-  title.bold = true;
-  title.spaceAfter = 4;
-  visit(title);
-  Block subtitle;
-  subtitle.Add(PdfDisplayText(copy.logDirectory));
-  subtitle.size = 10;
-  subtitle.colour = kGrey;
-  subtitle.spaceAfter = 12;
-  visit(subtitle);
+  std::size_t Entries() const { return m_nEntries; }
 
-  visit(Field("Log directory", PdfDisplayText(copy.logDirectory)));
-  if (!copy.experiment.empty()) visit(Field("Experiment", PdfDisplayText(copy.experiment)));
-  visit(Field("Time range", copy.firstTime.empty() ? std::string("no dated entries")
-                                                   : PdfDisplayText(copy.firstTime) + "  to  " +
-                                                         PdfDisplayText(copy.lastTime)));
-  visit(Field("Documents", Count(copy.documents.size())));
-  visit(Field("Entries", Count(entries)));
-  visit(Field("Crash entries", Count(crashes), crashes != 0));
-  visit(Field("Tamper entries", Count(tampers), tampers != 0));
-  visit(Field("File records", Count(copy.records.size())));
-  visit(Field("Linked files", Count(copy.linkedFiles.size())));
-  // 64 hexadecimal digits fit the value's column in the body size.
-  visit(Field("SHA-256 of log.xml",
-              copy.logXmlSha256.empty() ? std::string("not available") : copy.logXmlSha256, false,
-              kBodySize));
-  visit(Field("Copy made", FormatUtc(copy.copyTime) + " by " + PdfDisplayText(copy.toolVersion)));
+  // Calls `visit` with every block, in order; `entryDone` after each entry's. False, with the
+  // reason, when a document's entries cannot be read.
+  bool Walk(const std::function<void(const Block&)>& visit, const std::function<void()>& entryDone,
+            std::string* error) const {
+    FirstPage(visit);
+    for (std::size_t d = 0; d < m_copy.documents.size(); ++d) {
+      if (!Document(d, visit, entryDone)) {
+        *error = "the entries of " + PdfDisplayText(m_copy.documents[d].name) +
+                 " could not be read again";
+        return false;
+      }
+    }
+    Records(visit);
+    return true;
+  }
 
-  visit(Heading("Verdict", 12));
-  Block verdict;
-  verdict.box = copy.verdictTone == PdfTone::kGood      ? Box::kGood
-                : copy.verdictTone == PdfTone::kWarning ? Box::kWarning
-                                                        : Box::kBad;
-  verdict.Add(PdfDisplayText(copy.verdict), true);
-  for (const std::string& line : copy.verdictDetails) verdict.Add("\n" + PdfDisplayText(line));
-  verdict.size = 9.5;
-  verdict.spaceAfter = 16;
-  visit(verdict);
+ private:
+  void FirstPage(const std::function<void(const Block&)>& visit) const {
+    std::size_t crashes = 0;
+    std::size_t tampers = 0;
+    for (const DocumentFacts& facts : m_vFacts) {
+      crashes += facts.crashes;
+      tampers += facts.tampers;
+    }
+    const PdfCopy& copy = m_copy;
+    Block title;
+    title.newPage = true;
+    title.section = "First page";
+    title.outline = "First page: verdict and counts";
+    title.Add("Copy of an audit trail for inspection");
+    title.size = 17;
+    title.bold = true;
+    title.spaceAfter = 4;
+    visit(title);
+    Block subtitle;
+    subtitle.Add(PdfDisplayText(copy.logDirectory));
+    subtitle.size = 10;
+    subtitle.colour = kGrey;
+    subtitle.spaceAfter = 12;
+    visit(subtitle);
 
-  visit(Heading("Review", 12));
-  Block review;
-  review.Add(
-      "I have reviewed this copy of the audit trail, its verdict and the entries that follow.");
-  review.size = 9.5;
-  visit(review);
-  Block sign;
-  sign.spaceBefore = 36;
-  sign.tabs = {{0, false}, {kBodyWidth / 3, false}, {2 * kBodyWidth / 3, false}};
-  sign.Add("Reviewed by\tDate\tSignature");
-  sign.size = 9.5;
-  sign.signatureLines = true;
-  visit(sign);
+    visit(Field("Log directory", PdfDisplayText(copy.logDirectory)));
+    if (!copy.experiment.empty()) visit(Field("Experiment", PdfDisplayText(copy.experiment)));
+    visit(Field("Time range", copy.firstTime.empty() ? std::string("no dated entries")
+                                                     : PdfDisplayText(copy.firstTime) + "  to  " +
+                                                           PdfDisplayText(copy.lastTime)));
+    visit(Field("Documents", Count(copy.documents.size())));
+    visit(Field("Entries", Count(m_nEntries)));
+    visit(Field("Crash entries", Count(crashes), crashes != 0));
+    visit(Field("Tamper entries", Count(tampers), tampers != 0));
+    visit(Field("File records", Count(copy.records.size())));
+    visit(Field("Linked files", Count(copy.linkedFiles.size())));
+    // 64 hexadecimal digits fit the value's column in the body size.
+    visit(Field("SHA-256 of log.xml",
+                copy.logXmlSha256.empty() ? std::string("not available") : copy.logXmlSha256, false,
+                kBodySize));
+    visit(Field("Copy made", FormatUtc(copy.copyTime) + " by " + PdfDisplayText(copy.toolVersion)));
 
-  for (std::size_t d = 0; d < copy.documents.size(); ++d) {
-    const PdfDocument& document = copy.documents[d];
+    visit(Heading("Verdict", 12));
+    Block verdict;
+    verdict.box = copy.verdictTone == PdfTone::kGood      ? Box::kGood
+                  : copy.verdictTone == PdfTone::kWarning ? Box::kWarning
+                                                          : Box::kBad;
+    verdict.Add(PdfDisplayText(copy.verdict), true);
+    for (const std::string& line : copy.verdictDetails) verdict.Add("\n" + PdfDisplayText(line));
+    verdict.size = 9.5;
+    verdict.spaceAfter = 16;
+    visit(verdict);
+
+    visit(Heading("Review", 12));
+    Block review;
+    review.Add(
+        "I have reviewed this copy of the audit trail, its verdict and the entries that follow.");
+    review.size = 9.5;
+    visit(review);
+    Block sign;
+    sign.spaceBefore = 36;
+    sign.tabs = {{0, false}, {kBodyWidth / 3, false}, {2 * kBodyWidth / 3, false}};
+    sign.Add("Reviewed by\tDate\tSignature");
+    sign.size = 9.5;
+    sign.signatureLines = true;
+    visit(sign);
+  }
+
+  bool Document(std::size_t d, const std::function<void(const Block&)>& visit,
+                const std::function<void()>& entryDone) const {
+    const PdfDocument& document = m_copy.documents[d];
+    const DocumentFacts& facts = m_vFacts[d];
     const std::string name = PdfDisplayText(document.name);
     Block heading = Heading(
-        "Document " + Count(d + 1) + " of " + Count(copy.documents.size()) + ": " + name, 12);
+        "Document " + Count(d + 1) + " of " + Count(m_copy.documents.size()) + ": " + name, 12);
     heading.newPage = true;
     heading.section = "Document " + Count(d + 1) + ": " + name;
     heading.outline = heading.section;
@@ -532,96 +833,114 @@ void ForEachBlock(const PdfCopy& copy, const LayoutMaker& maker,
     heading.spaceAfter = 2;
     visit(heading);
     Block count;
-    count.Add(document.entries.empty()
+    count.Add(facts.entries == 0
                   ? std::string("This document holds no entries.")
-                  : Count(document.entries.size()) +
-                        (document.entries.size() == 1 ? " entry" : " entries"));
+                  : Count(facts.entries) + (facts.entries == 1 ? " entry" : " entries"));
     count.colour = kGrey;
     count.spaceAfter = 8;
     visit(count);
-    const EntryColumns columns = MeasureColumns(document, maker);
-    bool saved = true;
-    for (const PdfEntry& entry : document.entries) {
-      if (saved && !entry.saved) {
-        Block notice;
-        notice.box = Box::kWarning;
-        notice.Add("UNSAVED TAIL", true);
-        notice.Add(
-            ": the entries below lie beyond the part of this document that log.xml records. "
-            "They were written after the last save, or appended by someone else; nothing vouches "
-            "for them.");
-        notice.spaceBefore = 3;
-        notice.spaceAfter = 4;
-        visit(notice);
-      }
-      saved = entry.saved;
-      visit(EntryBlock(entry, columns));
+    if (document.recorded == PdfStanding::kModified) {
+      visit(Notice(Box::kBad, "RECORDED PART MODIFIED",
+                   ": this document is not as log.xml records it (changed, cut short, or shared "
+                   "through a second name). Every entry below is marked: it is not what was "
+                   "recorded."));
+    } else if (document.recorded == PdfStanding::kUnrecorded) {
+      visit(Notice(Box::kBad, "UNRECORDED DOCUMENT",
+                   ": no record of log.xml holds this file, named like one of the log's "
+                   "documents. Nothing vouches for its entries."));
     }
+    bool saved = true;
+    std::size_t seen = 0;
+    const bool read = ReadEntries(m_copy, d, [&](const PdfEntry& entry) {
+      ++seen;
+      if (saved && !entry.saved && document.recorded != PdfStanding::kUnrecorded) {
+        visit(Notice(Box::kWarning, "UNSAVED TAIL",
+                     ": the entries below lie beyond the part of this document that log.xml "
+                     "records. They were written after the last save, or appended by someone "
+                     "else; nothing vouches for them."));
+        saved = false;
+      }
+      Block block = EntryBlock(entry, facts.columns);
+      if (m_pFast != nullptr && !block.tabs.empty()) m_pFast->Prepare(entry, block.tabs, &block);
+      visit(block);
+      entryDone();
+    });
+    // The entries must be those counted: the first page says how many.
+    return read && seen == facts.entries;
   }
 
-  Block records = Heading("File records", 12);
-  records.newPage = true;
-  records.section = "File records";
-  records.outline = "File records";
-  records.spaceBefore = 0;
-  visit(records);
-  std::vector<std::string> numbers = {"#"};
-  std::vector<std::string> kinds = {"kind"};
-  std::vector<std::string> sizes = {"size"};
-  std::vector<std::string> fingerprints = {"MD5 fingerprint"};
-  std::vector<std::string> statuses = {"status"};
-  for (std::size_t i = 0; i < copy.records.size(); ++i) {
-    const PdfFileRecord& record = copy.records[i];
-    numbers.push_back(Count(i + 1));
-    kinds.push_back(PdfDisplayText(record.kind));
-    sizes.push_back(std::to_string(record.size));
-    fingerprints.push_back(record.fingerprint.empty() ? std::string("-")
-                                                      : PdfDisplayText(record.fingerprint));
-    statuses.push_back(PdfDisplayText(record.status));
-  }
-  double nameColumn = 0;
-  const std::vector<Tab> tabs = ColumnTabs({{Widest(maker, numbers, 40, true), true},
-                                            {Widest(maker, kinds, 60, true), false},
-                                            {Widest(maker, sizes, 70, true), true},
-                                            {Widest(maker, fingerprints, 140, true), false},
-                                            {Widest(maker, statuses, 90, true), false},
-                                            {0, false}},
-                                           &nameColumn);
-  for (std::size_t i = 0; i < numbers.size(); ++i) {
-    Block row;
-    row.tabs = tabs;
-    row.hangingIndent = tabs.back().position;
-    const bool top = i == 0;
-    const bool problem = !top && copy.records[i - 1].problem;
-    row.Add("\t" + numbers[i] + "\t" + kinds[i] + "\t" + sizes[i] + "\t" + fingerprints[i] + "\t",
-            top);
-    row.Add(statuses[i], top || problem, problem);
-    row.Add("\t" + (top ? std::string("name") : PdfDisplayText(copy.records[i - 1].name)), top);
-    row.spaceAfter = top ? 3 : 1.5;
-    visit(row);
-  }
-  if (copy.records.empty()) {
-    Block none;
-    none.Add("log.xml holds no file records.");
-    visit(none);
+  void Records(const std::function<void(const Block&)>& visit) const {
+    const PdfCopy& copy = m_copy;
+    Block records = Heading("File records", 12);
+    records.newPage = true;
+    records.section = "File records";
+    records.outline = "File records";
+    records.spaceBefore = 0;
+    visit(records);
+    std::vector<std::string> numbers = {"#"};
+    std::vector<std::string> kinds = {"kind"};
+    std::vector<std::string> sizes = {"size"};
+    std::vector<std::string> fingerprints = {"MD5 fingerprint"};
+    std::vector<std::string> statuses = {"status"};
+    for (std::size_t i = 0; i < copy.records.size(); ++i) {
+      const PdfFileRecord& record = copy.records[i];
+      numbers.push_back(Count(i + 1));
+      kinds.push_back(PdfDisplayText(record.kind));
+      sizes.push_back(std::to_string(record.size));
+      fingerprints.push_back(record.fingerprint.empty() ? std::string("-")
+                                                        : PdfDisplayText(record.fingerprint));
+      statuses.push_back(PdfDisplayText(record.status));
+    }
+    double nameColumn = 0;
+    const std::vector<Tab> tabs = ColumnTabs({{Widest(m_maker, numbers, 40, true), true},
+                                              {Widest(m_maker, kinds, 60, true), false},
+                                              {Widest(m_maker, sizes, 70, true), true},
+                                              {Widest(m_maker, fingerprints, 140, true), false},
+                                              {Widest(m_maker, statuses, 90, true), false},
+                                              {0, false}},
+                                             &nameColumn);
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+      Block row;
+      row.tabs = tabs;
+      row.hangingIndent = tabs.back().position;
+      const bool top = i == 0;
+      const bool problem = !top && copy.records[i - 1].problem;
+      row.Add("\t" + numbers[i] + "\t" + kinds[i] + "\t" + sizes[i] + "\t" + fingerprints[i] + "\t",
+              top);
+      row.Add(statuses[i], top || problem, problem);
+      row.Add("\t" + (top ? std::string("name") : PdfDisplayText(copy.records[i - 1].name)), top);
+      row.spaceAfter = top ? 3 : 1.5;
+      visit(row);
+    }
+    if (copy.records.empty()) {
+      Block none;
+      none.Add("log.xml holds no file records.");
+      visit(none);
+    }
+
+    visit(Heading("Files in the directory that no record names", 10.5));
+    Block unregistered;
+    if (copy.unregistered.empty()) unregistered.Add("none");
+    for (std::size_t i = 0; i < copy.unregistered.size(); ++i) {
+      unregistered.Add((i == 0 ? "" : "\n") + PdfDisplayText(copy.unregistered[i]), false, true);
+    }
+    visit(unregistered);
+
+    visit(Heading("Linked files", 10.5));
+    Block linked;
+    if (copy.linkedFiles.empty()) linked.Add("none");
+    for (std::size_t i = 0; i < copy.linkedFiles.size(); ++i) {
+      linked.Add((i == 0 ? "" : "\n") + PdfDisplayText(copy.linkedFiles[i]));
+    }
+    visit(linked);
   }
 
-  visit(Heading("Files in the directory that no record names", 10.5));
-  Block unregistered;
-  if (copy.unregistered.empty()) unregistered.Add("none");
-  for (std::size_t i = 0; i < copy.unregistered.size(); ++i) {
-    unregistered.Add((i == 0 ? "" : "\n") + PdfDisplayText(copy.unregistered[i]), false, true);
-  }
-  visit(unregistered);
-
-  visit(Heading("Linked files", 10.5));
-  Block linked;
-  if (copy.linkedFiles.empty()) linked.Add("none");
-  for (std::size_t i = 0; i < copy.linkedFiles.size(); ++i) {
-    linked.Add((i == 0 ? "" : "\n") + PdfDisplayText(copy.linkedFiles[i]));
-  }
-  visit(linked);
-}
+  const PdfCopy& m_copy;
+  const LayoutMaker& m_maker;
+  FastText* const m_pFast;  // may be null
+  std::vector<DocumentFacts> m_vFacts;
+  std::size_t m_nEntries = 0;
+};
 
 // --- Placement -----------------------------------------------------------------------------------
 
@@ -635,15 +954,20 @@ struct Fragment {
 
 struct Page {
   std::string section;
-  std::string outline;  // a bookmark to make for this page; empty for none
+  std::string outline;     // a bookmark to make for this page; empty for none
+  bool notIntact = false;  // it shows an entry whose bytes are not intact
 };
 
 double Padding(const Block& block) { return block.box == Box::kNone ? 0 : kBoxPad; }
 
-// The first pass: where every block goes. One fragment per block unless a block is split.
+// Decides where every block goes, in order: one fragment per block unless a block is split. The
+// first pass places every block to learn the pages; the second places them again the same way
+// while drawing, so no placement is kept.
 class Paginator {
  public:
-  void Place(const Block& block, const std::vector<Line>& lines) {
+  // The fragments of `block`, whose lines are `lines`.
+  const std::vector<Fragment>& Place(const Block& block, const std::vector<Line>& lines) {
+    m_fragments.clear();
     if (m_pages.empty() || (block.newPage && m_y > kBodyTop)) NewPage();
     if (block.newPage) {
       m_pages.back().section = block.section;
@@ -654,7 +978,6 @@ class Paginator {
     if (m_y > kBodyTop) m_y += block.spaceBefore;
     const double needed = height + (block.keepWithNext ? kKeepWithNext : 0);
     if (m_y + needed > kBodyBottom && m_y > kBodyTop) NewPage();
-    std::vector<Fragment> fragments;
     int first = 0;
     const int count = static_cast<int>(lines.size());
     while (first < count) {
@@ -670,16 +993,16 @@ class Paginator {
         }
         end = first + 1;  // a line taller than a page: placed all the same, so that pages advance
       }
-      fragments.push_back({static_cast<int>(m_pages.size()) - 1, m_y, first, end});
+      m_fragments.push_back({static_cast<int>(m_pages.size()) - 1, m_y, first, end});
+      if (!block.marker.empty()) m_pages.back().notIntact = true;
       m_y += 2 * pad + lines[end - 1].bottom - lines[first].top;
       first = end;
       if (first < count) NewPage();
     }
     m_y += block.spaceAfter;
-    m_placements.push_back(std::move(fragments));
+    return m_fragments;
   }
 
-  const std::vector<std::vector<Fragment>>& Placements() const { return m_placements; }
   const std::vector<Page>& Pages() const { return m_pages; }
 
  private:
@@ -693,16 +1016,10 @@ class Paginator {
   std::vector<Page> m_pages;
   // Top of the free space on the current page.
   double m_y = kBodyTop;
-  // Per block, in the order of ForEachBlock.
-  std::vector<std::vector<Fragment>> m_placements;
+  std::vector<Fragment> m_fragments;  // of the last block placed
 };
 
 // --- Drawing -------------------------------------------------------------------------------------
-
-cairo_status_t AppendToString(void* closure, const unsigned char* data, unsigned int length) {
-  static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
-  return CAIRO_STATUS_SUCCESS;
-}
 
 void SetColour(cairo_t* cr, Rgb colour) { cairo_set_source_rgb(cr, colour.r, colour.g, colour.b); }
 
@@ -714,26 +1031,25 @@ void HorizontalRule(cairo_t* cr, double y, double width, Rgb colour) {
   cairo_stroke(cr);
 }
 
-// The second pass: draws every block where the first pass placed it, and each page's header and
-// footer. Pages are ended in order; the surface receives them as they are finished.
+// Draws every block as the second pass places it, and each page's header and footer with what the
+// first pass learnt of the pages. Pages are ended in order; the surface writes each as it is
+// finished.
 class Painter {
  public:
-  Painter(cairo_t* cr, cairo_surface_t* surface, const LayoutMaker& maker, const PdfCopy& copy,
-          const Paginator& placed)
-      : m_cr(cr), m_surface(surface), m_maker(maker), m_copy(copy), m_placed(placed) {}
+  Painter(cairo_t* cr, cairo_surface_t* surface, const LayoutMaker& maker, FastText* fast,
+          const PdfCopy& copy, const std::vector<Page>& pages)
+      : m_cr(cr), m_surface(surface), m_maker(maker), m_pFast(fast), m_copy(copy), m_pages(pages) {}
 
-  void Draw(const Block& block) {
-    const std::vector<Fragment>& fragments = m_placed.Placements()[m_block++];
-    LayoutPtr layout = m_maker.Make(block);
-    const std::vector<Line> lines = LinesOf(layout.get());
+  void Draw(const Block& block, const std::vector<Line>& lines, PangoLayout* layout,
+            const std::vector<Fragment>& fragments) {
     for (const Fragment& fragment : fragments) {
       while (m_page < fragment.page) NextPage();
-      DrawFragment(block, layout.get(), lines, fragment);
+      DrawFragment(block, layout, lines, fragment);
     }
   }
 
   void Finish() {
-    while (m_page + 1 < static_cast<int>(m_placed.Pages().size())) NextPage();
+    while (m_page + 1 < static_cast<int>(m_pages.size())) NextPage();
     if (m_page >= 0) EndPage();
   }
 
@@ -741,7 +1057,7 @@ class Painter {
   void NextPage() {
     if (m_page >= 0) EndPage();
     ++m_page;
-    const Page& page = m_placed.Pages()[m_page];
+    const Page& page = m_pages[static_cast<std::size_t>(m_page)];
     if (!page.outline.empty()) {
       const std::string link = "page=" + std::to_string(m_page + 1);
       cairo_pdf_surface_add_outline(m_surface, CAIRO_PDF_OUTLINE_ROOT, page.outline.c_str(),
@@ -755,13 +1071,14 @@ class Painter {
     cairo_show_page(m_cr);
   }
 
-  // One line of small grey text in the margin at `baseline`, starting at the left margin or ending
-  // at the right one. A text wider than `maxWidth` loses its middle to an ellipsis. Returns the
-  // width drawn.
-  double MarginText(const std::string& text, double baseline, bool rightAligned, double maxWidth) {
+  // One line of small text in the margin at `baseline`, starting at `left` or ending at the right
+  // margin. A text wider than `maxWidth` loses its middle to an ellipsis. Returns the width drawn.
+  double MarginText(const std::string& text, double baseline, bool rightAligned, double maxWidth,
+                    Rgb colour = kGrey, bool bold = false, double size = 7.5, double left = kLeft) {
     Block block;
     block.Add(text);
-    block.size = 7.5;
+    block.size = size;
+    block.bold = bold;
     LayoutPtr layout = m_maker.Make(block);
     pango_layout_set_width(layout.get(), -1);
     int natural = 0;
@@ -772,8 +1089,8 @@ class Painter {
       pango_layout_set_ellipsize(layout.get(), PANGO_ELLIPSIZE_MIDDLE);
       width = maxWidth;
     }
-    SetColour(m_cr, kGrey);
-    cairo_move_to(m_cr, rightAligned ? kRight - width : kLeft, baseline);
+    SetColour(m_cr, colour);
+    cairo_move_to(m_cr, rightAligned ? kRight - width : left, baseline);
     pango_cairo_show_layout_line(m_cr, pango_layout_get_line_readonly(layout.get(), 0));
     return width;
   }
@@ -783,22 +1100,39 @@ class Painter {
     MarginText("Log: " + PdfDisplayText(m_copy.logTitle), kHeaderBaseline, false,
                kBodyWidth - right - 12);
     HorizontalRule(m_cr, kHeaderRule, 0.5, kRuleGrey);
+    if (page.notIntact) {
+      MarginText(
+          "NOT INTACT: the entries marked on this page come from bytes that are not as "
+          "log.xml records them",
+          kHeaderRule + 9, false, kBodyWidth, kRed, true);
+    }
   }
 
   void DrawFooter() {
     HorizontalRule(m_cr, kFooterRule, 0.5, kRuleGrey);
     MarginText("Copy of " + FormatUtc(m_copy.copyTime) + ", " + PdfDisplayText(m_copy.toolVersion),
                kFooterBaseline, false, kBodyWidth * 0.7);
-    MarginText(std::to_string(m_page + 1) + " of " + std::to_string(m_placed.Pages().size()),
+    MarginText(std::to_string(m_page + 1) + " of " + std::to_string(m_pages.size()),
                kFooterBaseline, true, kBodyWidth * 0.25);
   }
 
   void DrawFragment(const Block& block, PangoLayout* layout, const std::vector<Line>& lines,
                     const Fragment& fragment) {
     const double pad = Padding(block);
-    const double top = lines[fragment.firstLine].top;
-    const double height = lines[fragment.endLine - 1].bottom - top + 2 * pad;
+    const double top = lines[static_cast<std::size_t>(fragment.firstLine)].top;
+    const double height =
+        lines[static_cast<std::size_t>(fragment.endLine - 1)].bottom - top + 2 * pad;
     double x = kLeft;
+    if (!block.marker.empty()) {
+      // The entry's standing in the margin, with a bar beside every piece of it.
+      SetColour(m_cr, kRed);
+      cairo_rectangle(m_cr, kLeft - 4, fragment.y, 1.5, height);
+      cairo_fill(m_cr);
+      if (fragment.firstLine == 0) {
+        MarginText(block.marker, fragment.y + pad + lines.front().baseline - top, false, kLeft - 7,
+                   kRed, true, 5, 2);
+      }
+    }
     if (block.box != Box::kNone) {
       const BoxColours colours = ColoursOf(block.box);
       SetColour(m_cr, colours.fill);
@@ -814,9 +1148,14 @@ class Painter {
     }
     if (block.ruleThrough) HorizontalRule(m_cr, fragment.y + height / 2, 0.8, kGrey);
     SetColour(m_cr, block.colour);
-    for (int i = fragment.firstLine; i < fragment.endLine; ++i) {
-      cairo_move_to(m_cr, x + lines[i].x, fragment.y + pad + lines[i].baseline - top);
-      pango_cairo_show_layout_line(m_cr, pango_layout_get_line_readonly(layout, i));
+    if (block.fast) {
+      m_pFast->Draw(m_cr, block, x, fragment.y + pad + lines.front().baseline - top);
+    } else {
+      for (int i = fragment.firstLine; i < fragment.endLine; ++i) {
+        const Line& line = lines[static_cast<std::size_t>(i)];
+        cairo_move_to(m_cr, x + line.x, fragment.y + pad + line.baseline - top);
+        pango_cairo_show_layout_line(m_cr, pango_layout_get_line_readonly(layout, i));
+      }
     }
     if (block.signatureLines) {
       // A line to sign on above each label.
@@ -836,12 +1175,24 @@ class Painter {
   cairo_t* m_cr;
   cairo_surface_t* m_surface;
   const LayoutMaker& m_maker;
+  FastText* const m_pFast;
   const PdfCopy& m_copy;
-  const Paginator& m_placed;
-  // The page being drawn (-1 before the first) and the next block's index.
+  const std::vector<Page>& m_pages;
+  // The page being drawn (-1 before the first).
   int m_page = -1;
-  std::size_t m_block = 0;
 };
+
+// Hands the PDF's bytes to the caller's writer, remembering a failure (Cairo then stops writing).
+struct WriteClosure {
+  const PdfWriter* write;
+  bool failed = false;
+};
+
+cairo_status_t WriteToCaller(void* closure, const unsigned char* data, unsigned int length) {
+  WriteClosure& to = *static_cast<WriteClosure*>(closure);
+  if (!to.failed && !(*to.write)(reinterpret_cast<const char*>(data), length)) to.failed = true;
+  return to.failed ? CAIRO_STATUS_WRITE_ERROR : CAIRO_STATUS_SUCCESS;
+}
 
 }  // namespace
 
@@ -895,10 +1246,11 @@ std::string PdfDisplayText(const std::string& text) {
   return out;
 }
 
-bool RenderPdfCopy(const PdfCopy& copy, std::string* pdf, std::string* error, std::size_t* pages) {
-  pdf->clear();
+bool RenderPdfCopy(const PdfCopy& copy, const PdfWriter& write, std::string* error,
+                   std::size_t* pages) {
+  WriteClosure closure{&write};
   std::unique_ptr<cairo_surface_t, SurfaceFree> surface(
-      cairo_pdf_surface_create_for_stream(AppendToString, pdf, kPageWidth, kPageHeight));
+      cairo_pdf_surface_create_for_stream(WriteToCaller, &closure, kPageWidth, kPageHeight));
   if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
     *error = std::string("cannot make a PDF surface: ") +
              cairo_status_to_string(cairo_surface_status(surface.get()));
@@ -913,26 +1265,79 @@ bool RenderPdfCopy(const PdfCopy& copy, std::string* pdf, std::string* error, st
   cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_MOD_DATE, date.c_str());
 
   std::unique_ptr<cairo_t, CairoFree> cr(cairo_create(surface.get()));
+  bool laidOut = false;
   {
     const LayoutMaker maker(cr.get());
-    Paginator paginator;
-    ForEachBlock(copy, maker, [&](const Block& block) {
-      LayoutPtr layout = maker.Make(block);
-      paginator.Place(block, LinesOf(layout.get()));
-    });
-    Painter painter(cr.get(), surface.get(), maker, copy, paginator);
-    ForEachBlock(copy, maker, [&](const Block& block) { painter.Draw(block); });
-    painter.Finish();
-    if (pages != nullptr) *pages = paginator.Pages().size();
+    FastText fast(maker);
+    Blocks blocks(copy, maker, &fast);
+    if (blocks.Gather(error)) {
+      // Each entry is laid out twice: once to learn where the pages break, so that every footer
+      // can say "N of M", and once to be drawn.
+      const std::size_t total = 2 * blocks.Entries();
+      std::size_t done = 0;
+      const auto entryDone = [&]() {
+        ++done;
+        if (copy.progress) copy.progress(done, total);
+      };
+      // A block's lines: those of its one line when it is set without Pango, else its layout's.
+      LayoutPtr layout;
+      std::vector<Line> lines;
+      const auto layOut = [&](const Block& block) {
+        if (block.fast) {
+          layout.reset();
+          lines.assign(1, fast.LineOf(block));
+        } else {
+          layout = maker.Make(block);
+          lines = LinesOf(layout.get());
+        }
+      };
+      Paginator first;
+      laidOut = blocks.Walk(
+          [&](const Block& block) {
+            layOut(block);
+            first.Place(block, lines);
+          },
+          entryDone, error);
+      if (laidOut) {
+        Paginator second;
+        Painter painter(cr.get(), surface.get(), maker, &fast, copy, first.Pages());
+        laidOut = blocks.Walk(
+            [&](const Block& block) {
+              layOut(block);
+              painter.Draw(block, lines, layout.get(), second.Place(block, lines));
+            },
+            entryDone, error);
+        if (laidOut) painter.Finish();
+        laidOut = laidOut && second.Pages().size() == first.Pages().size();
+        if (pages != nullptr) *pages = first.Pages().size();
+      }
+    }
   }
   cr.reset();
   cairo_surface_finish(surface.get());
+  if (!laidOut) {
+    if (error->empty()) *error = "the copy's pages could not be laid out twice alike";
+    return false;
+  }
   const cairo_status_t status = cairo_surface_status(surface.get());
-  if (status != CAIRO_STATUS_SUCCESS) {
-    *error = std::string("cannot write the PDF: ") + cairo_status_to_string(status);
+  if (closure.failed || status != CAIRO_STATUS_SUCCESS) {
+    *error = closure.failed
+                 ? std::string("cannot write the PDF")
+                 : std::string("cannot write the PDF: ") + cairo_status_to_string(status);
     return false;
   }
   return true;
+}
+
+bool RenderPdfCopy(const PdfCopy& copy, std::string* pdf, std::string* error, std::size_t* pages) {
+  pdf->clear();
+  return RenderPdfCopy(
+      copy,
+      [pdf](const char* data, std::size_t size) {
+        pdf->append(data, size);
+        return true;
+      },
+      error, pages);
 }
 
 }  // namespace audit

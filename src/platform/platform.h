@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -298,8 +299,18 @@ bool ListEntries(const Directory& directory, std::vector<DirectoryEntry>* entrie
 // Path-based forms, for callers that name a file by a path: the path's parent directory is opened
 // and the operation above made in it.
 bool ReplaceFile(const std::string& path, const std::string& contents);
+// ReplaceFile of the path's name with what `fill` writes into the temporary file (given at its
+// start); `fill` returning false gives up, leaving the old file as it was.
+bool ReplaceFileWith(const std::string& path, const std::function<bool(FileHandle)>& fill);
 bool ReadWholeFile(const std::string& path, std::string* contents, std::int64_t maxSize = INT64_MAX,
                    FileFacts* facts = nullptr);
+
+// A new file without a name (O_TMPFILE) in the system's temporary directory ($TMPDIR when it is an
+// absolute path, else /tmp), open for reading and writing, mode 0600: no other process can open
+// it, and it is gone when it is closed. Where the file system makes no nameless files, a file made
+// there exclusively is unlinked at once. kInvalidHandle, with the system's error number in
+// `error`, when none can be made.
+FileHandle OpenPrivateTempFile(int* error);
 
 // True when anything is at `path`: a file, a directory, a symbolic link (even one that points
 // nowhere). Also true when the system cannot tell (for instance, no permission to search the

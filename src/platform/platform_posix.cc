@@ -12,7 +12,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 
@@ -899,6 +902,35 @@ bool ReplaceFile(const std::string& path, const std::string& contents) {
   std::string name;
   const DirectoryPtr directory = OpenParentDirectory(path, &name);
   return ReplaceFile(*directory, name, contents);
+}
+
+bool ReplaceFileWith(const std::string& path, const std::function<bool(FileHandle)>& fill) {
+  std::string name;
+  const DirectoryPtr directory = OpenParentDirectory(path, &name);
+  return ReplaceWith(*directory, name, fill, nullptr);
+}
+
+FileHandle OpenPrivateTempFile(int* error) {
+  const char* base = std::getenv("TMPDIR");
+  const std::string directory = base != nullptr && *base == '/' ? base : "/tmp";
+  int fd = g_calls.openat(AT_FDCWD, directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+  *error = errno;
+  // A file system without nameless files: a name made exclusively, and removed at once.
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && *error != 0; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, ".glps-%08x", static_cast<unsigned>(random()));
+    const std::string path = directory + "/" + name;
+    fd = g_calls.openat(AT_FDCWD, path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC,
+                        0600);
+    if (fd >= 0) {
+      g_calls.unlinkat(AT_FDCWD, path.c_str(), 0);
+      return fd;
+    }
+    *error = errno == EEXIST ? *error : errno;
+  }
+  return kInvalidHandle;
 }
 
 bool ReadWholeFile(const std::string& path, std::string* contents, std::int64_t maxSize,

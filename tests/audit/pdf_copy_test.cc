@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -302,6 +306,174 @@ TEST_F(PdfCopyTest, AnEmptyLogStillHasItsFirstPageAndRecords) {
   EXPECT_NE(Words(pages[1]).find("This document holds no entries."), std::string::npos);
   EXPECT_NE(Words(pages[2]).find("log.xml holds no file records."), std::string::npos);
   EXPECT_NE(Words(pages[2]).find("3 of 3"), std::string::npos);
+}
+
+// The words beside the first word `text` (on its page, their boxes beside its box), left to
+// right.
+std::vector<PdfWord> LineWith(const std::vector<PdfWord>& words, const std::string& text) {
+  std::vector<PdfWord> line;
+  for (const PdfWord& word : words) {
+    if (word.text != text) continue;
+    for (const PdfWord& other : words) {
+      if (other.page == word.page && other.yMax > word.yMin && other.yMin < word.yMax) {
+        line.push_back(other);
+      }
+    }
+    break;
+  }
+  std::sort(line.begin(), line.end(),
+            [](const PdfWord& a, const PdfWord& b) { return a.xMin < b.xMin; });
+  return line;
+}
+
+// Most rows are set without a layout of their own (Latin and Greek letters, one line); the others
+// are laid out by Pango. Both stand alike: every column begins where the other's does, and rows
+// are as far apart.
+TEST_F(PdfCopyTest, RowsSetWithoutALayoutStandWhereALayoutPutsThem) {
+  PdfCopy copy = SampleCopy();
+  PdfDocument document;
+  document.name = "GLP-Log-Rows_0001.html";
+  // Set by the rows' own way: ASCII, Latin-1, Greek; by Pango: Chinese (another font), a
+  // combining mark, a message that wraps.
+  const std::vector<std::string> messages = {"plain1 weighed",
+                                             "Mueller2 µg ü",
+                                             "Greek3 Ελληνικά",
+                                             "Chinese4 试剂",
+                                             "Combining5 e\xcc\x81",
+                                             "Plain6 weighed",
+                                             std::string("Long7 ") + std::string(300, 'w')};
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    PdfEntry entry = Message(static_cast<int>(i) + 1, messages[i], i % 2 == 0);
+    entry.date = "2026-03-01";
+    entry.time = "10:00:00 +01:00";
+    entry.user = "lab" + std::to_string(i + 1);
+    document.entries.push_back(entry);
+  }
+  copy.documents = {document};
+  const std::string path = dir_ / "rows.pdf";
+  WriteFileBytes(path, Render(copy));
+  const std::vector<PdfWord> words = PdfWords(path);
+  std::vector<std::vector<PdfWord>> rows;
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    rows.push_back(LineWith(words, "lab" + std::to_string(i + 1)));
+    ASSERT_GE(rows.back().size(), 5u) << messages[i];
+  }
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    SCOPED_TRACE(messages[i]);
+    // Number (ending at its column's right edge), date, time, offset, user, the message's start.
+    EXPECT_NEAR(rows[i][0].xMax, rows[0][0].xMax, 0.01);
+    for (std::size_t w = 1; w < 5; ++w) EXPECT_NEAR(rows[i][w].xMin, rows[0][w].xMin, 0.01) << w;
+    EXPECT_NEAR(rows[i][5].xMin, rows[0][5].xMin, 0.01);
+    if (i != 3 && i != 4) {  // a line of another font's letters is as high as they need
+      EXPECT_NEAR(rows[i][0].yMin - rows[i - 1][0].yMin, rows[1][0].yMin - rows[0][0].yMin, 0.01)
+          << "rows as far apart";
+    }
+  }
+  // The wrapped message goes on under its own column (within the fraction of a point by which
+  // Pango sets a line's start apart from a tab's).
+  bool wrapped = false;
+  for (const PdfWord& word : words) {
+    wrapped = wrapped || (word.yMin > rows.back()[0].yMin + 1 && word.text.find("www") == 0 &&
+                          std::abs(word.xMin - rows[0][5].xMin) < 0.5);
+  }
+  EXPECT_TRUE(wrapped);
+}
+
+// An entry whose bytes are not intact carries its standing in the margin, and every page that
+// shows one says so at its top; pages of intact entries say nothing.
+TEST_F(PdfCopyTest, EveryEntryAndPageNotIntactIsMarked) {
+  using glps::audit::PdfStanding;
+  PdfCopy copy = SampleCopy();
+  copy.documents[1].recorded = PdfStanding::kModified;
+  for (PdfEntry& entry : copy.documents[1].entries) {
+    entry.standing = entry.saved ? PdfStanding::kModified : PdfStanding::kUnsavedTail;
+  }
+  PdfDocument unrecorded;
+  unrecorded.name = "GLP-Log-Titration_7_0009.html";
+  unrecorded.recorded = PdfStanding::kUnrecorded;
+  unrecorded.entries.push_back(Message(999, "Forged 9"));
+  unrecorded.entries.back().saved = false;
+  unrecorded.entries.back().standing = PdfStanding::kUnrecorded;
+  copy.documents.push_back(unrecorded);
+  const std::string path = dir_ / "marked.pdf";
+  WriteFileBytes(path, Render(copy));
+  const std::vector<std::string> pages = PdfPages(path);
+  const std::string note = "NOT INTACT: the entries marked on this page";
+  std::size_t marked = 0;
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    const std::string words = Words(pages[i]);
+    const bool notIntact = words.find("Reading 14") != std::string::npos ||
+                           words.find("Forged 9") != std::string::npos;
+    EXPECT_EQ(words.find(note) != std::string::npos, notIntact) << "page " << i + 1;
+    marked += notIntact ? 1 : 0;
+  }
+  EXPECT_EQ(marked, 2u) << "the second document's page and the unrecorded one's";
+  const std::vector<PdfWord> words = PdfWords(path);
+  const struct {
+    const char* entry;
+    const char* marker;
+  } rows[] = {{"142", "MODIFIED"},   {"147", "MODIFIED"}, {"148", "UNSAVED"}, {"150", "UNSAVED"},
+              {"999", "UNRECORDED"}, {"141", ""},         {"2", ""}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.entry);
+    const std::vector<PdfWord> line = LineWith(words, row.entry);
+    ASSERT_FALSE(line.empty());
+    // The marker stands in the left margin, before the entry's number.
+    const bool inMargin = line.front().xMax < 48;
+    EXPECT_EQ(inMargin ? line.front().text : std::string(), row.marker);
+  }
+  std::string all;
+  for (const std::string& page : pages) all += Words(page) + " ";
+  EXPECT_NE(all.find("RECORDED PART MODIFIED"), std::string::npos);
+  EXPECT_NE(all.find("UNRECORDED DOCUMENT"), std::string::npos);
+  EXPECT_EQ(all.find("UNSAVED TAIL", all.find("UNRECORDED DOCUMENT")), std::string::npos)
+      << "a document no record holds has no unsaved tail";
+}
+
+// Entries read through the copy's reader are read again for each pass and must be the same each
+// time; the progress counts each entry laid out.
+TEST_F(PdfCopyTest, EntriesReadForEachPassMustAgree) {
+  PdfCopy held = SampleCopy();
+  std::vector<std::vector<PdfEntry>> entries;
+  for (PdfDocument& document : held.documents) entries.push_back(std::move(document.entries));
+  const auto copyWith = [&](std::map<std::size_t, int>* calls, int shortOnCall) {
+    PdfCopy copy = held;
+    copy.readEntries = [&entries, calls, shortOnCall](
+                           std::size_t index, const std::function<void(const PdfEntry&)>& visit) {
+      const int call = ++(*calls)[index];
+      std::size_t count = entries[index].size();
+      if (call == shortOnCall) --count;
+      for (std::size_t i = 0; i < count; ++i) visit(entries[index][i]);
+      return true;
+    };
+    return copy;
+  };
+
+  std::map<std::size_t, int> calls;
+  PdfCopy copy = copyWith(&calls, 0);
+  std::vector<std::size_t> progress;
+  copy.progress = [&progress](std::size_t done, std::size_t total) {
+    if (progress.empty() || done == total) progress.push_back(done * 1000 + total);
+  };
+  std::string pdf;
+  std::string error;
+  ASSERT_TRUE(RenderPdfCopy(copy, &pdf, &error)) << error;
+  EXPECT_EQ(calls, (std::map<std::size_t, int>{{0, 3}, {1, 3}}));
+  EXPECT_EQ(progress, (std::vector<std::size_t>{1 * 1000 + 2 * 154, 2 * 154 * 1000 + 2 * 154}));
+  // The same as the copy that holds its entries.
+  PdfCopy holding = held;
+  for (std::size_t d = 0; d < entries.size(); ++d) holding.documents[d].entries = entries[d];
+  EXPECT_TRUE(Render(holding) == pdf);
+
+  for (int shortOn : {2, 3}) {
+    SCOPED_TRACE(shortOn);
+    calls.clear();
+    EXPECT_FALSE(RenderPdfCopy(copyWith(&calls, shortOn), &pdf, &error));
+    EXPECT_NE(error.find("GLP-Log-Titration_7_0001.html"), std::string::npos) << error;
+  }
+  copy.readEntries = [](std::size_t, const std::function<void(const PdfEntry&)>&) { return false; };
+  EXPECT_FALSE(RenderPdfCopy(copy, &pdf, &error));
+  EXPECT_NE(error.find("cannot read the entries"), std::string::npos) << error;
 }
 
 TEST(PdfDisplayTextTest, PassesUtf8AndEscapesWhatCouldHideOrBreakText) {

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -85,6 +86,48 @@ inline std::string WithoutBlanks(const std::string& text) {
     if (c != ' ' && c != '\n' && c != '\t' && c != '\f') out += c;
   }
   return out;
+}
+
+// A word of a page with its box, in points from the page's top left corner.
+struct PdfWord {
+  int page = 0;  // from 1
+  double xMin = 0;
+  double yMin = 0;
+  double xMax = 0;
+  double yMax = 0;
+  std::string text;
+};
+
+// Every word of the PDF with its box, in reading order, as `pdftotext -bbox` gives them; empty
+// when it fails.
+inline std::vector<PdfWord> PdfWords(const std::string& pdfPath) {
+  int status = -1;
+  const std::string html =
+      RunProgram({"pdftotext", "-bbox", "-enc", "UTF-8", pdfPath, "-"}, &status);
+  std::vector<PdfWord> words;
+  if (status != 0) return words;
+  const auto number = [](const std::string& tag, const std::string& name) {
+    const std::size_t at = tag.find(name + "=\"");
+    return at == std::string::npos ? 0.0 : std::strtod(tag.c_str() + at + name.size() + 2, nullptr);
+  };
+  int page = 0;
+  for (std::size_t at = html.find('<'); at != std::string::npos; at = html.find('<', at + 1)) {
+    if (html.compare(at, 5, "<page") == 0) ++page;
+    if (html.compare(at, 5, "<word") != 0) continue;
+    const std::size_t close = html.find('>', at);
+    const std::size_t end = html.find("</word>", close);
+    if (close == std::string::npos || end == std::string::npos) break;
+    const std::string tag = html.substr(at, close - at);
+    PdfWord word;
+    word.page = page;
+    word.xMin = number(tag, "xMin");
+    word.yMin = number(tag, "yMin");
+    word.xMax = number(tag, "xMax");
+    word.yMax = number(tag, "yMax");
+    word.text = html.substr(close + 1, end - close - 1);
+    words.push_back(word);
+  }
+  return words;
 }
 
 // pdfinfo's fields ("Title", "Creator", "Pages", ...) with their values; empty when it fails.

@@ -184,10 +184,23 @@ TEST_F(PdfCommandTest, CopiesOfTheDemosLogsCrashedTamperedAndContinued) {
                                         "CONSISTENT, NOT AUTHENTICATED: no info given");
   EXPECT_THAT(crashed, HasSubstr("Crash entries 1"));
 
+  const auto allWords = [](const std::string& pdf) {
+    std::string text;
+    for (const std::string& page : PdfPages(pdf)) text += Words(page) + " ";
+    return text;
+  };
+  const std::string kPageMark = "NOT INTACT: the entries marked on this page";
+  EXPECT_THAT(allWords(tmp_ / "crashed.pdf"), ::testing::Not(HasSubstr(kPageMark)));
+
   ASSERT_EQ(RunTool({"demo", demo_, "--tamper"}).status, 0);
   infos = DemoInfos(demo_);
   CheckCopy(Copy(experiment_, "tampered.pdf", {"--info", infos.at(experiment_)}),
             demo_ + "/" + experiment_, "NOT INTACT: 1 file modified");
+  // The entries of the modified document, and its pages, say so.
+  const std::string tampered = allWords(tmp_ / "tampered.pdf");
+  EXPECT_THAT(tampered, HasSubstr(kPageMark));
+  EXPECT_THAT(tampered, HasSubstr("RECORDED PART MODIFIED"));
+  EXPECT_THAT(tampered, HasSubstr("MODIFIED 1 "));
 
   ASSERT_EQ(RunTool({"demo", demo_}).status, 0);
   infos = DemoInfos(demo_);

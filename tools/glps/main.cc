@@ -219,6 +219,8 @@ int main(int argc, char** argv) {
                          "the time of the copy: seconds since 1970 or YYYY-MM-DDTHH:MM[:SS]Z "
                          "(default: $SOURCE_DATE_EPOCH, else now)");
   pdfCommand->add_flag("-q,--quiet", pdf.quiet, "print nothing; the exit status only");
+  bool pdfNoProgress = false;
+  pdfCommand->add_flag("--no-progress", pdfNoProgress, "no progress on a terminal");
 
   glps_tool::SealInitOptions sealInit;
   bool noQr = false;
@@ -290,7 +292,9 @@ int main(int argc, char** argv) {
     status = glps_tool::RunLog(log, std::cout, std::cerr);
     if (status == 2) std::cerr << kUsage;
   } else if (pdfCommand->parsed()) {
-    status = glps_tool::RunPdf(pdf, std::getenv("SOURCE_DATE_EPOCH"), std::cout, std::cerr);
+    pdf.progress = !pdfNoProgress;
+    status = glps_tool::RunPdf(pdf, std::getenv("SOURCE_DATE_EPOCH"), std::cout, std::cerr,
+                               isatty(STDERR_FILENO) == 1);
     if (status == 2) std::cerr << kUsage;
   } else if (sealInitCommand->parsed()) {
     sealInit.qr = !noQr;

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "pdf.h"
 
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -26,6 +29,9 @@ bool ParseCopyTime(const std::string& text, std::int64_t* seconds) {
 
 namespace {
 
+// Copies of fewer entries are done before a person could read anything.
+constexpr std::int64_t kProgressFrom = 2 * 20000;
+
 // Whether `output` would land in the log directory itself, where it would be a file that no record
 // holds.
 bool IsInside(const std::string& output, const std::string& directory) {
@@ -40,7 +46,7 @@ bool IsInside(const std::string& output, const std::string& directory) {
 }  // namespace
 
 int RunPdf(const PdfOptions& options, const char* sourceDateEpoch, std::ostream& out,
-           std::ostream& err) {
+           std::ostream& err, bool errIsTerminal) {
   KECGlpsAuditCopyOptions copyOptions;
   if (!options.info.empty()) {
     if (!ParseLogInfo(options.info, &copyOptions.m_info)) {
@@ -86,10 +92,38 @@ int RunPdf(const PdfOptions& options, const char* sourceDateEpoch, std::ostream&
     directory = absolute.lexically_normal().string();
     if (directory.size() > 1 && directory.back() == '/') directory.pop_back();
   }
-  std::string pdf;
+  // On a terminal, a long copy says how far it is, at most ten times a second, on a line that is
+  // cleared before anything else is written.
+  std::size_t shown = 0;
+  auto last = std::chrono::steady_clock::now();
+  if (options.progress && errIsTerminal && !options.quiet) {
+    copyOptions.m_progress = [&](std::int64_t done, std::int64_t total) {
+      if (total < kProgressFrom) return;
+      const auto now = std::chrono::steady_clock::now();
+      if (done != total && now - last < std::chrono::milliseconds(100)) return;
+      last = now;
+      char line[96];
+      std::snprintf(line, sizeof(line), "glps pdf: laying out %lld of %lld entries (%d%%)",
+                    static_cast<long long>(done), static_cast<long long>(total),
+                    static_cast<int>(done * 100 / total));
+      const std::size_t width = std::strlen(line);
+      err << '\r' << line << std::string(shown > width ? shown - width : 0, ' ') << std::flush;
+      shown = width;
+    };
+  }
+  const auto clearProgress = [&]() {
+    if (shown != 0) err << '\r' << std::string(shown, ' ') << '\r' << std::flush;
+    shown = 0;
+  };
   const KECGlpsAuditCopyResult result =
-      toStandardOutput ? KECGlpsAuditCopy::MakePdf(directory, copyOptions, &pdf)
-                       : KECGlpsAuditCopy::WritePdf(directory, copyOptions, options.output);
+      toStandardOutput
+          ? KECGlpsAuditCopy::StreamPdf(directory, copyOptions,
+                                        [&out](const char* data, std::size_t size) {
+                                          out.write(data, static_cast<std::streamsize>(size));
+                                          return static_cast<bool>(out);
+                                        })
+          : KECGlpsAuditCopy::WritePdf(directory, copyOptions, options.output);
+  clearProgress();
   switch (result.m_eStatus) {
     case Glps::eAuditCopyLogUnreadable:
       err << "glps pdf: cannot read the log: " << Printable(result.m_strError) << '\n';
@@ -99,10 +133,7 @@ int RunPdf(const PdfOptions& options, const char* sourceDateEpoch, std::ostream&
       return 1;
     case Glps::eAuditCopyMade: break;
   }
-  if (toStandardOutput) {
-    out.write(pdf.data(), static_cast<std::streamsize>(pdf.size()));
-    return 0;
-  }
+  if (toStandardOutput) return 0;
   if (!options.quiet) {
     out << "wrote " << Printable(options.output) << ": " << result.m_nPages
         << (result.m_nPages == 1 ? " page, " : " pages, ") << result.m_nDocuments

@@ -17,6 +17,7 @@ struct PdfOptions {
   std::string sealKey;  // --seal-key KEY: the verification key of a sealed log (empty: none)
   std::string time;     // --time (empty: $SOURCE_DATE_EPOCH, else now)
   bool quiet = false;
+  bool progress = true;  // on a terminal, for a long copy
 };
 
 // The time of the copy from --time: seconds since 1970, or YYYY-MM-DD[THH:MM[:SS]] with Z or an
@@ -27,9 +28,10 @@ bool ParseCopyTime(const std::string& text, std::int64_t* seconds);
 // Runs the subcommand, read-only on the log. `sourceDateEpoch` is $SOURCE_DATE_EPOCH (null when
 // unset), used when --time is not given. Exit status 0 when the copy was written, whatever the
 // verdict it states; 1 when it could not be written; 2 for a usage error; 4 when the log cannot
-// be read.
+// be read. The PDF written to standard output streams out as it is made. Progress goes to `err`
+// when `errIsTerminal` and the copy is long.
 int RunPdf(const PdfOptions& options, const char* sourceDateEpoch, std::ostream& out,
-           std::ostream& err);
+           std::ostream& err, bool errIsTerminal = false);
 
 }  // namespace glps_tool
 
