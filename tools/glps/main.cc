@@ -31,7 +31,7 @@ const char kUsage[] =
     "       glps log DIR [--csv | --json] [--from TIME] [--to TIME] [--grep REGEX] [-i]\n"
     "                   [--info HASH:SIZE] [--seal-key KEY | --seal-key-file FILE]\n"
     "       glps pdf DIR -o FILE.pdf [--info HASH:SIZE] [--seal-key KEY | --seal-key-file FILE]\n"
-    "                   [--time TIME]\n"
+    "                   [--time TIME] [--quiet] [--no-progress]\n"
     "       glps seal init DIR [--no-qr]\n"
     "       glps help [COMMAND] | --help | --version | COMMAND --help\n";
 
