@@ -168,6 +168,16 @@ std::string FormatIso(std::int64_t seconds) {
   return text;
 }
 
+// The code point of the UTF-8 sequence at `at` and its length; 0 when the bytes there are not a
+// well-formed one (GLib's reading: no overlong forms, surrogates, code points above U+10FFFF, or
+// NUL). The copy's one UTF-8 decoder.
+std::size_t Utf8At(std::string_view s, std::size_t at, std::uint32_t* cp) {
+  const gunichar c = g_utf8_get_char_validated(s.data() + at, static_cast<gssize>(s.size() - at));
+  if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) return 0;
+  *cp = c;
+  return static_cast<std::size_t>(g_utf8_skip[static_cast<unsigned char>(s[at])]);
+}
+
 std::size_t CodePoints(const std::string& text) {
   std::size_t n = 0;
   for (char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
@@ -437,7 +447,7 @@ class FastText {
   // The glyph of the character at `*at` (moved past it), or null when it is not for this way.
   const Glyph* GlyphAt(std::string_view text, std::size_t* at, bool bold) {
     std::uint32_t cp = 0;
-    const std::size_t length = DecodeUtf8(text, *at, &cp);
+    const std::size_t length = Utf8At(text, *at, &cp);
     if (length == 0) return nullptr;
     *at += length;
     std::unordered_map<std::uint32_t, Glyph>& known = m_known[bold ? 1 : 0];
@@ -473,23 +483,6 @@ class FastText {
     glyph->index = info.glyph;
     glyph->advance = static_cast<double>(info.geometry.width) / PANGO_SCALE;
     glyph->font = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
-  }
-
-  // The code point of the UTF-8 sequence at `at` and its length; 0 for a byte that starts none.
-  static std::size_t DecodeUtf8(std::string_view s, std::size_t at, std::uint32_t* cp) {
-    const unsigned char b = static_cast<unsigned char>(s[at]);
-    if (b < 0x80) {
-      *cp = b;
-      return 1;
-    }
-    const std::size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
-    if (length == 0 || at + length > s.size()) return 0;
-    std::uint32_t value = b & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      value = (value << 6) | (static_cast<unsigned char>(s[at + k]) & 0x3F);
-    }
-    *cp = value;
-    return length;
   }
 
   const LayoutMaker& m_maker;
@@ -1213,35 +1206,16 @@ std::string PdfDisplayText(const std::string& text) {
       ++i;
       continue;
     }
-    // The length and the range of the second byte of a well-formed sequence (RFC 3629).
-    int length = 0;
-    unsigned char lower = 0x80;
-    unsigned char upper = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-      length = 2;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      length = 3;
-      if (b == 0xE0) lower = 0xA0;
-      if (b == 0xED) upper = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      length = 4;
-      if (b == 0xF0) lower = 0x90;
-      if (b == 0xF4) upper = 0x8F;
-    }
-    bool valid = length != 0 && i + length <= n;
-    for (int k = 1; valid && k < length; ++k) {
-      const unsigned char c = static_cast<unsigned char>(text[i + k]);
-      valid = k == 1 ? (c >= lower && c <= upper) : (c >= 0x80 && c <= 0xBF);
-    }
-    // C1 control characters (U+0080..U+009F) are escaped like the C0 ones.
-    if (valid && b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) valid = false;
-    if (!valid) {
+    std::uint32_t cp = 0;
+    const std::size_t length = Utf8At(text, i, &cp);
+    // C1 control characters (U+0080..U+009F) are escaped like the C0 ones, byte by byte.
+    if (length == 0 || cp < 0xA0) {
       AppendEscaped(&out, b);
       ++i;
       continue;
     }
-    out.append(text, i, static_cast<std::size_t>(length));
-    i += static_cast<std::size_t>(length);
+    out.append(text, i, length);
+    i += length;
   }
   return out;
 }

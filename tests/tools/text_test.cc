@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 
 #include "json_out.h"
@@ -62,6 +63,30 @@ TEST(TextTest, ValidUtf8PassesAndEverythingElseIsEscapedBytewise) {
       EXPECT_EQ(glps_tool::ToUtf8Lossy(c.bytes), c.bytes);
     }
   }
+}
+
+// Columns as a terminal gives them: tables of CJK names line up.
+TEST(TextTest, TablesAreAsWideAsATerminalShowsTheirCells) {
+  const struct {
+    const char* what;
+    std::string text;
+    std::size_t width;
+  } cases[] = {
+      {"ASCII", "GLP-Log_0001.html", 17},
+      {"Latin with umlaut", "M\xc3\xbcller", 6},
+      {"Chinese, two columns each", "\xe8\xaf\x95\xe5\x89\x82.csv", 8},
+      {"a combining mark takes none", "e\xcc\x81", 1},
+      {"a byte that is not UTF-8, one", "M\xfcller", 6},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(glps_tool::DisplayWidth(c.text), c.width) << c.what;
+  }
+  std::ostringstream out;
+  glps_tool::PrintTable(out, {{"\xe8\xaf\x95\xe5\x89\x82.csv", "1"}, {"data.csv", "22"}},
+                        {false, true});
+  EXPECT_EQ(out.str(),
+            "\xe8\xaf\x95\xe5\x89\x82.csv   1\n"
+            "data.csv  22\n");
 }
 
 TEST(TextTest, InfoTextIsHashColonSize) {

@@ -2,41 +2,26 @@
 #include "text.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+
+#include <unistr.h>
+#include <uniwidth.h>
 
 namespace glps_tool {
 namespace {
 
-// The length of the valid UTF-8 sequence that starts at `at` (1 to 4), or 0 when the bytes there
-// are not one: overlong forms, surrogates and code points above U+10FFFF are not valid.
-std::size_t Utf8Length(const std::string& s, std::size_t at) {
-  const unsigned char c = static_cast<unsigned char>(s[at]);
-  if (c < 0x80) return 1;
-  std::size_t length;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    length = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    length = 3;
-    if (c == 0xE0) low = 0xA0;
-    if (c == 0xED) high = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    length = 4;
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > s.size()) return 0;
-  const unsigned char second = static_cast<unsigned char>(s[at + 1]);
-  if (second < low || second > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    const unsigned char next = static_cast<unsigned char>(s[at + i]);
-    if (next < 0x80 || next > 0xBF) return 0;
-  }
-  return length;
+// The length of the valid UTF-8 sequence that starts at `at` (1 to 4), with its code point in
+// `*code`, or 0 when the bytes there are not one: overlong forms, surrogates and code points above
+// U+10FFFF are not valid (libunistring's reading).
+std::size_t Utf8Length(const std::string& s, std::size_t at, ucs4_t* code = nullptr) {
+  ucs4_t decoded = 0;
+  const int length =
+      u8_mbtoucr(&decoded, reinterpret_cast<const std::uint8_t*>(s.data()) + at, s.size() - at);
+  if (length <= 0) return 0;
+  if (code != nullptr) *code = decoded;
+  return static_cast<std::size_t>(length);
 }
 
 std::string Hex(const char* format, unsigned value) {
@@ -50,9 +35,13 @@ std::string Hex(const char* format, unsigned value) {
 std::size_t DisplayWidth(const std::string& s) {
   std::size_t width = 0;
   for (std::size_t i = 0; i < s.size();) {
-    const std::size_t length = Utf8Length(s, i);
+    ucs4_t code = 0;
+    const std::size_t length = Utf8Length(s, i, &code);
     i += length == 0 ? 1 : length;
-    ++width;
+    // A wide character (CJK) takes two columns, a combining mark none; a byte that is not UTF-8,
+    // and a control character, one (they are shown escaped).
+    const int columns = length == 0 ? 1 : uc_width(code, "UTF-8");
+    width += columns < 0 ? 1 : static_cast<std::size_t>(columns);
   }
   return width;
 }
@@ -84,12 +73,7 @@ std::string Printable(const std::string& bytes) {
 }
 
 bool IsUtf8(const std::string& bytes) {
-  for (std::size_t i = 0; i < bytes.size();) {
-    const std::size_t length = Utf8Length(bytes, i);
-    if (length == 0) return false;
-    i += length;
-  }
-  return true;
+  return u8_check(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) == nullptr;
 }
 
 std::string ToUtf8Lossy(const std::string& bytes) {

@@ -22,11 +22,11 @@ bool IsUtf8(const std::string& bytes);
 // The bytes as valid UTF-8: valid sequences unchanged, every other byte as U+FFFD.
 std::string ToUtf8Lossy(const std::string& bytes);
 
-// The columns a terminal gives the text (valid UTF-8 by character, other bytes one each).
+// The columns a terminal gives the text: a wide (East Asian) character two, a combining mark none,
+// any other character one, and a byte that is not valid UTF-8 one.
 std::size_t DisplayWidth(const std::string& text);
 
-// Columns of text, each as wide as its widest cell (counted in characters of valid UTF-8, bytes
-// otherwise), separated by two blanks; columns listed in `rightAligned` are aligned to the right.
+// Columns of text, each as wide as its widest cell (by DisplayWidth), separated by two blanks; columns listed in `rightAligned` are aligned to the right.
 // Cells are written as given: callers pass them through Printable first.
 void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows,
                 const std::vector<bool>& rightAligned, const std::string& indent = "");
