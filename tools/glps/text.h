@@ -26,8 +26,9 @@ std::string ToUtf8Lossy(const std::string& bytes);
 // any other character one, and a byte that is not valid UTF-8 one.
 std::size_t DisplayWidth(const std::string& text);
 
-// Columns of text, each as wide as its widest cell (by DisplayWidth), separated by two blanks; columns listed in `rightAligned` are aligned to the right.
-// Cells are written as given: callers pass them through Printable first.
+// Columns of text, each as wide as its widest cell (by DisplayWidth), separated by two blanks;
+// columns listed in `rightAligned` are aligned to the right. Cells are written as given: callers
+// pass them through Printable first.
 void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows,
                 const std::vector<bool>& rightAligned, const std::string& indent = "");
 
