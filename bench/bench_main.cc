@@ -286,6 +286,38 @@ std::string Table(const CollectingReporter& r) {
         << "syncs of the seal line and of the key's two slots | one write of at most 1 KiB to the "
         << "seal file; the seal's computation at most 50 µs | " << Verdict(met) << " |\n";
   }
+  const std::string bigVerify = "BM_BigTrail/0", bigLog = "BM_BigTrail/1";
+  const std::string bigJson = "BM_BigTrail/2", bigPdf = "BM_BigTrail/3";
+  if (r.Has(bigVerify) && r.Has(bigLog) && r.Has(bigJson) && r.Has(bigPdf)) {
+    const auto figures = [&](const std::string& key) {
+      return Format("%.2f", r.Counter(key, "child_cpu_s")) + " s CPU (" +
+             Format("%.2f", r.Counter(key, "child_wall_s")) + " s wall clock), " +
+             Format("%.0f", r.Counter(key, "peak_KiB") / 1024) + " MiB peak";
+    };
+    const double slowest =
+        std::max({r.Counter(bigLog, "child_cpu_s"), r.Counter(bigJson, "child_cpu_s"),
+                  r.Counter(bigPdf, "child_cpu_s")});
+    out << "| 10 | `glps log`, `glps log --json` and `glps pdf` of one document of "
+        << Format("%.0f", r.Counter(bigLog, "entries")) << " tiny entries ("
+        << Format("%.0f", r.Counter(bigLog, "document_MB")) << " MB) | log: " << figures(bigLog)
+        << "; --json: " << figures(bigJson) << "; pdf: " << figures(bigPdf)
+        << " | `glps verify` of the same log: " << figures(bigVerify) << " | the slowest "
+        << Format("%.1f", slowest / r.Counter(bigVerify, "child_cpu_s"))
+        << "× the CPU time of verify | within 10 s of CPU each | " << Verdict(slowest <= 10)
+        << " |\n";
+  }
+  const std::string memorySmall = "BM_TrailMemory/1", memoryLarge = "BM_TrailMemory/1024";
+  if (r.Has(memorySmall) && r.Has(memoryLarge)) {
+    const double large = r.Counter(memoryLarge, "peak_KiB") / 1024;
+    const double small = r.Counter(memorySmall, "peak_KiB") / 1024;
+    out << "| 10a | Peak resident memory of `glps log --json` of a log of "
+        << Format("%.0f", r.Counter(memoryLarge, "MiB")) << " MiB (1024 documents) | "
+        << Format("%.1f", large) << " MiB ("
+        << Format("%.1f", r.Counter(memoryLarge, "child_cpu_s"))
+        << " s CPU) | the same of a log of " << Format("%.0f", r.Counter(memorySmall, "MiB"))
+        << " MiB: " << Format("%.1f", small) << " MiB | " << Format("%+.1f", large - small)
+        << " MiB | within 64 MiB | " << Verdict(large <= 64) << " |\n";
+  }
   std::size_t repetitions = 0;
   for (const std::string& key : {msg1, raw, open, dgst, std::string("BM_LogExpSave/1000")}) {
     repetitions = std::max(repetitions, r.Repetitions(key));

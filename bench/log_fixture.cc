@@ -37,14 +37,19 @@ std::string WriteFingerprinted(const std::string& path, const std::string& bytes
   return glps_test::Fingerprint(bytes);
 }
 
-// `size` bytes of entries as the service writes them: prefix, message, line break.
-std::string DocumentContent(const std::string& name, std::int64_t size) {
+// `size` bytes of entries as the service writes them: prefix, message, line break. With `number`,
+// the entries are numbered from *number on, and *number is left at the next.
+std::string DocumentContent(const std::string& name, std::int64_t size,
+                            std::int64_t* number = nullptr) {
   std::string text = "<I>(" + name + ")<BR><BR></I>";
   static const std::string kEntry =
-      "1234&nbsp; 2024-05-01&nbsp; 10:11:12 +02:00&nbsp; tester&nbsp; "
+      "&nbsp; 2024-05-01&nbsp; 10:11:12 +02:00&nbsp; tester&nbsp; "
       "<B>Sample S-0042 weighed: 12.3456 g on balance B-07 (checked).</B><BR>\n";
   text.reserve(static_cast<std::size_t>(size));
-  while (static_cast<std::int64_t>(text.size()) < size) text += kEntry;
+  while (static_cast<std::int64_t>(text.size()) < size) {
+    text += number != nullptr ? std::to_string((*number)++) : std::string("1234");
+    text += kEntry;
+  }
   text.resize(static_cast<std::size_t>(size));
   return text;
 }
@@ -69,7 +74,7 @@ std::string ExperimentBaseName(const std::string& experiment) {
 }
 
 LogFixture MakeLog(const std::string& directory, const std::string& experiment, unsigned documents,
-                   std::int64_t documentSize, std::int64_t lastSize) {
+                   std::int64_t documentSize, std::int64_t lastSize, bool numbered) {
   RemoveTree(directory);
   std::filesystem::create_directories(directory);
   LogFixture log;
@@ -83,12 +88,13 @@ LogFixture MakeLog(const std::string& directory, const std::string& experiment, 
   // fresh buffer per document.
   std::string content;
   std::int64_t contentSize = -1;
+  std::int64_t number = 1;
   for (unsigned i = 0; i < documents; ++i) {
     const std::string name = KCGenFileUtils::MakeNameExtension(
         KECBaseNameUtils::MakeDefaultName(baseName, i + 1), "html");
     const std::int64_t size = i + 1 == documents ? lastSize : documentSize;
-    if (size != contentSize) {
-      content = DocumentContent(name, size);
+    if (size != contentSize || numbered) {
+      content = DocumentContent(name, size, numbered ? &number : nullptr);
       contentSize = size;
     }
     const std::string path = directory + "/" + name;

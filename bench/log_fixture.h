@@ -33,8 +33,10 @@ struct LogFixture {
 // emptied first): every document but the last holds `documentSize` bytes of entries, the last
 // `lastSize` (below 1 MiB, so that an opening continues it and changes nothing on disk); each
 // has an empty sidecar; log.xml records them all, with the index pages when there are several.
+// With `numbered`, the entries are numbered on from 1 across the documents (else every entry has
+// the same number, which the trail's checks find repeated).
 LogFixture MakeLog(const std::string& directory, const std::string& experiment, unsigned documents,
-                   std::int64_t documentSize, std::int64_t lastSize);
+                   std::int64_t documentSize, std::int64_t lastSize, bool numbered = false);
 
 // The base name the service gives the documents of an experiment's log.
 std::string ExperimentBaseName(const std::string& experiment);
