@@ -435,6 +435,9 @@ class GLPS_API KECGlpsAudit {
   static KECGlpsAuditReport ReadVerifiedTrail(const std::string& directory,
                                               const KECGlpsAuditRequest& request,
                                               KECGlpsAuditTrail* trail);
+  // The documents of the report's trail that could not be read, each as "NAME: reason" (what
+  // KECGlpsAuditTrail::m_vProblems holds).
+  static std::vector<std::string> UnreadDocuments(const KECGlpsAuditReport& report);
 
   // "intact", "modified", "grown-intact", "grown-modified", "shrunk", "missing", "not-regular",
   // "unreadable", "bad-name", "unprotected", "multiply-linked".

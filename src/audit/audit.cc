@@ -403,23 +403,6 @@ bool KECGlpsAudit::ReadLogState(const std::string& directory, KECGlpsAuditLogSta
   return opened && glps::audit::ReadLogXml(opened, state, &ignored, error);
 }
 
-namespace {
-
-// The reasons a recorded document was not read for the trail, as ReadTrail gives them.
-std::string WhyNotRead(const KECGlpsAuditFile& file) {
-  switch (file.m_eStatus) {
-    case Glps::eAuditFileMissing: return "missing";
-    case Glps::eAuditFileNotRegular: return "not a regular file";
-    case Glps::eAuditFileBadName: return "not a plain file name";
-    case Glps::eAuditFileUnreadable:
-      return file.m_strReason.empty() ? std::string("cannot be read") : file.m_strReason;
-    default: break;
-  }
-  return "larger than " + std::to_string(kMaxDocumentRead) + " bytes";
-}
-
-}  // namespace
-
 KECGlpsAuditTrail KECGlpsAudit::ReadTrail(const std::string& directory) {
   KECGlpsAuditTrail trail;
   ReadVerifiedTrail(directory, KECGlpsAuditRequest(), &trail);
@@ -439,17 +422,33 @@ KECGlpsAuditReport KECGlpsAudit::ReadVerifiedTrail(const std::string& directory,
   trail->m_strError = report.m_strError;
   if (!report.m_strError.empty()) return report;
   trail->m_bApplicationLog = report.m_state.m_header.m_eContentType == kApplicationLogType;
+  trail->m_vProblems = UnreadDocuments(report);
+  return report;
+}
+
+std::vector<std::string> KECGlpsAudit::UnreadDocuments(const KECGlpsAuditReport& report) {
+  std::vector<std::string> problems;
   for (const KECGlpsAuditFile& file : report.m_vFiles) {
     if (file.m_record.m_eType != Glps::FileLog) continue;
-    const bool read = file.m_nFoundSize >= 0 &&
-                      std::none_of(report.m_vFindings.begin(), report.m_vFindings.end(),
-                                   [&file](const KECGlpsAuditFinding& finding) {
-                                     return finding.m_eKind == Glps::eAuditDocumentNotChecked &&
-                                            finding.m_strDocument == file.m_record.m_strFileName;
-                                   });
-    if (!read) trail->m_vProblems.push_back(file.m_record.m_strFileName + ": " + WhyNotRead(file));
+    std::string why;
+    switch (file.m_eStatus) {
+      case Glps::eAuditFileMissing: why = "missing"; break;
+      case Glps::eAuditFileNotRegular: why = "not a regular file"; break;
+      case Glps::eAuditFileBadName: why = "not a plain file name"; break;
+      case Glps::eAuditFileUnreadable:
+        why = file.m_strReason.empty() ? std::string("cannot be read") : file.m_strReason;
+        break;
+      default: break;
+    }
+    for (const KECGlpsAuditFinding& finding : report.m_vFindings) {
+      if (finding.m_eKind == Glps::eAuditDocumentNotChecked &&
+          finding.m_strDocument == file.m_record.m_strFileName) {
+        why = finding.m_strText;
+      }
+    }
+    if (!why.empty()) problems.push_back(file.m_record.m_strFileName + ": " + why);
   }
-  return report;
+  return problems;
 }
 
 // --- Verifying ----------------------------------------------------------------------------------

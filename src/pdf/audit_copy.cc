@@ -481,32 +481,6 @@ bool KeepLayoutLibrariesLoaded(std::string* error) {
   return failure.empty();
 }
 
-// The documents of the trail that could not be read, each with the reason.
-std::vector<std::string> TrailProblems(const KECGlpsAuditReport& report) {
-  std::vector<std::string> problems;
-  for (const KECGlpsAuditFile& file : report.m_vFiles) {
-    if (file.m_record.m_eType != Glps::FileLog) continue;
-    std::string why;
-    switch (file.m_eStatus) {
-      case Glps::eAuditFileMissing: why = "missing"; break;
-      case Glps::eAuditFileNotRegular: why = "not a regular file"; break;
-      case Glps::eAuditFileBadName: why = "not a plain file name"; break;
-      case Glps::eAuditFileUnreadable:
-        why = file.m_strReason.empty() ? std::string("cannot be read") : file.m_strReason;
-        break;
-      default: break;
-    }
-    for (const KECGlpsAuditFinding& finding : report.m_vFindings) {
-      if (finding.m_eKind == Glps::eAuditDocumentNotChecked &&
-          finding.m_strDocument == file.m_record.m_strFileName) {
-        why = finding.m_strText;
-      }
-    }
-    if (!why.empty()) problems.push_back(file.m_record.m_strFileName + ": " + why);
-  }
-  return problems;
-}
-
 // Lays out the copy through the writer it is given; true when it was made.
 using Render = std::function<bool(const PdfWriter& write)>;
 
@@ -553,7 +527,7 @@ KECGlpsAuditCopyResult MakeCopy(const std::string& directory,
                                 : std::chrono::duration_cast<std::chrono::seconds>(
                                       std::chrono::system_clock::now().time_since_epoch())
                                       .count();
-  PdfCopy copy = Describe(report, TrailProblems(report), &kept, time);
+  PdfCopy copy = Describe(report, KECGlpsAudit::UnreadDocuments(report), &kept, time);
   copy.firstTime = firstTime;
   copy.lastTime = lastTime;
   copy.progress = [&](std::size_t done, std::size_t total) {

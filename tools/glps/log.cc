@@ -222,32 +222,6 @@ std::string NotIntactText(const Tally& tally) {
   return Plural(tally.NotIntact(), "entry", "entries") + " (" + parts + ")";
 }
 
-// The documents that could not be read for the trail, each with the reason.
-std::vector<std::string> Problems(const KECGlpsAuditReport& report) {
-  std::vector<std::string> problems;
-  for (const KECGlpsAuditFile& file : report.m_vFiles) {
-    if (file.m_record.m_eType != Glps::FileLog) continue;
-    std::string why;
-    switch (file.m_eStatus) {
-      case Glps::eAuditFileMissing: why = "missing"; break;
-      case Glps::eAuditFileNotRegular: why = "not a regular file"; break;
-      case Glps::eAuditFileBadName: why = "not a plain file name"; break;
-      case Glps::eAuditFileUnreadable:
-        why = file.m_strReason.empty() ? std::string("cannot be read") : file.m_strReason;
-        break;
-      default: break;
-    }
-    for (const KECGlpsAuditFinding& finding : report.m_vFindings) {
-      if (finding.m_eKind == Glps::eAuditDocumentNotChecked &&
-          finding.m_strDocument == file.m_record.m_strFileName) {
-        why = finding.m_strText;
-      }
-    }
-    if (!why.empty()) problems.push_back(file.m_record.m_strFileName + ": " + why);
-  }
-  return problems;
-}
-
 // Writes the selected entries as they come, then what follows them. Owned by RunLog.
 class EntryWriter {
  public:
@@ -477,7 +451,7 @@ class JsonWriter : public EntryWriter {
     summary["tamper_entries"] = report.RecordedTamperCount();
     summary["events"] = EventsJson(report);
     summary["problems"] = Json::array();
-    for (const std::string& problem : Problems(report)) {
+    for (const std::string& problem : KECGlpsAudit::UnreadDocuments(report)) {
       summary["problems"].push_back(ToUtf8Lossy(problem));
     }
     WriteJson(summary, false, m_out);
@@ -616,7 +590,7 @@ int RunLog(const LogOptions& options, std::ostream& out, std::ostream& err) {
   }
   writer->End(report, tally);
   out.flush();
-  for (const std::string& problem : Problems(report)) {
+  for (const std::string& problem : KECGlpsAudit::UnreadDocuments(report)) {
     err << "glps log: not read: " << Printable(problem) << '\n';
   }
   if (verdict != Glps::eAuditIntact) {
