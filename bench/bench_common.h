@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "log_fixture.h"
 
@@ -32,6 +33,19 @@ bool OpenExperimentLog(const LogFixture& log);
 int ChildPeakRss(const std::string& directory, const std::string& experiment,
                  const std::string& hash, std::int64_t size, long messages);
 constexpr char kChildFlag[] = "--glps-child-peak-rss";
+
+// What one run of a command took: CPU (user and system) and wall-clock seconds, peak resident KiB,
+// and its exit status.
+struct ChildRun {
+  double cpu = 0;
+  double wall = 0;
+  double peakKiB = 0;
+  int exitStatus = -1;
+};
+
+// Runs `argv` with its standard output thrown away and fills `run`; false when it could not be run
+// or was killed.
+bool RunChild(const std::vector<std::string>& argv, ChildRun* run);
 
 }  // namespace glps_bench
 

@@ -97,22 +97,10 @@ std::uint64_t ProcessReadBytes() {
 // Runs a command with its output thrown away; true when it exited with 0. Adds the CPU time the
 // command took (user and system) to *cpuSeconds.
 bool RunQuiet(const std::vector<std::string>& argv, double* cpuSeconds) {
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return false;
-  int status = 0;
-  struct rusage usage;
-  if (wait4(pid, &status, 0, &usage) != pid) return false;
-  *cpuSeconds += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                 static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  ChildRun run;
+  if (!RunChild(argv, &run)) return false;
+  *cpuSeconds += run.cpu;
+  return run.exitStatus == 0;
 }
 
 // Runs this program as the peak-memory child on `log`; its VmHWM in KiB, or -1.
@@ -479,6 +467,29 @@ namespace {
 std::string g_scratch;
 std::unique_ptr<LogFixture> g_largeLog;
 }  // namespace
+
+bool RunChild(const std::vector<std::string>& argv, ChildRun* run) {
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return false;
+  int status = 0;
+  struct rusage usage;
+  if (wait4(pid, &status, 0, &usage) != pid) return false;
+  run->wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run->cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+             static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  run->peakKiB = static_cast<double>(usage.ru_maxrss);
+  run->exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return WIFEXITED(status);
+}
 
 const std::string& Scratch() {
   if (g_scratch.empty()) g_scratch = MakeScratchDirectory();

@@ -3,16 +3,10 @@
 // `glps log`, `glps log --json` and `glps pdf` of one document of 1,000,000 tiny entries (time and
 // peak memory) against `glps verify` of the same log; and the peak memory of `glps log --json` of
 // a log of 1 GiB against that of a log of 1 MiB.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,42 +15,10 @@
 #include "glps/glps.h"
 #include "support/records.h"
 
-extern char** environ;
-
 namespace glps_bench {
 namespace {
 
 constexpr long kTinyEntries = 1000000;
-
-// What one run of a child took: CPU (user and system) and wall-clock seconds, peak resident KiB.
-struct ChildRun {
-  double cpu = 0;
-  double wall = 0;
-  double peakKiB = 0;
-};
-
-// Runs `argv` with standard output thrown away; false when it could not be run or was killed.
-bool RunChild(const std::vector<std::string>& argv, ChildRun* run) {
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return false;
-  int status = 0;
-  struct rusage usage;
-  if (wait4(pid, &status, 0, &usage) != pid) return false;
-  run->wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  run->cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-             static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  run->peakKiB = static_cast<double>(usage.ru_maxrss);
-  return WIFEXITED(status);
-}
 
 // A log written through the service in one run: one document of kTinyEntries messages of two
 // letters each.

@@ -1,15 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // The auditor's check of many logs: `glps verify --recursive` of 64 logs with one job and with two,
 // and `md5sum` of the same files, each run as a child process.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -18,8 +13,6 @@
 #include "bench_common.h"
 #include "glps/glps.h"
 #include "support/records.h"
-
-extern char** environ;
 
 namespace glps_bench {
 namespace {
@@ -76,29 +69,6 @@ const ManyLogs& Logs() {
   return *g_manyLogs;
 }
 
-// Runs a command with its output thrown away. Adds its CPU time (user and system) to *cpu and
-// its wall-clock time to *wall; false when it could not be run or was killed.
-bool RunChild(const std::vector<std::string>& argv, double* cpu, double* wall) {
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return false;
-  int status = 0;
-  struct rusage usage;
-  if (wait4(pid, &status, 0, &usage) != pid) return false;
-  *wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  *cpu += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  return WIFEXITED(status);
-}
-
 void Finish(benchmark::State& state, const ManyLogs& logs, double cpu, double wall) {
   const double n = static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
   state.SetBytesProcessed(state.iterations() * logs.bytes);
@@ -119,10 +89,13 @@ void BM_VerifyLogs(benchmark::State& state) {
       "--quiet",      "--no-progress", "--jobs",      std::to_string(state.range(0))};
   double cpu = 0, wall = 0;
   for (auto _ : state) {
-    if (!RunChild(argv, &cpu, &wall)) {
+    ChildRun run;
+    if (!RunChild(argv, &run)) {
       state.SkipWithError("glps verify could not be run");
       return;
     }
+    cpu += run.cpu;
+    wall += run.wall;
   }
   Finish(state, logs, cpu, wall);
 #else
@@ -137,10 +110,13 @@ void BM_Md5sum(benchmark::State& state) {
   argv.insert(argv.end(), logs.files.begin(), logs.files.end());
   double cpu = 0, wall = 0;
   for (auto _ : state) {
-    if (!RunChild(argv, &cpu, &wall)) {
+    ChildRun run;
+    if (!RunChild(argv, &run)) {
       state.SkipWithError("md5sum could not be run");
       return;
     }
+    cpu += run.cpu;
+    wall += run.wall;
   }
   Finish(state, logs, cpu, wall);
 }
