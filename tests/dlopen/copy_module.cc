@@ -5,22 +5,14 @@
 #include <glps/audit_copy.h>
 #include <glps/glps.h>
 
+#include "module_log.h"
+
 extern "C" {
 
 // Writes an experiment log in `directory` (which must exist), saves and closes it, and makes its
 // PDF copy at `pdf`; true when all succeeded.
 bool glps_module_make_copy(const char* directory, const char* pdf) {
-  KECGlpsLogInfoExperiment experiment;
-  experiment.m_strExperiment = "copy";
-  unsigned int error = 0;
-  bool opened = false;
-  KECGlpsServices* service = KECGlpsServices::Instance();
-  KECGlpsLogInfo info;
-  bool ok = service->LogExpInit(directory, true, info, KECGlpsLogInfoCrash(), experiment, &error,
-                                &opened);
-  ok = service->LogExpMsg("copied after loading") && ok;
-  ok = service->LogExpExit(&info) && ok;
-  KECGlpsServices::Destroy();
+  const bool ok = WriteModuleLog(directory);
   KECGlpsAuditCopyOptions options;
   options.m_nTime = 0;
   return KECGlpsAuditCopy::WritePdf(directory, options, pdf).m_eStatus == Glps::eAuditCopyMade &&

@@ -6,6 +6,8 @@
 #include <glps/audit.h>
 #include <glps/glps.h>
 
+#include "module_log.h"
+
 extern "C" {
 
 // Opens an experiment log in `directory` (which must exist) and writes one message; true when both
@@ -25,20 +27,7 @@ void glps_module_destroy() { KECGlpsServices::Destroy(); }
 
 // Writes an experiment log in `directory` (which must exist), saves and closes it; true when all
 // succeeded.
-bool glps_module_write_log(const char* directory) {
-  KECGlpsLogInfoExperiment experiment;
-  experiment.m_strExperiment = "copy";
-  unsigned int error = 0;
-  bool opened = false;
-  KECGlpsServices* service = KECGlpsServices::Instance();
-  KECGlpsLogInfo info;
-  bool ok = service->LogExpInit(directory, true, info, KECGlpsLogInfoCrash(), experiment, &error,
-                                &opened);
-  ok = service->LogExpMsg("copied after loading") && ok;
-  ok = service->LogExpExit(&info) && ok;
-  KECGlpsServices::Destroy();
-  return ok;
-}
+bool glps_module_write_log(const char* directory) { return WriteModuleLog(directory); }
 
 // The verdict of the audit of the log in `directory` (Glps::EAuditVerdict).
 int glps_module_verify(const char* directory) {
