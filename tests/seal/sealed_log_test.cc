@@ -164,6 +164,21 @@ class SealedLog : public glps_test::HostTest {
     return ok;
   }
 
+  // Writes `lines` as the seal file of `dir` and checks the seals through the seal check alone,
+  // into `seal`; the number of key derivations the check took.
+  std::uint64_t CheckSealLines(const std::string& dir, const std::vector<std::string>& lines,
+                               KECGlpsAuditSeal* seal) {
+    WriteFileBytes(dir + "/" + KECGlpsSeal::SealFileName(), Joined(lines));
+    KECGlpsAuditLogState state;
+    std::string error;
+    EXPECT_TRUE(KECGlpsAudit::ReadLogState(dir, &state, &error)) << error;
+    const glps::platform::DirectoryPtr opened = glps::platform::OpenDirectory(dir, true);
+    glps::audit::SealCheck check(*opened, keys_[dir], glps_test::InfoOf(dir + "/log.xml"), state,
+                                 seal);
+    check.Finish();
+    return check.KeyDerivations();
+  }
+
   const TempDir& root_ = tmp_;
   std::map<std::string, std::string> keys_;
   std::map<std::string, KECGlpsLogInfo> infos_;
@@ -823,16 +838,8 @@ TEST_F(SealedLog, ASealNumberedBeyondTheSealFileIsNotDerived) {
     std::vector<std::string> lines = genuine;
     lines.push_back("seal=" + std::to_string(c.number) +
                     " time=2026-12-10T16:44:01.669927Z xml=- mac=" + std::string(64, '0'));
-    WriteFileBytes(sealFile, Joined(lines));
-    KECGlpsAuditLogState state;
-    std::string error;
-    ASSERT_TRUE(KECGlpsAudit::ReadLogState(dir, &state, &error)) << error;
-    const glps::platform::DirectoryPtr opened = glps::platform::OpenDirectory(dir, true);
     KECGlpsAuditSeal seal;
-    glps::audit::SealCheck check(*opened, keys_[dir], glps_test::InfoOf(dir + "/log.xml"), state,
-                                 &seal);
-    check.Finish();
-    EXPECT_EQ(check.KeyDerivations(), c.derivations);
+    EXPECT_EQ(CheckSealLines(dir, lines, &seal), c.derivations);
     EXPECT_THAT(Kinds(seal, true), Contains(c.expected)) << Describe(seal);
     EXPECT_EQ(seal.m_nIntactThrough, 3);
     // Through the audit API: the log fails.
@@ -917,16 +924,8 @@ TEST_F(SealedLog, ASealFileCostsOnlyWhatTheLogJustifies) {
     SCOPED_TRACE(c.what);
     std::vector<std::string> lines = genuine;
     lines.insert(lines.end(), c.appended.begin(), c.appended.end());
-    WriteFileBytes(sealFile, Joined(lines));
-    KECGlpsAuditLogState state;
-    std::string error;
-    ASSERT_TRUE(KECGlpsAudit::ReadLogState(dir, &state, &error)) << error;
-    const glps::platform::DirectoryPtr opened = glps::platform::OpenDirectory(dir, true);
     KECGlpsAuditSeal seal;
-    glps::audit::SealCheck check(*opened, keys_[dir], glps_test::InfoOf(dir + "/log.xml"), state,
-                                 &seal);
-    check.Finish();
-    EXPECT_EQ(check.KeyDerivations(), c.derivations);
+    EXPECT_EQ(CheckSealLines(dir, lines, &seal), c.derivations);
     const auto found = [&](const std::function<bool(const KECGlpsAuditSealFinding&)>& match) {
       return std::find_if(seal.m_vFindings.begin(), seal.m_vFindings.end(), match) !=
              seal.m_vFindings.end();
